@@ -1,0 +1,82 @@
+// FilePackage: u32 count, count 300-byte FileRecords, then the bytes of
+// every file in record order with nothing between them.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fwpack {
+
+inline constexpr size_t kPackageHeaderSize = 4;
+inline constexpr size_t kFileRecordSize = 300;
+inline constexpr size_t kFileNameSize = 260;
+
+// Byte offsets inside a 300-byte record.
+namespace record_offset {
+inline constexpr size_t Index = 0, Checksum = 4, CreationTime = 8, LastAccessTime = 16,
+                        LastWriteTime = 24, Reserved = 32, Size = 36, FileName = 40;
+}
+
+struct FileRecord {
+    uint32_t Index = 0;
+    uint32_t Checksum = 0;        // Checksum16 in the low 16 bits
+    uint64_t CreationTime = 0;    // FILETIMEs: 100 ns units since 1601-01-01 UTC
+    uint64_t LastAccessTime = 0;
+    uint64_t LastWriteTime = 0;
+    uint32_t Reserved = 0;
+    uint32_t Size = 0;
+    std::string FileName;
+};
+
+// Reads one record. False when FileName has no NUL within its 260 bytes
+// (out.FileName then holds all 260 bytes).
+bool ReadFileRecord(const uint8_t *record, FileRecord &out);
+// Writes one record; the name must be shorter than 260 bytes.
+void WriteFileRecord(const FileRecord &in, uint8_t *record);
+
+// A name that can be joined to a folder without leaving it: not empty,
+// not "." or "..", and no '\\', '/' or ':'.
+bool IsBareFileName(std::string_view name);
+
+enum class PackageError {
+    None,
+    TooShort,            // fewer than 4 bytes
+    TableOverflow,       // 4 + count x 300 runs past the end (or overflows)
+    NameNotTerminated,   // a FileName without NUL in its 260 bytes
+    NameNotBare,         // a FileName that would leave its folder
+    SizePastEnd,         // the files' bytes run past the end
+    TrailingBytes,       // bytes after the last file
+};
+const char *PackageErrorText(PackageError e);
+
+struct FilePackageView {
+    uint32_t Count = 0;
+    std::vector<FileRecord> Records;
+    std::vector<size_t> Offsets;   // where each file's bytes start
+    const uint8_t *Data = nullptr;
+    size_t Size = 0;
+    const uint8_t *FileBytes(size_t i) const { return Data + Offsets[i]; }
+};
+
+struct PackageCheck {
+    bool RequireBareNames = true;   // readers used for extraction: yes
+    bool AllowTrailingBytes = false;
+};
+
+// Parses and checks a whole package; never reads outside [data, data+size).
+// On failure out.Records holds the records read before the fault and
+// *badRecord (when given) the index of the offending record, or -1.
+PackageError ParseFilePackage(const uint8_t *data, size_t size, FilePackageView &out,
+                              PackageCheck check = {}, long *badRecord = nullptr);
+
+// One file for BuildFilePackage: the record fields other than Index, Size
+// and Checksum are taken as given; those three are filled in.
+struct PackageFile {
+    FileRecord Record;
+    std::vector<uint8_t> Bytes;
+};
+std::vector<uint8_t> BuildFilePackage(const std::vector<PackageFile> &files);
+
+}  // namespace fwpack

@@ -1,0 +1,53 @@
+// ZlibEngine: turns a file holding one zlib stream (window of at most
+// 1 KiB) into a file holding the uncompressed bytes, through two fixed
+// 4096-byte buffers. One object serves one run.
+#pragma once
+#include <cstdio>
+#include <zlib.h>
+
+namespace fwpack {
+
+// Results besides zlib's own codes.
+inline constexpr int kUnzipWriteFailed = -1;   // a short write to the output
+inline constexpr int kUnzipUserAbort = -7;
+inline constexpr int kUnzipOpenFailed = -8;    // input not opened or output not created
+inline constexpr int kZlibWindowBits = 10;
+inline constexpr unsigned kUnzipBufferSize = 4096;
+
+class ZlibEngine {
+  public:
+    ZlibEngine();
+    ~ZlibEngine();
+    ZlibEngine(const ZlibEngine &) = delete;
+    ZlibEngine &operator=(const ZlibEngine &) = delete;
+
+    // The two hooks, in this order; empty here. A subclass may watch a run.
+    virtual void progress(int percent);
+    virtual void status(const char *text);
+
+    // 0 on success; otherwise -1 (short write), a zlib error code, -7 (user
+    // abort) or -8 (a file could not be opened). The output file stays,
+    // complete or not, whenever it could be created.
+    int unzip(const char *inputPath, const char *outputPath);
+    unsigned load_input();
+    unsigned flush_output();
+    int percent();
+
+    z_stream zstrm;
+    int m_AbortFlag = 0;
+    FILE *fin = nullptr;
+    FILE *fout = nullptr;
+    long length = 0;
+    int err = 0;
+    unsigned char input_buffer[kUnzipBufferSize];
+    unsigned char output_buffer[kUnzipBufferSize];
+};
+
+// The entry point the Windows program uses: one engine, one run.
+int DecompressFile(const char *inputPath, const char *outputPath);
+
+// The DOS updater's plain-function form: the same engine, its state
+// allocated at the start of each run and released at its end.
+int unzip(const char *inputPath, const char *outputPath);
+
+}  // namespace fwpack

@@ -1,0 +1,43 @@
+// The places a package's five resources live: a folder of 2000.bin ..
+// 2004.bin, a Windows package .exe (PE resources of type "SETUP") and a
+// Linux package (the DOS updater followed by the four tagged resources).
+#pragma once
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace fwpack {
+
+// Raw resource bytes by id (2000..2004), exactly as a reader of the
+// container would get them.
+using ResourceSet = std::map<uint16_t, std::vector<uint8_t>>;
+
+enum class ContainerKind { ResourcesFolder, WindowsPackage, LinuxPackage };
+const char *ContainerKindName(ContainerKind kind);
+
+// Reads the resources of whatever container path is; false with a one-line
+// error when it is none of them or is damaged.
+bool ReadContainer(const std::string &path, ResourceSet &out, ContainerKind &kind,
+                   std::string &error);
+
+// resources_folder.cpp
+bool ReadResourcesFolder(const std::string &dir, ResourceSet &out, std::string &error);
+bool WriteResourcesFolder(const std::string &dir, const ResourceSet &set, std::string &error);
+
+// pe_container.cpp: a copy of the stub with the five resources added to its
+// resource section, the stub's own resources kept. A stub that already holds
+// "SETUP" resources is refused unless replace is set.
+bool LooksLikePe(const std::vector<uint8_t> &file);
+bool ReadPeResources(const std::vector<uint8_t> &file, ResourceSet &out, std::string &error);
+bool WritePePackage(const std::string &stubPath, const ResourceSet &set, const std::string &outPath,
+                    bool replace, std::string &error);
+
+// run_container.cpp: the DOS updater binary followed by the tagged
+// resources 2000, 2002, 2003 and 2004, made executable.
+bool LooksLikeRunPackage(const std::vector<uint8_t> &file);
+bool ReadRunPackage(const std::vector<uint8_t> &file, ResourceSet &out, std::string &error);
+bool WriteRunPackage(const std::string &dosStubPath, const ResourceSet &set,
+                     const std::string &outPath, std::string &error);
+
+}  // namespace fwpack
