@@ -140,9 +140,11 @@ TEST_P(PePackageStubs, HeadersStayConsistent) {
         EXPECT_EQ(s.PointerToRawData % out.FileAlignment, 0u) << s.Name;
         EXPECT_EQ(s.SizeOfRawData % out.FileAlignment, 0u) << s.Name;
         EXPECT_LE(uint64_t(s.PointerToRawData) + s.SizeOfRawData, package.size()) << s.Name;
-        if (i + 1 < out.Sections.size())
-            EXPECT_EQ(out.Sections[i + 1].VirtualAddress, AlignUp(s.VirtualAddress + s.VirtualSize, out.SectionAlignment))
+        if (i + 1 < out.Sections.size()) {
+            EXPECT_EQ(out.Sections[i + 1].VirtualAddress,
+                      AlignUp(s.VirtualAddress + s.VirtualSize, out.SectionAlignment))
                 << s.Name;
+        }
     }
     const PeSection &rsrc = out.Sections.back();
     EXPECT_EQ(rsrc.Name, ".rsrc");
