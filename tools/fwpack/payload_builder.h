@@ -25,7 +25,7 @@ bool ReadImageFile(const std::string &path, const std::string &key, PackageFile 
                    std::string &error);
 
 struct BuildSettings {
-    int Level = 6;   // deflate level 0..9
+    int Level = 6;  // deflate level 0..9
 };
 
 // The five resources 2000..2004 for m. Without a [dos] section resource 2000

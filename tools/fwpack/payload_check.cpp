@@ -33,7 +33,8 @@ void CheckHeader(const ResourceReport &r, Problems &p) {
         p.Add(r, "only " + std::to_string(r.Size) + " bytes, shorter than the 16-byte header");
         return;
     }
-    if (r.Tag != r.ExpectedTag) p.Add(r, "tag " + Quoted(r.Tag) + ", expected " + Quoted(r.ExpectedTag));
+    if (r.Tag != r.ExpectedTag)
+        p.Add(r, "tag " + Quoted(r.Tag) + ", expected " + Quoted(r.ExpectedTag));
     if (r.BodyLength != r.RealBodyLength)
         p.Add(r, "BodyLength " + std::to_string(r.BodyLength) + " but " +
                      std::to_string(r.RealBodyLength) + " bytes follow the header");
@@ -95,7 +96,11 @@ void CheckOptions(const PayloadReport &report, const ResourceReport &r, Problems
         else
             p.Add(r, field + " has no NUL in its 260 bytes");
     }
-    struct Named { const char *Field; const std::string &Value; uint16_t Package; };
+    struct Named {
+        const char *Field;
+        const std::string &Value;
+        uint16_t Package;
+    };
     const Named names[] = {
         {"FlashProgram", o.FlashProgram, ToolPackage},
         {"MeFlashProgram", o.MeFlashProgram, ToolPackage},
@@ -116,7 +121,8 @@ void CheckOptions(const PayloadReport &report, const ResourceReport &r, Problems
             continue;
         }
         const ResourceReport &pkg = report.Get(n.Package);
-        if (!pkg.PackageRead || pkg.Error != PackageError::None) continue;   // reported with the package
+        if (!pkg.PackageRead || pkg.Error != PackageError::None)
+            continue;  // reported with the package
         if (image) {
             const std::string record = pkg.Records.empty() ? "" : pkg.Records[0].Record.FileName;
             if (record != n.Value)
