@@ -146,6 +146,18 @@ TEST_P(PePackageStubs, HeadersStayConsistent) {
                 << s.Name;
         }
     }
+    // In the file: headers, then the sections' data in order, then the
+    // symbol table, if any.
+    uint64_t rawEnd = out.SizeOfHeaders;
+    for (const PeSection &s : out.Sections) {
+        if (s.SizeOfRawData == 0) continue;
+        EXPECT_GE(s.PointerToRawData, rawEnd) << s.Name;
+        rawEnd = uint64_t(s.PointerToRawData) + s.SizeOfRawData;
+    }
+    if (out.PointerToSymbolTable != 0) {
+        EXPECT_GE(out.PointerToSymbolTable, rawEnd);
+    }
+
     const PeSection &rsrc = out.Sections.back();
     EXPECT_EQ(rsrc.Name, ".rsrc");
     EXPECT_EQ(out.Directories[kDirectoryResource].Rva, rsrc.VirtualAddress);
