@@ -152,6 +152,10 @@ TEST_F(BadManifest, ToolFoldersAndImages) {
     ExpectRefused(kGood, {"windows.tools", "\"a:b\""});
     fs::remove(sample + "/win/a:b");
 
+    WriteBytes(sample + "/win/FLASH.EXE", {'x'});
+    ExpectRefused(kGood, {"windows.tools", "\"FLASH.EXE\" and \"flash.exe\" differ only in case"});
+    fs::remove(sample + "/win/FLASH.EXE");
+
     WriteBytes(sample + "/dos/four", {'4'});
     WriteBytes(sample + "/dos/five", {'5'});
     WriteBytes(sample + "/dos/six", {'6'});

@@ -159,6 +159,13 @@ TEST_F(BrokenResources, PackageInvariantsNamesAndChecksums) {
     Put(ToolPackage, Deflate(BuildFilePackage(files), 10));
     ExpectProblems({"2001 ToolPackage: record 2 \"..\\evil.txt\": not a bare file name"});
 
+    files = WinFiles();
+    files[2].Record.FileName = "MeFlash.exe";
+    Put(ToolPackage, Deflate(BuildFilePackage(files), 10));
+    ExpectProblems(
+        {"2001 ToolPackage: records 1 \"meflash.exe\" and 2 \"MeFlash.exe\" differ "
+         "only in case"});
+
     auto dosFiles = DosFiles();
     for (const char *extra : {"a", "b", "c"}) {
         PackageFile f;

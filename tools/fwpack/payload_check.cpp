@@ -71,6 +71,12 @@ void CheckPackage(const ResourceReport &r, Problems &p) {
             p.Add(r, name + ": checksum " + Hex(rec.Record.Checksum, 8) + " stored, bytes sum to " +
                          Hex(rec.Computed, 8));
     }
+    std::vector<std::string> names;
+    for (const RecordReport &rec : r.Records) names.push_back(rec.Record.FileName);
+    if (size_t a, b; FindCaseCollision(names, a, b))
+        p.Add(r, "records " + std::to_string(a) + " " + Quoted(names[a]) + " and " +
+                     std::to_string(b) + " " + Quoted(names[b]) +
+                     " differ only in case; unpacked on Windows one would overwrite the other");
     bool dosReads = r.Id == DosPackage || r.Id == BiosPackage || r.Id == MePackage;
     if (dosReads && r.Count > kDosPackageMaxFiles && r.Error != PackageError::TableOverflow)
         p.Add(r, std::to_string(r.Count) + " files; the DOS updater holds at most " +
