@@ -22,7 +22,7 @@ class MainWindow {
     // The main icon (resource 128), loaded when the window object was made.
     virtual IconHandle MainIcon() = 0;
     // LoadIconA(instance, id): 0 when it cannot be loaded.
-    virtual IconHandle LoadIcon(int id) = 0;
+    virtual IconHandle LoadIconResource(int id) = 0;
     // LoadImageA(instance, id, IMAGE_ICON, size, size, default colours, not
     // shared): 0 when it cannot be loaded.
     virtual IconHandle LoadIconImage(int id, int size) = 0;

@@ -24,7 +24,7 @@ class ProgramEnvironment {
     virtual bool MutexAlreadyExists(std::string_view name) = 0;
     // Writes one key of one section of an INI file, creating the file
     // (WritePrivateProfileStringA). False on failure.
-    virtual bool WriteProfileString(std::string_view path, std::string_view section,
+    virtual bool WritePrivateProfile(std::string_view path, std::string_view section,
                                     std::string_view key, std::string_view value) = 0;
 };
 

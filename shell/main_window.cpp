@@ -12,9 +12,9 @@ IconPosition MinimisedIconPosition(int clientWidth, int clientHeight, int iconWi
 
 void BrowseForDestination(ShellContext &context) {
     if (context.Ui.WorkerStarted) return;   // the worker owns the destination now
-    context.Ui.PickerOpen = true;
+    context.Ui.PickerOpen = context.Ui.PickerDisabling = true;
     std::optional<std::string> chosen = context.Window.PickFolder(kBrowseTitle);
-    context.Ui.PickerOpen = false;
+    context.Ui.PickerOpen = context.Ui.PickerDisabling = false;
     if (!chosen) return;   // cancelled: folder and edit box stay as they were
 
     std::string folder = *chosen;
@@ -30,6 +30,8 @@ void BrowseForDestination(ShellContext &context) {
 void OnStartTimer(ShellContext &context, unsigned timerId) {
     if (timerId != kStartTimerId || context.Ui.WorkerStarted) return;
     if (context.Ui.PickerOpen) return;   // the timer keeps running; try again next tick
+    // Cancel mode came first and has asked the loop to end: no worker.
+    if (context.Run.AbortRequested()) return;
 
     context.Window.KillTimer(kStartTimerId);
     if (context.Window.StartWorker()) {
@@ -44,7 +46,10 @@ void OnStartTimer(ShellContext &context, unsigned timerId) {
 }
 
 void OnCancelMode(ShellContext &context) {
-    if (context.Ui.PickerOpen) return;
+    if (context.Ui.PickerDisabling) {
+        context.Ui.PickerDisabling = false;
+        return;
+    }
 
     context.Run.AbortFlag.store(1, std::memory_order_relaxed);
     for (IconHandle *icon : {&context.Ui.LargeIcon, &context.Ui.BrowseIcon}) {

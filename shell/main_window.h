@@ -23,13 +23,14 @@ IconPosition MinimisedIconPosition(int clientWidth, int clientHeight, int iconWi
 void BrowseForDestination(ShellContext &context);
 
 // A timer message. Timer 8888 fires once: it creates the worker, unless the
-// folder picker is still open, in which case the next tick tries again.
+// folder picker is still open (the next tick tries again) or cancel mode
+// has already ended the run.
 void OnStartTimer(ShellContext &context, unsigned timerId);
 
 // The cancel-mode notification: tells the worker to stop, releases the two
 // loaded icons (once) and ends the modal loop, with code 0 when the worker
-// exists and 18 before. Ignored while the window's own folder picker has
-// disabled it: that is the picker at work, not a request to stop.
+// exists and 18 before. The one notification that the folder picker causes
+// when it disables the window is not a request to stop and is ignored.
 void OnCancelMode(ShellContext &context);
 
 }  // namespace fwpack

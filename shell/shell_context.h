@@ -16,9 +16,13 @@ struct WindowState {
     IconHandle LargeIcon = 0;    // icon 131, released by cancel mode
     IconHandle BrowseIcon = 0;   // icon 132 at 16x16, released by cancel mode
     bool WorkerStarted = false;
-    // The folder picker is open: the window is disabled by its own picker,
-    // and the worker must not start with a half-chosen destination.
+    // The folder picker is open: the worker must not start with a
+    // half-chosen destination.
     bool PickerOpen = false;
+    // The picker disables its owner, and disabling a window sends it a
+    // cancel-mode notification: that one is the picker at work, not a
+    // request to stop.
+    bool PickerDisabling = false;
 };
 
 struct ShellContext {

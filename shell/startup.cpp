@@ -25,7 +25,7 @@ void ShowBox(ShellContext &context, std::string_view text, std::string_view capt
 }  // namespace
 
 void WriteFlashResult(ShellContext &context) {
-    context.Program.WriteProfileString(context.Run.ResultLogPath, kResultLogSection,
+    context.Program.WritePrivateProfile(context.Run.ResultLogPath, kResultLogSection,
                                        kResultLogKey, kResultLogValue);
 }
 
@@ -85,7 +85,7 @@ StartupResult RunStartupSequence(ShellContext &context) {
     // Icon 131 ends up large, the main icon small.
     window.SetIcon(window.MainIcon(), true);
     window.SetIcon(window.MainIcon(), false);
-    context.Ui.LargeIcon = window.LoadIcon(resource_id::LargeIcon);
+    context.Ui.LargeIcon = window.LoadIconResource(resource_id::LargeIcon);
     window.SetIcon(context.Ui.LargeIcon, true);
 
     run.WindowTitle = WindowTitleFor(context.Program.ModuleFileName());

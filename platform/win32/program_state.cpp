@@ -15,7 +15,7 @@ RunState &TheRunState() {
 DWORD WINAPI ExtractWorkerThread(LPVOID window) {
     Win32FileSystem files;
     Win32Resources resources(GetModuleHandleA(nullptr));
-    Win32DialogControls dialog(HWND(window));
+    Win32DialogControls dialog{static_cast<HWND>(window)};
     Win32MessageBoxes boxes;
     Win32Processes programs;
     Win32ResultValues results;

@@ -24,7 +24,7 @@ void Win32MainWindow::SetIcon(IconHandle icon, bool large) {
     SendMessageA(window_, WM_SETICON, large ? ICON_BIG : ICON_SMALL, LPARAM(icon));
 }
 
-IconHandle Win32MainWindow::LoadIcon(int id) {
+IconHandle Win32MainWindow::LoadIconResource(int id) {
     return IconHandle(LoadIconA(instance_, MAKEINTRESOURCEA(id)));
 }
 

@@ -17,7 +17,7 @@ class Win32MainWindow : public MainWindow {
     void CenterWindow() override;
     void SetIcon(IconHandle icon, bool large) override;
     IconHandle MainIcon() override { return IconHandle(mainIcon_); }
-    IconHandle LoadIcon(int id) override;
+    IconHandle LoadIconResource(int id) override;
     IconHandle LoadIconImage(int id, int size) override;
     void DestroyIcon(IconHandle icon) override;
     void SetButtonIcon(int id, IconHandle icon) override;

@@ -30,7 +30,7 @@ bool Win32ProgramEnvironment::MutexAlreadyExists(std::string_view name) {
     return mutex != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
-bool Win32ProgramEnvironment::WriteProfileString(std::string_view path, std::string_view section,
+bool Win32ProgramEnvironment::WritePrivateProfile(std::string_view path, std::string_view section,
                                                  std::string_view key, std::string_view value) {
     return WritePrivateProfileStringA(std::string(section).c_str(), std::string(key).c_str(),
                                       std::string(value).c_str(), std::string(path).c_str()) != 0;

@@ -61,7 +61,7 @@ class Win32ProgramEnvironment : public ProgramEnvironment {
     std::string CommandLine() override;
     bool HaveInstanceHandle() override;
     bool MutexAlreadyExists(std::string_view name) override;
-    bool WriteProfileString(std::string_view path, std::string_view section, std::string_view key,
+    bool WritePrivateProfile(std::string_view path, std::string_view section, std::string_view key,
                             std::string_view value) override;
 };
 

@@ -47,7 +47,7 @@ TEST(ShellMainWindowBrowse, CancelOrNoFileSystemPathKeepsThePreviousFolder) {
     EXPECT_TRUE(f.Logged("text 1006 C:\\TEMP\\_80D.TMP\\"));
 }
 
-TEST(ShellMainWindowBrowse, NothingStartsOrStopsWhileThePickerIsOpen) {
+TEST(ShellMainWindowBrowse, ThePickersOwnDisablingNeitherStopsNorStartsTheRun) {
     ShellFixture f;
     f.run.DestinationFolder = "C:\\TEMP\\_80D.TMP\\";
     f.window.picked = "E:\\fw";
@@ -67,6 +67,25 @@ TEST(ShellMainWindowBrowse, NothingStartsOrStopsWhileThePickerIsOpen) {
     OnStartTimer(f.context, kStartTimerId);
     EXPECT_TRUE(f.Logged("worker"));
     EXPECT_EQ(f.run.DestinationFolder, "E:\\fw\\");
+}
+
+TEST(ShellMainWindowBrowse, ACancelModeRequestWhileThePickerIsOpenEndsTheProgram) {
+    ShellFixture f;
+    f.ui.LargeIcon = 131;
+    f.window.picked = std::nullopt;
+    f.window.whilePickerOpen = [&] {
+        OnCancelMode(f.context);   // the picker disabling the window
+        OnCancelMode(f.context);   // a real request
+    };
+    BrowseForDestination(f.context);
+    EXPECT_EQ(f.Count("quit 18"), 1u);
+    EXPECT_TRUE(f.Logged("destroy 131"));
+    // A tick that still arrives before the loop ends starts nothing.
+    OnStartTimer(f.context, kStartTimerId);
+    EXPECT_EQ(f.Count("worker"), 0u);
+    // Once the picker is closed, cancel mode is never swallowed.
+    OnCancelMode(f.context);
+    EXPECT_EQ(f.Count("quit 18"), 2u);
 }
 
 TEST(ShellMainWindowTimer, Timer8888StartsTheWorkerOnce) {

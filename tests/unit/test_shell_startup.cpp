@@ -43,7 +43,7 @@ TEST(ShellStartupNames, ArgumentTextFollowsTheRuntimeRule) {
     EXPECT_EQ(ArgumentText("C:\\\xE9t\xE9.exe /dbg"), "/dbg");
 }
 
-std::vector<uint8_t> OptionResource(uint32_t flags) {
+std::vector<uint8_t> OptionBytes(uint32_t flags) {
     OptionBlock block;
     block.Flags = flags;
     block.FlashProgram = "flash.exe";
@@ -54,7 +54,7 @@ std::vector<uint8_t> OptionResource(uint32_t flags) {
 
 TEST(ShellStartupSequence, ANormalStartRunsEveryStepInOrder) {
     ShellFixture f;
-    f.resources.resources[OptionResource] = OptionResource(0x2 | 0x20);
+    f.resources.resources[OptionResource] = OptionBytes(0x2 | 0x20);
     f.files.existing = {"C:\\pkg\\RuvazUZUR.log", "C:\\TEMP\\_80D.TMP"};
 
     ASSERT_EQ(RunStartupSequence(f.context), StartupResult::Ready);
@@ -103,7 +103,7 @@ TEST(ShellStartupSequence, NoOptionResourceHidesTheWindowAndStillArmsTheTimer) {
 
 TEST(ShellStartupSequence, SwitchesAddToTheFlagsButNeverClearThem) {
     ShellFixture f;
-    f.resources.resources[OptionResource] = OptionResource(0x4 | 0x40);
+    f.resources.resources[OptionResource] = OptionBytes(0x4 | 0x40);
     f.program.commandLine = "\"C:\\pkg\\tool.rev3.exe\" /NoPause/dbg";
     ASSERT_EQ(RunStartupSequence(f.context), StartupResult::Ready);
     EXPECT_TRUE(f.run.Options.Factory);

@@ -38,7 +38,7 @@ struct FakeProgram : ProgramEnvironment {
         log.push_back("mutex " + Str(name));
         return mutexExists;
     }
-    bool WriteProfileString(std::string_view path, std::string_view section, std::string_view key,
+    bool WritePrivateProfile(std::string_view path, std::string_view section, std::string_view key,
                             std::string_view value) override {
         log.push_back("profile " + Str(path) + " [" + Str(section) + "] " + Str(key) + "=" +
                       Str(value));
@@ -58,7 +58,7 @@ struct FakeWindow : MainWindow {
     }
     IconHandle MainIcon() override { return 128; }
     // The fake hands out the resource id (plus 1000 for a sized image) as the handle.
-    IconHandle LoadIcon(int id) override { return IconHandle(id); }
+    IconHandle LoadIconResource(int id) override { return IconHandle(id); }
     IconHandle LoadIconImage(int id, int size) override {
         log.push_back("loadimage " + std::to_string(id) + " " + std::to_string(size));
         return IconHandle(1000 + id);
