@@ -104,6 +104,9 @@ int RunExtract(const std::string &path, const std::string &dir) {
 int main(int argc, char **argv) {
     CLI::App app{"fwpack: build, inspect, verify and extract firmware-update packages"};
     app.require_subcommand(1);
+    app.failure_message([](const CLI::App *, const CLI::Error &e) {
+        return std::string("fwpack: ") + e.what() + " (see --help)\n";
+    });
     app.footer("Exit codes: 0 ok, 1 verify found problems, 2 bad input or usage.");
 
     BuildArgs b;

@@ -35,8 +35,10 @@ bool CheckRecordName(const std::string &name, const std::string &key, std::strin
 
 bool ReadSourceFile(const std::string &path, const std::string &name, const std::string &key,
                     PackageFile &out, std::string &error) {
+    // The times first: reading the file may move its access time.
     std::string why;
-    if (!ReadWholeFile(path, out.Bytes, why)) {
+    SourceFileTimes times;
+    if (!ReadSourceFileTimes(path, times, why) || !ReadWholeFile(path, out.Bytes, why)) {
         error = key + ": " + why;
         return false;
     }
@@ -46,11 +48,6 @@ bool ReadSourceFile(const std::string &path, const std::string &name, const std:
     }
     if (out.Bytes.size() > std::numeric_limits<uint32_t>::max()) {
         error = key + ": " + path + " is larger than 4 GiB - 1";
-        return false;
-    }
-    SourceFileTimes times;
-    if (!ReadSourceFileTimes(path, times, why)) {
-        error = key + ": " + why;
         return false;
     }
     out.Record = FileRecord{};

@@ -116,7 +116,7 @@ void CheckOptions(const PayloadReport &report, const ResourceReport &r, Problems
             continue;
         }
         const ResourceReport &pkg = report.Get(n.Package);
-        if (!pkg.PackageRead) continue;   // reported with the package itself
+        if (!pkg.PackageRead || pkg.Error != PackageError::None) continue;   // reported with the package
         if (image) {
             const std::string record = pkg.Records.empty() ? "" : pkg.Records[0].Record.FileName;
             if (record != n.Value)
