@@ -65,17 +65,19 @@ class SampleBuild : public ::testing::Test {
         return Fwpack(args);
     }
 
-    std::vector<uint8_t> Resource(int id) { return ReadBytes(out + "/" + std::to_string(id) + ".bin"); }
+    std::vector<uint8_t> Resource(int id) {
+        return ReadBytes(out + "/" + std::to_string(id) + ".bin");
+    }
 
     // The body inflated by python3's zlib with a 1 KiB window.
     std::vector<uint8_t> PythonInflate(const std::vector<uint8_t> &stream) {
         std::string in = dir / "stream.z", inflated = dir / "stream.raw";
         WriteBytes(in, stream);
         RunResult r = RunProgram({"python3", "-c",
-                           "import sys, zlib\n"
-                           "data = open(sys.argv[1], 'rb').read()\n"
-                           "open(sys.argv[2], 'wb').write(zlib.decompress(data, 10))\n",
-                           in, inflated});
+                                  "import sys, zlib\n"
+                                  "data = open(sys.argv[1], 'rb').read()\n"
+                                  "open(sys.argv[2], 'wb').write(zlib.decompress(data, 10))\n",
+                                  in, inflated});
         EXPECT_EQ(r.Code, 0) << r.Err;
         return ReadBytes(inflated);
     }
@@ -161,7 +163,7 @@ TEST_F(SampleBuild, ResourcesHaveTheirHeadersStreamsAndRecords) {
     ASSERT_EQ(optRes.size(), 16u + 2472u);
     const uint8_t *o = optRes.data() + 16;
     auto field = [&](size_t off) { return std::string(reinterpret_cast<const char *>(o + off)); };
-    EXPECT_EQ(ReadU32(o), 0x2u);   // show-window
+    EXPECT_EQ(ReadU32(o), 0x2u);  // show-window
     EXPECT_EQ(field(4), "flash.exe");
     EXPECT_EQ(field(264), "");
     EXPECT_EQ(field(524), "dosflash.exe");
@@ -180,7 +182,11 @@ TEST_F(SampleBuild, ExtractGivesBackTheSameBytesAndTimes) {
     RunResult r = Fwpack({"extract", out, unpacked});
     ASSERT_EQ(r.Code, 0) << r.Err;
 
-    struct Folder { const char *Package; std::string Source; std::vector<std::string> Names; };
+    struct Folder {
+        const char *Package;
+        std::string Source;
+        std::vector<std::string> Names;
+    };
     std::vector<Folder> folders = {
         {"ToolPackage", sample + "/win", SortedFiles(sample + "/win")},
         {"DosPackage", sample + "/dos", SortedFiles(sample + "/dos")},
@@ -192,7 +198,7 @@ TEST_F(SampleBuild, ExtractGivesBackTheSameBytesAndTimes) {
         for (const auto &name : f.Names) {
             SCOPED_TRACE(std::string(f.Package) + "/" + name);
             std::string path = unpacked + "/" + f.Package + "/" + name;
-            struct stat st{};
+            struct stat st {};
             ASSERT_EQ(stat(path.c_str(), &st), 0);
             EXPECT_EQ(st.st_mtim.tv_sec, kWriteSec);
             EXPECT_EQ(st.st_mtim.tv_nsec, kWriteNsec);
@@ -211,8 +217,9 @@ TEST_F(SampleBuild, ExtractGivesBackTheSameBytesAndTimes) {
 
 TEST_F(SampleBuild, WithoutDosSectionTheDosPackageIsEmpty) {
     std::string manifest = sample + "/nodos.toml";
-    std::string text = "[options]\nflags = 0x61\n[windows]\ntools = \"win\"\n"
-                       "[bios]\nimage = \"bios.bin\"\n[me]\nimage = \"me.bin\"\n";
+    std::string text =
+        "[options]\nflags = 0x61\n[windows]\ntools = \"win\"\n"
+        "[bios]\nimage = \"bios.bin\"\n[me]\nimage = \"me.bin\"\n";
     WriteBytes(manifest, {text.begin(), text.end()});
     RunResult r = Build(manifest);
     ASSERT_EQ(r.Code, 0) << r.Err;
@@ -230,8 +237,8 @@ TEST_F(SampleBuild, LevelChangesTheStreamsButNotTheirWindow) {
     ASSERT_EQ(Build(sample + "/package.toml", {"--level", "9"}).Code, 0);
     auto tool = Resource(2001);
     ASSERT_GE(tool.size(), 2u);
-    EXPECT_EQ(tool[0], 0x28);        // still a 1 KiB window
-    EXPECT_EQ(tool[1] >> 6, 3);      // FLEVEL: maximum compression
+    EXPECT_EQ(tool[0], 0x28);    // still a 1 KiB window
+    EXPECT_EQ(tool[1] >> 6, 3);  // FLEVEL: maximum compression
     ExpectPackageOf(PythonInflate(tool), sample + "/win", SortedFiles(sample + "/win"));
 }
 
