@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "payload/bytes.h"
+#include "tools/fwpack/container.h"
 #include "test_tool_support.h"
 
 using namespace fwpack;
@@ -52,6 +53,11 @@ class SampleBuild : public ::testing::Test {
                  fs::copy_options::recursive);
         // Byte order, not locale order: "B.txt" sorts before "a.txt".
         WriteBytes(sample + "/win/B.txt", {'B', '\n'});
+        SetTimes();
+    }
+
+    // Reading a source moves its access time; a second build sets them again.
+    void SetTimes() {
         for (const auto &e : fs::recursive_directory_iterator(sample)) {
             if (!e.is_regular_file()) continue;
             struct timespec t[2] = {{kAccessSec, kAccessNsec}, {kWriteSec, kWriteNsec}};
@@ -253,6 +259,36 @@ TEST_F(SampleBuild, ARebuildReplacesTheResourcesAndLeavesNoTemporaries) {
     std::vector<uint8_t> pkg = PythonInflate(Resource(2001));
     std::vector<uint8_t> want = {'n', 'e', 'w'};
     EXPECT_NE(std::search(pkg.begin(), pkg.end(), want.begin(), want.end()), pkg.end());
+}
+
+TEST_F(SampleBuild, APackageExeCarriesTheSameResourcesAsTheFolder) {
+    const std::string stub = std::string(FWPACK_SOURCE_DIR) + "/tests/fixtures/pe/stub_last.exe";
+    ASSERT_TRUE(fs::exists(stub));
+    std::string exe = dir / "package.exe";
+    ASSERT_EQ(Build(sample + "/package.toml").Code, 0);
+    SetTimes();
+    RunResult r = Fwpack({"build", sample + "/package.toml", "--stub", stub, "-o", exe});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+
+    ResourceSet fromFolder, fromExe;
+    ContainerKind kind;
+    std::string error;
+    ASSERT_TRUE(ReadContainer(out, fromFolder, kind, error)) << error;
+    EXPECT_EQ(kind, ContainerKind::ResourcesFolder);
+    ASSERT_TRUE(ReadContainer(exe, fromExe, kind, error)) << error;
+    EXPECT_EQ(kind, ContainerKind::WindowsPackage);
+    EXPECT_EQ(fromExe, fromFolder);
+
+    EXPECT_EQ(Fwpack({"verify", exe}).Code, 0);
+    std::string unpacked = dir / "unpacked";
+    ASSERT_EQ(Fwpack({"extract", exe, unpacked}).Code, 0);
+    EXPECT_EQ(ReadBytes(unpacked + "/BiosPackage/bios.bin"), ReadBytes(sample + "/bios.bin"));
+
+    // Neither a folder nor a package: refused with one line.
+    WriteBytes(dir / "plain.txt", {'h', 'i'});
+    r = Fwpack({"inspect", dir / "plain.txt"});
+    EXPECT_EQ(r.Code, 2);
+    EXPECT_EQ(r.ErrLines().size(), 1u);
 }
 
 }  // namespace

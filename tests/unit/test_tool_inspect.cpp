@@ -22,7 +22,9 @@ TEST(FileTimes, Iso8601AcrossCenturiesAndLeapDays) {
 }
 
 TEST(FileTimes, UnixConversionsRoundTripAndClampBefore1970) {
-    struct timespec t{1700000000, 123456700};
+    struct timespec t {
+        1700000000, 123456700
+    };
     uint64_t ft = FileTimeFromUnix(t);
     EXPECT_EQ(ft, kFileTimeUnixEpoch + 17000000001234567ull);
     struct timespec back = UnixFromFileTime(ft);
@@ -31,7 +33,9 @@ TEST(FileTimes, UnixConversionsRoundTripAndClampBefore1970) {
     struct timespec before = UnixFromFileTime(1000);
     EXPECT_EQ(before.tv_sec, 0);
     EXPECT_EQ(before.tv_nsec, 0);
-    struct timespec negative{-1, 0};
+    struct timespec negative {
+        - 1, 0
+    };
     EXPECT_EQ(FileTimeFromUnix(negative), kFileTimeUnixEpoch - 10000000);
 }
 
@@ -49,9 +53,9 @@ class InspectSample : public ::testing::Test {
         EXPECT_EQ(r.Code, 0) << r.Err;
         std::string json = dir / "view.json";
         WriteBytes(json, {r.Out.begin(), r.Out.end()});
-        RunResult py = RunProgram({"python3", "-c",
-                                   "import json, sys\nv = json.load(open(sys.argv[1]))\n" + script,
-                                   json});
+        RunResult py =
+            RunProgram({"python3", "-c",
+                        "import json, sys\nv = json.load(open(sys.argv[1]))\n" + script, json});
         EXPECT_EQ(py.Code, 0) << py.Err;
         return py.Out;
     }
@@ -62,8 +66,10 @@ TEST_F(InspectSample, TextShowsHeadersStreamsRecordsAndOptions) {
     ASSERT_EQ(r.Code, 0) << r.Err;
     for (const char *want :
          {"2000 DosPackage", "2001 ToolPackage", "2002 BiosPackage", "2003 OptionBlock",
-          "2004 MePackage", "tag           \"$_BIN_FILE_$\"", "zlib header   0x28 0x91: window 1024 bytes",
-          "\"bios.bin\"  8192 bytes  checksum 0x", "Flags         0x00000002 show-window",
+          "2004 MePackage", "tag           \"$_BIN_FILE_$\"",
+          "zlib header   0x28 0x91: window 1024 bytes",
+          "\"bios.bin\"  8192 bytes  checksum stored 0x0000E615 computed 0x0000E615 ok",
+          "Flags         0x00000002 show-window",
           "IdString        \"$FB$SAMPLE$A05$20261207$R01$BOARD-X$0001\"", "\nconsistent\n"})
         EXPECT_NE(r.Out.find(want), std::string::npos) << want << "\n" << r.Out;
     // Every record shows its three times in ISO 8601 UTC.

@@ -91,12 +91,12 @@ void TextResource(std::ostream &s, const ResourceReport &r) {
         s << "\n";
         for (const RecordReport &rec : r.Records) {
             const FileRecord &f = rec.Record;
-            s << "  [" << f.Index << "] " << Q(f.FileName) << "  " << f.Size << " bytes  checksum "
-              << Hex(f.Checksum, 8);
+            s << "  [" << f.Index << "] " << Q(f.FileName) << "  " << f.Size
+              << " bytes  checksum stored " << Hex(f.Checksum, 8) << " computed ";
             if (rec.BytesInside)
-                s << (f.Checksum == rec.Computed
-                          ? " ok"
-                          : " MISMATCH, bytes sum to " + Hex(rec.Computed, 8));
+                s << Hex(rec.Computed, 8) << (f.Checksum == rec.Computed ? " ok" : " MISMATCH");
+            else
+                s << "- (bytes outside the package)";
             s << "\n      created " << FileTimeIso8601(f.CreationTime) << "  accessed "
               << FileTimeIso8601(f.LastAccessTime) << "  written "
               << FileTimeIso8601(f.LastWriteTime) << "\n";

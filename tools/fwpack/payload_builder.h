@@ -13,12 +13,18 @@ namespace fwpack {
 
 // The DOS updater holds at most this many records per package.
 inline constexpr size_t kDosPackageMaxFiles = 5;
+// It opens the images through a 20-byte path buffer: at most 19 characters.
+inline constexpr size_t kDosImageNameMax = 19;
 
 // Every regular file of dir (symbolic links followed, folders skipped),
 // sorted by name, with its bytes and its three times. key names the
 // manifest key in error lines ("windows.tools").
 bool ReadToolFolder(const std::string &dir, const std::string &key, std::vector<PackageFile> &out,
                     std::string &error);
+
+// The first pair of names that Windows and DOS take for the same file
+// (they differ only in ASCII case), as indexes a < b; false when none.
+bool FindCaseCollision(const std::vector<std::string> &names, size_t &a, size_t &b);
 
 // One image file as the single record of the BIOS or ME package.
 bool ReadImageFile(const std::string &path, const std::string &key, PackageFile &out,

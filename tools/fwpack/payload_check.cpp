@@ -71,6 +71,12 @@ void CheckPackage(const ResourceReport &r, Problems &p) {
             p.Add(r, name + ": checksum " + Hex(rec.Record.Checksum, 8) + " stored, bytes sum to " +
                          Hex(rec.Computed, 8));
     }
+    std::vector<std::string> names;
+    for (const RecordReport &rec : r.Records) names.push_back(rec.Record.FileName);
+    if (size_t a, b; FindCaseCollision(names, a, b))
+        p.Add(r, "records " + std::to_string(a) + " " + Quoted(names[a]) + " and " +
+                     std::to_string(b) + " " + Quoted(names[b]) +
+                     " differ only in case; unpacked on Windows one would overwrite the other");
     bool dosReads = r.Id == DosPackage || r.Id == BiosPackage || r.Id == MePackage;
     if (dosReads && r.Count > kDosPackageMaxFiles && r.Error != PackageError::TableOverflow)
         p.Add(r, std::to_string(r.Count) + " files; the DOS updater holds at most " +
@@ -83,6 +89,12 @@ void CheckPackage(const ResourceReport &r, Problems &p) {
 bool PackageHas(const ResourceReport &r, const std::string &name) {
     return std::any_of(r.Records.begin(), r.Records.end(),
                        [&](const RecordReport &rec) { return rec.Record.FileName == name; });
+}
+
+// A package whose DOS package holds tools is meant for the DOS updater too.
+bool DosToolsPresent(const PayloadReport &report) {
+    const ResourceReport &dos = report.Get(DosPackage);
+    return dos.PackageRead && !dos.Records.empty();
 }
 
 void CheckOptions(const PayloadReport &report, const ResourceReport &r, Problems &p) {
@@ -123,6 +135,11 @@ void CheckOptions(const PayloadReport &report, const ResourceReport &r, Problems
         const ResourceReport &pkg = report.Get(n.Package);
         if (!pkg.PackageRead || pkg.Error != PackageError::None)
             continue;  // reported with the package
+        if (image && n.Value.size() > kDosImageNameMax && DosToolsPresent(report))
+            p.Add(r, std::string(n.Field) + " " + Quoted(n.Value) + " is " +
+                         std::to_string(n.Value.size()) +
+                         " characters; the DOS updater opens at most " +
+                         std::to_string(kDosImageNameMax));
         if (image) {
             const std::string record = pkg.Records.empty() ? "" : pkg.Records[0].Record.FileName;
             if (record != n.Value)
