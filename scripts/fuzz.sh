@@ -5,13 +5,23 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-20}
-scripts/build.sh fuzz
+cmake --preset fuzz >/dev/null
+targets=()
+for src in tests/fuzz/fuzz_*.cpp; do targets+=("$(basename "$src" .cpp)"); done
+cmake --build --preset fuzz --target "${targets[@]}" $( [ -f tools/fwpack/main.cpp ] && echo fwpack )
+
+# Seeds: the resources the builder makes from the bundled sample.
+seeds=build/fuzz/seeds
+rm -rf "$seeds" && mkdir -p "$seeds"
+if [ -x build/fuzz/fwpack ] && [ -f examples/sample/package.toml ]; then
+  build/fuzz/fwpack build examples/sample/package.toml --resources-dir "$seeds" >/dev/null
+fi
 for target in build/fuzz/tests/fuzz/fuzz_*; do
   [ -x "$target" ] || continue
   name=$(basename "$target")
   corpus=build/fuzz/corpus/$name
   mkdir -p "$corpus"
-  [ -d build/fuzz/seeds/$name ] && cp -n build/fuzz/seeds/$name/* "$corpus"/ 2>/dev/null || true
+  cp -n "$seeds"/* "$corpus"/ 2>/dev/null || true
   echo "fuzz: $name for ${seconds}s"
   "$target" -max_total_time="$seconds" -print_final_stats=0 "$corpus" 2> build/fuzz/$name.log \
     || { tail -n 40 build/fuzz/$name.log; echo "fuzz: $name failed"; exit 1; }

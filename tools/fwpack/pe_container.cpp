@@ -1,19 +1,272 @@
-// Placeholder until the PE resource writer lands: refuses every request.
-#include "container.h"
+// The Windows package .exe. The resource section is rebuilt whole, the way
+// the system's own resource updater does it: read the stub's tree, add the
+// "SETUP" entries, write a complete new directory. The new section is the
+// image's last one, so nothing else in the image has to move.
+#include <algorithm>
+#include <cstring>
+
+#include "payload/bytes.h"
+#include "tools/fwpack/atomic_file.h"
+#include "tools/fwpack/container.h"
+#include "tools/fwpack/pe_image.h"
+#include "tools/fwpack/pe_package.h"
+#include "tools/fwpack/pe_resource_tree.h"
 
 namespace fwpack {
 
+namespace {
+
+// Windows XP's loader refuses images with more sections than this.
+constexpr size_t kMaxSections = 96;
+constexpr char kOldResourceName[] = ".rsrcold";
+
+PeBuildError FromPeError(PeError e) {
+    switch (e) {
+    case PeError::None: return PeBuildError::None;
+    case PeError::NotPe: return PeBuildError::NotPe;
+    case PeError::NotAmd64: return PeBuildError::NotAmd64;
+    case PeError::Damaged: break;
+    }
+    return PeBuildError::Damaged;
+}
+
+// Index of the section the resource directory starts in, or -1.
+long ResourceSectionIndex(const PeImage &image) {
+    if (image.Directories.size() <= kDirectoryResource) return -1;
+    uint32_t rva = image.Directories[kDirectoryResource].Rva;
+    if (rva == 0) return -1;
+    for (size_t i = 0; i < image.Sections.size(); ++i) {
+        const PeSection &s = image.Sections[i];
+        if (rva >= s.VirtualAddress && rva < s.VirtualEnd()) return long(i);
+    }
+    return -1;
+}
+
+bool AllZero(const std::vector<uint8_t> &bytes, size_t from, size_t length) {
+    return std::all_of(bytes.begin() + long(from), bytes.begin() + long(from + length),
+                       [](uint8_t b) { return b == 0; });
+}
+
+void WriteSectionHeader(uint8_t *h, const char *name, uint32_t virtualSize, uint32_t rva,
+                        uint32_t rawSize, uint32_t rawPointer, uint32_t characteristics) {
+    std::memset(h, 0, kSectionHeaderSize);
+    std::memcpy(h, name, std::min<size_t>(std::strlen(name), 8));
+    PutU32(h + 8, virtualSize);
+    PutU32(h + 12, rva);
+    PutU32(h + 16, rawSize);
+    PutU32(h + 20, rawPointer);
+    PutU32(h + 36, characteristics);
+}
+
+// Drops an Authenticode signature: it no longer matches once the image
+// changes, and it would sit between the sections and the new data.
+void DropCertificate(std::vector<uint8_t> &file, const PeImage &image) {
+    if (image.Directories.size() <= kDirectorySecurity) return;
+    const PeDirectory &cert = image.Directories[kDirectorySecurity];
+    if (cert.Rva == 0 && cert.Size == 0) return;
+    // This directory holds a file offset, not an address.
+    uint64_t rawEnd = image.SizeOfHeaders;
+    for (const PeSection &s : image.Sections)
+        if (s.SizeOfRawData != 0) rawEnd = std::max<uint64_t>(rawEnd, uint64_t(s.PointerToRawData) + s.SizeOfRawData);
+    if (cert.Rva >= rawEnd && uint64_t(cert.Rva) + cert.Size == file.size()) file.resize(cert.Rva);
+    uint8_t *entry = file.data() + image.OptionalOffset + pe_opt::DataDirectories + 8 * kDirectorySecurity;
+    PutU32(entry, 0);
+    PutU32(entry + 4, 0);
+}
+
+}  // namespace
+
 bool LooksLikePe(const std::vector<uint8_t> &file) {
-    return file.size() >= 2 && file[0] == 'M' && file[1] == 'Z';
+    if (file.size() < 0x40 || file[0] != 'M' || file[1] != 'Z') return false;
+    uint32_t peOffset = ReadU32(file.data() + 0x3c);
+    return uint64_t(peOffset) + 4 <= file.size() && std::memcmp(file.data() + peOffset, "PE\0\0", 4) == 0;
 }
-bool ReadPeResources(const std::vector<uint8_t> &, ResourceSet &, std::string &error) {
-    error = "reading package .exe files is not supported by this build";
-    return false;
+
+PeBuildError BuildPePackage(const std::vector<uint8_t> &stub, const ResourceSet &set, bool replace,
+                            std::vector<uint8_t> &out, std::string &error) {
+    PeImage image;
+    if (PeError e = ParsePeImage(stub, image, error); e != PeError::None) return FromPeError(e);
+    if (image.Directories.size() <= kDirectoryResource) {
+        error = "the stub's headers have no resource directory entry";
+        return PeBuildError::Damaged;
+    }
+    ResourceNode root;
+    if (!ParseResourceTree(stub, image, root, error)) return PeBuildError::Damaged;
+
+    // 1. The tree: the stub's resources plus ours.
+    const ResourceKey setupType = ResourceKey::FromName(kSetupType);
+    if (root.Find(setupType)) {
+        if (!replace) {
+            error = "the stub already carries SETUP resources (use --replace to replace them)";
+            return PeBuildError::HasSetup;
+        }
+        root.Remove(setupType);
+    }
+    if (!set.empty()) {
+        ResourceNode &type = root.Child(setupType);
+        for (const auto &[id, bytes] : set) {
+            ResourceNode &lang = type.Child(ResourceKey::FromId(id)).Child(ResourceKey::FromId(kSetupLanguage));
+            lang.IsDirectory = false;
+            lang.Data = bytes;
+        }
+    }
+
+    // 2. Where the section goes: in place when the resource section is
+    // already the image's last one, else a new last section.
+    out = stub;
+    DropCertificate(out, image);
+    const long rsrc = ResourceSectionIndex(image);
+    const size_t count = image.Sections.size();
+    const bool inPlace = rsrc >= 0 && size_t(rsrc) == count - 1 &&
+                         image.Directories[kDirectoryResource].Rva == image.Sections[size_t(rsrc)].VirtualAddress;
+    uint64_t rva = inPlace ? image.Sections[size_t(rsrc)].VirtualAddress
+                           : AlignUp(count ? image.Sections.back().VirtualEnd() : image.SizeOfHeaders,
+                                     image.SectionAlignment);
+    if (rva > UINT32_MAX) {
+        error = "the stub's address space is full";
+        return PeBuildError::TooLarge;
+    }
+    std::vector<uint8_t> section;
+    if (!SerializeResourceTree(root, uint32_t(rva), section, error)) return PeBuildError::TooLarge;
+    const uint32_t virtualSize = uint32_t(section.size());
+    const uint64_t rawSize = AlignUp(section.size(), image.FileAlignment);
+    section.resize(size_t(rawSize), 0);
+
+    int64_t initializedDelta = 0;
+
+    if (inPlace) {
+        const PeSection &old = image.Sections[size_t(rsrc)];
+        const uint64_t oldEnd = uint64_t(old.PointerToRawData) + old.SizeOfRawData;
+        bool rawIsLast = old.SizeOfRawData != 0;
+        for (size_t i = 0; i + 1 < count; ++i) {
+            const PeSection &s = image.Sections[i];
+            if (s.SizeOfRawData != 0 && s.PointerToRawData >= old.PointerToRawData) rawIsLast = false;
+        }
+        uint64_t pointer;
+        if (rawIsLast) {
+            // Replace the bytes where they are; whatever followed them (the
+            // symbol table, say) moves along.
+            std::vector<uint8_t> tail(out.begin() + long(std::min<uint64_t>(oldEnd, out.size())), out.end());
+            out.resize(old.PointerToRawData);
+            out.insert(out.end(), section.begin(), section.end());
+            out.insert(out.end(), tail.begin(), tail.end());
+            pointer = old.PointerToRawData;
+            if (image.PointerToSymbolTable >= oldEnd)
+                PutU32(out.data() + image.FileHeaderOffset + 8, uint32_t(int64_t(image.PointerToSymbolTable) +
+                                                int64_t(rawSize) - int64_t(old.SizeOfRawData)));
+        } else {
+            std::fill(out.begin() + old.PointerToRawData, out.begin() + long(oldEnd), 0);
+            pointer = AlignUp(out.size(), image.FileAlignment);
+            out.resize(size_t(pointer), 0);
+            out.insert(out.end(), section.begin(), section.end());
+        }
+        if (pointer + rawSize > UINT32_MAX) {
+            error = "the package would be larger than 4 GiB";
+            return PeBuildError::TooLarge;
+        }
+        uint8_t *h = out.data() + old.HeaderOffset;
+        PutU32(h + 8, virtualSize);
+        PutU32(h + 16, uint32_t(rawSize));
+        PutU32(h + 20, uint32_t(pointer));
+        if (old.Characteristics & kScnInitializedData)
+            initializedDelta = int64_t(rawSize) - int64_t(old.SizeOfRawData);
+    } else {
+        const size_t at = image.SectionTableOffset + count * kSectionHeaderSize;
+        uint64_t firstRaw = image.SizeOfHeaders;
+        for (const PeSection &s : image.Sections)
+            if (s.SizeOfRawData != 0) firstRaw = std::min<uint64_t>(firstRaw, s.PointerToRawData);
+        if (count >= kMaxSections || at + kSectionHeaderSize > firstRaw ||
+            (count && at + kSectionHeaderSize > image.Sections.front().VirtualAddress) ||
+            !AllZero(out, at, kSectionHeaderSize)) {
+            error = "no room in the stub's section table for a new resource section";
+            return PeBuildError::NoRoom;
+        }
+        uint32_t characteristics = kScnInitializedData | kScnMemRead;
+        if (rsrc >= 0 && image.Directories[kDirectoryResource].Rva == image.Sections[size_t(rsrc)].VirtualAddress) {
+            // The old resource section stays where it is, so no address
+            // in the image changes; its bytes are cleared so that no stale
+            // copy of a payload is left behind.
+            const PeSection &old = image.Sections[size_t(rsrc)];
+            characteristics = old.Characteristics;
+            std::fill(out.begin() + old.PointerToRawData,
+                      out.begin() + old.PointerToRawData + old.SizeOfRawData, 0);
+            std::memcpy(out.data() + old.HeaderOffset, kOldResourceName, 8);
+        }
+        const uint64_t pointer = AlignUp(out.size(), image.FileAlignment);
+        if (pointer + rawSize > UINT32_MAX) {
+            error = "the package would be larger than 4 GiB";
+            return PeBuildError::TooLarge;
+        }
+        out.resize(size_t(pointer), 0);
+        out.insert(out.end(), section.begin(), section.end());
+        WriteSectionHeader(out.data() + at, ".rsrc", virtualSize, uint32_t(rva), uint32_t(rawSize),
+                           uint32_t(pointer), characteristics);
+        PutU16(out.data() + image.FileHeaderOffset + 2, uint16_t(count + 1));
+        initializedDelta = int64_t(rawSize);
+    }
+
+    // 3. Headers: sizes, the resource directory entry, the checksum.
+    uint8_t *opt = out.data() + image.OptionalOffset;
+    PutU32(opt + pe_opt::SizeOfInitializedData,
+           uint32_t(int64_t(ReadU32(opt + pe_opt::SizeOfInitializedData)) + initializedDelta));
+    PutU32(opt + pe_opt::SizeOfImage,
+           uint32_t(AlignUp(rva + virtualSize, image.SectionAlignment)));
+    uint8_t *dir = opt + pe_opt::DataDirectories + 8 * kDirectoryResource;
+    PutU32(dir, uint32_t(rva));
+    PutU32(dir + 4, virtualSize);
+    PutU32(opt + pe_opt::CheckSum, ComputePeChecksum(out, image.OptionalOffset + pe_opt::CheckSum));
+    return PeBuildError::None;
 }
-bool WritePePackage(const std::string &, const ResourceSet &, const std::string &, bool,
-                    std::string &error) {
-    error = "writing package .exe files is not supported by this build";
-    return false;
+
+bool ReadPeSetupResources(const std::vector<uint8_t> &file, std::vector<PeSetupResource> &out,
+                          std::string &error) {
+    out.clear();
+    PeImage image;
+    if (ParsePeImage(file, image, error) != PeError::None) return false;
+    ResourceNode root;
+    if (!ParseResourceTree(file, image, root, error)) return false;
+    const ResourceNode *type = root.Find(ResourceKey::FromName(kSetupType));
+    if (!type || !type->IsDirectory) return true;
+    for (const auto &[name, node] : type->Entries) {
+        if (name.IsName || name.Id < kFirstSetupId || name.Id > kLastSetupId) continue;
+        if (!node.IsDirectory) {
+            // A leaf one level up: no language level at all.
+            out.push_back({name.Id, 0, node.CodePage, node.Data});
+            continue;
+        }
+        for (const auto &[lang, leaf] : node.Entries) {
+            if (lang.IsName || leaf.IsDirectory) continue;
+            out.push_back({name.Id, lang.Id, leaf.CodePage, leaf.Data});
+        }
+    }
+    return true;
+}
+
+bool ReadPeResources(const std::vector<uint8_t> &file, ResourceSet &out, std::string &error) {
+    std::vector<PeSetupResource> all;
+    if (!ReadPeSetupResources(file, all, error)) return false;
+    out.clear();
+    // US English when an id has several languages, else the first found.
+    for (const PeSetupResource &r : all)
+        if (r.Language == kSetupLanguage) out[r.Id] = r.Bytes;
+    for (const PeSetupResource &r : all)
+        if (!out.count(r.Id)) out[r.Id] = r.Bytes;
+    if (out.empty()) {
+        error = "no SETUP resources 2000-2004 in this executable";
+        return false;
+    }
+    return true;
+}
+
+bool WritePePackage(const std::string &stubPath, const ResourceSet &set, const std::string &outPath,
+                    bool replace, std::string &error) {
+    std::vector<uint8_t> stub, package;
+    if (!ReadWholeFile(stubPath, stub, error)) return false;
+    if (BuildPePackage(stub, set, replace, package, error) != PeBuildError::None) {
+        error = "stub " + stubPath + ": " + error;
+        return false;
+    }
+    return WriteFileAtomically(outPath, package, error, 0755);
 }
 
 }  // namespace fwpack

@@ -1,0 +1,554 @@
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+#include <zlib.h>
+
+#include "dos/bios_id.h"
+#include "dos/bios_version.h"
+#include "dos/dos_switches.h"
+#include "dos/dos_updater.h"
+#include "dos/me_version.h"
+#include "dos/tag_scan.h"
+#include "payload/bytes.h"
+#include "payload/checksum16.h"
+#include "payload/file_package.h"
+#include "payload/option_block.h"
+#include "payload/tagged_resource.h"
+#include "payload/zlib_engine.h"
+#include "platform/dos_platform.h"
+
+namespace fwpack {
+
+namespace {
+
+constexpr size_t kTransferSize = 51200;
+constexpr int kWasteWrites = 150;
+constexpr uint32_t kRecordTableRoom = 5;
+// Image names go through a 20-byte path buffer: 19 characters and the NUL.
+constexpr size_t kImageNameRoom = 20;
+// Command lines are built inside a 260-byte option field.
+constexpr size_t kCommandRoom = kNameFieldSize;
+constexpr long kScanMargin = 20;
+constexpr unsigned kBeepHertz = 500, kBeepMilliseconds = 100;
+
+constexpr char kWasteFile[] = "waste.dat";
+constexpr char kMeLog[] = "me.log";
+constexpr char kErrorLog[] = "error.log";
+
+// How a package resource is unpacked, and what its step says.
+struct PackageStep {
+    const char *Intro;          // printed first, or null
+    const char *Scratch;        // the body as found in the file
+    const char *Unpacked;       // the decompressed body, or null for a plain body
+    const char *OpenFailed;
+    const char *Separate;
+    const char *Decompress;
+    const char *UnzipFailed;    // followed by the result and "\n"
+    const char *Done;
+    int ExitCode;
+    bool Tools;                 // the files are programs to run
+};
+
+constexpr PackageStep kDosStep{nullptr,
+                               "dosexe.dat",
+                               "udosexe.dat",
+                               "\nFail to open compress flash file.",
+                               "\nSeparate the compress exe file.",
+                               "\nDecompress the exe file.",
+                               "\nError! udosexe = ",
+                               "\nDecompress the EXE file OK.",
+                               dos_exit::ToolOrBiosPackage,
+                               true};
+constexpr PackageStep kBinStep{nullptr,
+                               "bin.dat",
+                               nullptr,
+                               "\nFail to open compress bin file.",
+                               "\nSeparate the compress bin file",
+                               "\nDecompress the bin file.",
+                               nullptr,
+                               "\nDecompress the bin file OK.",
+                               dos_exit::ToolOrBiosPackage,
+                               false};
+constexpr PackageStep kMeStep{"\nReady to read ME bin file",
+                              "MEbin.dat",
+                              "uMEbin.dat",
+                              "\nFail to open compress ME bin file.",
+                              "\nSeparate the compress bin file",
+                              "\nDecompress the ME bin file.",
+                              "\nError! unMEbin = ",
+                              "\nDecompress the ME bin file OK.",
+                              dos_exit::MePackage,
+                              false};
+
+enum class Cleanup { WasteOnly, Everything };
+
+bool FileExists(const char *path) {
+    std::error_code ec;
+    return std::filesystem::exists(path, ec);
+}
+void RemoveFile(const std::string &path) { std::remove(path.c_str()); }
+
+class DosUpdater {
+  public:
+    explicit DosUpdater(DosPlatform &os) : os_(os), transfer_(kTransferSize) {}
+    int Run(int argc, const char *const *argv);
+
+  private:
+    void Print(const std::string &text) { os_.Write(text); }
+    int Finish(int code, Cleanup cleanup);
+    int DeleteFiles(int mode);
+
+    bool WriteWasteFile();
+    int ScanOwnFile();
+    void ReadOptionBlock(std::FILE *self, long at);
+    int UnpackPackage(std::FILE *self, long at, uint32_t bodyLength, const PackageStep &step,
+                      std::vector<FileRecord> &table);
+    int WritePackageFiles(const std::string &path, const PackageStep &step,
+                          std::vector<FileRecord> &table);
+    bool SumFile(const std::string &path, uint16_t &sum);
+    const FileRecord *FindImage(const std::vector<FileRecord> &table, const std::string &name);
+    int CheckBiosImage();
+    void ApplyOptionFlags();
+    int CheckIdentity();
+    bool AskYesNo();
+    int FlashBios();
+    int CheckMeImage();
+    int FlashMe();
+    int End();
+
+    DosPlatform &os_;
+    DosSwitches sw_;
+    bool deleteAtEnd_ = false, restartN_ = false, restartR_ = false, keepAll_ = false,
+         keepK0_ = false, keepK1_ = false, keepK2_ = false;
+    OptionBlock option_;
+    BiosIdRecord packageId_, machineId_;
+    // fiA, fiB, fiC: what each package unpacked, at most 5 records each.
+    std::vector<FileRecord> fiA_, fiB_, fiC_;
+    std::vector<uint8_t> transfer_;
+    std::vector<std::string> scratch_;   // scratch files this run created
+    bool meSkipped_ = false;
+};
+
+int DosUpdater::Finish(int code, Cleanup cleanup) {
+    for (const std::string &name : scratch_) RemoveFile(name);
+    scratch_.clear();
+    if (cleanup == Cleanup::Everything) DeleteFiles(1);
+    else RemoveFile(kWasteFile);
+    return code;
+}
+
+// Removes what the packages unpacked, and the filler and ME tool output.
+// The names come from the package, so they are removed directly and never
+// handed to the command interpreter.
+int DosUpdater::DeleteFiles(int mode) {
+    if (mode != 1) return 1;
+    for (const auto *table : {&fiA_, &fiB_, &fiC_})
+        for (const FileRecord &record : *table) RemoveFile(record.FileName);
+    RemoveFile(kWasteFile);
+    RemoveFile(kMeLog);
+    RemoveFile(kErrorLog);
+    return 0;
+}
+
+bool DosUpdater::WriteWasteFile() {
+    std::fill(transfer_.begin(), transfer_.end(), 0xFF);
+    RemoveFile(kWasteFile);
+    std::FILE *waste = std::fopen(kWasteFile, "wb");
+    if (!waste) return false;
+    for (int i = 0; i < kWasteWrites; ++i) std::fwrite(transfer_.data(), 1, transfer_.size(), waste);
+    std::fclose(waste);
+    return true;
+}
+
+int DosUpdater::ScanOwnFile() {
+    std::FILE *self = os_.OpenOwnFile();
+    if (!self) {
+        Print("\nOpen selffile fail!");
+        return Finish(dos_exit::OwnFile, Cleanup::WasteOnly);
+    }
+    long size = -1;
+    if (std::fseek(self, 0, SEEK_END) == 0) size = std::ftell(self);
+
+    constexpr unsigned kAllTags = 0xF;
+    auto tagBit = [](uint16_t id) { return 1u << (id == DosPackage ? 0 : id == BiosPackage ? 1 : id == OptionResource ? 2 : 3); };
+    TagScanner scanner(self, size);
+    unsigned seen = 0;
+    long p = 0;
+    int result = 0;
+    for (;;) {
+        uint16_t id = 0;
+        long at = size > kScanMargin ? scanner.FindTag(p, size - kScanMargin, &id) : -1;
+        if (at < 0) {
+            Print("\nCan not find useful file to flash BIOS or ME.");
+            result = Finish(dos_exit::TagsMissing, Cleanup::WasteOnly);
+            break;
+        }
+        long next = at + long(kTaggedHeaderSize);
+        if (id == OptionResource) {
+            ReadOptionBlock(self, at);
+        } else {
+            uint8_t length[4] = {};
+            if (std::fseek(self, at + long(kTagLength), SEEK_SET) == 0)
+                if (std::fread(length, 1, 4, self) != 4) std::fill(length, length + 4, 0);
+            uint32_t bodyLength = ReadU32(length);
+            const PackageStep &step = id == DosPackage ? kDosStep : id == BiosPackage ? kBinStep : kMeStep;
+            std::vector<FileRecord> &table = id == DosPackage ? fiA_ : id == BiosPackage ? fiB_ : fiC_;
+            result = UnpackPackage(self, at, bodyLength, step, table);
+            if (result != 0) break;
+            next += long(bodyLength);
+        }
+        seen |= tagBit(id);
+        if (seen == kAllTags) break;
+        p = next + 1;   // the byte right after a resource is not looked at
+    }
+    std::fclose(self);
+    return result;
+}
+
+void DosUpdater::ReadOptionBlock(std::FILE *self, long at) {
+    std::vector<uint8_t> block(kOptionBlockSize, 0);
+    if (std::fseek(self, at + long(kTaggedHeaderSize), SEEK_SET) == 0)
+        std::fread(block.data(), 1, block.size(), self);   // a short block reads as zeros
+    option_ = OptionBlock{};
+    // A field without its NUL keeps all its bytes; the rooms checked later
+    // (image names, command lines) refuse such a text.
+    ParseOptionBlock(block.data(), block.size(), option_);
+    if (option_.IdString.empty()) {
+        Print("\nCheck Bios Version Failed!");
+        Print("\nCan Not Get Version Information!");
+    }
+    strToStruct(option_.IdString, packageId_);
+}
+
+int DosUpdater::UnpackPackage(std::FILE *self, long at, uint32_t bodyLength, const PackageStep &step,
+                              std::vector<FileRecord> &table) {
+    if (step.Intro) Print(step.Intro);
+    RemoveFile(step.Scratch);
+    std::FILE *out = std::fopen(step.Scratch, "wb");
+    if (!out) {
+        Print(step.OpenFailed);
+        return Finish(step.ExitCode, Cleanup::Everything);
+    }
+    scratch_.push_back(step.Scratch);
+    uint32_t remaining = bodyLength;
+    if (std::fseek(self, at + long(kTaggedHeaderSize), SEEK_SET) != 0) remaining = 0;
+    while (remaining > 0) {
+        size_t got = std::fread(transfer_.data(), 1, std::min<size_t>(remaining, kTransferSize), self);
+        if (got == 0) break;   // a body cut short by the end of the file
+        std::fwrite(transfer_.data(), 1, got, out);
+        remaining -= uint32_t(got);
+    }
+    std::fclose(out);
+
+    Print(step.Separate);
+    Print("\nUsing the zlib data compression library");
+    Print(std::string("\nzlib version ") + zlibVersion());
+    Print(step.Decompress);
+
+    std::string package = step.Scratch;
+    if (step.Unpacked) {
+        RemoveFile(step.Unpacked);
+        scratch_.push_back(step.Unpacked);
+        int r = unzip(step.Scratch, step.Unpacked);
+        if (r != 0) {
+            Print(step.UnzipFailed + std::to_string(r) + "\n");
+            return Finish(step.ExitCode, Cleanup::Everything);
+        }
+        RemoveFile(step.Scratch);
+        package = step.Unpacked;
+    }
+    int result = WritePackageFiles(package, step, table);
+    if (result != 0) return result;
+    RemoveFile(package);
+    Print(step.Done);
+    return 0;
+}
+
+int DosUpdater::WritePackageFiles(const std::string &path, const PackageStep &step,
+                                  std::vector<FileRecord> &table) {
+    std::vector<uint8_t> bytes;
+    if (std::FILE *in = std::fopen(path.c_str(), "rb")) {
+        size_t n;
+        while ((n = std::fread(transfer_.data(), 1, kTransferSize, in)) > 0)
+            bytes.insert(bytes.end(), transfer_.begin(), transfer_.begin() + long(n));
+        std::fclose(in);
+    }
+    // Each record table has room for five records.
+    if (bytes.size() >= kPackageHeaderSize && ReadU32(bytes.data()) > kRecordTableRoom) {
+        Print("\nThe package holds " + std::to_string(ReadU32(bytes.data())) +
+              " files, more than the 5 this program can hold. Exit the Flash!");
+        return Finish(step.ExitCode, Cleanup::Everything);
+    }
+    FilePackageView view;
+    PackageCheck check;
+    check.RequireBareNames = true;
+    check.AllowTrailingBytes = true;
+    PackageError e = ParseFilePackage(bytes.data(), bytes.size(), view, check);
+    if (e != PackageError::None) {
+        Print(std::string("\nThe package is damaged: ") + PackageErrorText(e) + ". Exit the Flash!");
+        return Finish(step.ExitCode, Cleanup::Everything);
+    }
+    table = view.Records;   // known before writing, so a failure removes what was written
+    for (size_t i = 0; i < view.Records.size(); ++i) {
+        const FileRecord &record = view.Records[i];
+        RemoveFile(record.FileName);
+        std::FILE *out = std::fopen(record.FileName.c_str(), "wb");
+        bool ok = out != nullptr;
+        for (size_t done = 0; ok && done < record.Size; done += kTransferSize) {
+            size_t n = std::min<size_t>(record.Size - done, kTransferSize);
+            ok = std::fwrite(view.FileBytes(i) + done, 1, n, out) == n;
+        }
+        if (out && std::fclose(out) != 0) ok = false;
+        if (!ok) {
+            Print("\nFail to write " + record.FileName + ". Exit the Flash!");
+            return Finish(step.ExitCode, Cleanup::Everything);
+        }
+        if (step.Tools) os_.MakeRunnable(record.FileName);
+    }
+    return 0;
+}
+
+bool DosUpdater::SumFile(const std::string &path, uint16_t &sum) {
+    std::FILE *in = std::fopen(path.c_str(), "rb");
+    if (!in) return false;
+    uint32_t running = 0;
+    size_t n;
+    while ((n = std::fread(transfer_.data(), 1, kTransferSize, in)) > 0)
+        running = Checksum16Add(running, transfer_.data(), n);
+    std::fclose(in);
+    sum = uint16_t(running);
+    return true;
+}
+
+const FileRecord *DosUpdater::FindImage(const std::vector<FileRecord> &table, const std::string &name) {
+    for (size_t i = 0; i < table.size() && i < kRecordTableRoom; ++i)
+        if (table[i].FileName == name) return &table[i];
+    return nullptr;
+}
+
+int DosUpdater::CheckBiosImage() {
+    const FileRecord *record = FindImage(fiB_, option_.BiosImageName);
+    uint16_t expected = record ? uint16_t(record->Checksum) : 0;
+    Print("\nBegin to check bin file.");
+    if (option_.BiosImageName.size() >= kImageNameRoom) {
+        Print("\nThe BIOS bin file name is too long (at most 19 characters): " + option_.BiosImageName);
+        return Finish(dos_exit::BiosImageOpen, Cleanup::WasteOnly);
+    }
+    uint16_t sum = 0;
+    if (!SumFile(option_.BiosImageName, sum)) {
+        Print("\nFail to open BIOS bin file, can't get checksum");
+        return Finish(dos_exit::BiosImageOpen, Cleanup::WasteOnly);
+    }
+    if (sum != expected) {
+        Print("\nThe BIOS bin file has destroyed, checksum error");
+        return Finish(dos_exit::BiosChecksum, Cleanup::Everything);
+    }
+    return 0;
+}
+
+// The option block's flags only add to the switches.
+void DosUpdater::ApplyOptionFlags() {
+    uint32_t f = option_.Flags;
+    namespace b = option_bit;
+    if (f & b::DeleteAtEnd) deleteAtEnd_ = true;
+    if (f & b::Factory) sw_.Factory = true;
+    if (f & b::ForceIt) sw_.ForceIt = true;
+    if (f & b::ForceType) sw_.ForceType = true;
+    if (f & b::NoPause) sw_.NoPause = true;
+    if (f & b::NoReboot) sw_.NoReboot = true;
+    if (f & b::RestartModeN) restartN_ = true;
+    if (f & b::RestartModeR) restartR_ = true;
+    if (f & b::KeepAll) keepAll_ = true;
+    if (f & b::KeepK0) keepK0_ = true;
+    if (f & b::KeepK1) keepK1_ = true;
+    if (f & b::KeepK2) keepK2_ = true;
+}
+
+int DosUpdater::CheckIdentity() {
+    strToStruct(biosInfoToString(GetBiosInfo(os_)), machineId_);
+    if (!sw_.ForceType && machineId_.SystemName() != packageId_.SystemName()) {
+        Print("\nThe Current System:" + std::string(machineId_.SystemName()));
+        Print("\nThe File System:" + std::string(packageId_.SystemName()));
+        Print("\nThe System Different. Exit the Flash!");
+        return Finish(dos_exit::SystemDiffers, Cleanup::Everything);
+    }
+    Print("\nThe Old Bios Version:" + std::string(machineId_.BiosVersion()));
+    Print("\nThe New Bios Version:" + std::string(packageId_.BiosVersion()));
+
+    constexpr char kNotNewer[] = "\nThe BIOS version is same or lower than current BIOS version.\n";
+    int r = CompareBiosVersion(packageId_.BiosVersion(), machineId_.BiosVersion());
+    if (r == kVersionNewer) return 0;
+    if (r == kVersionSame || r == kVersionOlder || r == kVersionOldUnusable) {
+        Print(kNotNewer);
+        bool overridden = sw_.ForceIt || (r == kVersionOldUnusable && sw_.Factory);
+        return overridden ? 0 : Finish(dos_exit::VersionNotNewer, Cleanup::Everything);
+    }
+    if (sw_.ForceIt) {
+        Print("\nFORCEIT Is Checked, The New Bios Version Will be Flashed.");
+        return 0;
+    }
+    Print("\nThe Bios verison format is wrong!\n");
+    return Finish(dos_exit::VersionFormat, Cleanup::Everything);
+}
+
+// Waits for y or n; other keys beep. The end of the input answers no.
+bool DosUpdater::AskYesNo() {
+    for (;;) {
+        int key = os_.ReadKey();
+        if (key == kEndOfInput) key = 'n';
+        if (key == 'y' || key == 'Y' || key == 'n' || key == 'N') {
+            Print(std::string(1, char(key)));
+            return key == 'y' || key == 'Y';
+        }
+        os_.Beep(kBeepHertz, kBeepMilliseconds);
+    }
+}
+
+int DosUpdater::FlashBios() {
+    std::string command = option_.DosFlashProgram + " " + option_.BiosImageName + " " + " /P /B";
+    if (sw_.NoReboot) command += " /N";
+    if (restartR_) command += " /R";
+    else if (restartN_) command += " /N";
+    if (keepAll_) {
+        command += " /K";
+    } else {
+        if (keepK0_) command += " /K0";
+        if (keepK1_) command += " /K1";
+        if (keepK2_) command += " /K2";
+    }
+    if (command.size() >= kCommandRoom) {
+        Print("\nThe flash command line is too long: " + command);
+        return Finish(dos_exit::BiosFlashFailed, Cleanup::Everything);
+    }
+    if (sw_.Debug) Print("\nsetinfo.szAutoExecFileDOS :\n" + command);
+    Print("\nInvoke the exe file!\n");
+    if (os_.RunCommand(command) != 0) {
+        Print("\n" + command + " run fail\n");
+        return Finish(dos_exit::BiosFlashFailed, Cleanup::Everything);
+    }
+    return 0;
+}
+
+int DosUpdater::CheckMeImage() {
+    const FileRecord *record = FindImage(fiC_, option_.MeImageName);
+    uint16_t expected = record ? uint16_t(record->Checksum) : 0;
+    Print("\nBegin to check ME bin file.");
+    if (option_.MeImageName.size() >= kImageNameRoom) {
+        Print("\nThe ME bin file name is too long (at most 19 characters): " + option_.MeImageName);
+        return Finish(dos_exit::MeImageOpen, Cleanup::WasteOnly);
+    }
+    uint16_t sum = 0;
+    if (!SumFile(option_.MeImageName, sum)) {
+        Print("\nFail to open ME bin file, can't get checksum");
+        return Finish(dos_exit::MeImageOpen, Cleanup::WasteOnly);
+    }
+    // Both sides as 16-bit values: sums that differ never pass.
+    if (sum != expected) {
+        Print("\nThe ME bin file has destroyed, checksum error");
+        return Finish(dos_exit::MeChecksum, Cleanup::Everything);
+    }
+    return 0;
+}
+
+int DosUpdater::FlashMe() {
+    RemoveFile(kErrorLog);
+    RemoveFile(kMeLog);
+    std::string query = option_.DosMeQueryTool + " > " + kMeLog;
+    if (query.size() >= kCommandRoom) {
+        Print("\nThe ME information command line is too long: " + query);
+        return Finish(dos_exit::CurrentMeVersion, Cleanup::Everything);
+    }
+    os_.RunCommand(query);   // what it found is in the log, or nowhere
+    MeVersion current{};
+    if (FileExists(kMeLog)) {
+        if (!GetCurMEVersion(kMeLog, current, os_)) {
+            Print("\nCan not get current ME version from log!");
+            return Finish(dos_exit::CurrentMeVersion, Cleanup::Everything);
+        }
+        Print("\nCurrent ME version: " + MeVersionText(current));
+    }
+    MeVersion fresh{};
+    if (!GetNewMEVersion(option_.MeImageName, fresh, os_)) {
+        Print("\nCan not get the new ME version!");
+        return Finish(dos_exit::NewMeVersion, Cleanup::Everything);
+    }
+    Print("\nThe New ME version: " + MeVersionText(fresh));
+
+    if (CompareMEVersion(current, fresh) != 2) {
+        meSkipped_ = true;
+        Print("\nME Version is less or same to Current Version.");
+        return 0;
+    }
+    std::string update = option_.DosMeUpdateTool + " -F" + " " + option_.MeImageName;
+    if (update.size() >= kCommandRoom) {
+        Print("\nThe ME update command line is too long: " + update);
+        return Finish(dos_exit::MeFlashFailed, Cleanup::Everything);
+    }
+    RemoveFile(kErrorLog);
+    Print("\n" + update);
+    os_.RunCommand(update);   // the tool reports failure through error.log only
+    if (FileExists(kErrorLog)) {
+        Print("Flash ME fail");
+        return Finish(dos_exit::MeFlashFailed, Cleanup::Everything);
+    }
+    RemoveFile(kErrorLog);
+    return 0;
+}
+
+int DosUpdater::End() {
+    RemoveFile(kWasteFile);
+    int deleted = DeleteFiles(deleteAtEnd_ ? 1 : 0);
+    if (sw_.Debug) {
+        Print(deleted == 0 ? "\nThe files remove." : "\nThe files not remove");
+        os_.Delay(5000);
+    } else {
+        os_.Delay(2000);
+    }
+
+    if (sw_.Factory) return dos_exit::Success;
+    if (!sw_.NoPause) {
+        if (sw_.NoReboot) return dos_exit::Success;
+        Print("\nRestart System(Yes/No)?");
+        if (!AskYesNo())
+            return meSkipped_ ? dos_exit::RestartDeclinedMeSkipped : dos_exit::RestartDeclinedMeFlashed;
+    }
+    os_.Restart();
+    Print("\nThe system could not be restarted.");
+    return dos_exit::RestartFailed;
+}
+
+int DosUpdater::Run(int argc, const char *const *argv) {
+    switch (ParseDosSwitches(argc, argv, sw_, os_)) {
+    case SwitchResult::Help: return dos_exit::Success;
+    case SwitchResult::Bad: return dos_exit::BadSwitch;
+    case SwitchResult::Run: break;
+    }
+    Print("\nDON'T POWER OFF the system during the update process.");
+    if (!WriteWasteFile()) {
+        Print("\nfail to open waste.dat");
+        return dos_exit::WasteFile;
+    }
+    if (int r = ScanOwnFile()) return r;
+    if (int r = CheckBiosImage()) return r;
+    ApplyOptionFlags();
+    if (int r = CheckIdentity()) return r;
+    if (!sw_.NoPause && !sw_.Factory) {
+        Print("\nUpdate BIOS(Yes/No)?");
+        if (!AskYesNo()) return Finish(dos_exit::UpdateDeclined, Cleanup::Everything);
+    }
+    if (int r = FlashBios()) return r;
+    if (int r = CheckMeImage()) return r;
+    if (int r = FlashMe()) return r;
+    return End();
+}
+
+}  // namespace
+
+int DosUpdaterMain(int argc, const char *const *argv, DosPlatform &platform) {
+    DosUpdater run(platform);
+    return run.Run(argc, argv);
+}
+
+}  // namespace fwpack

@@ -1,0 +1,47 @@
+#include "dos/tag_scan.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "payload/tagged_resource.h"
+
+namespace fwpack {
+
+TagScanner::TagScanner(std::FILE *file, long size) : file_(file), size_(size), chunk_(kScanChunkSize) {}
+
+bool TagScanner::Load(long at) {
+    base_ = -1;
+    length_ = 0;
+    if (at < 0 || at >= size_ || std::fseek(file_, at, SEEK_SET) != 0) return false;
+    size_t want = size_t(std::min<long>(size_ - at, long(chunk_.size())));
+    length_ = std::fread(chunk_.data(), 1, want, file_);
+    base_ = at;
+    return length_ >= kTagLength;
+}
+
+long TagScanner::FindTag(long from, long limit, uint16_t *id) {
+    long p = std::max(from, 0L);
+    while (p < limit) {
+        // A chunk holds whole 12-byte windows for the positions below its
+        // last 11 bytes; anything beyond is read again with the next chunk.
+        if (base_ < 0 || p < base_ || p + long(kTagLength) > base_ + long(length_))
+            if (!Load(p)) return -1;
+        long stop = std::min(limit, base_ + long(length_) - long(kTagLength - 1));
+        const uint8_t *begin = chunk_.data() + (p - base_);
+        const uint8_t *end = chunk_.data() + (stop - base_);
+        while (begin < end) {
+            const uint8_t *hit = static_cast<const uint8_t *>(std::memchr(begin, '$', end - begin));
+            if (!hit) break;
+            uint16_t found = ResourceIdForTag(hit);
+            if (found != 0 && found != ToolPackage) {
+                if (id) *id = found;
+                return base_ + long(hit - chunk_.data());
+            }
+            begin = hit + 1;
+        }
+        p = stop;
+    }
+    return -1;
+}
+
+}  // namespace fwpack

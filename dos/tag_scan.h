@@ -1,0 +1,34 @@
+// Finds the tagged resources in the program's own file. Every tag starts
+// with '$', so the scanner reads the file in 64 KiB chunks that overlap by
+// 11 bytes (a tag that starts in one chunk is whole in the next) and jumps
+// from '$' to '$' with memchr, instead of reading 12 bytes at every offset.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+namespace fwpack {
+
+inline constexpr size_t kScanChunkSize = 65536;
+
+class TagScanner {
+  public:
+    // file stays owned by the caller; size is its length in bytes.
+    TagScanner(std::FILE *file, long size);
+
+    // The first position q with from <= q < limit where the 12 bytes at q
+    // spell one of the four tags; its resource id in *id. -1 when there is
+    // none, or the file cannot be read there.
+    long FindTag(long from, long limit, uint16_t *id);
+
+  private:
+    bool Load(long at);
+
+    std::FILE *file_;
+    long size_;
+    std::vector<uint8_t> chunk_;
+    long base_ = -1;    // file offset of chunk_[0]
+    size_t length_ = 0; // valid bytes in chunk_
+};
+
+}  // namespace fwpack

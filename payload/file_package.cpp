@@ -1,0 +1,108 @@
+#include "payload/file_package.h"
+
+#include <cstring>
+
+#include "payload/bytes.h"
+#include "payload/checksum16.h"
+
+namespace fwpack {
+
+bool ReadFileRecord(const uint8_t *r, FileRecord &out) {
+    using namespace record_offset;
+    out.Index = ReadU32(r + Index);
+    out.Checksum = ReadU32(r + Checksum);
+    out.CreationTime = ReadU64(r + CreationTime);
+    out.LastAccessTime = ReadU64(r + LastAccessTime);
+    out.LastWriteTime = ReadU64(r + LastWriteTime);
+    out.Reserved = ReadU32(r + Reserved);
+    out.Size = ReadU32(r + Size);
+    out.FileName = std::string(FieldText(r + FileName, kFileNameSize));
+    return FieldTerminated(r + FileName, kFileNameSize);
+}
+
+void WriteFileRecord(const FileRecord &in, uint8_t *r) {
+    using namespace record_offset;
+    std::memset(r, 0, kFileRecordSize);
+    PutU32(r + Index, in.Index);
+    PutU32(r + Checksum, in.Checksum);
+    PutU64(r + CreationTime, in.CreationTime);
+    PutU64(r + LastAccessTime, in.LastAccessTime);
+    PutU64(r + LastWriteTime, in.LastWriteTime);
+    PutU32(r + Reserved, in.Reserved);
+    PutU32(r + Size, in.Size);
+    const size_t n = in.FileName.size() < kFileNameSize ? in.FileName.size() : kFileNameSize - 1;
+    std::memcpy(r + FileName, in.FileName.data(), n);
+}
+
+bool IsBareFileName(std::string_view name) {
+    if (name.empty() || name == "." || name == "..") return false;
+    return name.find_first_of("\\/:") == std::string_view::npos &&
+           name.find('\0') == std::string_view::npos;
+}
+
+const char *PackageErrorText(PackageError e) {
+    switch (e) {
+    case PackageError::None: return "consistent";
+    case PackageError::TooShort: return "shorter than its 4-byte count";
+    case PackageError::TableOverflow: return "the record table runs past the end of the package";
+    case PackageError::NameNotTerminated: return "a file name has no NUL within its 260 bytes";
+    case PackageError::NameNotBare: return "a file name is not a bare name (empty, \".\", \"..\", or holds '\\', '/' or ':')";
+    case PackageError::SizePastEnd: return "the files' sizes run past the end of the package";
+    case PackageError::TrailingBytes: return "bytes follow the last file";
+    }
+    return "unknown error";
+}
+
+PackageError ParseFilePackage(const uint8_t *data, size_t size, FilePackageView &out,
+                              PackageCheck check, long *badRecord) {
+    out = FilePackageView{};
+    out.Data = data;
+    out.Size = size;
+    if (badRecord) *badRecord = -1;
+    if (data == nullptr || size < kPackageHeaderSize) return PackageError::TooShort;
+    out.Count = ReadU32(data);
+    // count x 300 in 64 bits cannot overflow (count < 2^32), and is compared
+    // with the real size before anything is read.
+    const uint64_t tableEnd = kPackageHeaderSize + uint64_t(out.Count) * kFileRecordSize;
+    if (tableEnd > size) return PackageError::TableOverflow;
+
+    uint64_t cursor = tableEnd;
+    out.Records.reserve(out.Count);
+    out.Offsets.reserve(out.Count);
+    for (uint32_t i = 0; i < out.Count; ++i) {
+        FileRecord rec;
+        const bool terminated = ReadFileRecord(data + kPackageHeaderSize + size_t(i) * kFileRecordSize, rec);
+        auto fail = [&](PackageError e) {
+            if (badRecord) *badRecord = long(i);
+            return e;
+        };
+        if (!terminated) return fail(PackageError::NameNotTerminated);
+        if (check.RequireBareNames && !IsBareFileName(rec.FileName)) return fail(PackageError::NameNotBare);
+        if (cursor + rec.Size > size) return fail(PackageError::SizePastEnd);
+        out.Offsets.push_back(size_t(cursor));
+        cursor += rec.Size;
+        out.Records.push_back(std::move(rec));
+    }
+    if (cursor != size && !check.AllowTrailingBytes) return PackageError::TrailingBytes;
+    return PackageError::None;
+}
+
+std::vector<uint8_t> BuildFilePackage(const std::vector<PackageFile> &files) {
+    size_t total = kPackageHeaderSize + files.size() * kFileRecordSize;
+    for (const auto &f : files) total += f.Bytes.size();
+    std::vector<uint8_t> out(total);
+    PutU32(out.data(), uint32_t(files.size()));
+    size_t cursor = kPackageHeaderSize + files.size() * kFileRecordSize;
+    for (size_t i = 0; i < files.size(); ++i) {
+        FileRecord rec = files[i].Record;
+        rec.Index = uint32_t(i);
+        rec.Size = uint32_t(files[i].Bytes.size());
+        rec.Checksum = Checksum16(files[i].Bytes.data(), files[i].Bytes.size());
+        WriteFileRecord(rec, out.data() + kPackageHeaderSize + i * kFileRecordSize);
+        if (!files[i].Bytes.empty()) std::memcpy(out.data() + cursor, files[i].Bytes.data(), files[i].Bytes.size());
+        cursor += files[i].Bytes.size();
+    }
+    return out;
+}
+
+}  // namespace fwpack

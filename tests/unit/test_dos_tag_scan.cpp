@@ -1,0 +1,144 @@
+// The chunked tag scan finds exactly what a look at every offset finds,
+// wherever a tag falls against the 64 KiB chunks and their overlap.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+
+#include "dos/tag_scan.h"
+#include "payload/tagged_resource.h"
+#include "support/test_files.h"
+
+using namespace fwpack;
+using namespace fwpack::test;
+
+namespace {
+
+// Every offset from `from`, 12 bytes compared: the slow reference.
+long ReferenceFind(const std::vector<uint8_t> &file, long from, long limit, uint16_t &id) {
+    for (long p = from; p < limit && p + 12 <= long(file.size()); ++p) {
+        uint16_t found = ResourceIdForTag(file.data() + p);
+        if (found != 0) {
+            id = found;
+            return p;
+        }
+    }
+    return -1;
+}
+
+void Place(std::vector<uint8_t> &file, size_t at, uint16_t id) {
+    std::string tag = ResourceTag(id);
+    std::copy(tag.begin(), tag.end(), file.begin() + long(at));
+}
+
+// '$'-rich noise: many near misses for the memchr jumps.
+std::vector<uint8_t> Noise(size_t size, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> v(size);
+    for (auto &b : v) b = (rng() % 5 == 0) ? '$' : uint8_t(rng());
+    return v;
+}
+
+class ScanFile {
+  public:
+    explicit ScanFile(const std::vector<uint8_t> &bytes) : bytes_(bytes) {
+        WriteBytes(dir_ / "self", bytes);
+        file_ = std::fopen((dir_ / "self").c_str(), "rb");
+    }
+    ~ScanFile() { std::fclose(file_); }
+    std::FILE *get() { return file_; }
+
+  private:
+    TempDir dir_;
+    std::vector<uint8_t> bytes_;
+    std::FILE *file_ = nullptr;
+};
+
+// Walks the file from 0 as the updater does and lists every hit.
+std::vector<std::pair<long, uint16_t>> AllHits(TagScanner &scanner, long limit) {
+    std::vector<std::pair<long, uint16_t>> hits;
+    long p = 0;
+    uint16_t id = 0;
+    for (long at; (at = scanner.FindTag(p, limit, &id)) >= 0; p = at + 1) hits.push_back({at, id});
+    return hits;
+}
+std::vector<std::pair<long, uint16_t>> AllReferenceHits(const std::vector<uint8_t> &file, long limit) {
+    std::vector<std::pair<long, uint16_t>> hits;
+    long p = 0;
+    uint16_t id = 0;
+    for (long at; (at = ReferenceFind(file, p, limit, id)) >= 0; p = at + 1) hits.push_back({at, id});
+    return hits;
+}
+
+}  // namespace
+
+TEST(DosTagScan, TagsAroundChunkBordersAreFoundLikeByteByByte) {
+    const std::vector<uint8_t> noise = Noise(3 * kScanChunkSize + 1000, 11);
+    const uint16_t ids[] = {DosPackage, BiosPackage, OptionResource, MePackage};
+    // A tag starting anywhere from 13 bytes before a chunk border to 2
+    // after it, for the first border and the second (which the 11-byte
+    // overlap moves), with another tag at offset 0.
+    int placed = 0;
+    for (size_t border : {kScanChunkSize, 2 * kScanChunkSize - 11}) {
+        for (size_t s = border - 13; s <= border + 2; ++s) {
+            std::vector<uint8_t> file = noise;
+            Place(file, 0, ids[placed % 4]);
+            Place(file, s, ids[(placed + 1) % 4]);
+            ++placed;
+            ScanFile f(file);
+            TagScanner scanner(f.get(), long(file.size()));
+            long limit = long(file.size()) - 20;
+            auto hits = AllHits(scanner, limit);
+            EXPECT_EQ(hits, AllReferenceHits(file, limit)) << "tag at " << s;
+            ASSERT_EQ(hits.size(), 2u) << "tag at " << s;
+            EXPECT_EQ(hits[1].first, long(s));
+        }
+    }
+}
+
+TEST(DosTagScan, TheLimitIsExclusiveAndTheToolPackageIsNotATag) {
+    std::vector<uint8_t> file(200, 0);
+    Place(file, 179, MePackage);   // size - 21: the last position looked at
+    ScanFile f(file);
+    TagScanner scanner(f.get(), long(file.size()));
+    uint16_t id = 0;
+    EXPECT_EQ(scanner.FindTag(0, 180, &id), 179);
+    EXPECT_EQ(id, MePackage);
+    EXPECT_EQ(scanner.FindTag(0, 179, &id), -1);
+    EXPECT_EQ(scanner.FindTag(180, 170, &id), -1);
+
+    std::vector<uint8_t> none(100, '$');
+    ScanFile g(none);
+    TagScanner empty(g.get(), long(none.size()));
+    EXPECT_EQ(empty.FindTag(0, 80, &id), -1);
+}
+
+TEST(DosTagScan, SearchesCanJumpBackAndForthThroughTheFile) {
+    std::vector<uint8_t> file = Noise(5 * kScanChunkSize, 5);
+    Place(file, 100, OptionResource);
+    Place(file, 4 * kScanChunkSize + 7, DosPackage);
+    ScanFile f(file);
+    TagScanner scanner(f.get(), long(file.size()));
+    uint16_t id = 0;
+    long limit = long(file.size()) - 20;
+    EXPECT_EQ(scanner.FindTag(50, limit, &id), 100);
+    EXPECT_EQ(scanner.FindTag(101, limit, &id), long(4 * kScanChunkSize + 7));
+    EXPECT_EQ(id, DosPackage);
+    EXPECT_EQ(scanner.FindTag(0, limit, &id), 100);   // back to the start after a far chunk
+    EXPECT_EQ(id, OptionResource);
+}
+
+TEST(DosTagScan, RandomFilesMatchTheReference) {
+    std::mt19937 rng(99);
+    for (int round = 0; round < 20; ++round) {
+        size_t size = 21 + rng() % (2 * kScanChunkSize + 100);
+        std::vector<uint8_t> file = Noise(size, rng());
+        int tags = int(rng() % 6);
+        const uint16_t ids[] = {DosPackage, BiosPackage, OptionResource, MePackage};
+        for (int t = 0; t < tags; ++t) Place(file, rng() % (size - 11), ids[rng() % 4]);
+        ScanFile f(file);
+        TagScanner scanner(f.get(), long(size));
+        long limit = long(size) - 20;
+        EXPECT_EQ(AllHits(scanner, limit), AllReferenceHits(file, limit)) << "round " << round;
+    }
+}

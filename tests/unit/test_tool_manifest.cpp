@@ -1,0 +1,203 @@
+// Bad manifests and bad usage: exit code 2, exactly one line on stderr that
+// names the key and the problem, and nothing written.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "test_tool_support.h"
+
+using namespace fwpack::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kGood = R"([options]
+flags = ["show-window", "no-reboot"]
+id_string = "$FB$SAMPLE$A05$20261207$R01$BOARD-X$0001"
+[windows]
+tools = "win"
+flash_program = "flash.exe"
+me_flash_program = "meflash.exe"
+[dos]
+tools = "dos"
+flash_program = "dosflash.exe"
+me_query_tool = "meinfo.exe"
+me_update_tool = "meupd.exe"
+[bios]
+image = "bios.bin"
+[me]
+image = "me.bin"
+)";
+
+std::string Replace(std::string text, const std::string &from, const std::string &to) {
+    size_t at = text.find(from);
+    if (at == std::string::npos) ADD_FAILURE() << "no " << from << " in the manifest";
+    else text.replace(at, from.size(), to);
+    return text;
+}
+
+class BadManifest : public ::testing::Test {
+  protected:
+    TempDir dir;
+    std::string sample, out;
+
+    void SetUp() override {
+        sample = dir / "sample";
+        out = dir / "out";
+        fs::copy(std::string(FWPACK_SOURCE_DIR) + "/examples/sample", sample,
+                 fs::copy_options::recursive);
+    }
+
+    // Builds text as the manifest; expects the one-line refusal that holds
+    // every piece of want, and no output at all.
+    void ExpectRefused(const std::string &text, const std::vector<std::string> &want) {
+        std::string manifest = sample + "/package.toml";
+        WriteBytes(manifest, {text.begin(), text.end()});
+        RunResult r = Fwpack({"build", manifest, "--resources-dir", out});
+        EXPECT_EQ(r.Code, 2);
+        EXPECT_EQ(r.Out, "");
+        ASSERT_EQ(r.ErrLines().size(), 1u) << r.Err;
+        for (const auto &w : want) EXPECT_NE(r.Err.find(w), std::string::npos) << "want " << w << " in " << r.Err;
+        EXPECT_FALSE(fs::exists(out)) << "output folder was created";
+    }
+};
+
+TEST_F(BadManifest, TheGoodManifestBuilds) {
+    std::string manifest = sample + "/package.toml";
+    WriteBytes(manifest, {kGood.begin(), kGood.end()});
+    RunResult r = Fwpack({"build", manifest, "--resources-dir", out});
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(FilesBelow(out).size(), 5u);
+}
+
+TEST_F(BadManifest, UnknownKeysWrongTypesAndMissingParts) {
+    ExpectRefused(kGood + "[extra]\n", {"extra: unknown key"});
+    ExpectRefused(Replace(kGood, "tools = \"win\"", "tools = \"win\"\ntool = \"x\""),
+                  {"windows.tool: unknown key"});
+    ExpectRefused(Replace(kGood, "image = \"me.bin\"", "image = \"me.bin\"\nversion = 3"),
+                  {"me.version: unknown key"});
+    ExpectRefused(Replace(kGood, "tools = \"win\"", "tools = 3"), {"windows.tools", "must be a string"});
+    ExpectRefused(Replace(kGood, "flags = [\"show-window\", \"no-reboot\"]", "flags = \"show-window\""),
+                  {"options.flags", "list of flag names or a number"});
+    ExpectRefused(Replace(kGood, "flags = [\"show-window\", \"no-reboot\"]", "flags = [1]"),
+                  {"options.flags", "flag name"});
+    ExpectRefused(Replace(kGood, "flags = [\"show-window\", \"no-reboot\"]", "flags = -1"),
+                  {"options.flags", "out of range"});
+    ExpectRefused(Replace(kGood, "id_string = \"$FB$SAMPLE$A05$20261207$R01$BOARD-X$0001\"", "id_string = 7"),
+                  {"options.id_string", "must be a string"});
+    ExpectRefused(Replace(kGood, "[bios]\nimage = \"bios.bin\"\n", ""), {"[bios]", "missing"});
+    ExpectRefused("bios = \"bios.bin\"\n" + Replace(kGood, "[bios]\nimage = \"bios.bin\"\n", ""),
+                  {"bios", "must be a section"});
+    ExpectRefused(Replace(kGood, "[windows]\ntools = \"win\"", "[windows]"), {"windows.tools", "missing"});
+    ExpectRefused(Replace(kGood, "me_update_tool = \"meupd.exe\"\n", ""), {"dos.me_update_tool", "missing"});
+    ExpectRefused(Replace(kGood, "[me]\nimage = \"me.bin\"", "[me]\nimage = \"\""), {"me.image", "empty"});
+    ExpectRefused("[windows\ntools = \"win\"\n", {"package.toml:1:"});
+}
+
+TEST_F(BadManifest, FlagNamesAndIdString) {
+    ExpectRefused(Replace(kGood, "\"no-reboot\"", "\"no-rebot\""),
+                  {"options.flags", "unknown flag name \"no-rebot\""});
+    ExpectRefused(Replace(kGood, "$0001\"", "$0001" + std::string(128 - 40, 'x') + "\""),
+                  {"options.id_string", "128 characters", "127"});
+}
+
+TEST_F(BadManifest, ProgramNames) {
+    ExpectRefused(Replace(kGood, "flash_program = \"flash.exe\"", "flash_program = \"sub/flash.exe\""),
+                  {"windows.flash_program", "\"sub/flash.exe\"", "bare"});
+    ExpectRefused(Replace(kGood, "me_query_tool = \"meinfo.exe\"", "me_query_tool = \"..\""),
+                  {"dos.me_query_tool", "bare"});
+    ExpectRefused(Replace(kGood, "flash_program = \"dosflash.exe\"", "flash_program = \"c:flash.exe\""),
+                  {"dos.flash_program", "bare"});
+    ExpectRefused(Replace(kGood, "flash_program = \"flash.exe\"",
+                          "flash_program = \"" + std::string(260, 'f') + "\""),
+                  {"windows.flash_program", "260 bytes", "259"});
+    ExpectRefused(Replace(kGood, "me_flash_program = \"meflash.exe\"", "me_flash_program = \"nothere.exe\""),
+                  {"windows.me_flash_program", "\"nothere.exe\"", "not a file of the tools folder"});
+    ExpectRefused(Replace(kGood, "me_update_tool = \"meupd.exe\"", "me_update_tool = \"MEUPD.EXE\""),
+                  {"dos.me_update_tool", "not a file of the tools folder"});
+    // A program of the other folder does not count.
+    ExpectRefused(Replace(kGood, "flash_program = \"dosflash.exe\"", "flash_program = \"flash.exe\""),
+                  {"dos.flash_program", "not a file of the tools folder"});
+}
+
+TEST_F(BadManifest, ToolFoldersAndImages) {
+    WriteBytes(sample + "/empty.bin", {});
+    ExpectRefused(Replace(kGood, "image = \"bios.bin\"", "image = \"nothere.bin\""),
+                  {"bios.image", "nothere.bin"});
+    ExpectRefused(Replace(kGood, "image = \"me.bin\"", "image = \"empty.bin\""), {"me.image", "empty"});
+    ExpectRefused(Replace(kGood, "image = \"bios.bin\"", "image = \"win\""), {"bios.image", "win"});
+    ExpectRefused(Replace(kGood, "tools = \"dos\"", "tools = \"nothere\""), {"dos.tools", "not a folder"});
+
+    WriteBytes(sample + "/win/zero.txt", {});
+    ExpectRefused(kGood, {"windows.tools", "zero.txt", "empty"});
+    fs::remove(sample + "/win/zero.txt");
+
+    WriteBytes(sample + "/win/a:b", {'x'});
+    ExpectRefused(kGood, {"windows.tools", "\"a:b\""});
+    fs::remove(sample + "/win/a:b");
+
+    WriteBytes(sample + "/dos/four", {'4'});
+    WriteBytes(sample + "/dos/five", {'5'});
+    WriteBytes(sample + "/dos/six", {'6'});
+    ExpectRefused(kGood, {"dos.tools", "6 files", "at most 5"});
+    fs::remove(sample + "/dos/six");
+    // Five is the limit, not over it; a folder inside is not a file.
+    fs::create_directory(sample + "/dos/sub");
+    std::string manifest = sample + "/package.toml";
+    WriteBytes(manifest, {kGood.begin(), kGood.end()});
+    EXPECT_EQ(Fwpack({"build", manifest, "--resources-dir", out}).Code, 0);
+}
+
+TEST_F(BadManifest, AFailedBuildLeavesEarlierResourcesAlone) {
+    std::string manifest = sample + "/package.toml";
+    WriteBytes(manifest, {kGood.begin(), kGood.end()});
+    ASSERT_EQ(Fwpack({"build", manifest, "--resources-dir", out}).Code, 0);
+    std::vector<uint8_t> before = ReadBytes(out + "/2003.bin");
+    std::string bad = Replace(kGood, "\"no-reboot\"", "\"bogus\"");
+    WriteBytes(manifest, {bad.begin(), bad.end()});
+    EXPECT_EQ(Fwpack({"build", manifest, "--resources-dir", out}).Code, 2);
+    EXPECT_EQ(ReadBytes(out + "/2003.bin"), before);
+    EXPECT_EQ(FilesBelow(out).size(), 5u);
+}
+
+TEST(FwpackUsage, BadCommandLinesExitWithTwoAndOneLine) {
+    TempDir dir;
+    std::string m = SampleManifest();
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"frobnicate"},
+        {"build", m},                                                  // no destination
+        {"build", m, "-o", dir / "p.exe"},                             // no stub
+        {"build", m, "-o", dir / "p.exe", "--stub", "a", "--dos-stub", "b"},
+        {"build", m, "--resources-dir", dir / "r", "--stub", "a"},     // stub without -o
+        {"build", m, "--resources-dir", dir / "r", "--level", "12"},
+        {"build", m, "-o", dir / "p.run", "--dos-stub", "b", "--replace"},
+        {"inspect"},
+        {"verify", dir / "nothere"},
+        {"extract", dir / "nothere"},
+    };
+    for (const auto &args : cases) {
+        std::string shown;
+        for (const auto &a : args) shown += a + " ";
+        SCOPED_TRACE(shown);
+        RunResult r = Fwpack(args);
+        EXPECT_EQ(r.Code, 2);
+        EXPECT_EQ(r.ErrLines().size(), 1u) << r.Err;
+    }
+    EXPECT_TRUE(FilesBelow(dir.path()).empty());
+}
+
+TEST(FwpackUsage, EveryCommandHasHelp) {
+    for (const char *cmd : {"build", "inspect", "verify", "extract"}) {
+        RunResult r = Fwpack({cmd, "--help"});
+        EXPECT_EQ(r.Code, 0) << cmd;
+        EXPECT_NE(r.Out.find("Usage:"), std::string::npos) << cmd;
+    }
+    RunResult build = Fwpack({"build", "--help"});
+    for (const char *flag : {"show-window", "delete-at-end", "factory", "force-it", "force-type",
+                             "no-pause", "no-reboot", "restart-n", "restart-r", "keep-all",
+                             "keep-k0", "keep-k1", "keep-k2", "debug", "statx"})
+        EXPECT_NE(build.Out.find(flag), std::string::npos) << flag;
+}
+
+}  // namespace

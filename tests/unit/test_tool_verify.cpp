@@ -1,0 +1,231 @@
+// fwpack verify on the built sample and on deliberately broken copies of
+// its resources: each fault gives its own line and exit code 1; extract
+// refuses what it cannot unpack safely.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "payload/bytes.h"
+#include "payload/file_package.h"
+#include "payload/option_block.h"
+#include "payload/tagged_resource.h"
+#include "test_tool_support.h"
+
+using namespace fwpack;
+using namespace fwpack::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+class BrokenResources : public ::testing::Test {
+  protected:
+    TempDir dir;
+    std::string res;
+
+    void SetUp() override {
+        res = dir / "resources";
+        RunResult r = Fwpack({"build", SampleManifest(), "--resources-dir", res});
+        ASSERT_EQ(r.Code, 0) << r.Err;
+    }
+
+    std::string File(uint16_t id) { return res + "/" + std::to_string(id) + ".bin"; }
+    std::vector<uint8_t> Get(uint16_t id) { return ReadBytes(File(id)); }
+    void Put(uint16_t id, const std::vector<uint8_t> &bytes) { WriteBytes(File(id), bytes); }
+
+    // Files of the sample as package entries, to rebuild a resource with.
+    std::vector<PackageFile> SampleFiles(const std::string &sub, const std::vector<std::string> &names) {
+        std::vector<PackageFile> files;
+        for (const auto &n : names) {
+            PackageFile f;
+            f.Record.FileName = n;
+            f.Bytes = ReadBytes(std::string(FWPACK_SOURCE_DIR) + "/examples/sample/" + sub + n);
+            files.push_back(f);
+        }
+        return files;
+    }
+    std::vector<PackageFile> DosFiles() { return SampleFiles("dos/", {"dosflash.exe", "meinfo.exe", "meupd.exe"}); }
+    std::vector<PackageFile> WinFiles() { return SampleFiles("win/", {"flash.exe", "meflash.exe", "readme.txt"}); }
+
+    OptionBlock Options() {
+        std::vector<uint8_t> r = Get(OptionResource);
+        OptionBlock o;
+        EXPECT_TRUE(ParseOptionBlock(r.data() + 16, r.size() - 16, o));
+        return o;
+    }
+    void PutOptions(const OptionBlock &o) {
+        std::vector<uint8_t> body;
+        ASSERT_TRUE(SerializeOptionBlock(o, body));
+        Put(OptionResource, MakeTaggedResource(OptionResource, body));
+    }
+
+    // verify must fail with exactly the lines that hold each of want, in order.
+    void ExpectProblems(const std::vector<std::string> &want) {
+        RunResult r = Fwpack({"verify", res});
+        EXPECT_EQ(r.Code, 1);
+        std::vector<std::string> lines = r.OutLines();
+        ASSERT_EQ(lines.size(), want.size()) << r.Out;
+        for (size_t i = 0; i < want.size(); ++i)
+            EXPECT_NE(lines[i].find(want[i]), std::string::npos) << "want " << want[i] << " in " << lines[i];
+    }
+};
+
+TEST_F(BrokenResources, TheSampleIsConsistent) {
+    RunResult r = Fwpack({"verify", res});
+    EXPECT_EQ(r.Code, 0) << r.Out << r.Err;
+    EXPECT_EQ(r.OutLines().size(), 1u);
+    EXPECT_NE(r.Out.find("consistent"), std::string::npos);
+}
+
+TEST_F(BrokenResources, HeadersAndMissingResources) {
+    auto me = Get(MePackage);
+    PutU32(me.data() + 12, uint32_t(me.size() - 16 + 1));
+    Put(MePackage, me);
+    ExpectProblems({"2004 MePackage: BodyLength " + std::to_string(me.size() - 15) + " but " +
+                    std::to_string(me.size() - 16) + " bytes follow"});
+    PutU32(me.data() + 12, uint32_t(me.size() - 16));
+    Put(MePackage, me);
+
+    auto opt = Get(OptionResource);
+    std::memcpy(opt.data(), "$__OPTIOX__$", 12);
+    Put(OptionResource, opt);
+    ExpectProblems({"2003 OptionBlock: tag \"$__OPTIOX__$\", expected \"$__OPTION__$\""});
+
+    Put(OptionResource, std::vector<uint8_t>(opt.begin(), opt.begin() + 10));
+    ExpectProblems({"2003 OptionBlock: only 10 bytes, shorter than the 16-byte header"});
+
+    Put(OptionResource, std::vector<uint8_t>(opt.begin(), opt.begin() + 16 + 1952));
+    auto shortOpt = Get(OptionResource);
+    PutU32(shortOpt.data() + 12, 1952);
+    std::memcpy(shortOpt.data(), "$__OPTION__$", 12);
+    Put(OptionResource, shortOpt);
+    // The DOS programs' fields go with the tail: they read as empty.
+    ExpectProblems({"2003 OptionBlock: option block is 1952 bytes; 2472 expected"});
+}
+
+TEST_F(BrokenResources, MissingResourcesAreNamed) {
+    fs::remove(File(MePackage));
+    fs::remove(File(DosPackage));
+    ExpectProblems({"2000 DosPackage: missing", "2004 MePackage: missing"});
+}
+
+TEST_F(BrokenResources, StreamsWithALargeWindowOrDamage) {
+    auto winPkg = BuildFilePackage(WinFiles());
+    Put(ToolPackage, Deflate(winPkg, 15));
+    ExpectProblems({"2001 ToolPackage: zlib stream declares a 32768-byte window; the readers accept at most 1024"});
+
+    auto good = Deflate(winPkg, 10);
+    Put(ToolPackage, std::vector<uint8_t>(good.begin(), good.end() - 6));
+    ExpectProblems({"2001 ToolPackage: zlib stream does not decompress: the stream is truncated"});
+
+    auto dos = Get(DosPackage);
+    dos[dos.size() - 1] ^= 0xFF;   // the Adler-32
+    Put(DosPackage, dos);
+    Put(ToolPackage, good);
+    ExpectProblems({"2000 DosPackage: zlib stream does not decompress: incorrect data check"});
+
+    Put(DosPackage, MakeTaggedResource(DosPackage, {'n', 'o', 't', ' ', 'z', 'l', 'i', 'b'}));
+    ExpectProblems({"2000 DosPackage: body does not begin with a zlib header (0x6E 0x6F)"});
+}
+
+TEST_F(BrokenResources, PackageInvariantsNamesAndChecksums) {
+    auto bios = Get(BiosPackage);
+    std::vector<uint8_t> flipped = bios;
+    flipped[16 + 304 + 10] ^= 0x01;
+    Put(BiosPackage, flipped);
+    ExpectProblems({"2002 BiosPackage: record 0 \"bios.bin\": checksum 0x"});
+
+    std::vector<uint8_t> upper = bios;
+    upper[16 + 4 + 4 + 2] = 0x01;   // Checksum's upper 16 bits
+    Put(BiosPackage, upper);
+    ExpectProblems({"2002 BiosPackage: record 0 \"bios.bin\": checksum 0x0001"});
+
+    std::vector<uint8_t> cut(bios.begin(), bios.end() - 1);
+    PutU32(cut.data() + 12, uint32_t(cut.size() - 16));
+    Put(BiosPackage, cut);
+    ExpectProblems({"2002 BiosPackage: broken package"});
+    Put(BiosPackage, bios);
+
+    auto files = WinFiles();
+    files[2].Record.FileName = "..\\evil.txt";
+    Put(ToolPackage, Deflate(BuildFilePackage(files), 10));
+    ExpectProblems({"2001 ToolPackage: record 2 \"..\\evil.txt\": not a bare file name"});
+
+    auto dosFiles = DosFiles();
+    for (const char *extra : {"a", "b", "c"}) {
+        PackageFile f;
+        f.Record.FileName = extra;
+        f.Bytes = {'x'};
+        dosFiles.push_back(f);
+    }
+    Put(ToolPackage, Deflate(BuildFilePackage(WinFiles()), 10));
+    Put(DosPackage, MakeTaggedResource(DosPackage, Deflate(BuildFilePackage(dosFiles), 10)));
+    ExpectProblems({"2000 DosPackage: 6 files; the DOS updater holds at most 5"});
+}
+
+TEST_F(BrokenResources, OptionBlockNamesMustMatchThePackages) {
+    OptionBlock good = Options();
+    struct Case { std::string OptionBlock::*Field; std::string Value, Want; };
+    const Case cases[] = {
+        {&OptionBlock::BiosImageName, "other.bin",
+         "2003 OptionBlock: BiosImageName \"other.bin\" differs from the BiosPackage record's FileName \"bios.bin\""},
+        {&OptionBlock::MeImageName, "ME.BIN",
+         "2003 OptionBlock: MeImageName \"ME.BIN\" differs from the MePackage record's FileName \"me.bin\""},
+        {&OptionBlock::MeImageName, "", "2003 OptionBlock: MeImageName is empty"},
+        {&OptionBlock::FlashProgram, "gone.exe", "2003 OptionBlock: FlashProgram \"gone.exe\" is not a file of ToolPackage"},
+        {&OptionBlock::MeFlashProgram, "dosflash.exe",
+         "2003 OptionBlock: MeFlashProgram \"dosflash.exe\" is not a file of ToolPackage"},
+        {&OptionBlock::DosFlashProgram, "flash.exe",
+         "2003 OptionBlock: DosFlashProgram \"flash.exe\" is not a file of DosPackage"},
+        {&OptionBlock::DosMeQueryTool, "x", "2003 OptionBlock: DosMeQueryTool \"x\" is not a file of DosPackage"},
+        {&OptionBlock::DosMeUpdateTool, "y", "2003 OptionBlock: DosMeUpdateTool \"y\" is not a file of DosPackage"},
+        {&OptionBlock::BiosImageName, "../bios.bin", "2003 OptionBlock: BiosImageName \"../bios.bin\" is not a bare file name"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.Want);
+        OptionBlock o = good;
+        o.*c.Field = c.Value;
+        PutOptions(o);
+        ExpectProblems({c.Want});
+    }
+    // Empty program names are allowed: an unpack-only package.
+    OptionBlock unpackOnly = good;
+    unpackOnly.FlashProgram = unpackOnly.MeFlashProgram = "";
+    PutOptions(unpackOnly);
+    EXPECT_EQ(Fwpack({"verify", res}).Code, 0);
+}
+
+TEST_F(BrokenResources, IdStringOverItsFieldAndSeveralProblemsAtOnce) {
+    auto opt = Get(OptionResource);
+    std::memset(opt.data() + 16 + option_offset::IdString, '$', kIdStringSize);
+    Put(OptionResource, opt);
+    ExpectProblems({"2003 OptionBlock: IdString is over 127 characters"});
+
+    fs::remove(File(MePackage));
+    auto bios = Get(BiosPackage);
+    PutU32(bios.data() + 12, 5);
+    Put(BiosPackage, bios);
+    ExpectProblems({"2002 BiosPackage: BodyLength 5", "2004 MePackage: missing",
+                    "2003 OptionBlock: IdString is over 127 characters"});
+}
+
+TEST_F(BrokenResources, ExtractRefusesNamesThatLeaveTheFolder) {
+    auto files = WinFiles();
+    files[0].Record.FileName = "../escape.txt";
+    Put(ToolPackage, Deflate(BuildFilePackage(files), 10));
+    std::string out = dir / "unpacked";
+    RunResult r = Fwpack({"extract", res, out});
+    EXPECT_EQ(r.Code, 2);
+    ASSERT_EQ(r.ErrLines().size(), 1u) << r.Err;
+    EXPECT_NE(r.Err.find("\"../escape.txt\""), std::string::npos) << r.Err;
+    EXPECT_TRUE(FilesBelow(dir.path()).size() == 5u) << "extract wrote something";
+    EXPECT_FALSE(fs::exists(dir / "escape.txt"));
+
+    // A stream that does not decompress is refused the same way.
+    Put(ToolPackage, {0x28, 0x91, 0x00});
+    r = Fwpack({"extract", res, out});
+    EXPECT_EQ(r.Code, 2);
+    EXPECT_FALSE(fs::exists(out));
+}
+
+}  // namespace

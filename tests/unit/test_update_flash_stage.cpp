@@ -1,0 +1,318 @@
+// The flash stages and the restart decision, run through the worker on real
+// files: images, checksums, command lines, verdicts, boxes and restart.
+#include <algorithm>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "payload/bytes.h"
+#include "payload/checksum16.h"
+#include "payload/tagged_resource.h"
+#include "shell/run_options.h"
+#include "support/update_fakes.h"
+#include "update/decide_restart.h"
+#include "update/flash_stage.h"
+
+namespace fwpack {
+namespace {
+
+using test::UpdateRig;
+using Events = std::vector<std::string>;
+
+const std::vector<uint8_t> kBios = test::SampleBytes(5000, 7);
+const std::vector<uint8_t> kMe = test::SampleBytes(3000, 8);
+
+// A package with two tools, both images and the names of both programs.
+void Arrange(UpdateRig &rig, uint32_t flags = 0, const std::string &id = "ID $1 x",
+             bool me = true) {
+    OptionBlock o;
+    o.Flags = flags;
+    o.FlashProgram = "flash.exe";
+    o.BiosImageName = "bios.bin";
+    o.IdString = id;
+    if (me) o.MeFlashProgram = "meflash.exe";
+    o.MeImageName = "me.bin";
+    rig.SetOptions(o);
+    ApplyOptionFlags(rig.run.Options, flags);
+    rig.SetTools({test::Tool("flash.exe", 100, 1), test::Tool("meflash.exe", 80, 2)});
+    rig.resources.res[BiosPackage] = test::ImageResource(BiosPackage, kBios);
+    rig.resources.res[MePackage] = test::ImageResource(MePackage, kMe);
+}
+
+// The flash programs: each writes its two verdicts and notes where it ran.
+struct Verdicts {
+    int32_t status = 1, reboot = 1, meStatus = 1, meReboot = 1;
+};
+void InstallPrograms(UpdateRig &rig, Verdicts v = {}) {
+    rig.programs.onStart = [&rig, v](const test::StartCall &call) {
+        if (call.application.ends_with("/flash.exe")) {
+            rig.results.Set("RtnStatus", v.status);
+            rig.results.Set("RtnReboot", v.reboot);
+        } else {
+            rig.results.Set("MERtnStatus", v.meStatus);
+            rig.results.Set("MERtnReboot", v.meReboot);
+        }
+    };
+}
+
+size_t RollbackBars(const UpdateRig &rig, Events *bars = nullptr) {
+    const Events &ev = rig.dialog.events;
+    auto rb = std::find(ev.begin(), ev.end(), "text 1009 Rollback the updated file...");
+    if (rb == ev.end()) return 0;
+    Events b;
+    for (auto it = rb; it != ev.end(); ++it)
+        if (it->starts_with("pos ")) b.push_back(*it);
+    b.pop_back();   // the cleanup's reset
+    if (bars) *bars = b;
+    return b.size();
+}
+
+TEST(FlashStages, BothStagesCompleteAndTheQuestionDecides) {
+    for (BoxButton answer : {BoxButton::Yes, BoxButton::No}) {
+        UpdateRig rig;
+        Arrange(rig);
+        std::vector<std::string> cwdAtStart;
+        InstallPrograms(rig);
+        auto inner = rig.programs.onStart;
+        rig.programs.onStart = [&](const test::StartCall &c) {
+            cwdAtStart.push_back(*rig.files.WorkingDirectory() + "/");
+            inner(c);
+        };
+        rig.boxes.answers = {answer};
+        rig.RunWorker();
+
+        const std::string &d = rig.dest;
+        ASSERT_EQ(rig.programs.starts.size(), 2u);
+        const test::StartCall &bios = rig.programs.starts[0], &me = rig.programs.starts[1];
+        EXPECT_EQ(bios.commandLine, d + "flash.exe " + d + "bios.bin /id:ID $1 x /option:00000000");
+        EXPECT_EQ(bios.application, d + "flash.exe");
+        EXPECT_EQ(bios.folder, d);
+        EXPECT_EQ(me.commandLine, d + "meflash.exe " + d + "me.bin");
+        EXPECT_EQ(me.application, d + "meflash.exe");
+        EXPECT_EQ(cwdAtStart, (Events{d, d}));
+        EXPECT_EQ(*rig.files.WorkingDirectory(), rig.startDir);
+        EXPECT_EQ(rig.programs.waits, 2);
+        EXPECT_EQ(rig.programs.closes, 2);
+        EXPECT_EQ(test::ReadBytes(d + "bios.bin"), kBios);
+        EXPECT_EQ(test::ReadBytes(d + "me.bin"), kMe);
+        EXPECT_TRUE(rig.TempRootEntries().empty());
+
+        // Both names set: no completion box; the question comes last.
+        ASSERT_EQ(rig.boxes.shown.size(), 1u);
+        const test::ShownBox &q = rig.boxes.shown[0];
+        EXPECT_EQ(q.text, "Update successful!\r\nIt will take effect after reboot!\r\nReboot now?");
+        EXPECT_EQ(q.caption, "DadErive");
+        EXPECT_EQ(q.icon, BoxIcon::Question);
+        EXPECT_EQ(q.buttons, BoxButtons::YesNo);
+        EXPECT_EQ(rig.restart.calls, answer == BoxButton::Yes ? 1 : 0);
+        // The window is hidden once the first program is about to start.
+        EXPECT_EQ(std::count(rig.dialog.events.begin(), rig.dialog.events.end(), "hide window"), 2);
+        EXPECT_EQ(rig.dialog.events.back(), "quit 0");
+    }
+}
+
+TEST(FlashStages, OptionTextEmptyIdAndDebugWaitBox) {
+    UpdateRig rig;
+    Arrange(rig, 0x3, "", false);
+    ASSERT_TRUE(ParseCommandLine(rig.run.Options, "/nopause /debug"));
+    InstallPrograms(rig);
+    rig.RunWorker();
+    const std::string &d = rig.dest;
+    ASSERT_EQ(rig.programs.starts.size(), 1u);
+    EXPECT_EQ(rig.programs.starts[0].commandLine,
+              d + "flash.exe " + d + "bios.bin /option:00020023");
+    // Completion box first, then the wait box with the error icon.
+    EXPECT_EQ(rig.boxes.Texts(), (Events{"All files successfully extract to the specified folder.",
+                                         "WaitForSingleObject:WAIT_OBJECT_0"}));
+    EXPECT_EQ(rig.boxes.shown[1].icon, BoxIcon::Error);
+    EXPECT_EQ(rig.boxes.shown[1].caption, "Update Title");
+    // 1 and 1 from the BIOS program, but no ME stage: no restart, no question.
+    EXPECT_EQ(rig.restart.calls, 0);
+    // Bit 0x1 was set: the folder this run made is gone at the end.
+    EXPECT_FALSE(test::FileExists(rig.dest));
+}
+
+TEST(FlashStages, WaitResultTextsOnlyWithTheDebugSwitch) {
+    const std::pair<uint32_t, const char *> waits[] = {
+        {0x0, "WaitForSingleObject:WAIT_OBJECT_0"},
+        {0x80, "WaitForSingleObject:WAIT_ABANDONED"},
+        {0x102, "WaitForSingleObject:WAIT_TIMEOUT"},
+        {0xFFFFFFFF, "WaitForSingleObject:Unknow"},
+        {0x5, "WaitForSingleObject:Unknow"}};
+    for (auto [result, text] : waits) {
+        UpdateRig rig;
+        Arrange(rig, 0x20000, "x", false);   // the bit alone shows nothing
+        rig.run.Options.DebugBoxes = true;
+        rig.programs.waitResult = result;
+        std::filesystem::create_directory(rig.dest);
+        WorkerRunState s;
+        EXPECT_TRUE(RunFlashStage(rig.context, s, FlashStage::Bios));
+        EXPECT_EQ(rig.boxes.Texts(), Events{text});
+        EXPECT_EQ(s.RtnStatus, -1);   // the key is absent
+        EXPECT_EQ(s.Launched, 1);
+    }
+    UpdateRig rig;
+    Arrange(rig, 0x20000, "x", false);
+    std::filesystem::create_directory(rig.dest);
+    WorkerRunState s;
+    EXPECT_TRUE(RunFlashStage(rig.context, s, FlashStage::Bios));
+    EXPECT_TRUE(rig.boxes.shown.empty());
+    EXPECT_TRUE(rig.programs.starts[0].commandLine.ends_with(" /option:00020000"));
+}
+
+TEST(FlashStages, FailuresShowTheStageTextAndRollBackEveryRecord) {
+    struct Case {
+        const char *name;
+        std::function<void(UpdateRig &)> arrange;
+        Events boxes;
+        bool imageStays;
+        size_t starts;
+    };
+    auto badSum = test::ImageResource(BiosPackage, kBios);
+    PutU32(badSum.data() + kTaggedHeaderSize + 4 + record_offset::Checksum,
+           0x10000u | Checksum16(kBios.data(), kBios.size()));
+    auto shortPackage = MakeTaggedResource(BiosPackage, std::vector<uint8_t>(303, 0));
+    auto brokenMe = MakeTaggedResource(MePackage, {0x78, 0x01, 0xFF});
+    const Case cases[] = {
+        {"checksum upper bits", [&](UpdateRig &r) { r.resources.res[BiosPackage] = badSum; },
+         {"Bin Checksum failed, BIOS flash aborted!"}, false, 0},
+        {"no BIOS package", [](UpdateRig &r) { r.resources.res.erase(BiosPackage); },
+         {"Bin file not found, BIOS flash aborted!"}, false, 0},
+        {"package under 304 bytes", [&](UpdateRig &r) { r.resources.res[BiosPackage] = shortPackage; },
+         {"Bin file not found, BIOS flash aborted!"}, false, 0},
+        {"BIOS program does not start", [](UpdateRig &r) { r.programs.failStart = true; },
+         {"Fail to launch program, process aborted!"}, true, 1},
+        {"ME package corrupt", [&](UpdateRig &r) { r.resources.res[MePackage] = brokenMe; },
+         {"Fail to decompress the BIN data, extracting process aborted!",
+          "Bin file not found, ME flash aborted!"}, true, 1},
+        {"command line over 259", [](UpdateRig &r) { r.run.DestinationFolder = r.dir / std::string(120, 'd') + "/"; },
+         {"Fail to launch program, process aborted!"}, true, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        UpdateRig rig;
+        Arrange(rig);
+        InstallPrograms(rig);
+        c.arrange(rig);
+        std::string cwdAtRollback;
+        rig.dialog.onEvent = [&](const std::string &e) {
+            if (e == "text 1009 Rollback the updated file...")
+                cwdAtRollback = *rig.files.WorkingDirectory();
+        };
+        rig.RunWorker();
+        EXPECT_EQ(rig.boxes.Texts(), c.boxes);
+        EXPECT_EQ(rig.programs.starts.size(), c.starts);
+        Events bars;
+        EXPECT_EQ(RollbackBars(rig, &bars), 2u);   // records 1 and 0, never record 2
+        EXPECT_EQ(bars, (Events{"pos 50", "pos 0"}));
+        const std::string &d = rig.run.DestinationFolder;
+        EXPECT_FALSE(test::FileExists(d + "flash.exe") || test::FileExists(d + "meflash.exe"));
+        EXPECT_EQ(test::FileExists(d + "bios.bin"), c.imageStays);
+        EXPECT_EQ(cwdAtRollback, rig.startDir);
+        EXPECT_EQ(rig.restart.calls, 0);
+        EXPECT_TRUE(rig.TempRootEntries().empty());
+    }
+}
+
+TEST(FlashStages, EmptyImageWithChecksumZeroIsFlashed) {
+    UpdateRig rig;
+    Arrange(rig, 0, "x", false);
+    rig.resources.res[BiosPackage] = test::ImageResource(BiosPackage, {});
+    rig.RunWorker();
+    ASSERT_EQ(rig.programs.starts.size(), 1u);
+    EXPECT_TRUE(test::FileExists(rig.dest + "bios.bin"));
+    EXPECT_TRUE(test::ReadBytes(rig.dest + "bios.bin").empty());
+}
+
+TEST(FlashStages, FolderWithSpacesIsNamedAsTheApplication) {
+    UpdateRig rig;
+    Arrange(rig, 0, "x", false);
+    rig.run.DestinationFolder = rig.dir / "my dest" + "/";
+    rig.RunWorker();
+    const std::string &d = rig.run.DestinationFolder;
+    ASSERT_EQ(rig.programs.starts.size(), 1u);
+    EXPECT_EQ(rig.programs.starts[0].application, d + "flash.exe");
+    EXPECT_EQ(rig.programs.starts[0].commandLine,
+              d + "flash.exe " + d + "bios.bin /id:x /option:00000000");
+}
+
+TEST(FlashStages, BiosVerdictOtherThanOneAndOneSkipsTheMeStage) {
+    for (Verdicts v : {Verdicts{1, 0}, Verdicts{0, 1}, Verdicts{2, 1}}) {
+        UpdateRig rig;
+        Arrange(rig);
+        InstallPrograms(rig, v);
+        rig.RunWorker();
+        EXPECT_EQ(rig.programs.starts.size(), 1u);
+        EXPECT_TRUE(rig.boxes.shown.empty());
+        EXPECT_EQ(rig.restart.calls, 0);
+        EXPECT_EQ(RollbackBars(rig), 0u);
+    }
+    // An ME program that reports failure: no question either.
+    UpdateRig rig;
+    Arrange(rig);
+    InstallPrograms(rig, Verdicts{1, 1, 1, 0});
+    rig.RunWorker();
+    EXPECT_EQ(rig.programs.starts.size(), 2u);
+    EXPECT_TRUE(rig.boxes.shown.empty());
+}
+
+TEST(DecideRestart, EveryPath) {
+    struct Case {
+        bool factory, noPause, noReboot;
+        WorkerRunState s;
+        std::deque<BoxButton> answers;
+        size_t questions;
+        int restarts;
+    };
+    WorkerRunState ok;
+    ok.Launched = ok.RtnStatus = ok.RtnReboot = ok.MERtnStatus = ok.MERtnReboot = 1;
+    WorkerRunState noMe = ok;
+    noMe.MERtnStatus = noMe.MERtnReboot = 0;
+    WorkerRunState notLaunched = ok;
+    notLaunched.Launched = 0;
+    WorkerRunState unread = ok;
+    unread.RtnReboot = -1;
+    const Case cases[] = {
+        {false, false, false, ok, {BoxButton::Yes}, 1, 1},
+        {false, false, false, ok, {BoxButton::No}, 1, 0},
+        {false, true, false, ok, {}, 0, 1},
+        {false, true, true, ok, {}, 0, 1},   // NoPause is tested first
+        {false, false, true, ok, {}, 0, 0},
+        {true, true, false, ok, {}, 0, 0},   // Factory wins
+        {true, false, false, ok, {}, 0, 0},
+        {false, true, false, noMe, {}, 0, 0},
+        {false, false, false, noMe, {}, 0, 0},
+        {false, true, false, notLaunched, {}, 0, 0},
+        {false, false, false, unread, {}, 0, 0},
+    };
+    int i = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(i++);
+        UpdateRig rig;
+        rig.run.Options.Factory = c.factory;
+        rig.run.Options.NoPause = c.noPause;
+        rig.run.Options.NoReboot = c.noReboot;
+        rig.boxes.answers = c.answers;
+        DecideRestart(rig.context, c.s);
+        EXPECT_EQ(rig.boxes.shown.size(), c.questions);
+        EXPECT_EQ(rig.restart.calls, c.restarts);
+    }
+}
+
+TEST(FlashStages, ChecksumOfAFileAndResultValues) {
+    UpdateRig rig;
+    std::vector<uint8_t> bytes(70000, 0xFF);   // sum 17850000 wraps past 16 bits
+    test::WriteBytes(rig.dir / "img", bytes);
+    EXPECT_EQ(Checksum16(rig.files, rig.dir / "img"), uint16_t(70000u * 255u));
+    test::WriteBytes(rig.dir / "empty", {});
+    EXPECT_EQ(Checksum16(rig.files, rig.dir / "empty"), 0);
+    EXPECT_EQ(Checksum16(rig.files, rig.dir / "missing"), 0);
+
+    EXPECT_EQ(ReadResultValue(rig.results, kResultKey, "RtnStatus"), -1);
+    rig.results.Set("RtnStatus", 0x7FFFFFFF);
+    EXPECT_EQ(ReadResultValue(rig.results, kResultKey, "RtnStatus"), 0x7FFFFFFF);
+    EXPECT_EQ(rig.results.reads.back(), "Software\\RIVIREVOV|RtnStatus");
+}
+
+}  // namespace
+}  // namespace fwpack

@@ -1,0 +1,79 @@
+#include "file_times.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace fwpack {
+
+uint64_t FileTimeFromUnix(const struct timespec &t) {
+    int64_t ticks = int64_t(t.tv_sec) * 10000000 + t.tv_nsec / 100;
+    if (ticks < -int64_t(kFileTimeUnixEpoch)) return 0;
+    return uint64_t(int64_t(kFileTimeUnixEpoch) + ticks);
+}
+
+struct timespec UnixFromFileTime(uint64_t fileTime) {
+    struct timespec t{};
+    if (fileTime <= kFileTimeUnixEpoch) return t;
+    uint64_t ticks = fileTime - kFileTimeUnixEpoch;
+    t.tv_sec = time_t(ticks / 10000000);
+    t.tv_nsec = long(ticks % 10000000) * 100;
+    return t;
+}
+
+std::string FileTimeIso8601(uint64_t fileTime) {
+    // Civil date by era arithmetic counted from 0000-03-01, so that leap days
+    // fall at the end of a year; 1601-01-01 is day 584694 of that count.
+    uint64_t seconds = fileTime / 10000000;
+    unsigned fraction = unsigned(fileTime % 10000000);
+    uint64_t days = seconds / 86400, rest = seconds % 86400;
+    int64_t z = int64_t(days) + 584694;
+    int64_t era = z / 146097;
+    int64_t doe = z - era * 146097;
+    int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    int64_t y = yoe + era * 400;
+    int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    int64_t mp = (5 * doy + 2) / 153;
+    int64_t d = doy - (153 * mp + 2) / 5 + 1;
+    int64_t m = mp < 10 ? mp + 3 : mp - 9;
+    if (m <= 2) ++y;
+    char buf[64];
+    int n = std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lldT%02u:%02u:%02u", (long long)y,
+                          (long long)m, (long long)d, unsigned(rest / 3600),
+                          unsigned(rest / 60 % 60), unsigned(rest % 60));
+    if (fraction != 0) std::snprintf(buf + n, sizeof buf - size_t(n), ".%07u", fraction);
+    return std::string(buf) + "Z";
+}
+
+bool ReadSourceFileTimes(const std::string &path, SourceFileTimes &out, std::string &error) {
+    struct statx sx{};
+    if (::statx(AT_FDCWD, path.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
+        error = "cannot read the times of " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    auto ft = [](const struct statx_timestamp &s) {
+        struct timespec t{};
+        t.tv_sec = time_t(s.tv_sec);
+        t.tv_nsec = long(s.tv_nsec);
+        return FileTimeFromUnix(t);
+    };
+    out.LastAccess = ft(sx.stx_atime);
+    out.LastWrite = ft(sx.stx_mtime);
+    out.CreationIsBirthTime = (sx.stx_mask & STATX_BTIME) != 0;
+    out.Creation = out.CreationIsBirthTime ? ft(sx.stx_btime) : out.LastWrite;
+    return true;
+}
+
+bool ApplyFileTimes(const std::string &path, uint64_t lastAccess, uint64_t lastWrite,
+                    std::string &error) {
+    struct timespec times[2] = {UnixFromFileTime(lastAccess), UnixFromFileTime(lastWrite)};
+    if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) {
+        error = "cannot set the times of " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace fwpack

@@ -1,0 +1,16 @@
+// The inspector's two views of a payload: text for people, JSON for tools.
+#pragma once
+#include <string>
+
+#include "payload_report.h"
+
+namespace fwpack {
+
+std::string InspectText(const PayloadReport &report, const std::string &path, ContainerKind kind);
+std::string InspectJson(const PayloadReport &report, const std::string &path, ContainerKind kind);
+
+// A JSON string literal, quotes included. Bytes above 0x7F are taken as
+// Latin-1, the names being 8-bit text of no fixed code page.
+std::string JsonString(std::string_view text);
+
+}  // namespace fwpack

@@ -1,0 +1,37 @@
+// Turns a manifest into the five resources: reads the tool folders and the
+// images, checks everything a reader of the package relies on, builds the
+// file packages and the option block, and compresses with a 1 KiB window.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "container.h"
+#include "manifest.h"
+#include "payload/file_package.h"
+
+namespace fwpack {
+
+// The DOS updater holds at most this many records per package.
+inline constexpr size_t kDosPackageMaxFiles = 5;
+
+// Every regular file of dir (symbolic links followed, folders skipped),
+// sorted by name, with its bytes and its three times. key names the
+// manifest key in error lines ("windows.tools").
+bool ReadToolFolder(const std::string &dir, const std::string &key, std::vector<PackageFile> &out,
+                    std::string &error);
+
+// One image file as the single record of the BIOS or ME package.
+bool ReadImageFile(const std::string &path, const std::string &key, PackageFile &out,
+                   std::string &error);
+
+struct BuildSettings {
+    int Level = 6;   // deflate level 0..9
+};
+
+// The five resources 2000..2004 for m. Without a [dos] section resource 2000
+// is an empty package (count 0), compressed like any other, so that the DOS
+// updater still finds all four tags. error: "<manifest>: <key>: <problem>".
+bool BuildPayload(const Manifest &m, const BuildSettings &settings, ResourceSet &out,
+                  std::string &error);
+
+}  // namespace fwpack

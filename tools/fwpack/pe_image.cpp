@@ -1,0 +1,132 @@
+#include "pe_image.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "payload/bytes.h"
+
+namespace fwpack {
+
+uint32_t PeSection::VirtualEnd() const {
+    return uint32_t(std::min<uint64_t>(uint64_t(VirtualAddress) + std::max(VirtualSize, SizeOfRawData),
+                                       UINT32_MAX));
+}
+
+bool PeImage::RvaToOffset(uint32_t rva, size_t &offset, size_t &available) const {
+    for (const PeSection &s : Sections) {
+        // The loader maps no more than VirtualSize bytes of the raw data.
+        uint32_t mapped = s.VirtualSize ? std::min(s.VirtualSize, s.SizeOfRawData) : s.SizeOfRawData;
+        if (rva >= s.VirtualAddress && rva - s.VirtualAddress < mapped) {
+            offset = size_t(s.PointerToRawData) + (rva - s.VirtualAddress);
+            available = mapped - (rva - s.VirtualAddress);
+            return true;
+        }
+    }
+    return false;
+}
+
+static bool IsPowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
+
+PeError ParsePeImage(const std::vector<uint8_t> &file, PeImage &out, std::string &error) {
+    out = PeImage{};
+    const uint8_t *d = file.data();
+    const size_t size = file.size();
+    if (size < 0x40 || d[0] != 'M' || d[1] != 'Z') {
+        error = "not a PE executable (no MZ header)";
+        return PeError::NotPe;
+    }
+    uint32_t peOffset = ReadU32(d + 0x3c);
+    if (uint64_t(peOffset) + 24 > size || std::memcmp(d + peOffset, "PE\0\0", 4) != 0) {
+        error = "not a PE executable (no PE signature)";
+        return PeError::NotPe;
+    }
+    out.PeOffset = peOffset;
+    out.FileHeaderOffset = size_t(peOffset) + 4;
+    const uint8_t *fh = d + out.FileHeaderOffset;
+    out.Machine = ReadU16(fh);
+    uint16_t sectionCount = ReadU16(fh + 2);
+    out.PointerToSymbolTable = ReadU32(fh + 8);
+    out.SizeOfOptionalHeader = ReadU16(fh + 16);
+    out.OptionalOffset = out.FileHeaderOffset + 20;
+    if (out.OptionalOffset + 2 > size) {
+        error = "damaged PE headers (optional header past the end of the file)";
+        return PeError::Damaged;
+    }
+    out.OptionalMagic = ReadU16(d + out.OptionalOffset);
+    if (out.Machine != kMachineAmd64 || out.OptionalMagic != kOptionalMagicPe32Plus) {
+        char buf[96];
+        std::snprintf(buf, sizeof buf, "not an x86_64 PE32+ executable (machine 0x%04x, magic 0x%03x)",
+                      out.Machine, out.OptionalMagic);
+        error = buf;
+        return PeError::NotAmd64;
+    }
+    if (out.SizeOfOptionalHeader < pe_opt::DataDirectories ||
+        out.OptionalOffset + out.SizeOfOptionalHeader > size) {
+        error = "damaged PE headers (optional header too short or past the end of the file)";
+        return PeError::Damaged;
+    }
+    const uint8_t *opt = d + out.OptionalOffset;
+    out.SectionAlignment = ReadU32(opt + pe_opt::SectionAlignment);
+    out.FileAlignment = ReadU32(opt + pe_opt::FileAlignment);
+    out.SizeOfHeaders = ReadU32(opt + pe_opt::SizeOfHeaders);
+    if (!IsPowerOfTwo(out.SectionAlignment) || !IsPowerOfTwo(out.FileAlignment) ||
+        out.FileAlignment > out.SectionAlignment) {
+        error = "damaged PE headers (bad section or file alignment)";
+        return PeError::Damaged;
+    }
+    uint32_t dirCount = ReadU32(opt + pe_opt::NumberOfRvaAndSizes);
+    if (uint64_t(pe_opt::DataDirectories) + uint64_t(dirCount) * 8 > out.SizeOfOptionalHeader) {
+        error = "damaged PE headers (data directories overrun the optional header)";
+        return PeError::Damaged;
+    }
+    for (uint32_t i = 0; i < dirCount; ++i) {
+        const uint8_t *e = opt + pe_opt::DataDirectories + 8 * i;
+        out.Directories.push_back({ReadU32(e), ReadU32(e + 4)});
+    }
+    out.SectionTableOffset = out.OptionalOffset + out.SizeOfOptionalHeader;
+    if (out.SectionTableOffset + size_t(sectionCount) * kSectionHeaderSize > size) {
+        error = "damaged PE headers (section table past the end of the file)";
+        return PeError::Damaged;
+    }
+    for (uint16_t i = 0; i < sectionCount; ++i) {
+        size_t at = out.SectionTableOffset + size_t(i) * kSectionHeaderSize;
+        const uint8_t *h = d + at;
+        PeSection s;
+        s.Name = std::string(FieldText(h, 8));
+        s.VirtualSize = ReadU32(h + 8);
+        s.VirtualAddress = ReadU32(h + 12);
+        s.SizeOfRawData = ReadU32(h + 16);
+        s.PointerToRawData = ReadU32(h + 20);
+        s.Characteristics = ReadU32(h + 36);
+        s.HeaderOffset = at;
+        if (s.SizeOfRawData != 0 && uint64_t(s.PointerToRawData) + s.SizeOfRawData > size) {
+            error = "truncated PE file (section " + s.Name + " runs past the end of the file)";
+            return PeError::Damaged;
+        }
+        if (!out.Sections.empty() && s.VirtualAddress < out.Sections.back().VirtualEnd()) {
+            error = "damaged PE headers (sections overlap or are out of order)";
+            return PeError::Damaged;
+        }
+        out.Sections.push_back(s);
+    }
+    return PeError::None;
+}
+
+uint32_t ComputePeChecksum(const std::vector<uint8_t> &file, size_t checksumOffset) {
+    uint64_t sum = 0;
+    const size_t size = file.size();
+    auto byte = [&](size_t j) -> uint32_t {
+        if (j >= size || (j >= checksumOffset && j - checksumOffset < 4)) return 0;
+        return file[j];
+    };
+    for (size_t i = 0; i < size; i += 2) {
+        uint32_t word = byte(i) | byte(i + 1) << 8;
+        sum += word;
+        sum = (sum & 0xffff) + (sum >> 16);
+    }
+    sum = (sum & 0xffff) + (sum >> 16);
+    return uint32_t(sum + size);
+}
+
+}  // namespace fwpack

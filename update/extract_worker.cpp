@@ -1,0 +1,336 @@
+// ExtractWorker: stages 0 to 7 inside one guard, then the rollback path (for
+// failures once the record table exists) and the cleanup path that ends
+// every run.
+#include "update/extract_worker.h"
+
+#include <algorithm>
+#include <string>
+
+#include "payload/bytes.h"
+#include "payload/tagged_resource.h"
+#include "payload/zlib_engine.h"
+#include "shell/dialog_updates.h"
+#include "shell/error_box.h"
+#include "shell/folder_tree.h"
+#include "shell/temp_names.h"
+#include "update/decide_restart.h"
+#include "update/flash_stage.h"
+
+namespace fwpack {
+
+namespace {
+
+// Where the stages hand the run over.
+enum class Exit { Cleanup, Rollback };
+
+// n of count files as a whole percentage: divide first, then multiply, so
+// 29 of 100 gives 28.
+int32_t Percentage(uint32_t n, uint32_t count) {
+    return int32_t(double(n) / double(count) * 100.0);
+}
+
+std::string PercentText(int32_t p) { return std::to_string(p) + "%"; }
+
+class Worker {
+  public:
+    explicit Worker(WorkerContext &c) : c_(c), d_(c.Dialog), files_(c.Files) {}
+
+    int Run() {
+        Exit exit;
+        try {
+            exit = Stages();
+        } catch (...) {
+            // A fault shows no box of its own; CurrentIndex stays as it was.
+            exit = Exit::Rollback;
+        }
+        if (exit == Exit::Rollback) Rollback();
+        Cleanup();
+        return 0;
+    }
+
+  private:
+    WorkerContext &c_;
+    DialogControls &d_;
+    FileSystem &files_;
+    WorkerRunState s_;
+    std::vector<bool> nameUsable_;   // per record: a bare, terminated name
+
+    bool Aborted() const { return c_.Run.AbortRequested(); }
+    void Fail(std::string_view text) { ShowErrorBox(c_.Boxes, c_.Run.WindowTitle, text); }
+    void ShowPercent(int32_t p) {
+        SetProgress(d_, p);
+        SetItemText(d_, control::Percentage, PercentText(p));
+    }
+    void Step(int p, std::string_view status = {}, bool setStatus = false) {
+        SetProgress(d_, p);
+        SetItemText(d_, control::Percentage, PercentText(p));
+        if (setStatus) SetItemText(d_, control::Status, status);
+    }
+
+    Exit Stages() {
+        if (!Prepare()) return Exit::Cleanup;
+        if (!MakeWorkNames()) return Exit::Cleanup;
+        if (!WriteCompressedPackage()) return Exit::Cleanup;
+        if (!Decompress()) return Exit::Cleanup;
+        if (!LoadPackage()) return Exit::Cleanup;
+        if (Exit e; !Unpack(e)) return e;
+        if (Exit e; !Copy(e)) return e;
+        return Complete();
+    }
+
+    // Stage 0: the input controls go for good; the bar runs 1 to 100.
+    bool Prepare() {
+        d_.EnableControl(control::Go, false);
+        d_.EnableControl(control::Browse, false);
+        d_.HideControl(control::Browse);
+        d_.EnableControl(control::Destination, false);
+        d_.HideControl(control::Destination);
+        d_.HideControl(control::ExtractHere);
+        d_.SetProgressRange(1, 100);
+        d_.SetProgressPosition(0);
+        d_.SetControlText(control::Percentage, "");
+        d_.RepaintControl(control::Progress);
+        SetItemText(d_, control::Status, "Preparing data file...");
+        return !Aborted();
+    }
+
+    // Stage 1: the work folder and the two scratch names.
+    bool MakeWorkNames() {
+        Step(25);
+        s_.TempRoot = files_.TempRoot();
+        // A failed temp-name call must not leave the work folder path at the
+        // temp root: that path is deleted as a tree.
+        s_.WorkFolder = TempFolderName(files_, c_.Time, s_.TempRoot, "0$_$_");
+        if (s_.WorkFolder.empty() || s_.TempRoot.size() + 8 >= kPathBufferSize) {
+            s_.WorkFolder.clear();
+            Fail("Fail to create temporary data file, extracting process aborted!");
+            return false;
+        }
+        DeleteFolderTree(files_, s_.WorkFolder);
+        files_.CreateFolder(s_.WorkFolder);   // a failure shows in stage 5
+        s_.ScratchA = ScratchNameA(s_.TempRoot, c_.Time.TickCount());
+        s_.ScratchB = ScratchNameB(s_.TempRoot, c_.Time.TickCount());
+        files_.RemoveFile(s_.ScratchA);
+        files_.RemoveFile(s_.ScratchB);
+        return !Aborted();
+    }
+
+    // Stage 2: the tool package, a bare zlib stream, into scratch file A.
+    bool WriteCompressedPackage() {
+        Step(50, "Extracting file information...", true);
+        std::span<const uint8_t> package = c_.Resources.SetupResource(ToolPackage);
+        if (package.empty()) {
+            Fail("Fail to extract the data, extracting process aborted!");
+            return false;
+        }
+        // A short write is not tested here: it makes the decompression fail.
+        if (!files_.WriteWholeFile(s_.ScratchA, package)) {
+            Fail("Fail to create temporary data file, extracting process aborted!");
+            return false;
+        }
+        return !Aborted();
+    }
+
+    // Stage 3: scratch file A decompressed into scratch file B.
+    bool Decompress() {
+        Step(75, "Decompress merge data file...", true);
+        if (DecompressFile(s_.ScratchA.c_str(), s_.ScratchB.c_str()) != 0) {
+            Fail("Fail to decompress the RADOZUDE data, extracting process aborted!");
+            return false;
+        }
+        files_.RemoveFile(s_.ScratchA);
+        Step(100, "", true);
+        return !Aborted();
+    }
+
+    // Stage 4: the whole package into memory, and its record table. A table
+    // that does not fit the package is refused here; everything a record
+    // holds is checked when its file is written.
+    bool LoadPackage() {
+        Step(0, "Initialize file information...", true);
+        if (!files_.ReadWholeFile(s_.ScratchB, s_.PackageBuffer)) {
+            Fail("Fail to read temporary data file, updating extracting aborted!");
+            return false;
+        }
+        if (s_.PackageBuffer.size() < kPackageHeaderSize) {
+            Fail("No data in the decompressed data file, extracting process aborted!");
+            return false;
+        }
+        s_.FileCount = ReadU32(s_.PackageBuffer.data());
+        files_.RemoveFile(s_.ScratchB);
+        if (s_.FileCount == 0) {
+            Fail("No file require to extract, process aborted!");
+            return false;
+        }
+        uint64_t tableEnd = kPackageHeaderSize + uint64_t(kFileRecordSize) * s_.FileCount;
+        if (tableEnd > s_.PackageBuffer.size()) {
+            Fail("Fail to read temporary data file, updating extracting aborted!");
+            return false;
+        }
+        s_.RecordTable.resize(s_.FileCount);
+        nameUsable_.assign(s_.FileCount, false);
+        s_.Copied.assign(s_.FileCount, false);
+        for (uint32_t i = 0; i < s_.FileCount; ++i) {
+            const uint8_t *record =
+                s_.PackageBuffer.data() + kPackageHeaderSize + size_t(i) * kFileRecordSize;
+            nameUsable_[i] = ReadFileRecord(record, s_.RecordTable[i]) &&
+                             IsBareFileName(s_.RecordTable[i].FileName);
+        }
+        s_.HaveRecordTable = true;
+        SetItemText(d_, control::Status, "Extracting file information...");
+        cursor_ = tableEnd;
+        return true;
+    }
+    uint64_t cursor_ = 0;
+
+    // Stage 5: each file into the work folder with its stored times.
+    bool Unpack(Exit &exit) {
+        exit = Exit::Rollback;
+        for (s_.CurrentIndex = 0; s_.CurrentIndex < s_.FileCount; ++s_.CurrentIndex) {
+            const FileRecord &r = s_.RecordTable[s_.CurrentIndex];
+            std::string path = s_.WorkFolder + r.FileName;
+            // A name that would leave the work folder, or not fit a path, is
+            // never created.
+            if (!nameUsable_[s_.CurrentIndex] || path.size() >= kPathBufferSize) {
+                Fail("Fail to create data file, extracting process aborted!");
+                return false;
+            }
+            bool inside = cursor_ + r.Size <= s_.PackageBuffer.size();
+            std::span<const uint8_t> bytes;
+            if (r.Size != 0 && inside) bytes = {s_.PackageBuffer.data() + cursor_, r.Size};
+            FileTimes times{r.CreationTime, r.LastAccessTime, r.LastWriteTime};
+            std::optional<size_t> written = files_.WriteWholeFile(path, bytes, &times);
+            if (!written) {
+                Fail("Fail to create data file, extracting process aborted!");
+                return false;
+            }
+            if (r.Size == 0) {
+                Fail("Invalid data file size, extracting process aborted!");
+                return false;
+            }
+            // Bytes past the end of the package are never read: such a file
+            // counts as a short write.
+            if (!inside || *written != r.Size) {
+                Fail("Writing data error, extracting process aborted!");
+                return false;
+            }
+            cursor_ += r.Size;
+            ShowPercent(Percentage(s_.CurrentIndex + 1, s_.FileCount));
+            if (Aborted()) {
+                exit = Exit::Cleanup;
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // Stage 6: each file into the DestinationFolder; the work copies go.
+    bool Copy(Exit &exit) {
+        exit = Exit::Rollback;
+        Step(0, "", true);
+        const std::string &dest = c_.Run.DestinationFolder;
+        if (!files_.Exists(dest)) s_.DestinationCreated = files_.CreateFolder(dest);
+        s_.InDestination = true;
+        for (s_.CurrentIndex = 0; s_.CurrentIndex < s_.FileCount; ++s_.CurrentIndex) {
+            const FileRecord &r = s_.RecordTable[s_.CurrentIndex];
+            ShowPercent(Percentage(s_.CurrentIndex + 1, s_.FileCount));
+            // The status text is cut to its 260-byte buffer.
+            std::string status = "Copying ...\\" + r.FileName;
+            if (status.size() >= kPathBufferSize) status.resize(kPathBufferSize - 1);
+            SetItemText(d_, control::Status, status);
+            std::string source = s_.WorkFolder + r.FileName;
+            std::string target = dest + r.FileName;
+            bool copied = target.size() < kPathBufferSize && files_.CopyFileOver(source, target);
+            s_.Copied[s_.CurrentIndex] = copied;
+            files_.RemoveFile(source);
+            // A lost file is a failed run, not "Update completed.".
+            if (!copied) {
+                Fail("Fail to copy data file, extracting process aborted!");
+                return false;
+            }
+            if (Aborted()) {
+                exit = Exit::Cleanup;
+                return false;
+            }
+        }
+        files_.RemoveFolder(s_.WorkFolder);
+        exit = Exit::Cleanup;
+        if (Aborted()) return false;
+        Step(50);
+        if (Aborted()) return false;
+        Step(100, "Update completed.", true);
+        return true;
+    }
+
+    // Stage 7: the completion box and the flash stages.
+    Exit Complete() {
+        const ProgramOptionCopy &options = c_.Run.OptionCopy;
+        bool bios = !options.FlashProgram().empty();
+        bool me = !options.MeFlashProgram().empty();
+        if (!bios || !me)
+            c_.Boxes.Show("All files successfully extract to the specified folder.",
+                          c_.Run.WindowTitle, BoxIcon::Information, BoxButtons::Ok);
+        if (!bios) return Exit::Cleanup;
+        if (!RunFlashStage(c_, s_, FlashStage::Bios)) return Exit::Rollback;
+        if (s_.RtnStatus == 1 && s_.RtnReboot == 1 && me &&
+            !RunFlashStage(c_, s_, FlashStage::Me))
+            return Exit::Rollback;
+        return Exit::Cleanup;
+    }
+
+    // Deletes, newest first, the files of this run: in the work folder while
+    // unpacking, in the DestinationFolder (only what was copied) after.
+    void Rollback() {
+        d_.SetControlText(control::Status, "Rollback the updated file...");
+        d_.RepaintWindow();
+        if (!s_.HaveRecordTable || s_.FileCount == 0) return;
+        const std::string &folder = s_.InDestination ? c_.Run.DestinationFolder : s_.WorkFolder;
+        uint32_t k = std::min(s_.CurrentIndex, s_.FileCount - 1);
+        for (;; --k) {
+            SetProgress(d_, Percentage(k, s_.FileCount));
+            bool ours = s_.InDestination ? bool(s_.Copied[k]) : nameUsable_[k];
+            if (ours) files_.RemoveFile(folder + s_.RecordTable[k].FileName);
+            if (k == 0) break;
+        }
+    }
+
+    // Under option bit 0x1 the DestinationFolder goes at the end of the run;
+    // as a whole only when this run made it, else only what the run put in.
+    void RemoveDestination() {
+        const std::string &dest = c_.Run.DestinationFolder;
+        if (s_.DestinationCreated) {
+            DeleteFolderTree(files_, dest);
+            return;
+        }
+        for (uint32_t i = 0; i < s_.Copied.size(); ++i)
+            if (s_.Copied[i]) files_.RemoveFile(dest + s_.RecordTable[i].FileName);
+        for (const std::string &image : s_.ImagesWritten) files_.RemoveFile(dest + image);
+    }
+
+    void Cleanup() {
+        if (!s_.WorkFolder.empty()) DeleteFolderTree(files_, s_.WorkFolder);
+        if (c_.Run.Options.OptionWord & option_bit::DeleteAtEnd) RemoveDestination();
+        s_.RecordTable.clear();
+        s_.RecordTable.shrink_to_fit();
+        s_.PackageBuffer.clear();
+        s_.PackageBuffer.shrink_to_fit();
+        if (!s_.ScratchA.empty()) files_.RemoveFile(s_.ScratchA);
+        if (!s_.ScratchB.empty()) files_.RemoveFile(s_.ScratchB);
+        d_.SetProgressPosition(0);
+        d_.SetControlText(control::Percentage, "");
+        d_.SetControlText(control::Status, "");
+        d_.RepaintWindow();
+        c_.Time.Sleep(10);
+        DecideRestart(c_, s_);
+        d_.PostQuit(0);
+    }
+};
+
+}  // namespace
+
+int ExtractWorker(WorkerContext &context) {
+    Worker worker(context);
+    return worker.Run();
+}
+
+}  // namespace fwpack
