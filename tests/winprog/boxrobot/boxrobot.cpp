@@ -64,6 +64,25 @@ std::string Json(const std::string& s) {
   return out + "\"";
 }
 
+// One JSON object on one line, built by appending (no temporaries).
+class JsonObject {
+ public:
+  JsonObject& Raw(const char* key, const std::string& value) {
+    s_ += s_.size() > 1 ? "," : "";
+    s_ += Json(key);
+    s_ += ':';
+    s_ += value;
+    return *this;
+  }
+  JsonObject& Str(const char* key, const std::string& value) { return Raw(key, Json(value)); }
+  JsonObject& Num(const char* key, long long value) { return Raw(key, std::to_string(value)); }
+  JsonObject& Bool(const char* key, bool value) { return Raw(key, value ? "true" : "false"); }
+  std::string Line() const { return s_ + "}"; }
+
+ private:
+  std::string s_ = "{";
+};
+
 void AppendLine(const std::string& path, const std::string& line) {
   // Opened and closed per line so the harness can read the log at any time.
   FILE* f = std::fopen(path.c_str(), "ab");
@@ -270,16 +289,19 @@ struct Robot {
     else  // unscripted or not offered: the harmless button
       answer = Has(buttons, "OK") ? "OK" : Has(buttons, "No") ? "No" : Has(buttons, "Cancel") ? "Cancel" : "";
 
-    std::string line = "{\"seq\":" + std::to_string(seq) + ",\"t_ms\":" + std::to_string(Elapsed()) +
-                       ",\"pid\":" + std::to_string(pid) + ",\"caption\":" + Json(caption) +
-                       ",\"text\":" + Json(body) + ",\"icon\":" + Json(icon) +
-                       ",\"icon_score\":" + std::to_string(score) + ",\"buttons\":[";
-    for (size_t i = 0; i < buttons.size(); ++i) line += (i ? "," : "") + Json(buttons[i]);
-    line += "],\"owned\":" + std::string(owned ? "true" : "false") +
-            ",\"scripted\":" + Json(scripted) + ",\"answer\":" + Json(answer);
+    JsonObject line;
+    line.Num("seq", seq).Num("t_ms", Elapsed()).Num("pid", pid).Str("caption", caption).Str("text", body);
+    line.Str("icon", icon).Raw("icon_score", std::to_string(score));
+    std::string list = "[";
+    for (size_t i = 0; i < buttons.size(); ++i) {
+      if (i) list += ",";
+      list += Json(buttons[i]);
+    }
+    list += "]";
+    line.Raw("buttons", list).Bool("owned", owned).Str("scripted", scripted).Str("answer", answer);
     if (opt.holdMs > 0) {
       // Announce the box first so the harness can photograph it.
-      AppendLine(opt.log, "{\"event\":\"holding\",\"seq\":" + std::to_string(seq) + "}");
+      AppendLine(opt.log, JsonObject().Str("event", "holding").Num("seq", seq).Line());
       Sleep(opt.holdMs);
     }
     if (int id = ButtonId(answer))
@@ -289,8 +311,8 @@ struct Robot {
       Sleep(20);
       closed = !IsWindow(box);
     }
-    line += ",\"closed\":" + std::string(closed ? "true" : "false") + "}";
-    AppendLine(opt.log, line);
+    line.Bool("closed", closed);
+    AppendLine(opt.log, line.Line());
   }
 
   static const char* ButtonName(const std::string& s) {
@@ -319,8 +341,8 @@ struct Robot {
     GetWindowTextA(dlg, title, sizeof title);
     DWORD_PTR result = 0;
     BOOL ok = SendMessageTimeoutA(dlg, WM_CANCELMODE, 0, 0, SMTO_ABORTIFHUNG, 5000, &result) != 0;
-    AppendLine(opt.log, "{\"event\":\"cancelmode\",\"t_ms\":" + std::to_string(Elapsed()) +
-                            ",\"title\":" + Json(title) + ",\"delivered\":" + (ok ? "true" : "false") + "}");
+    AppendLine(opt.log, JsonObject().Str("event", "cancelmode").Num("t_ms", Elapsed()).Str("title", title)
+                            .Bool("delivered", ok).Line());
   }
 
   int Run() {
@@ -335,7 +357,7 @@ struct Robot {
       // Waiting to cancel at first sight must beat the dialog's 100 ms start timer.
       Sleep(opt.cancelNow && !cancelSent ? 1 : 50);
     }
-    AppendLine(opt.log, "{\"event\":\"gave_up\",\"t_ms\":" + std::to_string(Elapsed()) + "}");
+    AppendLine(opt.log, JsonObject().Str("event", "gave_up").Num("t_ms", Elapsed()).Line());
     return 3;
   }
 };
@@ -390,7 +412,7 @@ int main(int argc, char** argv) {
     GetTempPathA(sizeof temp, temp);
     FILE* f = std::fopen(o.ready.c_str(), "wb");
     if (f) {
-      std::fprintf(f, "{\"temp\":%s}\n", Json(temp).c_str());
+      std::fprintf(f, "%s\n", JsonObject().Str("temp", temp).Line().c_str());
       std::fclose(f);
     }
   }

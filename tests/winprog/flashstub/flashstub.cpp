@@ -37,6 +37,26 @@ std::string Json(const std::string& s) {
   return out + "\"";
 }
 
+// One JSON object on one line, built by appending (no temporaries).
+class JsonObject {
+ public:
+  JsonObject& Raw(const char* key, const std::string& value) {
+    s_ += s_.size() > 1 ? "," : "";
+    s_ += Json(key);
+    s_ += ':';
+    s_ += value;
+    return *this;
+  }
+  JsonObject& Str(const char* key, const std::string& value) { return Raw(key, Json(value)); }
+  JsonObject& Num(const char* key, long long value) { return Raw(key, std::to_string(value)); }
+  JsonObject& Bool(const char* key, bool value) { return Raw(key, value ? "true" : "false"); }
+  bool Empty() const { return s_.size() == 1; }
+  std::string Line() const { return s_ + "}"; }
+
+ private:
+  std::string s_ = "{";
+};
+
 std::string Env(const char* name) {
   char buf[MAX_PATH * 2] = {};
   DWORD n = GetEnvironmentVariableA(name, buf, sizeof buf);
@@ -112,7 +132,7 @@ int main() {
   std::string log = Env("FLASHSTUB_LOG");
   if (log.empty()) log = Folder(self) + "flashstub.log";
 
-  std::string written;
+  JsonObject written;
   HKEY key = nullptr;
   bool keyOpen = RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\RIVIREVOV", 0, nullptr, 0, KEY_SET_VALUE,
                                  nullptr, &key, nullptr) == ERROR_SUCCESS;
@@ -122,7 +142,7 @@ int main() {
     DWORD v = static_cast<DWORD>(std::strtol(text.c_str(), nullptr, 0));
     bool ok = keyOpen && RegSetValueExA(key, value, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof v) ==
                              ERROR_SUCCESS;
-    written += (written.empty() ? "" : ",") + Json(value) + ":" + (ok ? std::to_string(static_cast<long>(v)) : "null");
+    written.Raw(value, ok ? std::to_string(static_cast<long>(v)) : std::string("null"));
   }
   if (keyOpen) RegCloseKey(key);
 
@@ -135,15 +155,13 @@ int main() {
   const std::string image = FirstArgument();
   ImageFacts facts = ReadImage(image);
 
-  std::string line = "{\"program\":" + Json(name) + ",\"module\":" + Json(self) +
-                     ",\"cmdline\":" + Json(GetCommandLineA()) + ",\"cwd\":" + Json(cwd) +
-                     ",\"pid\":" + std::to_string(GetCurrentProcessId()) + ",\"image\":" + Json(image) +
-                     ",\"image_exists\":" + (facts.exists ? "true" : "false") +
-                     ",\"image_size\":" + std::to_string(facts.size) + ",\"image_sum16\":" +
-                     std::to_string(facts.sum16) + ",\"wrote\":{" + written + "},\"sleep_ms\":" +
-                     std::to_string(sleepMs) + "}\n";
+  JsonObject line;
+  line.Str("program", name).Str("module", self).Str("cmdline", GetCommandLineA()).Str("cwd", cwd);
+  line.Num("pid", GetCurrentProcessId()).Str("image", image).Bool("image_exists", facts.exists);
+  line.Num("image_size", static_cast<long long>(facts.size)).Num("image_sum16", facts.sum16);
+  line.Raw("wrote", written.Line()).Num("sleep_ms", sleepMs);
   if (FILE* f = std::fopen(log.c_str(), "ab")) {
-    std::fputs(line.c_str(), f);
+    std::fprintf(f, "%s\n", line.Line().c_str());
     std::fclose(f);
   }
   if (sleepMs) Sleep(sleepMs);
