@@ -212,12 +212,19 @@ class Case:
                 during(run)
             time.sleep(0.05)
         run.rc = proc.returncode
-        # A restart ends the robot too; its log holds what it saw until then.
+        run.trace = open(trace_path, "rb").read().decode("latin-1")
+        if run.restart_requested():
+            # wineboot --kill ends every process of the prefix, the robot
+            # included, shortly after the package itself has ended.
+            try:
+                winerun.wait_for(lambda: robot.proc.poll() is not None, 20, "the restart")
+            except HarnessError:
+                pass
+        # The robot's log holds what it saw until then.
         run.robot_ended = not robot.stop()
         run.boxes = robot.boxes()
         run.cancel_events = robot.events("cancelmode")
         run.stubs = winerun.read_json_lines(self.stub_log)
-        run.trace = open(trace_path, "rb").read().decode("latin-1")
         run.new_temp = set(os.listdir(temp)) - before
         run.temp = temp
         self.report(run)
