@@ -54,17 +54,18 @@ class Worker {
     FileSystem &files_;
     WorkerRunState s_;
     std::vector<bool> nameUsable_;   // per record: a bare, terminated name
+    uint64_t cursor_ = 0;            // where the next file's bytes start
 
     bool Aborted() const { return c_.Run.AbortRequested(); }
     void Fail(std::string_view text) { ShowErrorBox(c_.Boxes, c_.Run.WindowTitle, text); }
-    void ShowPercent(int32_t p) {
+    // The bar and the percentage text together, and the status text.
+    void Step(int32_t p) {
         SetProgress(d_, p);
         SetItemText(d_, control::Percentage, PercentText(p));
     }
-    void Step(int p, std::string_view status = {}, bool setStatus = false) {
-        SetProgress(d_, p);
-        SetItemText(d_, control::Percentage, PercentText(p));
-        if (setStatus) SetItemText(d_, control::Status, status);
+    void Step(int32_t p, std::string_view status) {
+        Step(p);
+        SetItemText(d_, control::Status, status);
     }
 
     Exit Stages() {
@@ -117,7 +118,7 @@ class Worker {
 
     // Stage 2: the tool package, a bare zlib stream, into scratch file A.
     bool WriteCompressedPackage() {
-        Step(50, "Extracting file information...", true);
+        Step(50, "Extracting file information...");
         std::span<const uint8_t> package = c_.Resources.SetupResource(ToolPackage);
         if (package.empty()) {
             Fail("Fail to extract the data, extracting process aborted!");
@@ -133,13 +134,13 @@ class Worker {
 
     // Stage 3: scratch file A decompressed into scratch file B.
     bool Decompress() {
-        Step(75, "Decompress merge data file...", true);
+        Step(75, "Decompress merge data file...");
         if (DecompressFile(s_.ScratchA.c_str(), s_.ScratchB.c_str()) != 0) {
             Fail("Fail to decompress the RADOZUDE data, extracting process aborted!");
             return false;
         }
         files_.RemoveFile(s_.ScratchA);
-        Step(100, "", true);
+        Step(100, "");
         return !Aborted();
     }
 
@@ -147,7 +148,7 @@ class Worker {
     // that does not fit the package is refused here; everything a record
     // holds is checked when its file is written.
     bool LoadPackage() {
-        Step(0, "Initialize file information...", true);
+        Step(0, "Initialize file information...");
         if (!files_.ReadWholeFile(s_.ScratchB, s_.PackageBuffer)) {
             Fail("Fail to read temporary data file, updating extracting aborted!");
             return false;
@@ -181,7 +182,6 @@ class Worker {
         cursor_ = tableEnd;
         return true;
     }
-    uint64_t cursor_ = 0;
 
     // Stage 5: each file into the work folder with its stored times.
     bool Unpack(Exit &exit) {
@@ -215,7 +215,7 @@ class Worker {
                 return false;
             }
             cursor_ += r.Size;
-            ShowPercent(Percentage(s_.CurrentIndex + 1, s_.FileCount));
+            Step(Percentage(s_.CurrentIndex + 1, s_.FileCount));
             if (Aborted()) {
                 exit = Exit::Cleanup;
                 return false;
@@ -227,13 +227,13 @@ class Worker {
     // Stage 6: each file into the DestinationFolder; the work copies go.
     bool Copy(Exit &exit) {
         exit = Exit::Rollback;
-        Step(0, "", true);
+        Step(0, "");
         const std::string &dest = c_.Run.DestinationFolder;
         if (!files_.Exists(dest)) s_.DestinationCreated = files_.CreateFolder(dest);
         s_.InDestination = true;
         for (s_.CurrentIndex = 0; s_.CurrentIndex < s_.FileCount; ++s_.CurrentIndex) {
             const FileRecord &r = s_.RecordTable[s_.CurrentIndex];
-            ShowPercent(Percentage(s_.CurrentIndex + 1, s_.FileCount));
+            Step(Percentage(s_.CurrentIndex + 1, s_.FileCount));
             // The status text is cut to its 260-byte buffer.
             std::string status = "Copying ...\\" + r.FileName;
             if (status.size() >= kPathBufferSize) status.resize(kPathBufferSize - 1);
@@ -258,7 +258,7 @@ class Worker {
         if (Aborted()) return false;
         Step(50);
         if (Aborted()) return false;
-        Step(100, "Update completed.", true);
+        Step(100, "Update completed.");
         return true;
     }
 

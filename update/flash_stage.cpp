@@ -116,8 +116,11 @@ bool RunFlashStage(WorkerContext &c, WorkerRunState &state, FlashStage stage) {
 
     c.Dialog.HideWindow();
     // The program's full path goes as the application name, so an unquoted
-    // folder with spaces cannot start a shorter path's program.
-    std::optional<StartedProcess> process = c.Programs.Start(program, commandLine, dest);
+    // folder with spaces cannot start a shorter path's program. A name given
+    // without its ".exe" gets it, as the command line alone would have.
+    std::string application = program;
+    if (!files.Exists(application) && files.Exists(application + ".exe")) application += ".exe";
+    std::optional<StartedProcess> process = c.Programs.Start(application, commandLine, dest);
     if (!process) return failHere(row.StartFailed, false);
     state.Launched = 1;
     uint32_t waited = c.Programs.Wait(*process);

@@ -236,6 +236,19 @@ TEST(FlashStages, FolderWithSpacesIsNamedAsTheApplication) {
               d + "flash.exe " + d + "bios.bin /id:x /option:00000000");
 }
 
+TEST(FlashStages, ProgramNamedWithoutItsExtension) {
+    UpdateRig rig;
+    Arrange(rig, 0, "x", false);
+    OptionBlock o;
+    o.FlashProgram = "flash";
+    o.BiosImageName = "bios.bin";
+    rig.SetOptions(o);
+    rig.RunWorker();
+    ASSERT_EQ(rig.programs.starts.size(), 1u);
+    EXPECT_EQ(rig.programs.starts[0].application, rig.dest + "flash.exe");
+    EXPECT_TRUE(rig.programs.starts[0].commandLine.starts_with(rig.dest + "flash " + rig.dest));
+}
+
 TEST(FlashStages, BiosVerdictOtherThanOneAndOneSkipsTheMeStage) {
     for (Verdicts v : {Verdicts{1, 0}, Verdicts{0, 1}, Verdicts{2, 1}}) {
         UpdateRig rig;

@@ -132,80 +132,83 @@ PeBuildError BuildPePackage(const std::vector<uint8_t> &stub, const ResourceSet 
     const uint64_t rawSize = AlignUp(section.size(), image.FileAlignment);
     section.resize(size_t(rawSize), 0);
 
-    int64_t initializedDelta = 0;
-
-    if (inPlace) {
-        const PeSection &old = image.Sections[size_t(rsrc)];
-        const uint64_t oldEnd = uint64_t(old.PointerToRawData) + old.SizeOfRawData;
-        bool rawIsLast = old.SizeOfRawData != 0;
-        for (size_t i = 0; i + 1 < count; ++i) {
-            const PeSection &s = image.Sections[i];
-            if (s.SizeOfRawData != 0 && s.PointerToRawData >= old.PointerToRawData) rawIsLast = false;
-        }
-        uint64_t pointer;
-        if (rawIsLast) {
-            // Replace the bytes where they are; whatever followed them (the
-            // symbol table, say) moves along.
-            std::vector<uint8_t> tail(out.begin() + long(std::min<uint64_t>(oldEnd, out.size())), out.end());
-            out.resize(old.PointerToRawData);
-            out.insert(out.end(), section.begin(), section.end());
-            out.insert(out.end(), tail.begin(), tail.end());
-            pointer = old.PointerToRawData;
-            if (image.PointerToSymbolTable >= oldEnd)
-                PutU32(out.data() + image.FileHeaderOffset + 8, uint32_t(int64_t(image.PointerToSymbolTable) +
-                                                int64_t(rawSize) - int64_t(old.SizeOfRawData)));
-        } else {
-            std::fill(out.begin() + old.PointerToRawData, out.begin() + long(oldEnd), 0);
-            pointer = AlignUp(out.size(), image.FileAlignment);
-            out.resize(size_t(pointer), 0);
-            out.insert(out.end(), section.begin(), section.end());
-        }
-        if (pointer + rawSize > UINT32_MAX) {
-            error = "the package would be larger than 4 GiB";
-            return PeBuildError::TooLarge;
-        }
-        uint8_t *h = out.data() + old.HeaderOffset;
-        PutU32(h + 8, virtualSize);
-        PutU32(h + 16, uint32_t(rawSize));
-        PutU32(h + 20, uint32_t(pointer));
-        if (old.Characteristics & kScnInitializedData)
-            initializedDelta = int64_t(rawSize) - int64_t(old.SizeOfRawData);
-    } else {
-        const size_t at = image.SectionTableOffset + count * kSectionHeaderSize;
+    // 3. The section header: the old one reused, or a new one behind the
+    // section table.
+    const PeSection *reused = inPlace ? &image.Sections[size_t(rsrc)] : nullptr;
+    const size_t newHeaderAt = image.SectionTableOffset + count * kSectionHeaderSize;
+    uint32_t characteristics = kScnInitializedData | kScnMemRead;
+    if (!reused) {
         uint64_t firstRaw = image.SizeOfHeaders;
         for (const PeSection &s : image.Sections)
             if (s.SizeOfRawData != 0) firstRaw = std::min<uint64_t>(firstRaw, s.PointerToRawData);
-        if (count >= kMaxSections || at + kSectionHeaderSize > firstRaw ||
-            (count && at + kSectionHeaderSize > image.Sections.front().VirtualAddress) ||
-            !AllZero(out, at, kSectionHeaderSize)) {
+        if (count >= kMaxSections || newHeaderAt + kSectionHeaderSize > firstRaw ||
+            (count && newHeaderAt + kSectionHeaderSize > image.Sections.front().VirtualAddress) ||
+            !AllZero(out, newHeaderAt, kSectionHeaderSize)) {
             error = "no room in the stub's section table for a new resource section";
             return PeBuildError::NoRoom;
         }
-        uint32_t characteristics = kScnInitializedData | kScnMemRead;
         if (rsrc >= 0 && image.Directories[kDirectoryResource].Rva == image.Sections[size_t(rsrc)].VirtualAddress) {
-            // The old resource section stays where it is, so no address
-            // in the image changes; its bytes are cleared so that no stale
-            // copy of a payload is left behind.
+            // The old resource section keeps its place, so no address in
+            // the image changes; its bytes are cleared so that no stale copy
+            // of a payload is left behind.
             const PeSection &old = image.Sections[size_t(rsrc)];
             characteristics = old.Characteristics;
             std::fill(out.begin() + old.PointerToRawData,
                       out.begin() + old.PointerToRawData + old.SizeOfRawData, 0);
             std::memcpy(out.data() + old.HeaderOffset, kOldResourceName, 8);
         }
-        const uint64_t pointer = AlignUp(out.size(), image.FileAlignment);
-        if (pointer + rawSize > UINT32_MAX) {
-            error = "the package would be larger than 4 GiB";
-            return PeBuildError::TooLarge;
+    }
+
+    // 4. The section's bytes go right behind the other sections' data, in
+    // place of the old resource bytes when those came last. Whatever
+    // followed (the COFF symbol table, say) moves behind the new bytes, so
+    // the file keeps its order: headers, section data, the rest.
+    uint64_t dataEnd = image.SizeOfHeaders;
+    for (const PeSection &s : image.Sections)
+        if (&s != reused && s.SizeOfRawData != 0)
+            dataEnd = std::max<uint64_t>(dataEnd, uint64_t(s.PointerToRawData) + s.SizeOfRawData);
+    uint64_t cut = dataEnd, cutEnd = dataEnd;
+    if (reused && reused->SizeOfRawData != 0) {
+        if (reused->PointerToRawData >= dataEnd) {
+            cut = reused->PointerToRawData;
+            cutEnd = cut + reused->SizeOfRawData;
+        } else {
+            std::fill(out.begin() + reused->PointerToRawData,
+                      out.begin() + reused->PointerToRawData + reused->SizeOfRawData, 0);
         }
-        out.resize(size_t(pointer), 0);
-        out.insert(out.end(), section.begin(), section.end());
-        WriteSectionHeader(out.data() + at, ".rsrc", virtualSize, uint32_t(rva), uint32_t(rawSize),
-                           uint32_t(pointer), characteristics);
+    }
+    cut = std::min<uint64_t>(cut, out.size());
+    cutEnd = std::min<uint64_t>(cutEnd, out.size());
+    const uint64_t pointer = AlignUp(cut, image.FileAlignment);
+    if (pointer + rawSize + (out.size() - cutEnd) > UINT32_MAX) {
+        error = "the package would be larger than 4 GiB";
+        return PeBuildError::TooLarge;
+    }
+    std::vector<uint8_t> tail(out.begin() + long(cutEnd), out.end());
+    out.resize(size_t(cut));
+    out.resize(size_t(pointer), 0);
+    out.insert(out.end(), section.begin(), section.end());
+    out.insert(out.end(), tail.begin(), tail.end());
+    if (image.PointerToSymbolTable != 0 && image.PointerToSymbolTable >= cutEnd)
+        PutU32(out.data() + image.FileHeaderOffset + 8,
+               uint32_t(image.PointerToSymbolTable + (pointer + rawSize) - cutEnd));
+
+    int64_t initializedDelta;
+    if (reused) {
+        uint8_t *h = out.data() + reused->HeaderOffset;
+        PutU32(h + 8, virtualSize);
+        PutU32(h + 16, uint32_t(rawSize));
+        PutU32(h + 20, uint32_t(pointer));
+        initializedDelta = (reused->Characteristics & kScnInitializedData)
+                               ? int64_t(rawSize) - int64_t(reused->SizeOfRawData) : 0;
+    } else {
+        WriteSectionHeader(out.data() + newHeaderAt, ".rsrc", virtualSize, uint32_t(rva),
+                           uint32_t(rawSize), uint32_t(pointer), characteristics);
         PutU16(out.data() + image.FileHeaderOffset + 2, uint16_t(count + 1));
         initializedDelta = int64_t(rawSize);
     }
 
-    // 3. Headers: sizes, the resource directory entry, the checksum.
+    // 5. Headers: sizes, the resource directory entry, the checksum.
     uint8_t *opt = out.data() + image.OptionalOffset;
     PutU32(opt + pe_opt::SizeOfInitializedData,
            uint32_t(int64_t(ReadU32(opt + pe_opt::SizeOfInitializedData)) + initializedDelta));
