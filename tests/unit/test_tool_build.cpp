@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "payload/bytes.h"
+#include "tools/fwpack/container.h"
 #include "test_tool_support.h"
 
 using namespace fwpack;
@@ -52,6 +53,11 @@ class SampleBuild : public ::testing::Test {
                  fs::copy_options::recursive);
         // Byte order, not locale order: "B.txt" sorts before "a.txt".
         WriteBytes(sample + "/win/B.txt", {'B', '\n'});
+        SetTimes();
+    }
+
+    // Reading a source moves its access time; a second build sets them again.
+    void SetTimes() {
         for (const auto &e : fs::recursive_directory_iterator(sample)) {
             if (!e.is_regular_file()) continue;
             struct timespec t[2] = {{kAccessSec, kAccessNsec}, {kWriteSec, kWriteNsec}};
@@ -65,17 +71,19 @@ class SampleBuild : public ::testing::Test {
         return Fwpack(args);
     }
 
-    std::vector<uint8_t> Resource(int id) { return ReadBytes(out + "/" + std::to_string(id) + ".bin"); }
+    std::vector<uint8_t> Resource(int id) {
+        return ReadBytes(out + "/" + std::to_string(id) + ".bin");
+    }
 
     // The body inflated by python3's zlib with a 1 KiB window.
     std::vector<uint8_t> PythonInflate(const std::vector<uint8_t> &stream) {
         std::string in = dir / "stream.z", inflated = dir / "stream.raw";
         WriteBytes(in, stream);
         RunResult r = RunProgram({"python3", "-c",
-                           "import sys, zlib\n"
-                           "data = open(sys.argv[1], 'rb').read()\n"
-                           "open(sys.argv[2], 'wb').write(zlib.decompress(data, 10))\n",
-                           in, inflated});
+                                  "import sys, zlib\n"
+                                  "data = open(sys.argv[1], 'rb').read()\n"
+                                  "open(sys.argv[2], 'wb').write(zlib.decompress(data, 10))\n",
+                                  in, inflated});
         EXPECT_EQ(r.Code, 0) << r.Err;
         return ReadBytes(inflated);
     }
@@ -161,7 +169,7 @@ TEST_F(SampleBuild, ResourcesHaveTheirHeadersStreamsAndRecords) {
     ASSERT_EQ(optRes.size(), 16u + 2472u);
     const uint8_t *o = optRes.data() + 16;
     auto field = [&](size_t off) { return std::string(reinterpret_cast<const char *>(o + off)); };
-    EXPECT_EQ(ReadU32(o), 0x2u);   // show-window
+    EXPECT_EQ(ReadU32(o), 0x2u);  // show-window
     EXPECT_EQ(field(4), "flash.exe");
     EXPECT_EQ(field(264), "");
     EXPECT_EQ(field(524), "dosflash.exe");
@@ -180,7 +188,11 @@ TEST_F(SampleBuild, ExtractGivesBackTheSameBytesAndTimes) {
     RunResult r = Fwpack({"extract", out, unpacked});
     ASSERT_EQ(r.Code, 0) << r.Err;
 
-    struct Folder { const char *Package; std::string Source; std::vector<std::string> Names; };
+    struct Folder {
+        const char *Package;
+        std::string Source;
+        std::vector<std::string> Names;
+    };
     std::vector<Folder> folders = {
         {"ToolPackage", sample + "/win", SortedFiles(sample + "/win")},
         {"DosPackage", sample + "/dos", SortedFiles(sample + "/dos")},
@@ -192,7 +204,7 @@ TEST_F(SampleBuild, ExtractGivesBackTheSameBytesAndTimes) {
         for (const auto &name : f.Names) {
             SCOPED_TRACE(std::string(f.Package) + "/" + name);
             std::string path = unpacked + "/" + f.Package + "/" + name;
-            struct stat st{};
+            struct stat st {};
             ASSERT_EQ(stat(path.c_str(), &st), 0);
             EXPECT_EQ(st.st_mtim.tv_sec, kWriteSec);
             EXPECT_EQ(st.st_mtim.tv_nsec, kWriteNsec);
@@ -211,8 +223,9 @@ TEST_F(SampleBuild, ExtractGivesBackTheSameBytesAndTimes) {
 
 TEST_F(SampleBuild, WithoutDosSectionTheDosPackageIsEmpty) {
     std::string manifest = sample + "/nodos.toml";
-    std::string text = "[options]\nflags = 0x61\n[windows]\ntools = \"win\"\n"
-                       "[bios]\nimage = \"bios.bin\"\n[me]\nimage = \"me.bin\"\n";
+    std::string text =
+        "[options]\nflags = 0x61\n[windows]\ntools = \"win\"\n"
+        "[bios]\nimage = \"bios.bin\"\n[me]\nimage = \"me.bin\"\n";
     WriteBytes(manifest, {text.begin(), text.end()});
     RunResult r = Build(manifest);
     ASSERT_EQ(r.Code, 0) << r.Err;
@@ -230,8 +243,8 @@ TEST_F(SampleBuild, LevelChangesTheStreamsButNotTheirWindow) {
     ASSERT_EQ(Build(sample + "/package.toml", {"--level", "9"}).Code, 0);
     auto tool = Resource(2001);
     ASSERT_GE(tool.size(), 2u);
-    EXPECT_EQ(tool[0], 0x28);        // still a 1 KiB window
-    EXPECT_EQ(tool[1] >> 6, 3);      // FLEVEL: maximum compression
+    EXPECT_EQ(tool[0], 0x28);    // still a 1 KiB window
+    EXPECT_EQ(tool[1] >> 6, 3);  // FLEVEL: maximum compression
     ExpectPackageOf(PythonInflate(tool), sample + "/win", SortedFiles(sample + "/win"));
 }
 
@@ -246,6 +259,36 @@ TEST_F(SampleBuild, ARebuildReplacesTheResourcesAndLeavesNoTemporaries) {
     std::vector<uint8_t> pkg = PythonInflate(Resource(2001));
     std::vector<uint8_t> want = {'n', 'e', 'w'};
     EXPECT_NE(std::search(pkg.begin(), pkg.end(), want.begin(), want.end()), pkg.end());
+}
+
+TEST_F(SampleBuild, APackageExeCarriesTheSameResourcesAsTheFolder) {
+    const std::string stub = std::string(FWPACK_SOURCE_DIR) + "/tests/fixtures/pe/stub_last.exe";
+    ASSERT_TRUE(fs::exists(stub));
+    std::string exe = dir / "package.exe";
+    ASSERT_EQ(Build(sample + "/package.toml").Code, 0);
+    SetTimes();
+    RunResult r = Fwpack({"build", sample + "/package.toml", "--stub", stub, "-o", exe});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+
+    ResourceSet fromFolder, fromExe;
+    ContainerKind kind;
+    std::string error;
+    ASSERT_TRUE(ReadContainer(out, fromFolder, kind, error)) << error;
+    EXPECT_EQ(kind, ContainerKind::ResourcesFolder);
+    ASSERT_TRUE(ReadContainer(exe, fromExe, kind, error)) << error;
+    EXPECT_EQ(kind, ContainerKind::WindowsPackage);
+    EXPECT_EQ(fromExe, fromFolder);
+
+    EXPECT_EQ(Fwpack({"verify", exe}).Code, 0);
+    std::string unpacked = dir / "unpacked";
+    ASSERT_EQ(Fwpack({"extract", exe, unpacked}).Code, 0);
+    EXPECT_EQ(ReadBytes(unpacked + "/BiosPackage/bios.bin"), ReadBytes(sample + "/bios.bin"));
+
+    // Neither a folder nor a package: refused with one line.
+    WriteBytes(dir / "plain.txt", {'h', 'i'});
+    r = Fwpack({"inspect", dir / "plain.txt"});
+    EXPECT_EQ(r.Code, 2);
+    EXPECT_EQ(r.ErrLines().size(), 1u);
 }
 
 }  // namespace

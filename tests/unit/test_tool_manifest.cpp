@@ -31,8 +31,10 @@ image = "me.bin"
 
 std::string Replace(std::string text, const std::string &from, const std::string &to) {
     size_t at = text.find(from);
-    if (at == std::string::npos) ADD_FAILURE() << "no " << from << " in the manifest";
-    else text.replace(at, from.size(), to);
+    if (at == std::string::npos)
+        ADD_FAILURE() << "no " << from << " in the manifest";
+    else
+        text.replace(at, from.size(), to);
     return text;
 }
 
@@ -57,7 +59,8 @@ class BadManifest : public ::testing::Test {
         EXPECT_EQ(r.Code, 2);
         EXPECT_EQ(r.Out, "");
         ASSERT_EQ(r.ErrLines().size(), 1u) << r.Err;
-        for (const auto &w : want) EXPECT_NE(r.Err.find(w), std::string::npos) << "want " << w << " in " << r.Err;
+        for (const auto &w : want)
+            EXPECT_NE(r.Err.find(w), std::string::npos) << "want " << w << " in " << r.Err;
         EXPECT_FALSE(fs::exists(out)) << "output folder was created";
     }
 };
@@ -76,21 +79,27 @@ TEST_F(BadManifest, UnknownKeysWrongTypesAndMissingParts) {
                   {"windows.tool: unknown key"});
     ExpectRefused(Replace(kGood, "image = \"me.bin\"", "image = \"me.bin\"\nversion = 3"),
                   {"me.version: unknown key"});
-    ExpectRefused(Replace(kGood, "tools = \"win\"", "tools = 3"), {"windows.tools", "must be a string"});
-    ExpectRefused(Replace(kGood, "flags = [\"show-window\", \"no-reboot\"]", "flags = \"show-window\""),
-                  {"options.flags", "list of flag names or a number"});
+    ExpectRefused(Replace(kGood, "tools = \"win\"", "tools = 3"),
+                  {"windows.tools", "must be a string"});
+    ExpectRefused(
+        Replace(kGood, "flags = [\"show-window\", \"no-reboot\"]", "flags = \"show-window\""),
+        {"options.flags", "list of flag names or a number"});
     ExpectRefused(Replace(kGood, "flags = [\"show-window\", \"no-reboot\"]", "flags = [1]"),
                   {"options.flags", "flag name"});
     ExpectRefused(Replace(kGood, "flags = [\"show-window\", \"no-reboot\"]", "flags = -1"),
                   {"options.flags", "out of range"});
-    ExpectRefused(Replace(kGood, "id_string = \"$FB$SAMPLE$A05$20261207$R01$BOARD-X$0001\"", "id_string = 7"),
-                  {"options.id_string", "must be a string"});
+    ExpectRefused(
+        Replace(kGood, "id_string = \"$FB$SAMPLE$A05$20261207$R01$BOARD-X$0001\"", "id_string = 7"),
+        {"options.id_string", "must be a string"});
     ExpectRefused(Replace(kGood, "[bios]\nimage = \"bios.bin\"\n", ""), {"[bios]", "missing"});
     ExpectRefused("bios = \"bios.bin\"\n" + Replace(kGood, "[bios]\nimage = \"bios.bin\"\n", ""),
                   {"bios", "must be a section"});
-    ExpectRefused(Replace(kGood, "[windows]\ntools = \"win\"", "[windows]"), {"windows.tools", "missing"});
-    ExpectRefused(Replace(kGood, "me_update_tool = \"meupd.exe\"\n", ""), {"dos.me_update_tool", "missing"});
-    ExpectRefused(Replace(kGood, "[me]\nimage = \"me.bin\"", "[me]\nimage = \"\""), {"me.image", "empty"});
+    ExpectRefused(Replace(kGood, "[windows]\ntools = \"win\"", "[windows]"),
+                  {"windows.tools", "missing"});
+    ExpectRefused(Replace(kGood, "me_update_tool = \"meupd.exe\"\n", ""),
+                  {"dos.me_update_tool", "missing"});
+    ExpectRefused(Replace(kGood, "[me]\nimage = \"me.bin\"", "[me]\nimage = \"\""),
+                  {"me.image", "empty"});
     ExpectRefused("[windows\ntools = \"win\"\n", {"package.toml:1:"});
 }
 
@@ -102,31 +111,38 @@ TEST_F(BadManifest, FlagNamesAndIdString) {
 }
 
 TEST_F(BadManifest, ProgramNames) {
-    ExpectRefused(Replace(kGood, "flash_program = \"flash.exe\"", "flash_program = \"sub/flash.exe\""),
-                  {"windows.flash_program", "\"sub/flash.exe\"", "bare"});
+    ExpectRefused(
+        Replace(kGood, "flash_program = \"flash.exe\"", "flash_program = \"sub/flash.exe\""),
+        {"windows.flash_program", "\"sub/flash.exe\"", "bare"});
     ExpectRefused(Replace(kGood, "me_query_tool = \"meinfo.exe\"", "me_query_tool = \"..\""),
                   {"dos.me_query_tool", "bare"});
-    ExpectRefused(Replace(kGood, "flash_program = \"dosflash.exe\"", "flash_program = \"c:flash.exe\""),
-                  {"dos.flash_program", "bare"});
+    ExpectRefused(
+        Replace(kGood, "flash_program = \"dosflash.exe\"", "flash_program = \"c:flash.exe\""),
+        {"dos.flash_program", "bare"});
     ExpectRefused(Replace(kGood, "flash_program = \"flash.exe\"",
                           "flash_program = \"" + std::string(260, 'f') + "\""),
                   {"windows.flash_program", "260 bytes", "259"});
-    ExpectRefused(Replace(kGood, "me_flash_program = \"meflash.exe\"", "me_flash_program = \"nothere.exe\""),
-                  {"windows.me_flash_program", "\"nothere.exe\"", "not a file of the tools folder"});
-    ExpectRefused(Replace(kGood, "me_update_tool = \"meupd.exe\"", "me_update_tool = \"MEUPD.EXE\""),
-                  {"dos.me_update_tool", "not a file of the tools folder"});
+    ExpectRefused(
+        Replace(kGood, "me_flash_program = \"meflash.exe\"", "me_flash_program = \"nothere.exe\""),
+        {"windows.me_flash_program", "\"nothere.exe\"", "not a file of the tools folder"});
+    ExpectRefused(
+        Replace(kGood, "me_update_tool = \"meupd.exe\"", "me_update_tool = \"MEUPD.EXE\""),
+        {"dos.me_update_tool", "not a file of the tools folder"});
     // A program of the other folder does not count.
-    ExpectRefused(Replace(kGood, "flash_program = \"dosflash.exe\"", "flash_program = \"flash.exe\""),
-                  {"dos.flash_program", "not a file of the tools folder"});
+    ExpectRefused(
+        Replace(kGood, "flash_program = \"dosflash.exe\"", "flash_program = \"flash.exe\""),
+        {"dos.flash_program", "not a file of the tools folder"});
 }
 
 TEST_F(BadManifest, ToolFoldersAndImages) {
     WriteBytes(sample + "/empty.bin", {});
     ExpectRefused(Replace(kGood, "image = \"bios.bin\"", "image = \"nothere.bin\""),
                   {"bios.image", "nothere.bin"});
-    ExpectRefused(Replace(kGood, "image = \"me.bin\"", "image = \"empty.bin\""), {"me.image", "empty"});
+    ExpectRefused(Replace(kGood, "image = \"me.bin\"", "image = \"empty.bin\""),
+                  {"me.image", "empty"});
     ExpectRefused(Replace(kGood, "image = \"bios.bin\"", "image = \"win\""), {"bios.image", "win"});
-    ExpectRefused(Replace(kGood, "tools = \"dos\"", "tools = \"nothere\""), {"dos.tools", "not a folder"});
+    ExpectRefused(Replace(kGood, "tools = \"dos\"", "tools = \"nothere\""),
+                  {"dos.tools", "not a folder"});
 
     WriteBytes(sample + "/win/zero.txt", {});
     ExpectRefused(kGood, {"windows.tools", "zero.txt", "empty"});
@@ -135,6 +151,10 @@ TEST_F(BadManifest, ToolFoldersAndImages) {
     WriteBytes(sample + "/win/a:b", {'x'});
     ExpectRefused(kGood, {"windows.tools", "\"a:b\""});
     fs::remove(sample + "/win/a:b");
+
+    WriteBytes(sample + "/win/FLASH.EXE", {'x'});
+    ExpectRefused(kGood, {"windows.tools", "\"FLASH.EXE\" and \"flash.exe\" differ only in case"});
+    fs::remove(sample + "/win/FLASH.EXE");
 
     WriteBytes(sample + "/dos/four", {'4'});
     WriteBytes(sample + "/dos/five", {'5'});
@@ -166,10 +186,10 @@ TEST(FwpackUsage, BadCommandLinesExitWithTwoAndOneLine) {
     const std::vector<std::vector<std::string>> cases = {
         {},
         {"frobnicate"},
-        {"build", m},                                                  // no destination
-        {"build", m, "-o", dir / "p.exe"},                             // no stub
+        {"build", m},                       // no destination
+        {"build", m, "-o", dir / "p.exe"},  // no stub
         {"build", m, "-o", dir / "p.exe", "--stub", "a", "--dos-stub", "b"},
-        {"build", m, "--resources-dir", dir / "r", "--stub", "a"},     // stub without -o
+        {"build", m, "--resources-dir", dir / "r", "--stub", "a"},  // stub without -o
         {"build", m, "--resources-dir", dir / "r", "--level", "12"},
         {"build", m, "-o", dir / "p.run", "--dos-stub", "b", "--replace"},
         {"inspect"},

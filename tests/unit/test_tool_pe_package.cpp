@@ -24,7 +24,8 @@ namespace {
 std::vector<uint8_t> Fixture(const std::string &name) {
     std::vector<uint8_t> bytes;
     std::string error;
-    EXPECT_TRUE(ReadWholeFile(std::string(FWPACK_SOURCE_DIR) + "/tests/fixtures/pe/" + name, bytes, error))
+    EXPECT_TRUE(
+        ReadWholeFile(std::string(FWPACK_SOURCE_DIR) + "/tests/fixtures/pe/" + name, bytes, error))
         << error;
     return bytes;
 }
@@ -34,13 +35,14 @@ ResourceSet SampleSet(uint8_t seed = 1) {
     set[2000] = std::vector<uint8_t>(5000, uint8_t(seed));
     set[2001] = {};
     for (int i = 0; i < 200000; ++i) set[2001].push_back(uint8_t(i * 7 + seed));
-    set[2002] = {uint8_t(seed)};                  // one byte: alignment of what follows
+    set[2002] = {uint8_t(seed)};  // one byte: alignment of what follows
     set[2003] = std::vector<uint8_t>(2488, uint8_t(seed + 1));
     set[2004] = std::vector<uint8_t>(333, uint8_t(seed + 2));
     return set;
 }
 
-std::vector<uint8_t> Build(const std::vector<uint8_t> &stub, const ResourceSet &set, bool replace = false) {
+std::vector<uint8_t> Build(const std::vector<uint8_t> &stub, const ResourceSet &set,
+                           bool replace = false) {
     std::vector<uint8_t> out;
     std::string error;
     EXPECT_EQ(BuildPePackage(stub, set, replace, out, error), PeBuildError::None) << error;
@@ -175,7 +177,8 @@ TEST_P(PePackageStubs, HeadersStayConsistent) {
                   ReadU32(stub.data() + OptionalField(stub, pe_opt::SizeOfInitializedData)),
               rawTotal(out) - rawTotal(in));
 
-    EXPECT_EQ(ReadU32(package.data() + OptionalField(package, pe_opt::CheckSum)), PlainChecksum(package));
+    EXPECT_EQ(ReadU32(package.data() + OptionalField(package, pe_opt::CheckSum)),
+              PlainChecksum(package));
 
     // Every other section keeps its place and its bytes.
     for (const PeSection &s : in.Sections) {
@@ -281,13 +284,15 @@ class PePackageRefusals : public ::testing::Test {
     }
     // Writes stub into a file, asks for a package and expects a refusal
     // whose message mentions what; no output file may appear.
-    void ExpectRefused(const std::vector<uint8_t> &stub, const std::string &what, bool replace = false) {
+    void ExpectRefused(const std::vector<uint8_t> &stub, const std::string &what,
+                       bool replace = false) {
         std::string error, out = (dir_ / "package.exe").string();
         EXPECT_FALSE(WritePePackage(Put("stub.exe", stub), SampleSet(), out, replace, error));
         EXPECT_NE(error.find(what), std::string::npos) << error;
         EXPECT_FALSE(fs::exists(out));
         for (auto &entry : fs::directory_iterator(dir_))
-            EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+            EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos)
+                << entry.path();
     }
     fs::path dir_;
 };
@@ -304,7 +309,7 @@ TEST_F(PePackageRefusals, NotAPeFile) {
     std::string text = "#!/bin/sh\necho this is not a program for Windows\n";
     ExpectRefused(std::vector<uint8_t>(text.begin(), text.end()), "not a PE");
     std::vector<uint8_t> dosOnly = Fixture("stub_reloc.exe");
-    PutU32(dosOnly.data() + 0x3c, 0x40);   // MZ header, no PE signature behind it
+    PutU32(dosOnly.data() + 0x3c, 0x40);  // MZ header, no PE signature behind it
     ExpectRefused(dosOnly, "not a PE");
     EXPECT_FALSE(LooksLikePe(dosOnly));
 }
@@ -329,7 +334,8 @@ TEST_F(PePackageRefusals, StubThatAlreadyCarriesSetupResources) {
     std::vector<uint8_t> package = Build(Fixture("stub_reloc.exe"), SampleSet());
     ExpectRefused(package, "already carries SETUP");
     std::string error, out = (dir_ / "replaced.exe").string();
-    EXPECT_TRUE(WritePePackage(Put("package.exe", package), SampleSet(4), out, true, error)) << error;
+    EXPECT_TRUE(WritePePackage(Put("package.exe", package), SampleSet(4), out, true, error))
+        << error;
     std::vector<uint8_t> written;
     ASSERT_TRUE(ReadWholeFile(out, written, error));
     ResourceSet back;
@@ -384,19 +390,19 @@ TEST(PeResourceTree, RefusesDamagedTrees) {
     const size_t root = ResourceBase(stub);
     const size_t firstEntry = root + 16;
 
-    std::vector<uint8_t> loop = stub;   // the first type points back at the root
+    std::vector<uint8_t> loop = stub;  // the first type points back at the root
     PutU32(loop.data() + firstEntry + 4, 0x80000000u);
     ExpectDamagedTree(loop);
 
-    std::vector<uint8_t> farDir = stub;   // a directory past the section
+    std::vector<uint8_t> farDir = stub;  // a directory past the section
     PutU32(farDir.data() + firstEntry + 4, 0x80000000u | 0x7ffffff0u);
     ExpectDamagedTree(farDir);
 
-    std::vector<uint8_t> farName = stub;   // a name past the section
+    std::vector<uint8_t> farName = stub;  // a name past the section
     PutU32(farName.data() + firstEntry, 0x80000000u | 0x00fffff0u);
     ExpectDamagedTree(farName);
 
-    std::vector<uint8_t> manyEntries = stub;   // more entries than the section holds
+    std::vector<uint8_t> manyEntries = stub;  // more entries than the section holds
     PutU16(manyEntries.data() + root + 14, 0xffff);
     ExpectDamagedTree(manyEntries);
 
@@ -404,7 +410,8 @@ TEST(PeResourceTree, RefusesDamagedTrees) {
     // walking the first entry of each level.
     std::vector<uint8_t> farData = stub;
     size_t at = root;
-    for (int level = 0; level < 3; ++level) at = root + (ReadU32(farData.data() + at + 16 + 4) & 0x7fffffff);
+    for (int level = 0; level < 3; ++level)
+        at = root + (ReadU32(farData.data() + at + 16 + 4) & 0x7fffffff);
     PutU32(farData.data() + at + 4, 0x10000000u);
     ExpectDamagedTree(farData);
 }

@@ -34,7 +34,8 @@ class BrokenResources : public ::testing::Test {
     void Put(uint16_t id, const std::vector<uint8_t> &bytes) { WriteBytes(File(id), bytes); }
 
     // Files of the sample as package entries, to rebuild a resource with.
-    std::vector<PackageFile> SampleFiles(const std::string &sub, const std::vector<std::string> &names) {
+    std::vector<PackageFile> SampleFiles(const std::string &sub,
+                                         const std::vector<std::string> &names) {
         std::vector<PackageFile> files;
         for (const auto &n : names) {
             PackageFile f;
@@ -44,8 +45,12 @@ class BrokenResources : public ::testing::Test {
         }
         return files;
     }
-    std::vector<PackageFile> DosFiles() { return SampleFiles("dos/", {"dosflash.exe", "meinfo.exe", "meupd.exe"}); }
-    std::vector<PackageFile> WinFiles() { return SampleFiles("win/", {"flash.exe", "meflash.exe", "readme.txt"}); }
+    std::vector<PackageFile> DosFiles() {
+        return SampleFiles("dos/", {"dosflash.exe", "meinfo.exe", "meupd.exe"});
+    }
+    std::vector<PackageFile> WinFiles() {
+        return SampleFiles("win/", {"flash.exe", "meflash.exe", "readme.txt"});
+    }
 
     OptionBlock Options() {
         std::vector<uint8_t> r = Get(OptionResource);
@@ -66,7 +71,8 @@ class BrokenResources : public ::testing::Test {
         std::vector<std::string> lines = r.OutLines();
         ASSERT_EQ(lines.size(), want.size()) << r.Out;
         for (size_t i = 0; i < want.size(); ++i)
-            EXPECT_NE(lines[i].find(want[i]), std::string::npos) << "want " << want[i] << " in " << lines[i];
+            EXPECT_NE(lines[i].find(want[i]), std::string::npos)
+                << "want " << want[i] << " in " << lines[i];
     }
 };
 
@@ -112,14 +118,16 @@ TEST_F(BrokenResources, MissingResourcesAreNamed) {
 TEST_F(BrokenResources, StreamsWithALargeWindowOrDamage) {
     auto winPkg = BuildFilePackage(WinFiles());
     Put(ToolPackage, Deflate(winPkg, 15));
-    ExpectProblems({"2001 ToolPackage: zlib stream declares a 32768-byte window; the readers accept at most 1024"});
+    ExpectProblems(
+        {"2001 ToolPackage: zlib stream declares a 32768-byte window; the readers accept at most "
+         "1024"});
 
     auto good = Deflate(winPkg, 10);
     Put(ToolPackage, std::vector<uint8_t>(good.begin(), good.end() - 6));
     ExpectProblems({"2001 ToolPackage: zlib stream does not decompress: the stream is truncated"});
 
     auto dos = Get(DosPackage);
-    dos[dos.size() - 1] ^= 0xFF;   // the Adler-32
+    dos[dos.size() - 1] ^= 0xFF;  // the Adler-32
     Put(DosPackage, dos);
     Put(ToolPackage, good);
     ExpectProblems({"2000 DosPackage: zlib stream does not decompress: incorrect data check"});
@@ -136,7 +144,7 @@ TEST_F(BrokenResources, PackageInvariantsNamesAndChecksums) {
     ExpectProblems({"2002 BiosPackage: record 0 \"bios.bin\": checksum 0x"});
 
     std::vector<uint8_t> upper = bios;
-    upper[16 + 4 + 4 + 2] = 0x01;   // Checksum's upper 16 bits
+    upper[16 + 4 + 4 + 2] = 0x01;  // Checksum's upper 16 bits
     Put(BiosPackage, upper);
     ExpectProblems({"2002 BiosPackage: record 0 \"bios.bin\": checksum 0x0001"});
 
@@ -150,6 +158,13 @@ TEST_F(BrokenResources, PackageInvariantsNamesAndChecksums) {
     files[2].Record.FileName = "..\\evil.txt";
     Put(ToolPackage, Deflate(BuildFilePackage(files), 10));
     ExpectProblems({"2001 ToolPackage: record 2 \"..\\evil.txt\": not a bare file name"});
+
+    files = WinFiles();
+    files[2].Record.FileName = "MeFlash.exe";
+    Put(ToolPackage, Deflate(BuildFilePackage(files), 10));
+    ExpectProblems(
+        {"2001 ToolPackage: records 1 \"meflash.exe\" and 2 \"MeFlash.exe\" differ "
+         "only in case"});
 
     auto dosFiles = DosFiles();
     for (const char *extra : {"a", "b", "c"}) {
@@ -165,21 +180,30 @@ TEST_F(BrokenResources, PackageInvariantsNamesAndChecksums) {
 
 TEST_F(BrokenResources, OptionBlockNamesMustMatchThePackages) {
     OptionBlock good = Options();
-    struct Case { std::string OptionBlock::*Field; std::string Value, Want; };
+    struct Case {
+        std::string OptionBlock::*Field;
+        std::string Value, Want;
+    };
     const Case cases[] = {
         {&OptionBlock::BiosImageName, "other.bin",
-         "2003 OptionBlock: BiosImageName \"other.bin\" differs from the BiosPackage record's FileName \"bios.bin\""},
+         "2003 OptionBlock: BiosImageName \"other.bin\" differs from the BiosPackage record's "
+         "FileName \"bios.bin\""},
         {&OptionBlock::MeImageName, "ME.BIN",
-         "2003 OptionBlock: MeImageName \"ME.BIN\" differs from the MePackage record's FileName \"me.bin\""},
+         "2003 OptionBlock: MeImageName \"ME.BIN\" differs from the MePackage record's FileName "
+         "\"me.bin\""},
         {&OptionBlock::MeImageName, "", "2003 OptionBlock: MeImageName is empty"},
-        {&OptionBlock::FlashProgram, "gone.exe", "2003 OptionBlock: FlashProgram \"gone.exe\" is not a file of ToolPackage"},
+        {&OptionBlock::FlashProgram, "gone.exe",
+         "2003 OptionBlock: FlashProgram \"gone.exe\" is not a file of ToolPackage"},
         {&OptionBlock::MeFlashProgram, "dosflash.exe",
          "2003 OptionBlock: MeFlashProgram \"dosflash.exe\" is not a file of ToolPackage"},
         {&OptionBlock::DosFlashProgram, "flash.exe",
          "2003 OptionBlock: DosFlashProgram \"flash.exe\" is not a file of DosPackage"},
-        {&OptionBlock::DosMeQueryTool, "x", "2003 OptionBlock: DosMeQueryTool \"x\" is not a file of DosPackage"},
-        {&OptionBlock::DosMeUpdateTool, "y", "2003 OptionBlock: DosMeUpdateTool \"y\" is not a file of DosPackage"},
-        {&OptionBlock::BiosImageName, "../bios.bin", "2003 OptionBlock: BiosImageName \"../bios.bin\" is not a bare file name"},
+        {&OptionBlock::DosMeQueryTool, "x",
+         "2003 OptionBlock: DosMeQueryTool \"x\" is not a file of DosPackage"},
+        {&OptionBlock::DosMeUpdateTool, "y",
+         "2003 OptionBlock: DosMeUpdateTool \"y\" is not a file of DosPackage"},
+        {&OptionBlock::BiosImageName, "../bios.bin",
+         "2003 OptionBlock: BiosImageName \"../bios.bin\" is not a bare file name"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.Want);

@@ -9,9 +9,9 @@ namespace fwpack {
 
 const char *ContainerKindName(ContainerKind kind) {
     switch (kind) {
-    case ContainerKind::ResourcesFolder: return "resources folder";
-    case ContainerKind::WindowsPackage: return "Windows package";
-    case ContainerKind::LinuxPackage: return "Linux package";
+        case ContainerKind::ResourcesFolder: return "resources folder";
+        case ContainerKind::WindowsPackage: return "Windows package";
+        case ContainerKind::LinuxPackage: return "Linux package";
     }
     return "?";
 }

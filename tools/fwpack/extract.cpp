@@ -53,8 +53,8 @@ std::string OptionBlockText(const OptionBlock &o) {
            "FlashProgram = " + o.FlashProgram + "\n" + "DosFlashProgram = " + o.DosFlashProgram +
            "\n" + "BiosImageName = " + o.BiosImageName + "\n" + "IdString = " + o.IdString + "\n" +
            "MeFlashProgram = " + o.MeFlashProgram + "\n" + "MeImageName = " + o.MeImageName + "\n" +
-           "DosMeQueryTool = " + o.DosMeQueryTool + "\n" + "DosMeUpdateTool = " + o.DosMeUpdateTool +
-           "\n";
+           "DosMeQueryTool = " + o.DosMeQueryTool + "\n" +
+           "DosMeUpdateTool = " + o.DosMeUpdateTool + "\n";
 }
 
 bool ExtractPayload(const PayloadReport &report, const std::string &dir,
@@ -73,7 +73,10 @@ bool ExtractPayload(const PayloadReport &report, const std::string &dir,
         return false;
     }
 
-    struct Timed { std::string Path; const FileRecord *Record; };
+    struct Timed {
+        std::string Path;
+        const FileRecord *Record;
+    };
     std::vector<Timed> timed;
     AtomicFileSet files;
     std::error_code ec;
@@ -88,7 +91,8 @@ bool ExtractPayload(const PayloadReport &report, const std::string &dir,
             const FileRecord &f = r->Records[i].Record;
             const uint8_t *bytes = r->PackageBytes.data() + r->Offsets[i];
             std::string path = (folder / f.FileName).string();
-            if (!files.Stage(path, std::vector<uint8_t>(bytes, bytes + f.Size), error)) return false;
+            if (!files.Stage(path, std::vector<uint8_t>(bytes, bytes + f.Size), error))
+                return false;
             timed.push_back({path, &f});
             written.push_back(path);
         }

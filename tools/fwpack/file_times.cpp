@@ -15,7 +15,7 @@ uint64_t FileTimeFromUnix(const struct timespec &t) {
 }
 
 struct timespec UnixFromFileTime(uint64_t fileTime) {
-    struct timespec t{};
+    struct timespec t {};
     if (fileTime <= kFileTimeUnixEpoch) return t;
     uint64_t ticks = fileTime - kFileTimeUnixEpoch;
     t.tv_sec = time_t(ticks / 10000000);
@@ -48,13 +48,13 @@ std::string FileTimeIso8601(uint64_t fileTime) {
 }
 
 bool ReadSourceFileTimes(const std::string &path, SourceFileTimes &out, std::string &error) {
-    struct statx sx{};
+    struct statx sx {};
     if (::statx(AT_FDCWD, path.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
         error = "cannot read the times of " + path + ": " + std::strerror(errno);
         return false;
     }
     auto ft = [](const struct statx_timestamp &s) {
-        struct timespec t{};
+        struct timespec t {};
         t.tv_sec = time_t(s.tv_sec);
         t.tv_nsec = long(s.tv_nsec);
         return FileTimeFromUnix(t);

@@ -7,7 +7,7 @@
 
 namespace fwpack {
 
-inline constexpr uint64_t kFileTimeUnixEpoch = 116444736000000000ull;   // 1970-01-01 as FILETIME
+inline constexpr uint64_t kFileTimeUnixEpoch = 116444736000000000ull;  // 1970-01-01 as FILETIME
 
 uint64_t FileTimeFromUnix(const struct timespec &t);
 // Times before 1970 are clamped to the epoch: Linux file times cannot be set

@@ -34,7 +34,10 @@ std::string Printable(std::string_view s) {
 
 std::string Q(std::string_view s) { return "\"" + Printable(s) + "\""; }
 
-struct OptionField { const char *Name; std::string OptionBlock::*Member; };
+struct OptionField {
+    const char *Name;
+    std::string OptionBlock::*Member;
+};
 const OptionField kOptionFields[] = {
     {"FlashProgram", &OptionBlock::FlashProgram},
     {"DosFlashProgram", &OptionBlock::DosFlashProgram},
@@ -58,7 +61,8 @@ void TextResource(std::ostream &s, const ResourceReport &r) {
             s << "  header        incomplete: " << r.Size << " of 16 bytes\n";
             return;
         }
-        s << "  tag           " << Q(r.Tag) << (r.Tag == r.ExpectedTag ? "" : "  WRONG, expected " + Q(r.ExpectedTag)) << "\n";
+        s << "  tag           " << Q(r.Tag)
+          << (r.Tag == r.ExpectedTag ? "" : "  WRONG, expected " + Q(r.ExpectedTag)) << "\n";
         s << "  BodyLength    " << r.BodyLength << " (" << r.RealBodyLength << " bytes follow"
           << (r.BodyLength == r.RealBodyLength ? ")" : ", MISMATCH)") << "\n";
     } else {
@@ -70,8 +74,8 @@ void TextResource(std::ostream &s, const ResourceReport &r) {
         } else {
             s << "  zlib header   " << Hex(r.Stream.Cmf, 2) << " " << Hex(r.Stream.Flg, 2);
             if (r.Stream.Valid)
-                s << ": window " << r.Stream.WindowSize << " bytes, level hint "
-                  << r.Stream.Level << (r.Stream.WindowSize > 1024 ? "  WINDOW TOO LARGE" : "");
+                s << ": window " << r.Stream.WindowSize << " bytes, level hint " << r.Stream.Level
+                  << (r.Stream.WindowSize > 1024 ? "  WINDOW TOO LARGE" : "");
             else
                 s << ": not a zlib header";
             s << "\n";
@@ -87,13 +91,15 @@ void TextResource(std::ostream &s, const ResourceReport &r) {
         s << "\n";
         for (const RecordReport &rec : r.Records) {
             const FileRecord &f = rec.Record;
-            s << "  [" << f.Index << "] " << Q(f.FileName) << "  " << f.Size << " bytes  checksum "
-              << Hex(f.Checksum, 8);
+            s << "  [" << f.Index << "] " << Q(f.FileName) << "  " << f.Size
+              << " bytes  checksum stored " << Hex(f.Checksum, 8) << " computed ";
             if (rec.BytesInside)
-                s << (f.Checksum == rec.Computed ? " ok" : " MISMATCH, bytes sum to " + Hex(rec.Computed, 8));
+                s << Hex(rec.Computed, 8) << (f.Checksum == rec.Computed ? " ok" : " MISMATCH");
+            else
+                s << "- (bytes outside the package)";
             s << "\n      created " << FileTimeIso8601(f.CreationTime) << "  accessed "
-              << FileTimeIso8601(f.LastAccessTime) << "  written " << FileTimeIso8601(f.LastWriteTime)
-              << "\n";
+              << FileTimeIso8601(f.LastAccessTime) << "  written "
+              << FileTimeIso8601(f.LastWriteTime) << "\n";
         }
     }
     if (r.IsOptions) {
@@ -118,9 +124,11 @@ void JsonResource(std::ostream &s, const ResourceReport &r) {
     s << ", \"size\": " << r.Size;
     if (r.Tagged) {
         s << ",\n     \"header\": {\"complete\": " << (r.HeaderComplete ? "true" : "false")
-          << ", \"tag\": " << JsonString(r.Tag) << ", \"expected_tag\": " << JsonString(r.ExpectedTag);
+          << ", \"tag\": " << JsonString(r.Tag)
+          << ", \"expected_tag\": " << JsonString(r.ExpectedTag);
         if (r.HeaderComplete)
-            s << ", \"body_length\": " << r.BodyLength << ", \"real_body_length\": " << r.RealBodyLength;
+            s << ", \"body_length\": " << r.BodyLength
+              << ", \"real_body_length\": " << r.RealBodyLength;
         s << "}";
     } else {
         s << ",\n     \"header\": null";
@@ -128,14 +136,17 @@ void JsonResource(std::ostream &s, const ResourceReport &r) {
     if (r.Compressed) {
         s << ",\n     \"zlib\": {\"header\": ";
         if (r.Stream.Present)
-            s << "[" << unsigned(r.Stream.Cmf) << ", " << unsigned(r.Stream.Flg) << "], \"valid\": "
-              << (r.Stream.Valid ? "true" : "false") << ", \"window_size\": " << r.Stream.WindowSize
+            s << "[" << unsigned(r.Stream.Cmf) << ", " << unsigned(r.Stream.Flg)
+              << "], \"valid\": " << (r.Stream.Valid ? "true" : "false")
+              << ", \"window_size\": " << r.Stream.WindowSize
               << ", \"level_hint\": " << r.Stream.Level;
         else
             s << "null";
         s << ", \"decompressed\": " << (r.Inflated ? "true" : "false");
-        if (r.Inflated) s << ", \"uncompressed_size\": " << r.PackageBytes.size();
-        else s << ", \"error\": " << JsonString(r.InflateError);
+        if (r.Inflated)
+            s << ", \"uncompressed_size\": " << r.PackageBytes.size();
+        else
+            s << ", \"error\": " << JsonString(r.InflateError);
         s << "}";
     }
     if (r.IsPackage && r.PackageRead) {
@@ -145,11 +156,13 @@ void JsonResource(std::ostream &s, const ResourceReport &r) {
         for (size_t i = 0; i < r.Records.size(); ++i) {
             const RecordReport &rec = r.Records[i];
             const FileRecord &f = rec.Record;
-            s << (i ? "," : "") << "\n       {\"index\": " << f.Index << ", \"file_name\": "
-              << JsonString(f.FileName) << ", \"size\": " << f.Size << ", \"checksum\": " << f.Checksum
-              << ", \"computed_checksum\": ";
-            if (rec.BytesInside) s << rec.Computed;
-            else s << "null";
+            s << (i ? "," : "") << "\n       {\"index\": " << f.Index
+              << ", \"file_name\": " << JsonString(f.FileName) << ", \"size\": " << f.Size
+              << ", \"checksum\": " << f.Checksum << ", \"computed_checksum\": ";
+            if (rec.BytesInside)
+                s << rec.Computed;
+            else
+                s << "null";
             s << ", \"creation_time\": " << JsonString(FileTimeIso8601(f.CreationTime))
               << ", \"last_access_time\": " << JsonString(FileTimeIso8601(f.LastAccessTime))
               << ", \"last_write_time\": " << JsonString(FileTimeIso8601(f.LastWriteTime))
@@ -169,7 +182,8 @@ void JsonResource(std::ostream &s, const ResourceReport &r) {
             first = false;
         }
         s << "]";
-        for (const auto &f : kOptionFields) s << ", " << JsonString(f.Name) << ": " << JsonString(o.*f.Member);
+        for (const auto &f : kOptionFields)
+            s << ", " << JsonString(f.Name) << ": " << JsonString(o.*f.Member);
         s << "}";
     }
     s << "}";
@@ -181,19 +195,19 @@ std::string JsonString(std::string_view text) {
     std::string out = "\"";
     for (unsigned char c : text) {
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20 || c >= 0x7F) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04X", c);
-                out += buf;
-            } else {
-                out += char(c);
-            }
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c < 0x20 || c >= 0x7F) {
+                    char buf[8];
+                    std::snprintf(buf, sizeof buf, "\\u%04X", c);
+                    out += buf;
+                } else {
+                    out += char(c);
+                }
         }
     }
     return out + "\"";
@@ -207,15 +221,17 @@ std::string InspectText(const PayloadReport &report, const std::string &path, Co
         TextResource(s, r);
     }
     std::vector<std::string> problems = PayloadProblems(report);
-    s << "\n" << (problems.empty() ? "consistent" : std::to_string(problems.size()) + " problem(s):") << "\n";
+    s << "\n"
+      << (problems.empty() ? "consistent" : std::to_string(problems.size()) + " problem(s):")
+      << "\n";
     for (const auto &p : problems) s << "  " << p << "\n";
     return s.str();
 }
 
 std::string InspectJson(const PayloadReport &report, const std::string &path, ContainerKind kind) {
     std::ostringstream s;
-    s << "{\n  \"path\": " << JsonString(path) << ",\n  \"container\": "
-      << JsonString(ContainerKindName(kind)) << ",\n  \"resources\": [\n";
+    s << "{\n  \"path\": " << JsonString(path)
+      << ",\n  \"container\": " << JsonString(ContainerKindName(kind)) << ",\n  \"resources\": [\n";
     for (size_t i = 0; i < report.Resources.size(); ++i) {
         JsonResource(s, report.Resources[i]);
         s << (i + 1 < report.Resources.size() ? ",\n" : "\n");

@@ -35,7 +35,9 @@ int RunBuild(const BuildArgs &a) {
     bool toFolder = !a.ResourcesDir.empty(), toPackage = !a.Output.empty();
     if (toFolder == toPackage) return Fail("build: give either --resources-dir DIR or -o FILE");
     if (toPackage && a.Stub.empty() == a.DosStub.empty())
-        return Fail("build: -o needs exactly one of --stub (Windows package) and --dos-stub (Linux package)");
+        return Fail(
+            "build: -o needs exactly one of --stub (Windows package) and --dos-stub (Linux "
+            "package)");
     if (!toPackage && (!a.Stub.empty() || !a.DosStub.empty()))
         return Fail("build: --stub and --dos-stub need -o FILE");
     if (a.Replace && a.Stub.empty()) return Fail("build: --replace applies to --stub only");
@@ -48,9 +50,9 @@ int RunBuild(const BuildArgs &a) {
     ResourceSet set;
     if (!BuildPayload(m, settings, set, error)) return Fail(error);
 
-    bool ok = toFolder             ? WriteResourcesFolder(a.ResourcesDir, set, error)
-              : !a.Stub.empty()    ? WritePePackage(a.Stub, set, a.Output, a.Replace, error)
-                                   : WriteRunPackage(a.DosStub, set, a.Output, error);
+    bool ok = toFolder          ? WriteResourcesFolder(a.ResourcesDir, set, error)
+              : !a.Stub.empty() ? WritePePackage(a.Stub, set, a.Output, a.Replace, error)
+                                : WriteRunPackage(a.DosStub, set, a.Output, error);
     if (!ok) return Fail(error);
     std::cout << "wrote " << (toFolder ? a.ResourcesDir : a.Output) << ":";
     for (const auto &[id, bytes] : set) std::cout << " " << id << " (" << bytes.size() << " bytes)";
@@ -110,8 +112,8 @@ int main(int argc, char **argv) {
     app.footer("Exit codes: 0 ok, 1 verify found problems, 2 bad input or usage.");
 
     BuildArgs b;
-    CLI::App *build = app.add_subcommand(
-        "build", "Build the five payload resources from a manifest (TOML).");
+    CLI::App *build =
+        app.add_subcommand("build", "Build the five payload resources from a manifest (TOML).");
     build->add_option("MANIFEST", b.Manifest, "package manifest (.toml)")->required();
     build->add_option("--resources-dir", b.ResourcesDir,
                       "write the resources as DIR/2000.bin .. DIR/2004.bin");
@@ -134,7 +136,8 @@ int main(int argc, char **argv) {
     bool json = false;
     CLI::App *inspect = app.add_subcommand(
         "inspect", "Show every resource: headers, zlib streams, records, option block.");
-    inspect->add_option("PATH", path, "resources folder, package .exe or Linux package")->required();
+    inspect->add_option("PATH", path, "resources folder, package .exe or Linux package")
+        ->required();
     inspect->add_flag("--json", json, "print JSON instead of text");
 
     CLI::App *verify = app.add_subcommand(
@@ -143,7 +146,8 @@ int main(int argc, char **argv) {
 
     CLI::App *extract = app.add_subcommand(
         "extract", "Unpack every package into DIR/<package name>/ with the stored file times.");
-    extract->add_option("PATH", path, "resources folder, package .exe or Linux package")->required();
+    extract->add_option("PATH", path, "resources folder, package .exe or Linux package")
+        ->required();
     extract->add_option("DIR", dir, "folder to unpack into")->required();
 
     try {

@@ -134,7 +134,8 @@ bool LoadManifest(const std::string &path, Manifest &out, std::string &error) {
 
     if (const toml::table *opt = Section(c, root, "options", false)) {
         if (!KnownKeys(c, *opt, "options.", {"flags", "id_string"})) return false;
-        if (const toml::node *f = opt->get("flags"); f && !ReadFlags(c, *f, out.Flags)) return false;
+        if (const toml::node *f = opt->get("flags"); f && !ReadFlags(c, *f, out.Flags))
+            return false;
         if (!String(c, *opt, "options", "id_string", false, out.IdString)) return false;
         if (out.IdString.size() >= kIdStringSize)
             return c.Fail("options.id_string", "is " + std::to_string(out.IdString.size()) +

@@ -7,19 +7,19 @@
 namespace fwpack {
 
 struct Manifest {
-    std::string Path;                // the manifest file as given
-    uint32_t Flags = 0;              // [options] flags
-    std::string IdString;            // [options] id_string
+    std::string Path;      // the manifest file as given
+    uint32_t Flags = 0;    // [options] flags
+    std::string IdString;  // [options] id_string
 
-    std::string WindowsTools;        // [windows] tools, resolved
-    std::string FlashProgram;        // [windows] flash_program, "" = unpack only
-    std::string MeFlashProgram;      // [windows] me_flash_program, "" = no ME stage
+    std::string WindowsTools;    // [windows] tools, resolved
+    std::string FlashProgram;    // [windows] flash_program, "" = unpack only
+    std::string MeFlashProgram;  // [windows] me_flash_program, "" = no ME stage
 
-    bool HasDos = false;             // [dos] present
+    bool HasDos = false;  // [dos] present
     std::string DosTools, DosFlashProgram, DosMeQueryTool, DosMeUpdateTool;
 
-    std::string BiosImage;           // [bios] image, resolved
-    std::string MeImage;             // [me] image, resolved
+    std::string BiosImage;  // [bios] image, resolved
+    std::string MeImage;    // [me] image, resolved
 };
 
 // Reads and checks the manifest's shape: known sections and keys, types,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <limits>
+#include <map>
 #include <system_error>
 
 #include "atomic_file.h"
@@ -89,6 +90,22 @@ bool Compressed(uint16_t id, const std::vector<PackageFile> &files, int level,
 
 }  // namespace
 
+bool FindCaseCollision(const std::vector<std::string> &names, size_t &a, size_t &b) {
+    std::map<std::string, size_t> seen;
+    for (size_t i = 0; i < names.size(); ++i) {
+        std::string folded = names[i];
+        for (char &c : folded)
+            if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+        auto [it, fresh] = seen.emplace(folded, i);
+        if (!fresh) {
+            a = it->second;
+            b = i;
+            return true;
+        }
+    }
+    return false;
+}
+
 bool ReadToolFolder(const std::string &dir, const std::string &key, std::vector<PackageFile> &out,
                     std::string &error) {
     out.clear();
@@ -107,6 +124,11 @@ bool ReadToolFolder(const std::string &dir, const std::string &key, std::vector<
         return false;
     }
     std::sort(names.begin(), names.end());
+    if (size_t a, b; FindCaseCollision(names, a, b)) {
+        error = key + ": " + Quoted(names[a]) + " and " + Quoted(names[b]) +
+                " differ only in case; unpacked on Windows one would overwrite the other";
+        return false;
+    }
     for (const auto &name : names) {
         PackageFile file;
         if (!CheckRecordName(name, key, error) ||

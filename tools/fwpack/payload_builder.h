@@ -20,12 +20,16 @@ inline constexpr size_t kDosPackageMaxFiles = 5;
 bool ReadToolFolder(const std::string &dir, const std::string &key, std::vector<PackageFile> &out,
                     std::string &error);
 
+// The first pair of names that Windows and DOS take for the same file
+// (they differ only in ASCII case), as indexes a < b; false when none.
+bool FindCaseCollision(const std::vector<std::string> &names, size_t &a, size_t &b);
+
 // One image file as the single record of the BIOS or ME package.
 bool ReadImageFile(const std::string &path, const std::string &key, PackageFile &out,
                    std::string &error);
 
 struct BuildSettings {
-    int Level = 6;   // deflate level 0..9
+    int Level = 6;  // deflate level 0..9
 };
 
 // The five resources 2000..2004 for m. Without a [dos] section resource 2000

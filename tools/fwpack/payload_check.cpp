@@ -33,7 +33,8 @@ void CheckHeader(const ResourceReport &r, Problems &p) {
         p.Add(r, "only " + std::to_string(r.Size) + " bytes, shorter than the 16-byte header");
         return;
     }
-    if (r.Tag != r.ExpectedTag) p.Add(r, "tag " + Quoted(r.Tag) + ", expected " + Quoted(r.ExpectedTag));
+    if (r.Tag != r.ExpectedTag)
+        p.Add(r, "tag " + Quoted(r.Tag) + ", expected " + Quoted(r.ExpectedTag));
     if (r.BodyLength != r.RealBodyLength)
         p.Add(r, "BodyLength " + std::to_string(r.BodyLength) + " but " +
                      std::to_string(r.RealBodyLength) + " bytes follow the header");
@@ -70,6 +71,12 @@ void CheckPackage(const ResourceReport &r, Problems &p) {
             p.Add(r, name + ": checksum " + Hex(rec.Record.Checksum, 8) + " stored, bytes sum to " +
                          Hex(rec.Computed, 8));
     }
+    std::vector<std::string> names;
+    for (const RecordReport &rec : r.Records) names.push_back(rec.Record.FileName);
+    if (size_t a, b; FindCaseCollision(names, a, b))
+        p.Add(r, "records " + std::to_string(a) + " " + Quoted(names[a]) + " and " +
+                     std::to_string(b) + " " + Quoted(names[b]) +
+                     " differ only in case; unpacked on Windows one would overwrite the other");
     bool dosReads = r.Id == DosPackage || r.Id == BiosPackage || r.Id == MePackage;
     if (dosReads && r.Count > kDosPackageMaxFiles && r.Error != PackageError::TableOverflow)
         p.Add(r, std::to_string(r.Count) + " files; the DOS updater holds at most " +
@@ -95,7 +102,11 @@ void CheckOptions(const PayloadReport &report, const ResourceReport &r, Problems
         else
             p.Add(r, field + " has no NUL in its 260 bytes");
     }
-    struct Named { const char *Field; const std::string &Value; uint16_t Package; };
+    struct Named {
+        const char *Field;
+        const std::string &Value;
+        uint16_t Package;
+    };
     const Named names[] = {
         {"FlashProgram", o.FlashProgram, ToolPackage},
         {"MeFlashProgram", o.MeFlashProgram, ToolPackage},
@@ -116,7 +127,8 @@ void CheckOptions(const PayloadReport &report, const ResourceReport &r, Problems
             continue;
         }
         const ResourceReport &pkg = report.Get(n.Package);
-        if (!pkg.PackageRead || pkg.Error != PackageError::None) continue;   // reported with the package
+        if (!pkg.PackageRead || pkg.Error != PackageError::None)
+            continue;  // reported with the package
         if (image) {
             const std::string record = pkg.Records.empty() ? "" : pkg.Records[0].Record.FileName;
             if (record != n.Value)

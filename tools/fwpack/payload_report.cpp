@@ -11,7 +11,10 @@ namespace {
 
 void AnalyzeOptions(const uint8_t *body, size_t size, ResourceReport &r) {
     ParseOptionBlock(body, size, r.Options);
-    struct Field { const char *Name; size_t Offset, Width; };
+    struct Field {
+        const char *Name;
+        size_t Offset, Width;
+    };
     static const Field fields[] = {
         {"FlashProgram", option_offset::FlashProgram, kNameFieldSize},
         {"DosFlashProgram", option_offset::DosFlashProgram, kNameFieldSize},
@@ -31,9 +34,9 @@ void AnalyzePackage(ResourceReport &r) {
     r.PackageRead = true;
     FilePackageView view;
     PackageCheck check;
-    check.RequireBareNames = false;   // reported by the checks, so inspect still shows them
-    r.Error = ParseFilePackage(r.PackageBytes.data(), r.PackageBytes.size(), view, check,
-                               &r.BadRecord);
+    check.RequireBareNames = false;  // reported by the checks, so inspect still shows them
+    r.Error =
+        ParseFilePackage(r.PackageBytes.data(), r.PackageBytes.size(), view, check, &r.BadRecord);
     if (r.PackageBytes.size() >= 4) r.Count = ReadU32(r.PackageBytes.data());
     r.Offsets = view.Offsets;
     for (size_t i = 0; i < view.Records.size(); ++i) {
@@ -78,7 +81,8 @@ PayloadReport AnalyzePayload(const ResourceSet &set) {
                     body = t.Body;
                     bodySize = t.BodySize;
                 } else {
-                    r.Tag.assign(bytes.begin(), bytes.begin() + long(std::min(bytes.size(), kTagLength)));
+                    r.Tag.assign(bytes.begin(),
+                                 bytes.begin() + long(std::min(bytes.size(), kTagLength)));
                     haveBody = false;
                 }
             } else {

@@ -14,8 +14,8 @@ namespace fwpack {
 
 struct RecordReport {
     FileRecord Record;
-    bool BytesInside = false;     // the file's bytes lie inside the package
-    uint16_t Computed = 0;        // Checksum16 of those bytes
+    bool BytesInside = false;  // the file's bytes lie inside the package
+    uint16_t Computed = 0;     // Checksum16 of those bytes
 };
 
 struct ResourceReport {
@@ -39,7 +39,7 @@ struct ResourceReport {
     // FilePackage (2000, 2001, 2002, 2004): the uncompressed form.
     bool IsPackage = false;
     std::vector<uint8_t> PackageBytes;
-    bool PackageRead = false;     // the package bytes are available at all
+    bool PackageRead = false;  // the package bytes are available at all
     PackageError Error = PackageError::None;
     long BadRecord = -1;
     uint32_t Count = 0;
@@ -47,13 +47,13 @@ struct ResourceReport {
     std::vector<size_t> Offsets;  // where each record's bytes start (when parsed)
 
     // Option block (2003).
-    bool IsOptions = false;      // the option body is RealBodyLength bytes
+    bool IsOptions = false;  // the option body is RealBodyLength bytes
     OptionBlock Options;
     std::vector<std::string> UnterminatedFields;
 };
 
 struct PayloadReport {
-    std::vector<ResourceReport> Resources;   // 2000..2004 in order
+    std::vector<ResourceReport> Resources;  // 2000..2004 in order
     const ResourceReport &Get(uint16_t id) const { return Resources[id - 2000]; }
 };
 

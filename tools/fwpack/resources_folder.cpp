@@ -22,7 +22,7 @@ bool ReadResourcesFolder(const std::string &dir, ResourceSet &out, std::string &
     }
     for (uint16_t id = kFirstResourceId; id <= kLastResourceId; ++id) {
         fs::path file = fs::path(dir) / ResourceFileName(id);
-        if (!fs::exists(file, ec)) continue;   // a missing resource is a finding, not a failure
+        if (!fs::exists(file, ec)) continue;  // a missing resource is a finding, not a failure
         if (!ReadWholeFile(file.string(), out[id], error)) return false;
     }
     if (out.empty()) {

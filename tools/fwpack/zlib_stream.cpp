@@ -61,7 +61,7 @@ bool InflateStream(const uint8_t *data, size_t size, std::vector<uint8_t> &out,
         z.avail_out = sizeof buf;
         rc = inflate(&z, Z_NO_FLUSH);
         out.insert(out.end(), buf, buf + (sizeof buf - z.avail_out));
-        if (rc == Z_BUF_ERROR && z.avail_in == 0) break;   // ran out of input
+        if (rc == Z_BUF_ERROR && z.avail_in == 0) break;  // ran out of input
     }
     size_t left = z.avail_in;
     std::string msg = z.msg ? z.msg : "";
@@ -71,8 +71,10 @@ bool InflateStream(const uint8_t *data, size_t size, std::vector<uint8_t> &out,
         error = std::to_string(left) + " bytes follow the end of the stream";
         return false;
     }
-    if (rc == Z_BUF_ERROR || rc == Z_OK) error = "the stream is truncated";
-    else error = msg.empty() ? "zlib error " + std::to_string(rc) : msg;
+    if (rc == Z_BUF_ERROR || rc == Z_OK)
+        error = "the stream is truncated";
+    else
+        error = msg.empty() ? "zlib error " + std::to_string(rc) : msg;
     return false;
 }
 

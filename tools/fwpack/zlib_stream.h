@@ -17,18 +17,16 @@ bool CompressStream(const std::vector<uint8_t> &in, int level, std::vector<uint8
 
 // What the two header bytes of a zlib stream say.
 struct ZlibHeader {
-    bool Present = false;        // at least two bytes
+    bool Present = false;  // at least two bytes
     uint8_t Cmf = 0, Flg = 0;
-    bool Valid = false;          // method 8, check bits right, no preset dictionary
-    unsigned WindowSize = 0;     // 1 << (CINFO + 8)
-    unsigned Level = 0;          // FLEVEL 0..3
+    bool Valid = false;       // method 8, check bits right, no preset dictionary
+    unsigned WindowSize = 0;  // 1 << (CINFO + 8)
+    unsigned Level = 0;       // FLEVEL 0..3
 };
 ZlibHeader ReadZlibHeader(const uint8_t *data, size_t size);
 
 // Inflates one stream that must fill the buffer exactly, with the window its
-// header declares. On failure out holds what
-// was produced and error says why.
-bool InflateStream(const uint8_t *data, size_t size, std::vector<uint8_t> &out,
-                   std::string &error);
+// header declares. On failure out holds what was produced and error says why.
+bool InflateStream(const uint8_t *data, size_t size, std::vector<uint8_t> &out, std::string &error);
 
 }  // namespace fwpack

@@ -1,0 +1,46 @@
+// The dialog window as start-up and its handlers use it, on the thread that
+// owns the window.
+#pragma once
+#include <windows.h>
+
+#include "platform/main_window.h"
+
+namespace fwpack {
+
+class Win32MainWindow : public MainWindow {
+  public:
+    // worker is the thread procedure started with the window as argument.
+    Win32MainWindow(HWND window, HINSTANCE instance, HICON mainIcon,
+                    LPTHREAD_START_ROUTINE worker)
+        : window_(window), instance_(instance), mainIcon_(mainIcon), worker_(worker) {}
+
+    void CenterWindow() override;
+    void SetIcon(IconHandle icon, bool large) override;
+    IconHandle MainIcon() override { return IconHandle(mainIcon_); }
+    IconHandle LoadIconResource(int id) override;
+    IconHandle LoadIconImage(int id, int size) override;
+    void DestroyIcon(IconHandle icon) override;
+    void SetButtonIcon(int id, IconHandle icon) override;
+    void SetTitle(std::string_view title) override;
+    void SetControlText(int id, std::string_view text) override;
+    void Show() override;
+    void HideForGood() override;
+    void SetTimer(unsigned id, unsigned milliseconds) override;
+    void KillTimer(unsigned id) override;
+    bool StartWorker() override;
+    void PostQuit(int code) override;
+    std::optional<std::string> PickFolder(std::string_view title) override;
+
+    // The worker thread, or null before it was started.
+    HANDLE WorkerThread() const { return workerThread_; }
+
+  private:
+    HWND window_;
+    HINSTANCE instance_;
+    HICON mainIcon_;
+    LPTHREAD_START_ROUTINE worker_;
+    HANDLE workerThread_ = nullptr;
+    DWORD workerId_ = 0;
+};
+
+}  // namespace fwpack
