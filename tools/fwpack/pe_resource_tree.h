@@ -45,6 +45,9 @@ struct ResourceNode {
     ResourceNode &Child(const ResourceKey &key);   // finds or adds a directory
 };
 
+// A directory entry. Its own type rather than a std::pair, because a pair
+// of a node inside that node's own vector is not a complete type for every
+// standard library.
 struct ResourceEntry {
     ResourceKey Key;
     ResourceNode Node;
