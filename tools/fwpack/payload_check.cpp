@@ -159,7 +159,7 @@ std::vector<std::string> PayloadProblems(const PayloadReport &report) {
     Problems p(out);
     for (const ResourceReport &r : report.Resources) {
         if (!r.Present) {
-            p.Add(r, "missing");
+            if (r.Expected) p.Add(r, "missing");
             continue;
         }
         if (r.Tagged) CheckHeader(r, p);
