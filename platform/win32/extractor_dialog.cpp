@@ -134,6 +134,9 @@ void ExtractorDialog::WaitForAbortedWorker() {
     if (!mainWindow_ || !context_) return;
     HANDLE worker = mainWindow_->WorkerThread();
     if (!worker || !context_->Run.AbortRequested()) return;
+    // The program has ended for the user; the window stays (hidden) only to
+    // take the worker's last control updates.
+    ShowWindow(window_, SW_HIDE);
     const DWORD start = GetTickCount();
     for (;;) {
         DWORD elapsed = GetTickCount() - start;

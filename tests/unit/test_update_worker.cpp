@@ -193,6 +193,21 @@ TEST(ExtractWorker, FailuresBeforeTheTableGoStraightToCleanup) {
          "No file require to extract, process aborted!"},
         {"table past end", [&](UpdateRig &r) { r.SetRawToolPackage(longTable); },
          "Fail to read temporary data file, updating extracting aborted!"},
+        {"scratch A not created",
+         [](UpdateRig &r) {
+             r.SetTools(Tools(1));
+             r.files.fail = [&r](const std::string &op, const std::string &p) {
+                 return op == "write" && p.rfind(r.tempRoot, 0) == 0 &&
+                        p.find('/', r.tempRoot.size()) == std::string::npos;
+             };
+         },
+         "Fail to create temporary data file, extracting process aborted!"},
+        {"scratch B not opened",
+         [](UpdateRig &r) {
+             r.SetTools(Tools(1));
+             r.files.fail = [](const std::string &op, const std::string &) { return op == "read"; };
+         },
+         "Fail to read temporary data file, updating extracting aborted!"},
         {"temp name fails",
          [](UpdateRig &r) {
              r.SetTools(Tools(1));

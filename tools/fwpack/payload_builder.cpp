@@ -6,7 +6,6 @@
 #include <map>
 #include <system_error>
 
-#include "atomic_file.h"
 #include "file_times.h"
 #include "payload/option_block.h"
 #include "payload/tagged_resource.h"
@@ -36,10 +35,10 @@ bool CheckRecordName(const std::string &name, const std::string &key, std::strin
 
 bool ReadSourceFile(const std::string &path, const std::string &name, const std::string &key,
                     PackageFile &out, std::string &error) {
-    // The times first: reading the file may move its access time.
+    // The times first, in case reading the file moves its access time.
     std::string why;
     SourceFileTimes times;
-    if (!ReadSourceFileTimes(path, times, why) || !ReadWholeFile(path, out.Bytes, why)) {
+    if (!ReadSourceFileTimes(path, times, why) || !ReadSourceBytes(path, out.Bytes, why)) {
         error = key + ": " + why;
         return false;
     }
@@ -179,6 +178,18 @@ bool BuildPayload(const Manifest &m, const BuildSettings &settings, ResourceSet 
     if (!ReadImageFile(m.BiosImage, "bios.image", bios[0], why) ||
         !ReadImageFile(m.MeImage, "me.image", me[0], why))
         return fail();
+
+    // A package with DOS tools is meant for the DOS updater too; it could not
+    // open an image whose name is longer than its buffer.
+    for (const auto &[image, key] : {std::pair{&bios[0], "bios.image"}, {&me[0], "me.image"}}) {
+        const std::string &name = image->Record.FileName;
+        if (m.HasDos && name.size() > kDosImageNameMax) {
+            why = std::string(key) + ": file name " + Quoted(name) + " is " +
+                  std::to_string(name.size()) + " characters; the DOS updater takes at most " +
+                  std::to_string(kDosImageNameMax);
+            return fail();
+        }
+    }
 
     OptionBlock options;
     options.Flags = m.Flags;

@@ -17,6 +17,7 @@ Usage: dos_e2e.py --fwpack PATH --dosupdater PATH [unittest names...]
 """
 import argparse
 import os
+import re
 import select
 import shutil
 import signal
@@ -387,21 +388,22 @@ class Unpacking(unittest.TestCase):
     def test_a_full_run_unpacks_checks_and_flashes(self):
         r = run(PACKAGE, "/factory")
         self.assertEqual(r.code, 0, r.out)
-        self.assertEqual(r.out, (
+        out = re.sub(r"\nzlib version [0-9.]+", "\nzlib version <v>", r.out)
+        self.assertEqual(out, (
             "\nDON'T POWER OFF the system during the update process."
             "\nSeparate the compress exe file.\nUsing the zlib data compression library"
-            "\nzlib version {z}\nDecompress the exe file.\nDecompress the EXE file OK."
+            "\nzlib version <v>\nDecompress the exe file.\nDecompress the EXE file OK."
             "\nSeparate the compress bin file\nUsing the zlib data compression library"
-            "\nzlib version {z}\nDecompress the bin file.\nDecompress the bin file OK."
+            "\nzlib version <v>\nDecompress the bin file.\nDecompress the bin file OK."
             "\nReady to read ME bin file"
             "\nSeparate the compress bin file\nUsing the zlib data compression library"
-            "\nzlib version {z}\nDecompress the ME bin file.\nDecompress the ME bin file OK."
+            "\nzlib version <v>\nDecompress the ME bin file.\nDecompress the ME bin file OK."
             "\nBegin to check bin file."
             "\nThe Old Bios Version:A04\nThe New Bios Version:A05"
             "\nInvoke the exe file!\n"
             "\nBegin to check ME bin file."
             "\nCurrent ME version: 11.8.50.3400\nThe New ME version: 11.8.50.3425"
-            "\nmeupd.exe -F me.bin").format(z=zlib.ZLIB_RUNTIME_VERSION))
+            "\nmeupd.exe -F me.bin"))
         self.assertEqual(r.calls(), ["dosflash.exe bios.bin /P /B", "meinfo.exe ",
                                      "meupd.exe -F me.bin"])
         self.assertEqual(r.files(), sorted(UNPACKED + ["calls.log", "me.log"]))
@@ -503,6 +505,18 @@ class Identity(unittest.TestCase):
         self.assertEqual(r.code, 10)
         self.assertTrue(r.out.endswith("\nThe Old Bios Version:\nThe New Bios Version:A05"
                                        "\nThe BIOS version is same or lower than current BIOS version.\n"))
+
+    def test_without_a_dump_physical_memory_is_read(self):
+        # Inside a user namespace /dev/mem cannot be opened (that needs
+        # CAP_SYS_RAWIO in the first namespace): nothing is found.
+        env = dict(os.environ)
+        env.pop("FWPACK_FIRMWARE_DUMP", None)
+        work = new_dir("devmem-")
+        p = subprocess.run(["unshare", "-Urpf", PACKAGE], cwd=work, stdout=subprocess.PIPE,
+                           stderr=subprocess.PIPE, env=env, stdin=subprocess.DEVNULL)
+        self.assertEqual(p.returncode, 9)
+        self.assertTrue(p.stdout.decode().endswith("\nThe Current System:\nThe File System:BOARD-X"
+                                                   "\nThe System Different. Exit the Flash!"))
 
     def test_exit_10_when_the_version_is_not_newer(self):
         for old in ("A05", "A06"):
