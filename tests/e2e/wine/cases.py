@@ -105,7 +105,7 @@ class Case:
 
     # ---- packages -------------------------------------------------------
 
-    def source(self, flags=0x2, flash="flash.exe", me="meflash.exe", id_string=ID_STRING):
+    def source(self, flags=0x2, flash="flash.exe", me="meflash.exe", id_string=ID_STRING, big=0):
         """A manifest folder: tools (flashstub under both names, a text file and
         a data file, each with its own stored times), a BIOS and an ME image."""
         src = os.path.join(self.work, "src")
@@ -116,8 +116,10 @@ class Case:
             "flash.exe": open(self.exe("flashstub.exe"), "rb").read(),
             "meflash.exe": open(self.exe("flashstub.exe"), "rb").read(),
             "readme.txt": b"Stand-in tools for the Wine end-to-end runs.\r\n",
-            "data.bin": bytes(self.rng.getrandbits(8) for _ in range(150000)),
+            "data.bin": self.rng.randbytes(150000),
         }
+        if big:
+            files["big.bin"] = self.rng.randbytes(big)
         for i, (fname, data) in enumerate(sorted(files.items())):
             path = os.path.join(win, fname)
             with open(path, "wb") as f:
@@ -125,8 +127,8 @@ class Case:
             mtime = BASE_TIME + 86400 * i + 7 * i
             os.utime(path, (mtime + 3600, mtime))
         self.tool_files = {k: (v, BASE_TIME + 86400 * i + 7 * i) for i, (k, v) in enumerate(sorted(files.items()))}
-        self.bios = bytes(self.rng.getrandbits(8) for _ in range(65536))
-        self.me = bytes(self.rng.getrandbits(8) for _ in range(20000))
+        self.bios = self.rng.randbytes(65536)
+        self.me = self.rng.randbytes(20000)
         open(os.path.join(src, "bios.bin"), "wb").write(self.bios)
         open(os.path.join(src, "me.bin"), "wb").write(self.me)
         lines = ["[options]", f"flags = {flags:#x}", f'id_string = "{id_string}"', "",
@@ -184,13 +186,15 @@ class Case:
         return self.session.host_path(robot.temp_root)
 
     def run(self, package, args=(), answers=(), stubs=None, hold_ms=0, on_hold=None,
-            cancel_now=False, cancel_after_stub=False, during=None, tag="run"):
+            cancel_now=False, cancel_after_stub=False, cancel_at_status=(), during=None,
+            tag="run"):
         """Runs the package once with the robot watching; returns a Run."""
         run = Run()
         env = self.stub_env(stubs or {})
         robot = Robot(self.session, self.exe("boxrobot.exe"), os.path.join(self.work, tag),
                       answers=answers, hold_ms=hold_ms, cancel_now=cancel_now,
-                      cancel_after_file=self.stub_log if cancel_after_stub else None)
+                      cancel_after_file=self.stub_log if cancel_after_stub else None,
+                      cancel_at_status=cancel_at_status)
         temp = self.temp_root(robot)
         before = set(os.listdir(temp))
         trace_path = os.path.join(self.work, tag, "trace.txt")
@@ -601,17 +605,47 @@ def case_cancel_before_worker(c):
     c.check.eq("new in the temp root", sorted(run.new_temp), [])
 
 
-def case_cancel_during_run(c):
-    """WM_CANCELMODE while the BIOS flash program runs: exit status 0, no ME
-    stage, no question, no restart."""
+def case_cancel_during_unpack(c):
+    """WM_CANCELMODE while the worker unpacks a large package (its work folder
+    and scratch names made): exit status 0; the worker stops at its next check
+    and its cleanup leaves no work folder or scratch file; no box, no flash
+    program."""
+    pkg = c.build(c.source(flags=0x2, big=48 << 20))
+    statuses = ["Extracting file information...", "Decompress merge data file...",
+                "Initialize file information..."]
+    run = c.run(pkg, cancel_at_status=statuses, stubs=VERDICTS_11)
+    c.check.eq("cancel mode delivered", [e["delivered"] for e in run.cancel_events], [True])
+    if run.cancel_events:
+        print(f"  cancelled at status {run.cancel_events[0]['status']!r}")
+    c.check.eq("exit status", run.rc, 0)
+    c.expect_boxes(run, [])
+    c.check.eq("flash programs started", run.stubs, [])
+    c.expect_no_scratch(run)
+    c.expect_restart(run, False)
+
+
+def cancel_in_flash_stage(c):
     pkg = c.build(c.source(flags=0x2))
     stubs = {"flash.exe": {"RtnStatus": 1, "RtnReboot": 1, "SleepMs": 4000},
              "meflash.exe": {"MERtnStatus": 1, "MERtnReboot": 1}}
-    run = c.run(pkg, cancel_after_stub=True, stubs=stubs)
+    run = c.run(pkg, args=["/nopause"], cancel_after_stub=True, stubs=stubs)
     c.check.eq("cancel mode delivered", [e["delivered"] for e in run.cancel_events], [True])
+    return run
+
+
+def case_cancel_during_flash(c):
+    """WM_CANCELMODE while the BIOS flash program runs: exit status 0."""
+    run = cancel_in_flash_stage(c)
     c.check.eq("exit status", run.rc, 0)
-    c.expect_boxes(run, [])
+    c.check.eq("BIOS flash program started", len(run.stub("flash.exe")), 1)
+
+
+def case_cancel_during_flash_stops_the_run(c):
+    """WM_CANCELMODE while the BIOS flash program runs (verdicts 1/1, /nopause):
+    the cancelled run starts no ME flash program and does not restart."""
+    run = cancel_in_flash_stage(c)
     c.check.eq("ME flash program started", len(run.stub("meflash.exe")), 0)
+    c.expect_boxes(run, [])
     c.expect_restart(run, False)
 
 

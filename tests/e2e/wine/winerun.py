@@ -217,7 +217,7 @@ class Robot:
     """The box robot, watching the display of a session while a program runs."""
 
     def __init__(self, session, exe, folder, answers=(), hold_ms=0, cancel_now=False,
-                 cancel_after_file=None):
+                 cancel_after_file=None, cancel_at_status=()):
         self.session = session
         self.folder = folder
         os.makedirs(folder, exist_ok=True)
@@ -235,6 +235,8 @@ class Robot:
             args += ["--hold-ms", str(hold_ms)]
         if cancel_now:
             args += ["--cancel-now"]
+        if cancel_at_status:
+            args += ["--cancel-at-status", "|".join(cancel_at_status)]
         if cancel_after_file:
             args += ["--cancel-after-file", win_path(cancel_after_file)]
         self.out = open(os.path.join(folder, "robot.out"), "wb")

@@ -6,13 +6,18 @@
 //
 // Usage: boxrobot --log FILE [--ready FILE] [--stop FILE] [--answers OK,Yes,No]
 //                 [--hold-ms N] [--clear-verdicts] [--max-seconds N]
-//                 [--cancel-now | --cancel-after-file FILE]
+//                 [--cancel-now | --cancel-after-file FILE | --cancel-at-status TEXT|TEXT...]
 //
 // A message box is a visible top-level window of class "#32770" with a static
 // text and no progress bar (the updater's own dialog has control 1003 and is
 // never answered). Icons are told apart by their pixels: the box's icon
 // control is copied from the screen and compared with the four system icons
 // drawn by this process, because icon handles do not cross processes.
+//
+// WM_CANCELMODE goes to the updater's dialog (found by control 1003, also under
+// the message-only parent) once: at first sight (--cancel-now, to beat its
+// 100 ms start timer), when FILE exists (--cancel-after-file), or when the
+// dialog's status line (control 1009) shows one of the given texts.
 #include <windows.h>
 
 #include <cstdio>
@@ -25,6 +30,7 @@
 namespace {
 
 constexpr int kProgressId = 1003;  // only the updater's dialog has it
+constexpr int kStatusId = 1009;    // the updater's status line
 constexpr int kWineIconId = 1088;  // icon control of a box under Wine
 constexpr int kWinIconId = 20;     // icon control of a box under Windows
 constexpr int kTextId = 0xFFFF;    // text control of a box
@@ -36,6 +42,7 @@ struct Options {
   int maxSeconds = 600;
   bool clearVerdicts = false;
   bool cancelNow = false;
+  std::vector<std::string> cancelStatuses;
 };
 
 DWORD g_start;
@@ -323,6 +330,8 @@ struct Robot {
     return "";
   }
 
+  bool CancelPending() const { return opt.cancelNow || !opt.cancelStatuses.empty() || !opt.cancelFile.empty(); }
+
   HWND FindUpdaterDialog() {
     // A hidden updater lives under the message-only parent.
     for (HWND parent : {HWND(nullptr), HWND_MESSAGE}) {
@@ -334,17 +343,24 @@ struct Robot {
   }
 
   void MaybeCancel() {
-    if (cancelSent || (!opt.cancelNow && opt.cancelFile.empty())) return;
+    if (cancelSent || !CancelPending()) return;
     if (!opt.cancelFile.empty() && !FileExists(opt.cancelFile)) return;
     HWND dlg = FindUpdaterDialog();
     if (!dlg) return;
+    std::string status;
+    if (!opt.cancelStatuses.empty()) {
+      status = WindowText(GetDlgItem(dlg, kStatusId));
+      bool match = false;
+      for (const auto& s : opt.cancelStatuses) match = match || s == status;
+      if (!match) return;
+    }
     cancelSent = true;
     char title[256] = {};
     GetWindowTextA(dlg, title, sizeof title);
     DWORD_PTR result = 0;
     BOOL ok = SendMessageTimeoutA(dlg, WM_CANCELMODE, 0, 0, SMTO_ABORTIFHUNG, 5000, &result) != 0;
     AppendLine(opt.log, JsonObject().Str("event", "cancelmode").Num("t_ms", Elapsed()).Str("title", title)
-                            .Bool("delivered", ok).Line());
+                            .Str("status", status).Bool("delivered", ok).Line());
   }
 
   int Run() {
@@ -357,18 +373,18 @@ struct Robot {
       for (HWND box : found)
         if (!handled.count(box)) Answer(box);
       // Waiting to cancel at first sight must beat the dialog's 100 ms start timer.
-      Sleep(opt.cancelNow && !cancelSent ? 1 : 50);
+      Sleep(CancelPending() && !cancelSent ? 1 : 50);
     }
     AppendLine(opt.log, JsonObject().Str("event", "gave_up").Num("t_ms", Elapsed()).Line());
     return 3;
   }
 };
 
-std::vector<std::string> Split(const std::string& s) {
+std::vector<std::string> Split(const std::string& s, char separator = ',') {
   std::vector<std::string> out;
   size_t start = 0;
   while (start <= s.size()) {
-    size_t comma = s.find(',', start);
+    size_t comma = s.find(separator, start);
     if (comma == std::string::npos) comma = s.size();
     if (comma > start) out.push_back(s.substr(start, comma - start));
     start = comma + 1;
@@ -399,6 +415,7 @@ int main(int argc, char** argv) {
     else if (a == "--clear-verdicts") o.clearVerdicts = true;
     else if (a == "--cancel-now") o.cancelNow = true;
     else if (a == "--cancel-after-file") o.cancelFile = next();
+    else if (a == "--cancel-at-status") o.cancelStatuses = Split(next(), '|');
     else {
       std::fprintf(stderr, "boxrobot: unknown argument %s\n", a.c_str());
       return 2;
