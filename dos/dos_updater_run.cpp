@@ -172,7 +172,9 @@ int DosUpdater::ScanOwnFile() {
     if (std::fseek(self, 0, SEEK_END) == 0) size = std::ftell(self);
 
     constexpr unsigned kAllTags = 0xF;
-    auto tagBit = [](uint16_t id) { return 1u << (id == DosPackage ? 0 : id == BiosPackage ? 1 : id == OptionResource ? 2 : 3); };
+    auto tagBit = [](uint16_t id) {
+        return id == DosPackage ? 1u : id == BiosPackage ? 2u : id == OptionResource ? 4u : 8u;
+    };
     TagScanner scanner(self, size);
     unsigned seen = 0;
     long p = 0;

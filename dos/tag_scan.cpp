@@ -7,7 +7,17 @@
 
 namespace fwpack {
 
-TagScanner::TagScanner(std::FILE *file, long size) : file_(file), size_(size), chunk_(kScanChunkSize) {}
+TagScanner::TagScanner(std::FILE *file, long size) : file_(file), size_(size), chunk_(kScanChunkSize) {
+    for (uint16_t id : {DosPackage, BiosPackage, OptionResource, MePackage}) tags_.push_back({id, ResourceTag(id)});
+}
+
+// Most '$' in a file are followed by something no tag has: the second byte
+// settles them before a full comparison.
+uint16_t TagScanner::Match(const uint8_t *p) const {
+    for (const Tag &t : tags_)
+        if (p[1] == uint8_t(t.Text[1]) && std::memcmp(p, t.Text.data(), kTagLength) == 0) return t.Id;
+    return 0;
+}
 
 bool TagScanner::Load(long at) {
     base_ = -1;
@@ -32,8 +42,7 @@ long TagScanner::FindTag(long from, long limit, uint16_t *id) {
         while (begin < end) {
             const uint8_t *hit = static_cast<const uint8_t *>(std::memchr(begin, '$', end - begin));
             if (!hit) break;
-            uint16_t found = ResourceIdForTag(hit);
-            if (found != 0 && found != ToolPackage) {
+            if (uint16_t found = Match(hit)) {
                 if (id) *id = found;
                 return base_ + long(hit - chunk_.data());
             }

@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 namespace fwpack {
@@ -24,6 +25,13 @@ class TagScanner {
   private:
     bool Load(long at);
 
+    uint16_t Match(const uint8_t *p) const;
+
+    struct Tag {
+        uint16_t Id;
+        std::string Text;   // assembled at run time, never a literal here
+    };
+    std::vector<Tag> tags_;
     std::FILE *file_;
     long size_;
     std::vector<uint8_t> chunk_;

@@ -15,6 +15,11 @@ seeds=build/fuzz/seeds
 rm -rf "$seeds" && mkdir -p "$seeds"
 if [ -x build/fuzz/fwpack ] && [ -f examples/sample/package.toml ]; then
   build/fuzz/fwpack build examples/sample/package.toml --resources-dir "$seeds" >/dev/null
+  # Whole packages too, for the container readers, when their stubs are built.
+  [ -f build/win64/updater.exe ] && build/fuzz/fwpack build examples/sample/package.toml \
+      --stub build/win64/updater.exe -o "$seeds/package.exe" >/dev/null || true
+  [ -x build/host/dosupdater ] && build/fuzz/fwpack build examples/sample/package.toml \
+      --dos-stub build/host/dosupdater -o "$seeds/package.run" >/dev/null || true
 fi
 for target in build/fuzz/tests/fuzz/fuzz_*; do
   [ -x "$target" ] || continue

@@ -144,6 +144,17 @@ TEST_F(BadManifest, ToolFoldersAndImages) {
     ExpectRefused(Replace(kGood, "tools = \"dos\"", "tools = \"nothere\""),
                   {"dos.tools", "not a folder"});
 
+    // 20 characters: too long for the DOS updater's buffer, fine without [dos].
+    fs::copy_file(sample + "/me.bin", sample + "/management-img20.bin");
+    std::string longMe = Replace(kGood, "image = \"me.bin\"", "image = \"management-img20.bin\"");
+    ExpectRefused(longMe, {"me.image", "\"management-img20.bin\" is 20 characters", "at most 19"});
+    std::string noDos =
+        longMe.substr(0, longMe.find("[dos]")) + longMe.substr(longMe.find("[bios]"));
+    std::string manifest = sample + "/package.toml";
+    WriteBytes(manifest, {noDos.begin(), noDos.end()});
+    EXPECT_EQ(Fwpack({"build", manifest, "--resources-dir", out}).Code, 0);
+    fs::remove_all(out);
+
     WriteBytes(sample + "/win/zero.txt", {});
     ExpectRefused(kGood, {"windows.tools", "zero.txt", "empty"});
     fs::remove(sample + "/win/zero.txt");
@@ -163,7 +174,6 @@ TEST_F(BadManifest, ToolFoldersAndImages) {
     fs::remove(sample + "/dos/six");
     // Five is the limit, not over it; a folder inside is not a file.
     fs::create_directory(sample + "/dos/sub");
-    std::string manifest = sample + "/package.toml";
     WriteBytes(manifest, {kGood.begin(), kGood.end()});
     EXPECT_EQ(Fwpack({"build", manifest, "--resources-dir", out}).Code, 0);
 }
@@ -192,6 +202,8 @@ TEST(FwpackUsage, BadCommandLinesExitWithTwoAndOneLine) {
         {"build", m, "--resources-dir", dir / "r", "--stub", "a"},  // stub without -o
         {"build", m, "--resources-dir", dir / "r", "--level", "12"},
         {"build", m, "-o", dir / "p.run", "--dos-stub", "b", "--replace"},
+        {"build", dir.path(), "--resources-dir", dir / "r"},  // a folder as manifest
+        {"build", dir / "none.toml", "--resources-dir", dir / "r"},
         {"inspect"},
         {"verify", dir / "nothere"},
         {"extract", dir / "nothere"},

@@ -212,6 +212,21 @@ TEST_F(BrokenResources, OptionBlockNamesMustMatchThePackages) {
         PutOptions(o);
         ExpectProblems({c.Want});
     }
+    // An image name the DOS updater cannot open, in a package with DOS tools.
+    const std::vector<uint8_t> bios = Get(BiosPackage);
+    PackageFile longBios;
+    longBios.Record.FileName = "bios-image-for-board.bin";
+    longBios.Bytes = {1, 2, 3};
+    Put(BiosPackage, MakeTaggedResource(BiosPackage, BuildFilePackage({longBios})));
+    OptionBlock longName = good;
+    longName.BiosImageName = longBios.Record.FileName;
+    PutOptions(longName);
+    ExpectProblems(
+        {"2003 OptionBlock: BiosImageName \"bios-image-for-board.bin\" is 24 "
+         "characters; the DOS updater opens at most 19"});
+
+    Put(BiosPackage, bios);
+
     // Empty program names are allowed: an unpack-only package.
     OptionBlock unpackOnly = good;
     unpackOnly.FlashProgram = unpackOnly.MeFlashProgram = "";

@@ -173,6 +173,12 @@ TEST(FlashStages, FailuresShowTheStageTextAndRollBackEveryRecord) {
            0x10000u | Checksum16(kBios.data(), kBios.size()));
     auto shortPackage = MakeTaggedResource(BiosPackage, std::vector<uint8_t>(303, 0));
     auto brokenMe = MakeTaggedResource(MePackage, {0x78, 0x01, 0xFF});
+    PackageFile meFile;
+    meFile.Record.FileName = "me.bin";
+    meFile.Bytes = kMe;
+    auto mePackage = BuildFilePackage({meFile});
+    mePackage[4 + record_offset::Checksum] ^= 1;
+    auto badMeSum = MakeTaggedResource(MePackage, test::Deflate(mePackage));
     const Case cases[] = {
         {"checksum upper bits", [&](UpdateRig &r) { r.resources.res[BiosPackage] = badSum; },
          {"Bin Checksum failed, BIOS flash aborted!"}, false, 0},
@@ -185,6 +191,10 @@ TEST(FlashStages, FailuresShowTheStageTextAndRollBackEveryRecord) {
         {"ME package corrupt", [&](UpdateRig &r) { r.resources.res[MePackage] = brokenMe; },
          {"Fail to decompress the BIN data, extracting process aborted!",
           "Bin file not found, ME flash aborted!"}, true, 1},
+        {"ME checksum", [&](UpdateRig &r) { r.resources.res[MePackage] = badMeSum; },
+         {"Bin Checksum failed, ME flash aborted!"}, true, 1},
+        {"ME program does not start", [](UpdateRig &r) { r.programs.failStartOf = "meflash.exe"; },
+         {"Fail to launch flash ME program, process aborted!"}, true, 2},
         {"command line over 259", [](UpdateRig &r) { r.run.DestinationFolder = r.dir / std::string(120, 'd') + "/"; },
          {"Fail to launch program, process aborted!"}, true, 0},
     };

@@ -193,6 +193,21 @@ TEST(ExtractWorker, FailuresBeforeTheTableGoStraightToCleanup) {
          "No file require to extract, process aborted!"},
         {"table past end", [&](UpdateRig &r) { r.SetRawToolPackage(longTable); },
          "Fail to read temporary data file, updating extracting aborted!"},
+        {"scratch A not created",
+         [](UpdateRig &r) {
+             r.SetTools(Tools(1));
+             r.files.fail = [&r](const std::string &op, const std::string &p) {
+                 return op == "write" && p.rfind(r.tempRoot, 0) == 0 &&
+                        p.find('/', r.tempRoot.size()) == std::string::npos;
+             };
+         },
+         "Fail to create temporary data file, extracting process aborted!"},
+        {"scratch B not opened",
+         [](UpdateRig &r) {
+             r.SetTools(Tools(1));
+             r.files.fail = [](const std::string &op, const std::string &) { return op == "read"; };
+         },
+         "Fail to read temporary data file, updating extracting aborted!"},
         {"temp name fails",
          [](UpdateRig &r) {
              r.SetTools(Tools(1));
@@ -273,7 +288,11 @@ TEST(ExtractWorker, AFailedCopyIsReportedAndRolledBack) {
     rig.files.fail = [](const std::string &op, const std::string &p) {
         return op == "copy" && p.ends_with("f1.bin");
     };
+    // The user's file of the failed copy's name is not the run's to delete.
+    std::filesystem::create_directory(rig.dest);
+    test::WriteBytes(rig.dest + "f1.bin", {4, 2});
     rig.RunWorker();
+    EXPECT_EQ(test::ReadBytes(rig.dest + "f1.bin"), (std::vector<uint8_t>{4, 2}));
     EXPECT_EQ(rig.boxes.Texts(), Events{"Fail to copy data file, extracting process aborted!"});
     Events status = rig.dialog.TextsOf(1009);
     EXPECT_EQ(std::count(status.begin(), status.end(), "Update completed."), 0);
@@ -293,15 +312,21 @@ TEST(ExtractWorker, DeleteAtEndRemovesOnlyWhatThisRunMade) {
         rig.RunWorker();
         EXPECT_FALSE(test::FileExists(rig.dest));
     }
-    // A folder the user chose keeps what the run did not put there.
+    // A folder the user chose keeps what the run did not put there; the
+    // tools and the image go.
     UpdateRig rig;
+    opts.FlashProgram = "f0.bin";
+    opts.BiosImageName = "bios.bin";
     rig.SetOptions(opts);
     rig.SetTools(Tools(2));
+    rig.resources.res[BiosPackage] = test::ImageResource(BiosPackage, {1, 2, 3});
     std::filesystem::create_directory(rig.dest);
     test::WriteBytes(rig.dest + "mine.doc", {1, 2, 3});
     rig.RunWorker();
+    ASSERT_EQ(rig.programs.starts.size(), 1u);
     EXPECT_TRUE(test::FileExists(rig.dest + "mine.doc"));
     EXPECT_FALSE(test::FileExists(rig.dest + "f0.bin") || test::FileExists(rig.dest + "f1.bin"));
+    EXPECT_FALSE(test::FileExists(rig.dest + "bios.bin"));
     for (const auto &l : rig.files.log) EXPECT_NE(l, "tree " + rig.dir / "dest");
 }
 

@@ -52,7 +52,7 @@ const OptionField kOptionFields[] = {
 void TextResource(std::ostream &s, const ResourceReport &r) {
     s << r.Id << " " << ResourceName(r.Id);
     if (!r.Present) {
-        s << ": missing\n";
+        s << (r.Expected ? ": missing\n" : ": not carried by this container\n");
         return;
     }
     s << " (" << r.Size << " bytes)\n";
@@ -116,7 +116,8 @@ void TextResource(std::ostream &s, const ResourceReport &r) {
 
 void JsonResource(std::ostream &s, const ResourceReport &r) {
     s << "    {\"id\": " << r.Id << ", \"name\": " << JsonString(ResourceName(r.Id))
-      << ", \"present\": " << (r.Present ? "true" : "false");
+      << ", \"present\": " << (r.Present ? "true" : "false")
+      << ", \"expected\": " << (r.Expected ? "true" : "false");
     if (!r.Present) {
         s << "}";
         return;

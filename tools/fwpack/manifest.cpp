@@ -114,6 +114,11 @@ bool ReadFlags(Checker &c, const toml::node &n, uint32_t &flags) {
 bool LoadManifest(const std::string &path, Manifest &out, std::string &error) {
     out = Manifest{};
     out.Path = path;
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec)) {
+        error = path + ": " + (fs::exists(path, ec) ? "not a file" : "no such file");
+        return false;
+    }
     toml::table root;
     try {
         root = toml::parse_file(path);

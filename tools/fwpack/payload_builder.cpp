@@ -180,6 +180,18 @@ bool BuildPayload(const Manifest &m, const BuildSettings &settings, ResourceSet 
         !ReadImageFile(m.MeImage, "me.image", me[0], why))
         return fail();
 
+    // A package with DOS tools is meant for the DOS updater too; it could not
+    // open an image whose name is longer than its buffer.
+    for (const auto &[image, key] : {std::pair{&bios[0], "bios.image"}, {&me[0], "me.image"}}) {
+        const std::string &name = image->Record.FileName;
+        if (m.HasDos && name.size() > kDosImageNameMax) {
+            why = std::string(key) + ": file name " + Quoted(name) + " is " +
+                  std::to_string(name.size()) + " characters; the DOS updater takes at most " +
+                  std::to_string(kDosImageNameMax);
+            return fail();
+        }
+    }
+
     OptionBlock options;
     options.Flags = m.Flags;
     options.FlashProgram = m.FlashProgram;

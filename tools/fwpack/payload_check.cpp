@@ -91,6 +91,12 @@ bool PackageHas(const ResourceReport &r, const std::string &name) {
                        [&](const RecordReport &rec) { return rec.Record.FileName == name; });
 }
 
+// A package whose DOS package holds tools is meant for the DOS updater too.
+bool DosToolsPresent(const PayloadReport &report) {
+    const ResourceReport &dos = report.Get(DosPackage);
+    return dos.PackageRead && !dos.Records.empty();
+}
+
 void CheckOptions(const PayloadReport &report, const ResourceReport &r, Problems &p) {
     const OptionBlock &o = r.Options;
     if (r.RealBodyLength < kOptionBlockSize)
@@ -129,6 +135,11 @@ void CheckOptions(const PayloadReport &report, const ResourceReport &r, Problems
         const ResourceReport &pkg = report.Get(n.Package);
         if (!pkg.PackageRead || pkg.Error != PackageError::None)
             continue;  // reported with the package
+        if (image && n.Value.size() > kDosImageNameMax && DosToolsPresent(report))
+            p.Add(r, std::string(n.Field) + " " + Quoted(n.Value) + " is " +
+                         std::to_string(n.Value.size()) +
+                         " characters; the DOS updater opens at most " +
+                         std::to_string(kDosImageNameMax));
         if (image) {
             const std::string record = pkg.Records.empty() ? "" : pkg.Records[0].Record.FileName;
             if (record != n.Value)
@@ -148,7 +159,7 @@ std::vector<std::string> PayloadProblems(const PayloadReport &report) {
     Problems p(out);
     for (const ResourceReport &r : report.Resources) {
         if (!r.Present) {
-            p.Add(r, "missing");
+            if (r.Expected) p.Add(r, "missing");
             continue;
         }
         if (r.Tagged) CheckHeader(r, p);

@@ -3,7 +3,6 @@
 #pragma once
 #include <cstdint>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "tools/fwpack/pe_image.h"
@@ -28,12 +27,14 @@ bool SameResourceKey(const ResourceKey &a, const ResourceKey &b);
 // units, ids ascending.
 bool ResourceKeyLess(const ResourceKey &a, const ResourceKey &b);
 
+struct ResourceEntry;
+
 struct ResourceNode {
     bool IsDirectory = true;
     // Directory: its header fields (kept as found) and its entries.
     uint32_t Characteristics = 0, TimeDateStamp = 0;
     uint16_t MajorVersion = 0, MinorVersion = 0;
-    std::vector<std::pair<ResourceKey, ResourceNode>> Entries;
+    std::vector<ResourceEntry> Entries;
     // Leaf: the resource's bytes and the code page of its data entry.
     std::vector<uint8_t> Data;
     uint32_t CodePage = 0;
@@ -42,6 +43,14 @@ struct ResourceNode {
     const ResourceNode *Find(const ResourceKey &key) const;
     bool Remove(const ResourceKey &key);
     ResourceNode &Child(const ResourceKey &key);   // finds or adds a directory
+};
+
+// A directory entry. Its own type rather than a std::pair, because a pair
+// of a node inside that node's own vector is not a complete type for every
+// standard library.
+struct ResourceEntry {
+    ResourceKey Key;
+    ResourceNode Node;
 };
 
 // Reads the tree the image's resource directory describes (an empty root

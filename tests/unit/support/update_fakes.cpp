@@ -64,7 +64,8 @@ std::optional<StartedProcess> FakeProcesses::Start(std::string_view application,
                                                    std::string_view commandLine,
                                                    std::string_view folder) {
     starts.push_back({std::string(application), std::string(commandLine), std::string(folder)});
-    if (failStart) return std::nullopt;
+    if (failStart || (!failStartOf.empty() && application.ends_with(failStartOf)))
+        return std::nullopt;
     if (onStart) onStart(starts.back());
     return StartedProcess{starts.size(), 100 + starts.size()};
 }
@@ -87,6 +88,16 @@ std::optional<std::string> RecordingFiles::TempFileName(std::string_view folder,
                                                         std::string_view prefix, uint32_t unique) {
     if (Fails("tempname", folder)) return std::nullopt;
     return PosixFileSystem::TempFileName(folder, prefix, unique);
+}
+std::optional<size_t> RecordingFiles::WriteWholeFile(std::string_view path,
+                                                     std::span<const uint8_t> bytes,
+                                                     const FileTimes *times) {
+    if (Fails("write", path)) return std::nullopt;
+    return PosixFileSystem::WriteWholeFile(path, bytes, times);
+}
+bool RecordingFiles::ReadWholeFile(std::string_view path, std::vector<uint8_t> &out) {
+    if (Fails("read", path)) return false;
+    return PosixFileSystem::ReadWholeFile(path, out);
 }
 bool RecordingFiles::CopyFileOver(std::string_view from, std::string_view to) {
     log.push_back("copy " + std::string(from) + " " + std::string(to));

@@ -58,7 +58,8 @@ struct StartCall {
 };
 struct FakeProcesses : Processes {
     std::vector<StartCall> starts;
-    bool failStart = false;
+    bool failStart = false;            // every start fails
+    std::string failStartOf;           // a start whose application ends so fails
     uint32_t waitResult = wait_result::Object0;
     int waits = 0, closes = 0;
     std::function<void(const StartCall &)> onStart;   // the "flash program"
@@ -88,7 +89,8 @@ struct FakeClock : Clock {
 };
 
 // The POSIX file layer with a log of the changing calls ("remove <path>",
-// "copy <from> <to>", "tree <path>", "cwd <path>") and injectable failures.
+// "copy <from> <to>", "tree <path>", "cwd <path>") and injectable failures
+// (ops "tempname", "write", "read", "copy", "getcwd").
 struct RecordingFiles : PosixFileSystem {
     using PosixFileSystem::PosixFileSystem;
     std::vector<std::string> log;
@@ -98,6 +100,9 @@ struct RecordingFiles : PosixFileSystem {
     }
     std::optional<std::string> TempFileName(std::string_view folder, std::string_view prefix,
                                             uint32_t unique) override;
+    std::optional<size_t> WriteWholeFile(std::string_view path, std::span<const uint8_t> bytes,
+                                         const FileTimes *times = nullptr) override;
+    bool ReadWholeFile(std::string_view path, std::vector<uint8_t> &out) override;
     bool CopyFileOver(std::string_view from, std::string_view to) override;
     bool RemoveFile(std::string_view path) override;
     bool DeleteTree(std::string_view path) override;

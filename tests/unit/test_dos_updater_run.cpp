@@ -1,0 +1,326 @@
+// The updater run on a recording platform: the unpacking rules, the mended
+// faults (direct deletion, 16-bit ME checksum, fixed rooms), answers, and
+// what every exit leaves behind. The real Linux runs are in tests/e2e/dos.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <unistd.h>
+
+#include "dos/dos_updater.h"
+#include "payload/tagged_resource.h"
+#include "platform/dos_platform.h"
+#include "support/dos_package.h"
+#include "support/test_files.h"
+#include "tools/fwpack/container.h"
+
+using namespace fwpack;
+using namespace fwpack::test;
+
+namespace {
+
+class FakeDos : public DosPlatform {
+  public:
+    std::string ownFile, out, keys;
+    std::string memoryBlock;   // placed at 0xFFEB0000
+    std::vector<std::string> commands, runnable;
+    std::function<int(const std::string &)> tool = [](const std::string &) { return 0; };
+    int beeps = 0, restarts = 0;
+    unsigned delayed = 0;
+
+    void Write(std::string_view text) override { out += text; }
+    void ReadPhysical(uint32_t address, uint8_t *o, size_t count) override {
+        std::memset(o, 0xFF, count);
+        if (address == 0xFFEB0000) std::memcpy(o, memoryBlock.data(), std::min(count, memoryBlock.size()));
+    }
+    std::FILE *OpenOwnFile() override { return std::fopen(ownFile.c_str(), "rb"); }
+    int RunCommand(const std::string &c) override {
+        commands.push_back(c);
+        return tool(c);
+    }
+    void MakeRunnable(const std::string &f) override { runnable.push_back(f); }
+    int ReadKey() override {
+        if (keys.empty()) return kEndOfInput;
+        int k = keys[0];
+        keys.erase(0, 1);
+        return k;
+    }
+    void Beep(unsigned, unsigned) override { ++beeps; }
+    void Delay(unsigned ms) override { delayed += ms; }
+    void Restart() override { ++restarts; }
+};
+
+void WriteText(const std::string &path, const std::string &text) {
+    WriteBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+// A temp folder as the current directory, a package file outside it, and
+// stand-in tools that write what the ME tools would.
+class DosRun : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        saved_ = std::filesystem::current_path();
+        std::filesystem::create_directory(dir_ / "work");
+        std::filesystem::current_path(dir_ / "work");
+        dos.memoryBlock = "$FB$VENDOR$A04$20261207$R01$BOARD-X$" + std::string("\x01\x00", 2);
+        dos.ownFile = dir_ / "package.run";
+        dos.tool = [this](const std::string &c) {
+            if (c.find("> me.log") != std::string::npos) {
+                std::string line = "FW Version:";
+                line.resize(40, ' ');
+                WriteText("me.log", line + meVersion + "\n");
+            }
+            if (c.rfind("meupd.exe", 0) == 0 && meUpdateFails) WriteText("error.log", "failed\n");
+            return c.rfind("flash.exe", 0) == 0 ? flashResult : 0;
+        };
+    }
+    void TearDown() override { std::filesystem::current_path(saved_); }
+
+    void Package(const DosPackageSpec &spec) { Package(BuildDosResources(spec)); }
+    void Package(const ResourceSet &set) {
+        std::vector<uint8_t> stub = SampleBytes(3000, 4);
+        WriteBytes(dir_ / "stub", stub);
+        std::string error;
+        ASSERT_TRUE(WriteRunPackage(dir_ / "stub", set, dir_ / "package.run", error)) << error;
+    }
+    int Run(std::vector<const char *> args = {}) {
+        args.insert(args.begin(), "package.run");
+        return DosUpdaterMain(int(args.size()), args.data(), dos);
+    }
+    std::vector<std::string> Files() {
+        std::vector<std::string> names;
+        for (const auto &e : std::filesystem::directory_iterator(".")) names.push_back(e.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    bool Printed(const std::string &text) { return dos.out.find(text) != std::string::npos; }
+
+    FakeDos dos;
+    std::string meVersion = "11.8.50.3400";
+    bool meUpdateFails = false;
+    int flashResult = 0;
+    TempDir dir_;
+
+  private:
+    std::filesystem::path saved_;
+};
+
+using Names = std::vector<std::string>;
+
+}  // namespace
+
+TEST_F(DosRun, AFullRunFlashesBothAndRestartsWithoutAsking) {
+    Package(SampleDosPackage());
+    // The fake reset returns, which the run reports as a failed restart.
+    EXPECT_EQ(Run({"/NoPause"}), dos_exit::RestartFailed);
+    EXPECT_EQ(dos.restarts, 1);
+    EXPECT_EQ(dos.commands, (Names{"flash.exe bios.bin  /P /B", "meinfo.exe > me.log", "meupd.exe -F me.bin"}));
+    EXPECT_EQ(dos.runnable, (Names{"flash.exe", "meinfo.exe", "meupd.exe"}));
+    EXPECT_EQ(dos.delayed, 2000u);
+    EXPECT_EQ(dos.keys, "");
+    EXPECT_FALSE(Printed("(Yes/No)"));
+    // Delete-at-end is off: the unpacked files and the log stay, the filler
+    // and every scratch file are gone.
+    EXPECT_EQ(Files(), (Names{"bios.bin", "flash.exe", "me.bin", "me.log", "meinfo.exe", "meupd.exe"}));
+    EXPECT_TRUE(Printed("\nCurrent ME version: 11.8.50.3400\nThe New ME version: 11.8.50.3425\nmeupd.exe -F me.bin"));
+}
+
+TEST_F(DosRun, DeleteAtEndRemovesFilesDirectlyWhateverTheirNames) {
+    DosPackageSpec spec = SampleDosPackage();
+    spec.Options.Flags = 0x1 | 0x4;   // delete at end, factory
+    spec.Tools.push_back(NamedFile("x & touch pwned", {'x'}));
+    Package(spec);
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(Files(), Names{});
+    for (const auto &c : dos.commands) EXPECT_EQ(c.find("del "), std::string::npos) << c;
+    EXPECT_EQ(dos.commands.size(), 3u);
+    EXPECT_EQ(dos.restarts, 0);
+}
+
+TEST_F(DosRun, MoreThanFiveRecordsAreRefusedWithTheStepsCode) {
+    DosPackageSpec spec = SampleDosPackage();
+    for (int i = 0; i < 3; ++i) spec.Tools.push_back(NamedFile("extra" + std::to_string(i), {'x'}));
+    Package(spec);
+    EXPECT_EQ(Run(), 4);
+    EXPECT_TRUE(Printed("\nThe package holds 6 files, more than the 5 this program can hold."));
+    EXPECT_EQ(Files(), Names{});
+
+    dos.out.clear();
+    spec = SampleDosPackage();
+    for (int i = 0; i < 5; ++i) spec.MeFiles.push_back(NamedFile("me" + std::to_string(i), {'x'}));
+    Package(spec);
+    EXPECT_EQ(Run(), 6);
+    EXPECT_TRUE(Printed("\nThe package holds 6 files"));
+    EXPECT_EQ(Files(), Names{});   // the tools and the BIOS image unpacked before are removed too
+}
+
+TEST_F(DosRun, ImageNamesOfTwentyCharactersAreRefused) {
+    DosPackageSpec spec = SampleDosPackage();
+    spec.Options.BiosImageName = spec.BiosFiles[0].Record.FileName = std::string(20, 'b');
+    Package(spec);
+    EXPECT_EQ(Run(), 7);
+    EXPECT_TRUE(Printed("\nBegin to check bin file.\nThe BIOS bin file name is too long (at most 19 characters): bbbbbbbbbbbbbbbbbbbb"));
+    EXPECT_TRUE(dos.commands.empty());
+
+    spec = SampleDosPackage();
+    spec.Options.MeImageName = spec.MeFiles[0].Record.FileName = std::string(25, 'm');
+    Package(spec);
+    EXPECT_EQ(Run({"/nopause"}), 14);
+    EXPECT_TRUE(Printed("\nThe ME bin file name is too long (at most 19 characters): " + std::string(25, 'm')));
+
+    // Nineteen characters fit.
+    spec = SampleDosPackage();
+    spec.Options.MeImageName = spec.MeFiles[0].Record.FileName = std::string(19, 'm');
+    spec.Options.BiosImageName = spec.BiosFiles[0].Record.FileName = std::string(19, 'b');
+    Package(spec);
+    dos.out.clear();
+    dos.commands.clear();
+    EXPECT_EQ(Run({"/noreboot", "/factory"}), 0);
+    EXPECT_EQ(dos.commands.front(), "flash.exe " + std::string(19, 'b') + "  /P /B /N");
+    EXPECT_EQ(dos.restarts, 0);
+}
+
+TEST_F(DosRun, TheMeChecksumComparesSixteenBitValues) {
+    // 128 bytes of 0xFF and one 0x7F sum to 0x7FFF; the record says 0x8001.
+    // Read as signed 16-bit numbers their absolute values are equal.
+    DosPackageSpec spec = SampleDosPackage();
+    std::vector<uint8_t> image(128, 0xFF);
+    image.push_back(0x7F);
+    spec.MeFiles[0].Bytes = image;
+    spec.ChecksumOverride["me.bin"] = 0x8001;
+    Package(spec);
+    EXPECT_EQ(Run({"/nopause"}), 15);
+    EXPECT_TRUE(Printed("\nThe ME bin file has destroyed, checksum error"));
+    EXPECT_EQ(Files(), Names{});
+
+    // Only the low 16 bits of a record's checksum count.
+    spec = SampleDosPackage();
+    uint32_t sum = 0;
+    for (uint8_t b : spec.BiosFiles[0].Bytes) sum += b;
+    spec.ChecksumOverride["bios.bin"] = 0xABCD0000u | (sum & 0xFFFF);
+    Package(spec);
+    dos.out.clear();
+    EXPECT_EQ(Run({"/factory"}), 0);
+    EXPECT_FALSE(Printed("checksum error"));
+}
+
+TEST_F(DosRun, QuestionsWaitForYesOrNoAndBeepAtOtherKeys) {
+    Package(SampleDosPackage());
+    dos.keys = "x\ry";   // update: two beeps, then yes; restart: end of input is no
+    EXPECT_EQ(Run(), 20);
+    EXPECT_EQ(dos.beeps, 2);
+    EXPECT_TRUE(Printed("\nUpdate BIOS(Yes/No)?y\nInvoke the exe file!\n"));
+    EXPECT_TRUE(dos.out.ends_with("\nRestart System(Yes/No)?n"));
+    EXPECT_EQ(dos.restarts, 0);
+
+    dos.out.clear();
+    dos.commands.clear();
+    dos.keys = "N";
+    EXPECT_EQ(Run(), 12);
+    EXPECT_TRUE(dos.out.ends_with("\nUpdate BIOS(Yes/No)?N"));
+    EXPECT_TRUE(dos.commands.empty());
+    EXPECT_EQ(Files(), Names{});
+
+    dos.out.clear();
+    meVersion = "11.8.50.3425";   // same as the image: the ME step is skipped
+    dos.keys = "Yn";
+    EXPECT_EQ(Run(), 18);
+    EXPECT_TRUE(Printed("\nME Version is less or same to Current Version."));
+
+    dos.out.clear();
+    dos.keys = "yY";
+    EXPECT_EQ(Run(), dos_exit::RestartFailed);
+    EXPECT_EQ(dos.restarts, 1);
+    EXPECT_TRUE(dos.out.ends_with("\nRestart System(Yes/No)?Y\nThe system could not be restarted."));
+}
+
+TEST_F(DosRun, UnreadableMachineVersionPassesOnlyWithForceItOrFactory) {
+    dos.memoryBlock = "$FB$VENDOR$A4$20261207$R01$BOARD-X$";   // a two-character version
+    Package(SampleDosPackage());
+    EXPECT_EQ(Run({"/nopause"}), 10);
+    EXPECT_TRUE(Printed("\nThe Old Bios Version:A4\nThe New Bios Version:A05\nThe BIOS version is same or lower than current BIOS version.\n"));
+    dos.out.clear();
+    EXPECT_EQ(Run({"/factory"}), 0);
+    EXPECT_TRUE(Printed("same or lower"));
+    EXPECT_EQ(dos.restarts, 0);
+}
+
+TEST_F(DosRun, AnEmptyIdStringWarnsAndThenDiffersFromTheMachine) {
+    DosPackageSpec spec = SampleDosPackage();
+    spec.Options.IdString = "";
+    Package(spec);
+    EXPECT_EQ(Run(), 9);
+    EXPECT_TRUE(Printed("\nCheck Bios Version Failed!\nCan Not Get Version Information!"));
+    EXPECT_TRUE(Printed("\nThe Current System:BOARD-X\nThe File System:\nThe System Different. Exit the Flash!"));
+}
+
+TEST_F(DosRun, TheScanNeedsAllFourTagsBeforeTheLastTwentyBytes) {
+    ResourceSet set = BuildDosResources(SampleDosPackage());
+    std::string stubOnly(100, 'x');
+    WriteText(dos.ownFile, stubOnly);
+    EXPECT_EQ(Run(), 3);
+    EXPECT_TRUE(dos.out.ends_with("\nCan not find useful file to flash BIOS or ME."));
+    EXPECT_EQ(Files(), Names{});
+
+    WriteText(dos.ownFile, "tiny");
+    dos.out.clear();
+    EXPECT_EQ(Run(), 3);
+
+    // The ME tag 20 bytes before the end is not looked at; what the other
+    // three resources unpacked stays (only the filler goes at this exit).
+    Package(set);
+    std::vector<uint8_t> bytes = ReadBytes(dos.ownFile);
+    std::string meTag = ResourceTag(MePackage);
+    size_t me = std::search(bytes.begin(), bytes.end(), meTag.begin(), meTag.end()) - bytes.begin();
+    bytes.resize(me + 20);
+    WriteBytes(dos.ownFile, bytes);
+    dos.out.clear();
+    EXPECT_EQ(Run(), 3);
+    EXPECT_EQ(Files(), (Names{"bios.bin", "flash.exe", "meinfo.exe", "meupd.exe"}));
+}
+
+TEST_F(DosRun, ABrokenStreamLeavesNoScratchFiles) {
+    ResourceSet set = BuildDosResources(SampleDosPackage());
+    std::vector<uint8_t> &me = set[MePackage];
+    for (size_t i = 20; i < me.size(); ++i) me[i] ^= 0x55;
+    Package(set);
+    EXPECT_EQ(Run(), 6);
+    EXPECT_TRUE(Printed("\nDecompress the ME bin file.\nError! unMEbin = -3\n"));
+    EXPECT_EQ(Files(), Names{});
+}
+
+TEST_F(DosRun, FlashFailuresAndTheMeUpdateLog) {
+    Package(SampleDosPackage());
+    flashResult = 3;
+    EXPECT_EQ(Run({"/nopause", "/debug"}), 13);
+    EXPECT_TRUE(Printed("\nsetinfo.szAutoExecFileDOS :\nflash.exe bios.bin  /P /B\nInvoke the exe file!\n\nflash.exe bios.bin  /P /B run fail\n"));
+    flashResult = 0;
+    meUpdateFails = true;
+    dos.out.clear();
+    EXPECT_EQ(Run({"/nopause"}), 19);
+    EXPECT_TRUE(dos.out.ends_with("\nmeupd.exe -F me.bin" "Flash ME fail"));
+    EXPECT_EQ(Files(), Names{});
+}
+
+TEST_F(DosRun, SwitchesAndHelp) {
+    Package(SampleDosPackage());
+    EXPECT_EQ(Run({"/forceit2"}), 1);
+    EXPECT_EQ(dos.out, "\nThe command line parameter is not correct.");
+    dos.out.clear();
+    EXPECT_EQ(Run({"/FORCEIT", "/HeLp", "/bad"}), 0);
+    EXPECT_TRUE(dos.out.starts_with("\n 1) /Factory    A combination of no pause, no reboot, and no overwrite\n"));
+    EXPECT_TRUE(dos.out.ends_with(" 5) /NoReboot   Will update the NVRAM but will not reboot the system\n"));
+    EXPECT_EQ(Files(), Names{});   // nothing is written before the switches are read
+
+    // Option flags add switches and restart and keep modes for the flash program.
+    DosPackageSpec spec = SampleDosPackage();
+    spec.Options.Flags = 0x4 | 0x80 | 0x100 | 0x400 | 0x1000;
+    Package(spec);
+    dos.out.clear();
+    dos.commands.clear();
+    EXPECT_EQ(Run({"/debugging"}), 0);
+    EXPECT_EQ(dos.commands.front(), "flash.exe bios.bin  /P /B /R /K0 /K2");
+    EXPECT_TRUE(Printed("\nThe files not remove"));
+    EXPECT_EQ(dos.delayed, 5000u);
+}
