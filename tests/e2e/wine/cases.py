@@ -451,6 +451,24 @@ def case_bios_verdict_1_0(c):
     c.expect_no_scratch(run)
 
 
+def case_bios_only(c):
+    """No ME flash program named: the success box comes before the BIOS flash
+    stage, and a BIOS verdict of 1/1 brings no question and no restart."""
+    pkg = c.build(c.source(flags=0x2, me=None))
+    run = c.run(pkg, stubs=VERDICTS_11)
+    c.check.eq("exit status", run.rc, 0)
+    c.expect_boxes(run, [(TITLE, SUCCESS_TEXT, "information", ["OK"])])
+    dest_win = c.expect_bios_stage(run, 0x2)
+    if run.boxes and run.stubs:
+        # Both clocks are the Wine session's tick count.
+        c.check.true("the success box appears before the BIOS flash program starts",
+                     run.boxes[0]["tick"] < run.stubs[0]["tick"],
+                     f"box at {run.boxes[0]['tick']}, flash program at {run.stubs[0]['tick']}")
+    c.expect_me_stage(run, dest_win, runs=False)
+    c.expect_restart(run, False)
+    c.expect_no_scratch(run)
+
+
 def case_checksum_failure(c):
     """A BIOS record whose Checksum does not match: the box, rollback (the
     unpacked tools and the image are deleted), no flash program, exit 0."""
@@ -537,16 +555,22 @@ def case_hidden_window(c):
     """Option bit 0x2 clear: no window is ever displayed, yet the run goes on
     and its box is shown."""
     pkg = c.build(c.source(flags=0x0, flash=None, me=None))
-    seen = {}
+    seen = {"most": 0, "looks": 0}
 
     def look(n, run):
-        seen["windows"] = visible_windows(c, TITLE)
+        seen["box_up"] = visible_windows(c, TITLE)
 
-    run = c.run(pkg, hold_ms=1000, on_hold=look)
+    def watch(run):
+        seen["looks"] += 1
+        seen["most"] = max(seen["most"], visible_windows(c, TITLE))
+
+    run = c.run(pkg, hold_ms=1000, on_hold=look, during=watch)
     c.check.eq("exit status", run.rc, 0)
     c.expect_boxes(run, [(TITLE, SUCCESS_TEXT, "information", ["OK"])])
     # Only the box carries the title on screen; the dialog never appears.
-    c.check.eq("visible windows named like the program while the box is up", seen.get("windows"), 1)
+    c.check.eq("visible windows named like the program while the box is up", seen.get("box_up"), 1)
+    c.check.eq("most visible windows named like the program during the run", seen["most"], 1)
+    print(f"  looked for visible windows {seen['looks']} times during the run")
     dest = c.destination(run)
     if dest:
         c.expect_tools(dest)

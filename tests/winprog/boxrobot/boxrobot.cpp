@@ -270,6 +270,7 @@ struct Robot {
   void Answer(HWND box) {
     handled.insert(box);
     ++seq;
+    const DWORD seenAt = GetTickCount();
     // Let the box finish painting before its icon is read from the screen.
     Sleep(150);
     std::string caption = WindowText(box);
@@ -290,7 +291,8 @@ struct Robot {
       answer = Has(buttons, "OK") ? "OK" : Has(buttons, "No") ? "No" : Has(buttons, "Cancel") ? "Cancel" : "";
 
     JsonObject line;
-    line.Num("seq", seq).Num("t_ms", Elapsed()).Num("pid", pid).Str("caption", caption).Str("text", body);
+    line.Num("seq", seq).Num("t_ms", Elapsed()).Num("tick", seenAt).Num("pid", pid);
+    line.Str("caption", caption).Str("text", body);
     line.Str("icon", icon).Raw("icon_score", std::to_string(score));
     std::string list = "[";
     for (size_t i = 0; i < buttons.size(); ++i) {

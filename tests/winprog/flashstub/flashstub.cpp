@@ -125,6 +125,7 @@ ImageFacts ReadImage(const std::string& path) {
 }  // namespace
 
 int main() {
+  const DWORD startedAt = GetTickCount();
   const std::string self = ModulePath();
   const std::string name = BaseName(self);
   std::string ini = Env("FLASHSTUB_CONFIG");
@@ -157,7 +158,7 @@ int main() {
 
   JsonObject line;
   line.Str("program", name).Str("module", self).Str("cmdline", GetCommandLineA()).Str("cwd", cwd);
-  line.Num("pid", GetCurrentProcessId()).Str("image", image).Bool("image_exists", facts.exists);
+  line.Num("pid", GetCurrentProcessId()).Num("tick", startedAt).Str("image", image).Bool("image_exists", facts.exists);
   line.Num("image_size", static_cast<long long>(facts.size)).Num("image_sum16", facts.sum16);
   line.Raw("wrote", written.Line()).Num("sleep_ms", sleepMs);
   if (FILE* f = std::fopen(log.c_str(), "ab")) {
