@@ -8,6 +8,7 @@
 #include "flag_names.h"
 #include "payload/file_package.h"
 #include "payload/option_block.h"
+#include "printable_text.h"
 
 namespace fwpack {
 namespace {
@@ -30,8 +31,6 @@ class Checker {
     std::string &error_;
     bool failed_ = false;
 };
-
-std::string Quoted(std::string_view s) { return "\"" + std::string(s) + "\""; }
 
 bool KnownKeys(Checker &c, const toml::table &t, const std::string &prefix,
                const std::set<std::string> &known) {

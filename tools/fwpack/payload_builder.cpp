@@ -10,13 +10,12 @@
 #include "payload/option_block.h"
 #include "payload/tagged_resource.h"
 #include "zlib_stream.h"
+#include "printable_text.h"
 
 namespace fwpack {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Quoted(const std::string &s) { return "\"" + s + "\""; }
 
 // A file name that goes into a record's 260-byte FileName field.
 bool CheckRecordName(const std::string &name, const std::string &key, std::string &error) {
