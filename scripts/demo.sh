@@ -1,10 +1,21 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds fwpack and runs the main job on the bundled sample.
+# Sets up the machine, builds fwpack, builds the sample package .exe and runs
+# it under Wine on a private virtual display; a robot answers its message
+# boxes, and the script prints what happened: the boxes, the files unpacked,
+# the flash programs' command lines, their verdicts and the restart decision.
+# Set DEMO_ANSWER=Yes to answer the restart question with Yes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh win64 host
 out=build/demo
-rm -rf "$out" && mkdir -p "$out/resources"
+mkdir -p "$out"
+rm -rf "$out/resources"
 build/host/fwpack build examples/sample/package.toml --resources-dir "$out/resources"
 build/host/fwpack inspect "$out/resources"
+if [ ! -f build/win64/updater.exe ]; then
+  echo "demo: build/win64/updater.exe is not built yet; showing the resources only"
+  exit 0
+fi
+python3 tests/e2e/wine/demo.py --win64 build/win64 --fwpack build/host/fwpack \
+  --sample examples/sample --out "$out" --answer "${DEMO_ANSWER:-No}"

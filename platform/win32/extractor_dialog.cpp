@@ -1,5 +1,6 @@
 #include "platform/win32/extractor_dialog.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 
@@ -13,6 +14,8 @@ namespace fwpack {
 namespace {
 // How long the end of the loop waits for a worker told to abort.
 constexpr DWORD kAbortedWorkerWait = 5000;   // milliseconds
+// How often that wait looks whether the worker has reached a flash stage.
+constexpr DWORD kWaitSlice = 20;
 }
 
 ExtractorDialog::ExtractorDialog(HINSTANCE instance)
@@ -139,14 +142,20 @@ void ExtractorDialog::WaitForAbortedWorker() {
     ShowWindow(window_, SW_HIDE);
     const DWORD start = GetTickCount();
     for (;;) {
+        // A worker that has gone on to a flash program no longer stops at an
+        // abort: waiting would let it run on into the next stage or the
+        // restart, which ending the program never allowed.
+        if (FlashStageReached().load()) return;
         DWORD elapsed = GetTickCount() - start;
         if (elapsed >= kAbortedWorkerWait) return;
-        DWORD woke = MsgWaitForMultipleObjects(1, &worker, FALSE, kAbortedWorkerWait - elapsed,
-                                               QS_SENDMESSAGE);
-        if (woke != WAIT_OBJECT_0 + 1) return;   // ended, timed out or failed
-        // The worker waits on a control update: carry it out.
-        MSG msg;
-        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        DWORD slice = std::min<DWORD>(kAbortedWorkerWait - elapsed, kWaitSlice);
+        DWORD woke = MsgWaitForMultipleObjects(1, &worker, FALSE, slice, QS_SENDMESSAGE);
+        if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) return;
+        if (woke == WAIT_OBJECT_0 + 1) {
+            // The worker waits on a control update: carry it out.
+            MSG msg;
+            PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        }
     }
 }
 

@@ -56,7 +56,6 @@ class SampleBuild : public ::testing::Test {
         SetTimes();
     }
 
-    // Reading a source moves its access time; a second build sets them again.
     void SetTimes() {
         for (const auto &e : fs::recursive_directory_iterator(sample)) {
             if (!e.is_regular_file()) continue;
@@ -265,8 +264,8 @@ TEST_F(SampleBuild, APackageExeCarriesTheSameResourcesAsTheFolder) {
     const std::string stub = std::string(FWPACK_SOURCE_DIR) + "/tests/fixtures/pe/stub_last.exe";
     ASSERT_TRUE(fs::exists(stub));
     std::string exe = dir / "package.exe";
+    // The second build reads the same times: building leaves access times alone.
     ASSERT_EQ(Build(sample + "/package.toml").Code, 0);
-    SetTimes();
     RunResult r = Fwpack({"build", sample + "/package.toml", "--stub", stub, "-o", exe});
     ASSERT_EQ(r.Code, 0) << r.Err;
 
@@ -289,6 +288,35 @@ TEST_F(SampleBuild, APackageExeCarriesTheSameResourcesAsTheFolder) {
     r = Fwpack({"inspect", dir / "plain.txt"});
     EXPECT_EQ(r.Code, 2);
     EXPECT_EQ(r.ErrLines().size(), 1u);
+}
+
+TEST_F(SampleBuild, ALinuxPackageCarriesEverythingButTheWindowsTools) {
+    const std::string stub = std::string(FWPACK_BINARY_DIR) + "/dosupdater";
+    ASSERT_TRUE(fs::exists(stub));
+    std::string run = dir / "package.run";
+    // The second build reads the same times: building leaves access times alone.
+    ASSERT_EQ(Build(sample + "/package.toml").Code, 0);
+    RunResult r = Fwpack({"build", sample + "/package.toml", "--dos-stub", stub, "-o", run});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+
+    ResourceSet fromFolder, fromRun;
+    ContainerKind kind;
+    std::string error;
+    ASSERT_TRUE(ReadContainer(out, fromFolder, kind, error)) << error;
+    ASSERT_TRUE(ReadContainer(run, fromRun, kind, error)) << error;
+    EXPECT_EQ(kind, ContainerKind::LinuxPackage);
+    fromFolder.erase(2001);
+    EXPECT_EQ(fromRun, fromFolder);
+
+    // No ToolPackage is no fault here, and the rest is checked as usual.
+    r = Fwpack({"verify", run});
+    EXPECT_EQ(r.Code, 0) << r.Out;
+    r = Fwpack({"inspect", run});
+    EXPECT_NE(r.Out.find("2001 ToolPackage: not carried by this container"), std::string::npos);
+    std::string unpacked = dir / "unpacked";
+    ASSERT_EQ(Fwpack({"extract", run, unpacked}).Code, 0);
+    EXPECT_EQ(ReadBytes(unpacked + "/MePackage/me.bin"), ReadBytes(sample + "/me.bin"));
+    EXPECT_FALSE(fs::exists(unpacked + "/ToolPackage"));
 }
 
 }  // namespace

@@ -202,6 +202,8 @@ TEST(FwpackUsage, BadCommandLinesExitWithTwoAndOneLine) {
         {"build", m, "--resources-dir", dir / "r", "--stub", "a"},  // stub without -o
         {"build", m, "--resources-dir", dir / "r", "--level", "12"},
         {"build", m, "-o", dir / "p.run", "--dos-stub", "b", "--replace"},
+        {"build", dir.path(), "--resources-dir", dir / "r"},  // a folder as manifest
+        {"build", dir / "none.toml", "--resources-dir", dir / "r"},
         {"inspect"},
         {"verify", dir / "nothere"},
         {"extract", dir / "nothere"},

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <tuple>
@@ -225,6 +226,25 @@ TEST(PePackageLayout, ResourceSectionMovesBehindTheRelocations) {
     EXPECT_EQ(names[names.size() - 3], ".rsrcold");
     EXPECT_EQ(names[names.size() - 2], ".reloc");
     EXPECT_EQ(names.back(), ".rsrc");
+}
+
+TEST(PePackageLayout, ResourcesSharingAnotherSectionAreLeftWhereTheyAre) {
+    // Resources inside a section that is not the resource section: that
+    // section may hold more than the tree, so it is kept byte for byte and
+    // the new tree goes into a section of its own.
+    std::vector<uint8_t> stub = Fixture("stub_last.exe");
+    PeImage in = Headers(stub);
+    const PeSection &old = in.Sections.back();
+    std::memcpy(stub.data() + old.HeaderOffset, ".rdata2\0", 8);
+    std::vector<uint8_t> package = Build(stub, SampleSet());
+    PeImage out = Headers(package);
+    ASSERT_EQ(out.Sections.size(), in.Sections.size() + 1);
+    EXPECT_EQ(out.Sections[out.Sections.size() - 2].Name, ".rdata2");
+    EXPECT_EQ(out.Sections.back().Name, ".rsrc");
+    EXPECT_TRUE(std::equal(stub.begin() + old.PointerToRawData, stub.begin() + old.PointerToRawData + old.SizeOfRawData,
+                           package.begin() + out.Sections[out.Sections.size() - 2].PointerToRawData));
+    Leaves before = AllLeaves(stub), after = AllLeaves(package);
+    for (const auto &[key, value] : before) EXPECT_EQ(after[key], value) << std::get<0>(key);
 }
 
 TEST(PePackageLayout, RootDirectoryListsNamesSortedThenIds) {

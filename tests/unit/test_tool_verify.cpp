@@ -159,6 +159,12 @@ TEST_F(BrokenResources, PackageInvariantsNamesAndChecksums) {
     Put(ToolPackage, Deflate(BuildFilePackage(files), 10));
     ExpectProblems({"2001 ToolPackage: record 2 \"..\\evil.txt\": not a bare file name"});
 
+    // A line break in a name stays inside its one line.
+    files = WinFiles();
+    files[2].Record.FileName = "x/\ny";
+    Put(ToolPackage, Deflate(BuildFilePackage(files), 10));
+    ExpectProblems({"2001 ToolPackage: record 2 \"x/\\x0Ay\": not a bare file name"});
+
     files = WinFiles();
     files[2].Record.FileName = "MeFlash.exe";
     Put(ToolPackage, Deflate(BuildFilePackage(files), 10));

@@ -9,6 +9,7 @@
 #include "file_times.h"
 #include "flag_names.h"
 #include "payload/tagged_resource.h"
+#include "printable_text.h"
 
 namespace fwpack {
 namespace {
@@ -33,11 +34,11 @@ bool Extractable(const ResourceReport &r, std::string &error) {
     for (const RecordReport &rec : r.Records) {
         const std::string &name = rec.Record.FileName;
         if (!IsBareFileName(name)) {
-            error = what + "refusing file name \"" + name + "\": not a bare file name";
+            error = what + "refusing file name " + Quoted(name) + ": not a bare file name";
             return false;
         }
         if (!names.insert(name).second) {
-            error = what + "two records are named \"" + name + "\"";
+            error = what + "two records are named " + Quoted(name);
             return false;
         }
     }

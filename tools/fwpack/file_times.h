@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <vector>
 
 namespace fwpack {
 
@@ -23,6 +24,11 @@ struct SourceFileTimes {
     bool CreationIsBirthTime = false;
 };
 bool ReadSourceFileTimes(const std::string &path, SourceFileTimes &out, std::string &error);
+
+// Reads a whole source file without moving its access time where the
+// system allows (O_NOATIME needs the file's owner), so that building twice
+// from the same files records the same times.
+bool ReadSourceBytes(const std::string &path, std::vector<uint8_t> &out, std::string &error);
 
 // Sets last access and last write time of path (Linux keeps no settable
 // creation time).

@@ -7,6 +7,7 @@
 #include "flag_names.h"
 #include "payload/tagged_resource.h"
 #include "payload_check.h"
+#include "printable_text.h"
 
 namespace fwpack {
 namespace {
@@ -17,22 +18,7 @@ std::string Hex(uint32_t v, int digits) {
     return buf;
 }
 
-// Tags and names as printable text: other bytes as \xNN.
-std::string Printable(std::string_view s) {
-    std::string out;
-    for (unsigned char c : s) {
-        if (c >= 0x20 && c < 0x7F && c != '\\') {
-            out += char(c);
-        } else {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\x%02X", c);
-            out += buf;
-        }
-    }
-    return out;
-}
-
-std::string Q(std::string_view s) { return "\"" + Printable(s) + "\""; }
+std::string Q(std::string_view s) { return Quoted(s); }
 
 struct OptionField {
     const char *Name;
@@ -52,7 +38,7 @@ const OptionField kOptionFields[] = {
 void TextResource(std::ostream &s, const ResourceReport &r) {
     s << r.Id << " " << ResourceName(r.Id);
     if (!r.Present) {
-        s << ": missing\n";
+        s << (r.Expected ? ": missing\n" : ": not carried by this container\n");
         return;
     }
     s << " (" << r.Size << " bytes)\n";
@@ -116,7 +102,8 @@ void TextResource(std::ostream &s, const ResourceReport &r) {
 
 void JsonResource(std::ostream &s, const ResourceReport &r) {
     s << "    {\"id\": " << r.Id << ", \"name\": " << JsonString(ResourceName(r.Id))
-      << ", \"present\": " << (r.Present ? "true" : "false");
+      << ", \"present\": " << (r.Present ? "true" : "false")
+      << ", \"expected\": " << (r.Expected ? "true" : "false");
     if (!r.Present) {
         s << "}";
         return;

@@ -67,7 +67,7 @@ bool Load(const std::string &path, PayloadReport &report, ContainerKind &kind) {
         Fail(error);
         return false;
     }
-    report = AnalyzePayload(set);
+    report = AnalyzePayload(set, kind);
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include "flag_names.h"
 #include "payload/file_package.h"
 #include "payload/option_block.h"
+#include "printable_text.h"
 
 namespace fwpack {
 namespace {
@@ -30,8 +31,6 @@ class Checker {
     std::string &error_;
     bool failed_ = false;
 };
-
-std::string Quoted(std::string_view s) { return "\"" + std::string(s) + "\""; }
 
 bool KnownKeys(Checker &c, const toml::table &t, const std::string &prefix,
                const std::set<std::string> &known) {
@@ -114,6 +113,11 @@ bool ReadFlags(Checker &c, const toml::node &n, uint32_t &flags) {
 bool LoadManifest(const std::string &path, Manifest &out, std::string &error) {
     out = Manifest{};
     out.Path = path;
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec)) {
+        error = path + ": " + (fs::exists(path, ec) ? "not a file" : "no such file");
+        return false;
+    }
     toml::table root;
     try {
         root = toml::parse_file(path);

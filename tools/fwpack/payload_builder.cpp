@@ -6,18 +6,16 @@
 #include <map>
 #include <system_error>
 
-#include "atomic_file.h"
 #include "file_times.h"
 #include "payload/option_block.h"
 #include "payload/tagged_resource.h"
 #include "zlib_stream.h"
+#include "printable_text.h"
 
 namespace fwpack {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Quoted(const std::string &s) { return "\"" + s + "\""; }
 
 // A file name that goes into a record's 260-byte FileName field.
 bool CheckRecordName(const std::string &name, const std::string &key, std::string &error) {
@@ -36,10 +34,10 @@ bool CheckRecordName(const std::string &name, const std::string &key, std::strin
 
 bool ReadSourceFile(const std::string &path, const std::string &name, const std::string &key,
                     PackageFile &out, std::string &error) {
-    // The times first: reading the file may move its access time.
+    // The times first, in case reading the file moves its access time.
     std::string why;
     SourceFileTimes times;
-    if (!ReadSourceFileTimes(path, times, why) || !ReadWholeFile(path, out.Bytes, why)) {
+    if (!ReadSourceFileTimes(path, times, why) || !ReadSourceBytes(path, out.Bytes, why)) {
         error = key + ": " + why;
         return false;
     }

@@ -5,6 +5,7 @@
 
 #include "payload/tagged_resource.h"
 #include "payload_builder.h"
+#include "printable_text.h"
 
 namespace fwpack {
 namespace {
@@ -14,8 +15,6 @@ std::string Hex(uint32_t v, int digits) {
     std::snprintf(buf, sizeof buf, "0x%0*X", digits, v);
     return buf;
 }
-
-std::string Quoted(const std::string &s) { return "\"" + s + "\""; }
 
 class Problems {
   public:
@@ -159,7 +158,7 @@ std::vector<std::string> PayloadProblems(const PayloadReport &report) {
     Problems p(out);
     for (const ResourceReport &r : report.Resources) {
         if (!r.Present) {
-            p.Add(r, "missing");
+            if (r.Expected) p.Add(r, "missing");
             continue;
         }
         if (r.Tagged) CheckHeader(r, p);

@@ -53,11 +53,12 @@ void AnalyzePackage(ResourceReport &r) {
 
 }  // namespace
 
-PayloadReport AnalyzePayload(const ResourceSet &set) {
+PayloadReport AnalyzePayload(const ResourceSet &set, ContainerKind kind) {
     PayloadReport report;
     for (uint16_t id = kFirstResourceId; id <= kLastResourceId; ++id) {
         ResourceReport r;
         r.Id = id;
+        r.Expected = !(id == ToolPackage && kind == ContainerKind::LinuxPackage);
         r.Tagged = id != ToolPackage;
         r.ExpectedTag = ResourceTag(id);
         r.Compressed = id == DosPackage || id == ToolPackage || id == MePackage;

@@ -21,6 +21,7 @@ struct RecordReport {
 struct ResourceReport {
     uint16_t Id = 0;
     bool Present = false;
+    bool Expected = true;  // a Linux package carries no ToolPackage
     size_t Size = 0;
 
     // Tagged header (all but 2001).
@@ -57,6 +58,9 @@ struct PayloadReport {
     const ResourceReport &Get(uint16_t id) const { return Resources[id - 2000]; }
 };
 
-PayloadReport AnalyzePayload(const ResourceSet &set);
+// kind decides which resources the container should hold: a Linux package
+// has no use for the Windows tools and carries no 2001.
+PayloadReport AnalyzePayload(const ResourceSet &set,
+                             ContainerKind kind = ContainerKind::ResourcesFolder);
 
 }  // namespace fwpack

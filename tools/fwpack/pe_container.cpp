@@ -117,8 +117,11 @@ PeBuildError BuildPePackage(const std::vector<uint8_t> &stub, const ResourceSet 
     DropCertificate(out, image);
     const long rsrc = ResourceSectionIndex(image);
     const size_t count = image.Sections.size();
-    const bool inPlace = rsrc >= 0 && size_t(rsrc) == count - 1 &&
-                         image.Directories[kDirectoryResource].Rva == image.Sections[size_t(rsrc)].VirtualAddress;
+    // A section that holds nothing but the resources: it may be rewritten
+    // whole. A resource directory inside some other section is left alone.
+    const bool ownSection = rsrc >= 0 && image.Sections[size_t(rsrc)].Name == ".rsrc" &&
+                            image.Directories[kDirectoryResource].Rva == image.Sections[size_t(rsrc)].VirtualAddress;
+    const bool inPlace = ownSection && size_t(rsrc) == count - 1;
     uint64_t rva = inPlace ? image.Sections[size_t(rsrc)].VirtualAddress
                            : AlignUp(count ? image.Sections.back().VirtualEnd() : image.SizeOfHeaders,
                                      image.SectionAlignment);
@@ -142,12 +145,13 @@ PeBuildError BuildPePackage(const std::vector<uint8_t> &stub, const ResourceSet 
         for (const PeSection &s : image.Sections)
             if (s.SizeOfRawData != 0) firstRaw = std::min<uint64_t>(firstRaw, s.PointerToRawData);
         if (count >= kMaxSections || newHeaderAt + kSectionHeaderSize > firstRaw ||
+            newHeaderAt + kSectionHeaderSize > out.size() ||
             (count && newHeaderAt + kSectionHeaderSize > image.Sections.front().VirtualAddress) ||
             !AllZero(out, newHeaderAt, kSectionHeaderSize)) {
             error = "no room in the stub's section table for a new resource section";
             return PeBuildError::NoRoom;
         }
-        if (rsrc >= 0 && image.Directories[kDirectoryResource].Rva == image.Sections[size_t(rsrc)].VirtualAddress) {
+        if (ownSection) {
             // The old resource section keeps its place, so no address in
             // the image changes; its bytes are cleared so that no stale copy
             // of a payload is left behind.

@@ -73,7 +73,7 @@ const ResourceNode *ResourceNode::Find(const ResourceKey &key) const {
 
 bool ResourceNode::Remove(const ResourceKey &key) {
     auto it = std::find_if(Entries.begin(), Entries.end(),
-                           [&](const auto &e) { return SameResourceKey(e.first, key); });
+                           [&](const ResourceEntry &e) { return SameResourceKey(e.Key, key); });
     if (it == Entries.end()) return false;
     Entries.erase(it);
     return true;
@@ -81,8 +81,8 @@ bool ResourceNode::Remove(const ResourceKey &key) {
 
 ResourceNode &ResourceNode::Child(const ResourceKey &key) {
     if (ResourceNode *found = Find(key)) return *found;
-    Entries.emplace_back(key, ResourceNode{});
-    return Entries.back().second;
+    Entries.push_back(ResourceEntry{key, ResourceNode{}});
+    return Entries.back().Node;
 }
 
 // ---------------------------------------------------------------- reading
@@ -166,7 +166,7 @@ struct TreeReader {
             bool ok = (target & kHighBit) ? ReadDirectory(target & ~kHighBit, level + 1, child)
                                           : ReadLeaf(target, child);
             if (!ok) return false;
-            dir.Entries.emplace_back(std::move(key), std::move(child));
+            dir.Entries.push_back(ResourceEntry{std::move(key), std::move(child)});
         }
         return true;
     }
@@ -234,7 +234,7 @@ bool SerializeResourceTree(const ResourceNode &root, uint32_t sectionRva, std::v
     std::vector<uint64_t> dirAt, nameAt, leafAt, dataAt;
     for (const ResourceNode *d : layout.directories) {
         size_t named = size_t(std::count_if(d->Entries.begin(), d->Entries.end(),
-                                            [](const auto &e) { return e.first.IsName; }));
+                                            [](const ResourceEntry &e) { return e.Key.IsName; }));
         if (named > 0xffff || d->Entries.size() - named > 0xffff) {
             error = "too many resources in one directory";
             return false;

@@ -3,7 +3,6 @@
 #pragma once
 #include <cstdint>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "tools/fwpack/pe_image.h"
@@ -50,9 +49,8 @@ struct ResourceNode {
 // of a node inside that node's own vector is not a complete type for every
 // standard library.
 struct ResourceEntry {
-    ResourceEntry(ResourceKey k, ResourceNode n) : first(std::move(k)), second(std::move(n)) {}
-    ResourceKey first;
-    ResourceNode second;
+    ResourceKey Key;
+    ResourceNode Node;
 };
 
 // Reads the tree the image's resource directory describes (an empty root

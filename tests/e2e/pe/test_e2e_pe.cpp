@@ -66,6 +66,12 @@ Output Wine(const fs::path &exe, const std::string &args = "") {
     return Shell(WineEnv() + "/usr/lib/wine/wine64 " + Quote(exe.string()) + " " + args);
 }
 
+std::string WindowsPath(const fs::path &p) {
+    std::string s = "Z:" + fs::absolute(p).string();
+    std::replace(s.begin(), s.end(), '/', '\\');
+    return s;
+}
+
 std::vector<uint8_t> ReadAll(const fs::path &p) {
     std::vector<uint8_t> bytes;
     std::string error;
@@ -437,4 +443,26 @@ TEST(WindowsProgramResources, CompiledAsLaidOut) {
     const fs::path probe = kWin64 / "resprobe.exe";
     ASSERT_TRUE(fs::exists(probe)) << probe << " is missing: build the win64 preset first";
     ExpectProgramResources(probe);
+}
+
+TEST_F(PackageReaders, UpdaterPackageKeepsTheProgramsResources) {
+    const fs::path updater = kWin64 / "updater.exe";
+    ASSERT_TRUE(fs::exists(updater)) << updater << " is missing: build the win64 preset first";
+    const fs::path package = dir_ / "updater_package.exe";
+    std::string error;
+    ASSERT_TRUE(WritePePackage(updater.string(), SampleSet(), package.string(), false, error)) << error;
+    ExpectProgramResources(updater);
+    ExpectProgramResources(package);
+
+    // The loader sees the same program resources in both, and the payload
+    // only in the package.
+    Output stub = WineRun(probe_, "--module " + Quote(WindowsPath(updater)));
+    Output built = WineRun(probe_, "--module " + Quote(WindowsPath(package)));
+    EXPECT_EQ(stub.status, 1) << stub.out;
+    ASSERT_EQ(built.status, 0) << built.out << built.err;
+    std::vector<std::string> expected;
+    for (const auto &[id, data] : SampleSet()) expected.push_back(ProbeLine(id, data));
+    for (const std::string &line : Lines(stub.out))
+        if (line.rfind("SETUP ", 0) != 0) expected.push_back(line);
+    EXPECT_EQ(Lines(built.out), expected);
 }

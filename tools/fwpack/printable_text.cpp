@@ -1,0 +1,23 @@
+#include "printable_text.h"
+
+#include <cstdio>
+
+namespace fwpack {
+
+std::string Printable(std::string_view text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (c >= 0x20 && c < 0x7F) {
+            out += char(c);
+        } else {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02X", c);
+            out += buf;
+        }
+    }
+    return out;
+}
+
+std::string Quoted(std::string_view text) { return "\"" + Printable(text) + "\""; }
+
+}  // namespace fwpack
