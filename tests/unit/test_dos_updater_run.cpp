@@ -357,3 +357,33 @@ TEST_F(DosRun, DamagedPackagesAreRefusedBeforeAnythingIsWritten) {
     EXPECT_EQ(Run({"/factory"}), 0);
     EXPECT_EQ(ReadBytes("bios.bin"), SampleDosPackage().BiosFiles[0].Bytes);
 }
+
+// The scan goes on one byte after each resource it handled: after the
+// header of the option block (whose own length is not used), after the body
+// of a package.
+TEST_F(DosRun, TheScanStepsOneBytePastEachResource) {
+    ResourceSet set = BuildDosResources(SampleDosPackage());
+    auto assemble = [&](size_t gapAfterDos) {
+        std::vector<uint8_t> file(3000, 'x');
+        auto add = [&](uint16_t id, size_t gap) {
+            file.insert(file.end(), set[id].begin(), set[id].end());
+            file.insert(file.end(), gap, 0);
+        };
+        add(DosPackage, gapAfterDos);
+        add(BiosPackage, 1);
+        add(OptionResource, 1);
+        add(MePackage, 0);
+        WriteBytes(dos.ownFile, file);
+    };
+    PutU32(set[OptionResource].data() + 12, 0xFFFFFFFFu);
+    assemble(1);
+    EXPECT_EQ(Run({"/factory"}), 0);
+    EXPECT_TRUE(Printed("\nDecompress the ME bin file OK."));
+
+    // A tag right at the end of a package's body is not looked at.
+    assemble(0);
+    dos.out.clear();
+    EXPECT_EQ(Run({"/factory"}), 3);
+    EXPECT_FALSE(Printed("\nDecompress the bin file OK."));
+    EXPECT_TRUE(dos.out.ends_with("\nCan not find useful file to flash BIOS or ME."));
+}
