@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <fcntl.h>
 #include <sys/reboot.h>
 #include <sys/stat.h>
@@ -42,6 +43,20 @@ void ReadRange(int fd, uint64_t offset, uint8_t *out, size_t count) {
         done += want;   // a short or failed read leaves 0xFF
         (void)n;
     }
+}
+
+// The terminal's settings while a key is awaited, so that a signal that
+// ends the program (Ctrl-C) gives the terminal back its echo.
+termios gSavedTerminal{};
+volatile sig_atomic_t gTerminalChanged = 0;
+constexpr int kEndingSignals[] = {SIGINT, SIGQUIT, SIGTERM};
+
+// Ends the program the way the shell reports a signal (128 + its number);
+// re-raising would not do it when the program is a PID namespace's first
+// process, which ignores signals it has no handler for.
+void RestoreTerminalAndDie(int signal) {
+    if (gTerminalChanged) ::tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTerminal);
+    ::_exit(128 + signal);
 }
 
 }  // namespace
@@ -107,22 +122,29 @@ void LinuxDosPlatform::MakeRunnable(const std::string &fileName) { ::chmod(fileN
 int LinuxDosPlatform::ReadKey() {
     unsigned char key = 0;
     ssize_t n;
-    if (::isatty(STDIN_FILENO)) {
-        termios saved{};
-        bool raw = ::tcgetattr(STDIN_FILENO, &saved) == 0;
-        if (raw) {
-            termios keys = saved;
-            keys.c_lflag &= ~tcflag_t(ICANON | ECHO);
-            keys.c_cc[VMIN] = 1;
-            keys.c_cc[VTIME] = 0;
-            ::tcsetattr(STDIN_FILENO, TCSANOW, &keys);
-        }
-        do n = ::read(STDIN_FILENO, &key, 1);
-        while (n < 0 && errno == EINTR);
-        if (raw) ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
-    } else {
-        do n = ::read(STDIN_FILENO, &key, 1);
-        while (n < 0 && errno == EINTR);
+    bool keys = ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &gSavedTerminal) == 0;
+    struct sigaction previous[std::size(kEndingSignals)] {};
+    if (keys) {
+        // One key at a time, not shown: no line editing and no echo. Ctrl-C
+        // still ends the program.
+        struct sigaction restore {};
+        restore.sa_handler = RestoreTerminalAndDie;
+        for (size_t i = 0; i < std::size(kEndingSignals); ++i)
+            ::sigaction(kEndingSignals[i], &restore, &previous[i]);
+        termios single = gSavedTerminal;
+        single.c_lflag &= ~tcflag_t(ICANON | ECHO);
+        single.c_cc[VMIN] = 1;
+        single.c_cc[VTIME] = 0;
+        gTerminalChanged = 1;
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &single);
+    }
+    do n = ::read(STDIN_FILENO, &key, 1);
+    while (n < 0 && errno == EINTR);
+    if (keys) {
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTerminal);
+        gTerminalChanged = 0;
+        for (size_t i = 0; i < std::size(kEndingSignals); ++i)
+            ::sigaction(kEndingSignals[i], &previous[i], nullptr);
     }
     return n == 1 ? key : kEndOfInput;
 }

@@ -16,6 +16,7 @@ process, which its parent sees killed by SIGHUP.
 Usage: dos_e2e.py --fwpack PATH --dosupdater PATH [unittest names...]
 """
 import argparse
+import fcntl
 import os
 import re
 import select
@@ -284,8 +285,11 @@ def run_terminal(package, *args, steps, env=None):
     longer echoes, key is typed."""
     work = new_dir("tty-")
     master, slave = os.openpty()
+    # The terminal is the run's controlling terminal, so Ctrl-C is a signal.
     p = subprocess.Popen(["unshare", "-Urpf", package] + list(args), cwd=work, stdin=slave,
-                         stdout=slave, stderr=slave, env=environment(DUMP, env))
+                         stdout=slave, stderr=slave, env=environment(DUMP, env),
+                         start_new_session=True,
+                         preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
     os.close(slave)
     out, seen, pending = b"", 0, list(steps)
     while True:
@@ -305,9 +309,12 @@ def run_terminal(package, *args, steps, env=None):
                 os.write(master, key)
                 seen = at + len(text)
                 pending.pop(0)
+    echo = bool(termios.tcgetattr(master)[3] & termios.ECHO)
     os.close(master)
     code = p.wait()
-    return Result(code, out.decode("latin-1"), work), pending
+    result = Result(code, out.decode("latin-1"), work)
+    result.echo_at_end = echo
+    return result, pending
 
 
 def ends_with_restart(test, result):
@@ -634,6 +641,13 @@ class Answers(unittest.TestCase):
         self.assertEqual(pending, [])
         ends_with_restart(self, r)
         self.assertTrue(r.out.replace("\r\n", "\n").endswith("\nRestart System(Yes/No)?y"), r.out)
+
+    def test_ctrl_c_at_a_question_gives_the_terminal_back(self):
+        r, pending = run_terminal(PACKAGE, steps=[(b"Update BIOS(Yes/No)?", b"\x03")])
+        self.assertEqual(pending, [])
+        self.assertEqual(r.code, 128 + signal.SIGINT, r.out)
+        self.assertTrue(r.echo_at_end)
+        self.assertEqual(r.calls(), [])
 
     def test_piped_keys_and_the_end_of_input(self):
         r = run(PACKAGE, keys=b"zy")
