@@ -35,10 +35,6 @@ QUESTION_TEXT = "Update successful!\r\nIt will take effect after reboot!\r\nRebo
 BASE_TIME = 1245069296  # 2009-06-15 12:34:56 UTC
 
 
-class Failed(Exception):
-    pass
-
-
 class Checks:
     """Collects every failed expectation of a case, so one run reports them all."""
 
@@ -71,7 +67,6 @@ class Run:
         self.new_temp = set()
         self.robot_ended = False
         self.cancel_events = []
-        self.observations = {}
 
     def restart_requested(self):
         # ExitWindowsEx under Wine starts "wineboot.exe --kill" (forced) to end
@@ -120,13 +115,14 @@ class Case:
         }
         if big:
             files["big.bin"] = self.rng.randbytes(big)
+        self.tool_files = {}
         for i, (fname, data) in enumerate(sorted(files.items())):
             path = os.path.join(win, fname)
             with open(path, "wb") as f:
                 f.write(data)
             mtime = BASE_TIME + 86400 * i + 7 * i
             os.utime(path, (mtime + 3600, mtime))
-        self.tool_files = {k: (v, BASE_TIME + 86400 * i + 7 * i) for i, (k, v) in enumerate(sorted(files.items()))}
+            self.tool_files[fname] = (data, mtime)
         self.bios = self.rng.randbytes(65536)
         self.me = self.rng.randbytes(20000)
         open(os.path.join(src, "bios.bin"), "wb").write(self.bios)
@@ -187,20 +183,20 @@ class Case:
 
     def run(self, package, args=(), answers=(), stubs=None, hold_ms=0, on_hold=None,
             cancel_now=False, cancel_after_stub=False, cancel_at_status=(), during=None,
-            extra_env=None, tag="run"):
+            tag="run"):
         """Runs the package once with the robot watching; returns a Run."""
         run = Run()
         env = self.stub_env(stubs or {})
-        env.update(extra_env or {})
         robot = Robot(self.session, self.exe("boxrobot.exe"), os.path.join(self.work, tag),
                       answers=answers, hold_ms=hold_ms, cancel_now=cancel_now,
                       cancel_after_file=self.stub_log if cancel_after_stub else None,
-                      cancel_at_status=cancel_at_status, extra_env=extra_env)
+                      cancel_at_status=cancel_at_status)
         temp = self.temp_root(robot)
         before = set(os.listdir(temp))
         trace_path = os.path.join(self.work, tag, "trace.txt")
-        proc = self.session.start([package] + list(args), debug="+process", extra_env=env,
-                                  stderr=open(trace_path, "wb"))
+        with open(trace_path, "wb") as trace_out:
+            proc = self.session.start([package] + list(args), debug="+process", extra_env=env,
+                                      stderr=trace_out)
         run.proc = proc
         held = 0
         deadline = time.monotonic() + winerun.RUN_BOUND
@@ -743,7 +739,7 @@ def main():
             with winerun.wine_session(c.prefix) as session:
                 c.session = session
                 fn(c)
-        except (HarnessError, Failed, OSError, subprocess.SubprocessError):
+        except (HarnessError, OSError, subprocess.SubprocessError):
             c.check.failures.append("harness: " + traceback.format_exc())
         for f in c.check.failures:
             print(f"  FAIL {f}")
