@@ -217,7 +217,7 @@ class Robot:
     """The box robot, watching the display of a session while a program runs."""
 
     def __init__(self, session, exe, folder, answers=(), hold_ms=0, cancel_now=False,
-                 cancel_after_file=None, cancel_at_status=()):
+                 cancel_after_file=None, cancel_at_status=(), extra_env=None):
         self.session = session
         self.folder = folder
         os.makedirs(folder, exist_ok=True)
@@ -240,7 +240,7 @@ class Robot:
         if cancel_after_file:
             args += ["--cancel-after-file", win_path(cancel_after_file)]
         self.out = open(os.path.join(folder, "robot.out"), "wb")
-        self.proc = session.start(args, stdout=self.out, stderr=self.out)
+        self.proc = session.start(args, extra_env=extra_env, stdout=self.out, stderr=self.out)
         info = wait_for(lambda: self._ready_info(), START_BOUND, "the box robot to start")
         self.temp_root = info["temp"]
         self.ended_by_itself = None
