@@ -133,6 +133,11 @@ TEST(ShellMainWindowCancel, BeforeTheWorkerQuitsWith18AndReleasesIconsOnce) {
     OnCancelMode(f.context);
     EXPECT_EQ(f.Count("destroy"), 2u);
     EXPECT_EQ(f.Count("quit 18"), 2u);
+
+    // The start timer can still tick before the loop sees the quit request.
+    OnStartTimer(f.context, kStartTimerId);
+    EXPECT_EQ(f.Count("worker"), 0u);
+    EXPECT_EQ(f.run.AbortFlag.load(), 1);
 }
 
 TEST(ShellMainWindowCancel, DuringTheRunTellsTheWorkerToStopAndQuitsWith0) {

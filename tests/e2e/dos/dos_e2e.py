@@ -344,6 +344,8 @@ class Basics(unittest.TestCase):
         inspect = subprocess.run([FWPACK, "inspect", built], stdout=subprocess.PIPE, check=True)
         self.assertIn(b"Linux package", inspect.stdout)
         self.assertIn(b'"dosflash.exe"', inspect.stdout)
+        verify = subprocess.run([FWPACK, "verify", built], stdout=subprocess.PIPE)
+        self.assertEqual(verify.returncode, 0, verify.stdout)
 
     def test_help_and_bad_switches(self):
         for switch in ("/help", "/?", "/HELP", "/?x"):
