@@ -268,47 +268,64 @@ int DosUpdater::UnpackPackage(std::FILE *self, long at, uint32_t bodyLength, con
     return 0;
 }
 
+// The package is read piece by piece: its record table first, then each
+// file's bytes straight into the file, so a package that decompressed to
+// gigabytes needs no more memory than the transfer buffer.
 int DosUpdater::WritePackageFiles(const std::string &path, const PackageStep &step,
                                   std::vector<FileRecord> &table) {
-    std::vector<uint8_t> bytes;
-    if (std::FILE *in = std::fopen(path.c_str(), "rb")) {
-        size_t n;
-        while ((n = std::fread(transfer_.data(), 1, kTransferSize, in)) > 0)
-            bytes.insert(bytes.end(), transfer_.begin(), transfer_.begin() + long(n));
-        std::fclose(in);
-    }
+    std::FILE *in = std::fopen(path.c_str(), "rb");
+    uint64_t size = 0;
+    if (in && std::fseek(in, 0, SEEK_END) == 0)
+        if (long end = std::ftell(in); end > 0) size = uint64_t(end);
+    auto fail = [&](const std::string &text) {
+        if (in) std::fclose(in);
+        Print(text);
+        return Finish(step.ExitCode, Cleanup::Everything);
+    };
+    auto damaged = [&](PackageError e) {
+        return fail(std::string("\nThe package is damaged: ") + PackageErrorText(e) + ". Exit the Flash!");
+    };
+    uint8_t head[kPackageHeaderSize + kRecordTableRoom * kFileRecordSize];
+    if (size < kPackageHeaderSize || std::fseek(in, 0, SEEK_SET) != 0 ||
+        std::fread(head, 1, kPackageHeaderSize, in) != kPackageHeaderSize)
+        return damaged(PackageError::TooShort);
     // Each record table has room for five records.
-    if (bytes.size() >= kPackageHeaderSize && ReadU32(bytes.data()) > kRecordTableRoom) {
-        Print("\nThe package holds " + std::to_string(ReadU32(bytes.data())) +
-              " files, more than the 5 this program can hold. Exit the Flash!");
-        return Finish(step.ExitCode, Cleanup::Everything);
+    const uint32_t count = ReadU32(head);
+    if (count > kRecordTableRoom)
+        return fail("\nThe package holds " + std::to_string(count) +
+                    " files, more than the 5 this program can hold. Exit the Flash!");
+    const size_t tableSize = size_t(count) * kFileRecordSize;
+    if (kPackageHeaderSize + tableSize > size ||
+        std::fread(head + kPackageHeaderSize, 1, tableSize, in) != tableSize)
+        return damaged(PackageError::TableOverflow);
+
+    std::vector<FileRecord> records(count);
+    std::vector<uint64_t> offsets(count);
+    uint64_t cursor = kPackageHeaderSize + tableSize;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (!ReadFileRecord(head + kPackageHeaderSize + i * kFileRecordSize, records[i]))
+            return damaged(PackageError::NameNotTerminated);
+        if (!IsBareFileName(records[i].FileName)) return damaged(PackageError::NameNotBare);
+        if (cursor + records[i].Size > size) return damaged(PackageError::SizePastEnd);
+        offsets[i] = cursor;
+        cursor += records[i].Size;
     }
-    FilePackageView view;
-    PackageCheck check;
-    check.RequireBareNames = true;
-    check.AllowTrailingBytes = true;
-    PackageError e = ParseFilePackage(bytes.data(), bytes.size(), view, check);
-    if (e != PackageError::None) {
-        Print(std::string("\nThe package is damaged: ") + PackageErrorText(e) + ". Exit the Flash!");
-        return Finish(step.ExitCode, Cleanup::Everything);
-    }
-    table = view.Records;   // known before writing, so a failure removes what was written
-    for (size_t i = 0; i < view.Records.size(); ++i) {
-        const FileRecord &record = view.Records[i];
+    table = records;   // known before writing, so a failure removes what was written
+    for (uint32_t i = 0; i < count; ++i) {
+        const FileRecord &record = records[i];
         RemoveFile(record.FileName);
         std::FILE *out = std::fopen(record.FileName.c_str(), "wb");
-        bool ok = out != nullptr;
-        for (size_t done = 0; ok && done < record.Size; done += kTransferSize) {
+        bool ok = out != nullptr && std::fseek(in, long(offsets[i]), SEEK_SET) == 0;
+        for (uint32_t done = 0; ok && done < record.Size;) {
             size_t n = std::min<size_t>(record.Size - done, kTransferSize);
-            ok = std::fwrite(view.FileBytes(i) + done, 1, n, out) == n;
+            ok = std::fread(transfer_.data(), 1, n, in) == n && std::fwrite(transfer_.data(), 1, n, out) == n;
+            done += uint32_t(n);
         }
         if (out && std::fclose(out) != 0) ok = false;
-        if (!ok) {
-            Print("\nFail to write " + record.FileName + ". Exit the Flash!");
-            return Finish(step.ExitCode, Cleanup::Everything);
-        }
+        if (!ok) return fail("\nFail to write " + record.FileName + ". Exit the Flash!");
         if (step.Tools) os_.MakeRunnable(record.FileName);
     }
+    std::fclose(in);
     return 0;
 }
 
@@ -336,6 +353,12 @@ int DosUpdater::CheckBiosImage() {
     Print("\nBegin to check bin file.");
     if (option_.BiosImageName.size() >= kImageNameRoom) {
         Print("\nThe BIOS bin file name is too long (at most 19 characters): " + option_.BiosImageName);
+        return Finish(dos_exit::BiosImageOpen, Cleanup::WasteOnly);
+    }
+    // The image is one of the files just unpacked here: a name that leads
+    // elsewhere (a device that never ends, another folder) is not read.
+    if (!option_.BiosImageName.empty() && !IsBareFileName(option_.BiosImageName)) {
+        Print("\nThe BIOS bin file name is not a plain file name: " + option_.BiosImageName);
         return Finish(dos_exit::BiosImageOpen, Cleanup::WasteOnly);
     }
     uint16_t sum = 0;
@@ -439,6 +462,12 @@ int DosUpdater::CheckMeImage() {
     Print("\nBegin to check ME bin file.");
     if (option_.MeImageName.size() >= kImageNameRoom) {
         Print("\nThe ME bin file name is too long (at most 19 characters): " + option_.MeImageName);
+        return Finish(dos_exit::MeImageOpen, Cleanup::WasteOnly);
+    }
+    // The image is one of the files just unpacked here: a name that leads
+    // elsewhere (a device that never ends, another folder) is not read.
+    if (!option_.MeImageName.empty() && !IsBareFileName(option_.MeImageName)) {
+        Print("\nThe ME bin file name is not a plain file name: " + option_.MeImageName);
         return Finish(dos_exit::MeImageOpen, Cleanup::WasteOnly);
     }
     uint16_t sum = 0;

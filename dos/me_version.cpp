@@ -1,5 +1,6 @@
 #include "dos/me_version.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -68,29 +69,38 @@ bool GetNewMEVersion(const std::string &imagePath, MeVersion &version, DosConsol
         console.Write("Bin file do not exist.\n");
         return false;
     }
-    std::vector<uint8_t> bytes;
-    uint8_t chunk[65536];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, image)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
-    std::fclose(image);
-
+    // Searched in 64 KiB chunks that keep the last 3 bytes of the one before,
+    // so a marker across a chunk border is whole in the next chunk.
     static constexpr uint8_t kMarker[4] = {'$', 'M', 'N', '2'};
-    size_t at = bytes.size();
-    for (size_t i = 0; i + sizeof kMarker <= bytes.size(); ++i) {
-        const void *hit = std::memchr(bytes.data() + i, '$', bytes.size() - i);
-        if (!hit) break;
-        i = static_cast<const uint8_t *>(hit) - bytes.data();
-        if (i + sizeof kMarker <= bytes.size() && std::memcmp(bytes.data() + i, kMarker, 4) == 0) {
-            at = i;
-            break;
+    constexpr size_t kKeep = sizeof kMarker - 1;
+    std::vector<uint8_t> chunk(65536);
+    uint64_t base = 0;   // file offset of chunk[0]
+    size_t kept = 0;
+    long at = -1;
+    for (;;) {
+        size_t n = std::fread(chunk.data() + kept, 1, chunk.size() - kept, image);
+        size_t have = kept + n;
+        for (size_t i = 0; at < 0 && i + sizeof kMarker <= have; ++i) {
+            const void *hit = std::memchr(chunk.data() + i, '$', have - kKeep - i);
+            if (!hit) break;
+            i = static_cast<const uint8_t *>(hit) - chunk.data();
+            if (std::memcmp(chunk.data() + i, kMarker, sizeof kMarker) == 0) at = long(base + i);
         }
+        if (at >= 0 || n == 0) break;
+        kept = std::min(have, kKeep);
+        std::memmove(chunk.data(), chunk.data() + have - kept, kept);
+        base += have - kept;
     }
-    if (at == bytes.size()) {
+    if (at < 0) {
+        std::fclose(image);
         console.Write("\nCan't find the flag '$MN2' in bin file!");
         return false;
     }
-    if (bytes.size() - at < 16) return false;   // the words would lie past the end
-    for (int k = 0; k < 4; ++k) version[k] = ReadU16(bytes.data() + at + 8 + 2 * k);
+    uint8_t words[8];
+    bool whole = std::fseek(image, at + 8, SEEK_SET) == 0 && std::fread(words, 1, sizeof words, image) == sizeof words;
+    std::fclose(image);
+    if (!whole) return false;   // the words would lie past the end
+    for (int k = 0; k < 4; ++k) version[k] = ReadU16(words + 2 * k);
     return version[0] || version[1] || version[2] || version[3];
 }
 

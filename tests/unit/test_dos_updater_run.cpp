@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "dos/dos_updater.h"
+#include "payload/bytes.h"
 #include "payload/tagged_resource.h"
 #include "platform/dos_platform.h"
 #include "support/dos_package.h"
@@ -297,4 +298,92 @@ TEST_F(DosRun, SwitchesAndHelp) {
     EXPECT_EQ(dos.commands.front(), "flash.exe bios.bin  /P /B /R /K0 /K2");
     EXPECT_TRUE(Printed("\nThe files not remove"));
     EXPECT_EQ(dos.delayed, 5000u);
+}
+
+TEST_F(DosRun, ImageNamesThatLeadOutOfTheFolderAreNotRead) {
+    // An empty file sums to 0, which is what a name no record matches expects.
+    WriteBytes(dir_ / "empty.bin", {});
+    DosPackageSpec spec = SampleDosPackage();
+    spec.Options.BiosImageName = "../empty.bin";
+    Package(spec);
+    EXPECT_EQ(Run({"/factory"}), 7);
+    EXPECT_TRUE(dos.out.ends_with("\nBegin to check bin file.\nThe BIOS bin file name is not a plain file name: ../empty.bin"));
+    EXPECT_TRUE(dos.commands.empty());
+
+    // A device that reads as zeros forever would never finish its sum.
+    spec = SampleDosPackage();
+    spec.Options.MeImageName = "/dev/zero";
+    Package(spec);
+    dos.out.clear();
+    EXPECT_EQ(Run({"/factory"}), 14);
+    EXPECT_TRUE(dos.out.ends_with("\nBegin to check ME bin file.\nThe ME bin file name is not a plain file name: /dev/zero"));
+    EXPECT_EQ(Files(), (Names{"bios.bin", "flash.exe", "me.bin", "meinfo.exe", "meupd.exe"}));   // 14 removes the filler only
+
+    // No name at all is an image that cannot be opened.
+    spec = SampleDosPackage();
+    spec.Options.BiosImageName = "";
+    Package(spec);
+    dos.out.clear();
+    EXPECT_EQ(Run({"/factory"}), 7);
+    EXPECT_TRUE(dos.out.ends_with("\nFail to open BIOS bin file, can't get checksum"));
+}
+
+TEST_F(DosRun, DamagedPackagesAreRefusedBeforeAnythingIsWritten) {
+    ResourceSet good = BuildDosResources(SampleDosPackage());
+    constexpr size_t kBody = 16, kSize = 4 + 36;   // the first record's Size in the BIOS body
+
+    ResourceSet set = good;
+    PutU32(set[BiosPackage].data() + kBody + kSize, ReadU32(set[BiosPackage].data() + kBody + kSize) + 1);
+    Package(set);
+    EXPECT_EQ(Run(), 4);
+    EXPECT_TRUE(Printed("\nThe package is damaged: "));
+    EXPECT_EQ(Files(), Names{});   // the tools unpacked before go as well
+
+    DosPackageSpec spec = SampleDosPackage();
+    spec.Tools.push_back(NamedFile("sub/x", {'x'}));
+    Package(spec);
+    dos.out.clear();
+    EXPECT_EQ(Run(), 4);
+    EXPECT_TRUE(Printed("\nThe package is damaged: "));
+    EXPECT_EQ(Files(), Names{});
+
+    // Bytes after the last file are ignored.
+    set = good;
+    std::vector<uint8_t> &bios = set[BiosPackage];
+    bios.insert(bios.end(), 100, 0xEE);
+    PutU32(bios.data() + 12, uint32_t(bios.size() - kBody));
+    Package(set);
+    dos.out.clear();
+    EXPECT_EQ(Run({"/factory"}), 0);
+    EXPECT_EQ(ReadBytes("bios.bin"), SampleDosPackage().BiosFiles[0].Bytes);
+}
+
+// The scan goes on one byte after each resource it handled: after the
+// header of the option block (whose own length is not used), after the body
+// of a package.
+TEST_F(DosRun, TheScanStepsOneBytePastEachResource) {
+    ResourceSet set = BuildDosResources(SampleDosPackage());
+    auto assemble = [&](size_t gapAfterDos) {
+        std::vector<uint8_t> file(3000, 'x');
+        auto add = [&](uint16_t id, size_t gap) {
+            file.insert(file.end(), set[id].begin(), set[id].end());
+            file.insert(file.end(), gap, 0);
+        };
+        add(DosPackage, gapAfterDos);
+        add(BiosPackage, 1);
+        add(OptionResource, 1);
+        add(MePackage, 0);
+        WriteBytes(dos.ownFile, file);
+    };
+    PutU32(set[OptionResource].data() + 12, 0xFFFFFFFFu);
+    assemble(1);
+    EXPECT_EQ(Run({"/factory"}), 0);
+    EXPECT_TRUE(Printed("\nDecompress the ME bin file OK."));
+
+    // A tag right at the end of a package's body is not looked at.
+    assemble(0);
+    dos.out.clear();
+    EXPECT_EQ(Run({"/factory"}), 3);
+    EXPECT_FALSE(Printed("\nDecompress the bin file OK."));
+    EXPECT_TRUE(dos.out.ends_with("\nCan not find useful file to flash BIOS or ME."));
 }

@@ -134,6 +134,34 @@ TEST(DosMeVersion, NewVersionIsReadBehindTheFirstMarker) {
     EXPECT_EQ(console.out, "");
 }
 
+// The image is read in 64 KiB pieces: a marker, or its words, across a
+// piece border is found as anywhere else, and so is a marker after a "$MN"
+// that ends one piece.
+TEST(DosMeVersion, NewVersionAcrossReadBorders) {
+    TempDir dir;
+    StringConsole console;
+    constexpr size_t kPiece = 65536;
+    for (size_t at = kPiece - 16; at <= kPiece + 1; ++at) {
+        std::vector<uint8_t> image(3 * kPiece, '#');
+        image[kPiece - 3] = '$', image[kPiece - 2] = 'M', image[kPiece - 1] = 'N';   // a near miss
+        const uint8_t marker[16] = {'$', 'M', 'N', '2', 0, 0, 0, 0, 9, 0, 8, 0, 7, 0, 6, 0};
+        std::copy(marker, marker + 16, image.begin() + long(at));
+        WriteBytes(dir / "me.bin", image);
+        MeVersion v{};
+        EXPECT_TRUE(GetNewMEVersion(dir / "me.bin", v, console)) << at;
+        EXPECT_EQ(v, (MeVersion{9, 8, 7, 6})) << at;
+    }
+    // The marker far into a large image.
+    std::vector<uint8_t> large(5 * kPiece + 123, '$');
+    std::vector<uint8_t> image = MeImage(1, 2, 3, 4, 64);
+    large.insert(large.end(), image.begin(), image.end());
+    WriteBytes(dir / "me.bin", large);
+    MeVersion v{};
+    EXPECT_TRUE(GetNewMEVersion(dir / "me.bin", v, console));
+    EXPECT_EQ(v, (MeVersion{1, 2, 3, 4}));
+    EXPECT_EQ(console.out, "");
+}
+
 TEST(DosMeVersion, NewVersionFailures) {
     TempDir dir;
     StringConsole console;

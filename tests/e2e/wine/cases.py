@@ -35,10 +35,6 @@ QUESTION_TEXT = "Update successful!\r\nIt will take effect after reboot!\r\nRebo
 BASE_TIME = 1245069296  # 2009-06-15 12:34:56 UTC
 
 
-class Failed(Exception):
-    pass
-
-
 class Checks:
     """Collects every failed expectation of a case, so one run reports them all."""
 
@@ -71,7 +67,6 @@ class Run:
         self.new_temp = set()
         self.robot_ended = False
         self.cancel_events = []
-        self.observations = {}
 
     def restart_requested(self):
         # ExitWindowsEx under Wine starts "wineboot.exe --kill" (forced) to end
@@ -120,13 +115,14 @@ class Case:
         }
         if big:
             files["big.bin"] = self.rng.randbytes(big)
+        self.tool_files = {}
         for i, (fname, data) in enumerate(sorted(files.items())):
             path = os.path.join(win, fname)
             with open(path, "wb") as f:
                 f.write(data)
             mtime = BASE_TIME + 86400 * i + 7 * i
             os.utime(path, (mtime + 3600, mtime))
-        self.tool_files = {k: (v, BASE_TIME + 86400 * i + 7 * i) for i, (k, v) in enumerate(sorted(files.items()))}
+            self.tool_files[fname] = (data, mtime)
         self.bios = self.rng.randbytes(65536)
         self.me = self.rng.randbytes(20000)
         open(os.path.join(src, "bios.bin"), "wb").write(self.bios)
@@ -198,8 +194,9 @@ class Case:
         temp = self.temp_root(robot)
         before = set(os.listdir(temp))
         trace_path = os.path.join(self.work, tag, "trace.txt")
-        proc = self.session.start([package] + list(args), debug="+process", extra_env=env,
-                                  stderr=open(trace_path, "wb"))
+        with open(trace_path, "wb") as trace_out:
+            proc = self.session.start([package] + list(args), debug="+process", extra_env=env,
+                                      stderr=trace_out)
         run.proc = proc
         held = 0
         deadline = time.monotonic() + winerun.RUN_BOUND
@@ -510,6 +507,68 @@ def case_missing_flash_program(c):
     c.expect_restart(run, False)
 
 
+def case_me_image_failure(c):
+    """An ME package whose zlib stream fails its check: the BIN box, then the
+    ME missing-image box; rollback of the tools; no question, no restart."""
+    pkg = restart_package(c)
+    blob = open(pkg, "rb").read()
+    at = blob.find(b"$_ME__FILE_$")
+    body = int.from_bytes(blob[at + 12:at + 16], "little")
+    # The last byte of the stream's Adler-32.
+    c.patch(pkg, b"$_ME__FILE_$", 16 + body - 1, bytes([blob[at + 16 + body - 1] ^ 0x5A]))
+    run = c.run(pkg, stubs=VERDICTS_11)
+    c.check.eq("exit status", run.rc, 0)
+    c.expect_boxes(run, [c.error_box("Fail to decompress the BIN data, extracting process aborted!"),
+                         c.error_box("Bin file not found, ME flash aborted!")])
+    dest_win = c.expect_bios_stage(run, 0x2)
+    c.expect_me_stage(run, dest_win, runs=False)
+    dest = c.destination(run)
+    if dest:
+        # The rollback takes the tools; the BIOS image is no file of the package.
+        c.check.eq("files left in the destination after rollback", sorted(os.listdir(dest)), ["bios.bin"])
+    c.expect_no_scratch(run)
+    c.expect_restart(run, False)
+
+
+def case_destination_with_spaces(c):
+    """A temp root with a space in it: the flash programs' command lines carry
+    the unquoted paths and the programs are still found and run."""
+    spaced = "C:\\fw temp\\"
+    os.makedirs(c.session.host_path(spaced), exist_ok=True)
+    pkg = restart_package(c)
+    # Wine takes TEMP and TMP from the user's registry environment.
+    env_key = "HKCU\\Environment"
+    saved = {}
+    for name in ("TEMP", "TMP"):
+        q = subprocess.run([winerun.WINE, "reg", "query", env_key, "/v", name], env=c.session.env(),
+                           capture_output=True, text=True, timeout=60)
+        m = re.search(rf"{name}\s+(REG_\w+)\s+(.*)", q.stdout)
+        saved[name] = (m.group(1), m.group(2).strip()) if m else None
+    try:
+        for name in ("TEMP", "TMP"):
+            c.session.run(["reg", "add", env_key, "/v", name, "/t", "REG_SZ", "/d", spaced.rstrip("\\"), "/f"])
+        run = c.run(pkg, answers=["No"], stubs=VERDICTS_11)
+    finally:
+        for name, value in saved.items():
+            if value is None:
+                c.session.run(["reg", "delete", env_key, "/v", name, "/f"])
+            else:
+                c.session.run(["reg", "add", env_key, "/v", name, "/t", value[0], "/d", value[1], "/f"])
+    c.check.eq("exit status", run.rc, 0)
+    c.expect_boxes(run, [("DadErive", QUESTION_TEXT, "question", ["Yes", "No"])])
+    s = run.stub("flash.exe")
+    if c.check.eq("BIOS flash program runs", len(s), 1):
+        dest_win = s[0]["cwd"].rstrip("\\") + "\\"
+        c.check.true("destination under the spaced temp root", dest_win.lower().startswith(spaced.lower()), dest_win)
+        c.check.eq("BIOS flash command line", s[0]["cmdline"], c.bios_cmdline(dest_win, 0x2))
+        # Unquoted, the paths split at the space for the programs' own
+        # argument parsing; the stages hand them over exactly so.
+        me = run.stub("meflash.exe")
+        c.check.eq("ME flash command line", [m["cmdline"] for m in me], [f"{dest_win}meflash.exe {dest_win}me.bin"])
+    c.expect_no_scratch(run)
+    c.expect_restart(run, False)
+
+
 def case_second_instance(c):
     """A second start while the first runs its flash program: "Stop" box,
     ResultLog next to the second program, exit 0; the first goes on."""
@@ -680,7 +739,7 @@ def main():
             with winerun.wine_session(c.prefix) as session:
                 c.session = session
                 fn(c)
-        except (HarnessError, Failed, OSError, subprocess.SubprocessError):
+        except (HarnessError, OSError, subprocess.SubprocessError):
             c.check.failures.append("harness: " + traceback.format_exc())
         for f in c.check.failures:
             print(f"  FAIL {f}")
