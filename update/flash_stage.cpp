@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "payload/file_package.h"
 #include "payload/tagged_resource.h"
 #include "shell/error_box.h"
 #include "shell/run_options.h"
@@ -75,7 +76,10 @@ bool RunFlashStage(WorkerContext &c, WorkerRunState &state, FlashStage stage) {
     // The folder already ends with the separator; the doubled one is read
     // as one.
     std::string imagePath = dest + files.Separator() + std::string(row.ImageName);
-    if (imagePath.size() >= kPathBufferSize) return fail(row.MissingImage);
+    // The image is written, and deleted again, inside the DestinationFolder
+    // only: a name that leads elsewhere is refused like a missing image.
+    if (!IsBareFileName(row.ImageName) || imagePath.size() >= kPathBufferSize)
+        return fail(row.MissingImage);
     std::optional<uint32_t> stored = ExtractImageChecked(c, row.Package, imagePath);
     if (stored) state.ImagesWritten.emplace_back(row.ImageName);
 

@@ -224,6 +224,23 @@ TEST(FlashStages, FailuresShowTheStageTextAndRollBackEveryRecord) {
     }
 }
 
+TEST(FlashStages, AnImageNameThatLeavesTheFolderIsNeitherWrittenNorDeleted) {
+    UpdateRig rig;
+    Arrange(rig, 0x1, "x", false);
+    OptionBlock o;
+    o.Flags = 0x1;
+    o.FlashProgram = "flash.exe";
+    o.BiosImageName = "../mine.bin";
+    rig.SetOptions(o);
+    test::WriteBytes(rig.dir / "mine.bin", {4, 2});
+    rig.RunWorker();
+    EXPECT_EQ(rig.boxes.Texts(), (Events{"All files successfully extract to the specified folder.",
+                                         "Bin file not found, BIOS flash aborted!"}));
+    EXPECT_TRUE(rig.programs.starts.empty());
+    EXPECT_EQ(test::ReadBytes(rig.dir / "mine.bin"), (std::vector<uint8_t>{4, 2}));
+    EXPECT_TRUE(rig.TempRootEntries().empty());
+}
+
 TEST(FlashStages, EmptyImageWithChecksumZeroIsFlashed) {
     UpdateRig rig;
     Arrange(rig, 0, "x", false);
