@@ -656,7 +656,14 @@ def case_delete_at_end(c):
 def case_cancel_before_worker(c):
     """WM_CANCELMODE before the start timer fires: exit status 18, nothing made."""
     pkg = c.build(c.source(flags=0x2))
-    run = c.run(pkg, cancel_now=True, stubs=VERDICTS_11)
+    # The robot races the program's 100 ms start timer. On a busy machine it
+    # may lose; that run then shows the other, equally valid outcome (the
+    # worker started and was cancelled), so it is tried again, at most thrice.
+    for attempt in range(3):
+        run = c.run(pkg, cancel_now=True, stubs=VERDICTS_11, tag=f"run{attempt}")
+        if run.rc == 18 or attempt == 2:
+            break
+        print(f"  attempt {attempt + 1}: the start timer fired first (exit {run.rc}); again")
     c.check.eq("cancel mode delivered", [e["delivered"] for e in run.cancel_events], [True])
     c.check.eq("exit status", run.rc, 18)
     c.expect_boxes(run, [])
