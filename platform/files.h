@@ -62,7 +62,8 @@ class FileSystem {
     // Opens an existing file for reading, takes its size, reads it whole from
     // offset 0 in one read into out (resized to the size and zero-filled
     // first, so bytes not read stay 0), closes. False when the file cannot be
-    // opened (out is then empty). An empty file gives true and an empty out.
+    // opened or no buffer of its size can be had (out is then empty). An
+    // empty file gives true and an empty out.
     virtual bool ReadWholeFile(std::string_view path, std::vector<uint8_t> &out) = 0;
 
     // The three times of an existing file or folder. False when unreadable.

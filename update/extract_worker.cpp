@@ -229,7 +229,7 @@ class Worker {
         exit = Exit::Rollback;
         Step(0, "");
         const std::string &dest = c_.Run.DestinationFolder;
-        if (!files_.Exists(dest)) s_.DestinationCreated = files_.CreateFolder(dest);
+        if (!dest.empty() && !files_.Exists(dest)) s_.DestinationCreated = files_.CreateFolder(dest);
         s_.InDestination = true;
         for (s_.CurrentIndex = 0; s_.CurrentIndex < s_.FileCount; ++s_.CurrentIndex) {
             const FileRecord &r = s_.RecordTable[s_.CurrentIndex];
@@ -240,7 +240,10 @@ class Worker {
             SetItemText(d_, control::Status, status);
             std::string source = s_.WorkFolder + r.FileName;
             std::string target = dest + r.FileName;
-            bool copied = target.size() < kPathBufferSize && files_.CopyFileOver(source, target);
+            // An empty destination (start-up could not name one) would be the
+            // working directory: nothing is copied there.
+            bool copied = !dest.empty() && target.size() < kPathBufferSize &&
+                          files_.CopyFileOver(source, target);
             s_.Copied[s_.CurrentIndex] = copied;
             files_.RemoveFile(source);
             // A lost file is a failed run, not "Update completed.".

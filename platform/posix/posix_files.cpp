@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <fcntl.h>
 #include <ftw.h>
 #include <sys/stat.h>
@@ -127,7 +128,12 @@ bool PosixFileSystem::ReadWholeFile(std::string_view path, std::vector<uint8_t> 
         ::close(fd);
         return false;
     }
-    out.assign(size_t(st.st_size), 0);
+    try {
+        out.assign(size_t(st.st_size), 0);
+    } catch (const std::bad_alloc &) {
+        ::close(fd);   // no buffer for it: unreadable, and nothing throws
+        return false;
+    }
     (void)ReadAll(fd, out.data(), out.size());
     ::close(fd);
     return true;

@@ -8,7 +8,9 @@
 namespace fwpack {
 
 RunState &TheRunState() {
-    static RunState state;
+    // Never destroyed: after an abort the process may end while the worker
+    // still runs, and the worker must not read a destroyed folder name.
+    static RunState &state = *new RunState;
     return state;
 }
 

@@ -5,6 +5,7 @@
 #include <shlwapi.h>
 
 #include <cstring>
+#include <new>
 
 namespace fwpack {
 
@@ -74,7 +75,13 @@ bool Win32FileSystem::ReadWholeFile(std::string_view path, std::vector<uint8_t> 
     DWORD size = GetFileSize(file, &high);
     if (size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) size = 0;
     if (high != 0) size = 0;   // more than one call can carry: read nothing
-    out.assign(size, 0);
+    try {
+        out.assign(size, 0);
+    } catch (const std::bad_alloc &) {
+        // No buffer for it: the file cannot be read, and nothing throws.
+        CloseHandle(file);
+        return false;
+    }
     if (size != 0) {
         SetFilePointer(file, 0, nullptr, FILE_BEGIN);
         DWORD read = 0;

@@ -302,6 +302,24 @@ TEST(ExtractWorker, AFailedCopyIsReportedAndRolledBack) {
     EXPECT_TRUE(rig.programs.starts.empty());
 }
 
+TEST(ExtractWorker, NoDestinationCopiesNothingIntoTheWorkingDirectory) {
+    UpdateRig rig;
+    OptionBlock opts;
+    opts.FlashProgram = "f0.bin";
+    opts.BiosImageName = "bios.bin";
+    rig.SetOptions(opts);
+    rig.SetTools(Tools(2));
+    rig.resources.res[BiosPackage] = test::ImageResource(BiosPackage, {1, 2, 3});
+    rig.run.DestinationFolder = "";   // start-up's temp-name call failed
+    std::filesystem::create_directory(rig.dir / "cwd");
+    std::filesystem::current_path(rig.dir / "cwd");
+    rig.RunWorker();
+    EXPECT_EQ(rig.boxes.Texts(), Events{"Fail to copy data file, extracting process aborted!"});
+    EXPECT_TRUE(std::filesystem::is_empty(rig.dir / "cwd"));
+    EXPECT_TRUE(rig.programs.starts.empty());
+    EXPECT_TRUE(rig.TempRootEntries().empty());
+}
+
 TEST(ExtractWorker, DeleteAtEndRemovesOnlyWhatThisRunMade) {
     OptionBlock opts;
     opts.Flags = 0x1;
