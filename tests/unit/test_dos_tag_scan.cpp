@@ -142,3 +142,30 @@ TEST(DosTagScan, RandomFilesMatchTheReference) {
         EXPECT_EQ(AllHits(scanner, limit), AllReferenceHits(file, limit)) << "round " << round;
     }
 }
+
+// The updater jumps past each resource's body before it looks again: from
+// any position, near or far, the scanner answers as the reference does.
+TEST(DosTagScan, JumpsOfAnyLengthMatchTheReference) {
+    std::mt19937 rng(7);
+    const uint16_t ids[] = {DosPackage, BiosPackage, OptionResource, MePackage};
+    for (int round = 0; round < 10; ++round) {
+        size_t size = 1000 + rng() % (4 * kScanChunkSize);
+        std::vector<uint8_t> file = Noise(size, rng());
+        for (int t = 0; t < 12; ++t) Place(file, rng() % (size - 11), ids[rng() % 4]);
+        ScanFile f(file);
+        TagScanner scanner(f.get(), long(size));
+        long limit = long(size) - 20;
+        for (long from = 0; from < limit;) {
+            uint16_t id = 0, refId = 0;
+            long at = scanner.FindTag(from, limit, &id);
+            long ref = ReferenceFind(file, from, limit, refId);
+            ASSERT_EQ(at, ref) << "round " << round << " from " << from;
+            if (at >= 0) {
+                EXPECT_EQ(id, refId);
+            }
+            // Step past the hit, sometimes by a whole body, sometimes by one byte.
+            long base = at >= 0 ? at : from;
+            from = base + 1 + (rng() % 3 == 0 ? long(rng() % (2 * kScanChunkSize)) : long(rng() % 17));
+        }
+    }
+}
