@@ -8,6 +8,9 @@
 
 namespace fwpack {
 
+// Reads without moving the file's access time where the system allows it
+// (O_NOATIME needs the file's owner), so that building twice from the same
+// sources records the same times.
 bool ReadWholeFile(const std::string &path, std::vector<uint8_t> &out, std::string &error);
 // mode: permission bits for the new file (0755 for packages that run).
 bool WriteFileAtomically(const std::string &path, const std::vector<uint8_t> &bytes,

@@ -67,37 +67,6 @@ bool ReadSourceFileTimes(const std::string &path, SourceFileTimes &out, std::str
     return true;
 }
 
-bool ReadSourceBytes(const std::string &path, std::vector<uint8_t> &out, std::string &error) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOATIME);
-    if (fd < 0 && errno == EPERM) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = "cannot open " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = "not a regular file: " + path;
-        ::close(fd);
-        return false;
-    }
-    out.clear();
-    out.reserve(size_t(st.st_size));
-    uint8_t buf[1 << 16];
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            error = "cannot read " + path + ": " + std::strerror(errno);
-            ::close(fd);
-            return false;
-        }
-        if (n == 0) break;
-        out.insert(out.end(), buf, buf + n);
-    }
-    ::close(fd);
-    return true;
-}
-
 bool ApplyFileTimes(const std::string &path, uint64_t lastAccess, uint64_t lastWrite,
                     std::string &error) {
     struct timespec times[2] = {UnixFromFileTime(lastAccess), UnixFromFileTime(lastWrite)};

@@ -25,10 +25,6 @@ struct SourceFileTimes {
 };
 bool ReadSourceFileTimes(const std::string &path, SourceFileTimes &out, std::string &error);
 
-// Reads a whole source file without moving its access time where the
-// system allows (O_NOATIME needs the file's owner), so that building twice
-// from the same files records the same times.
-bool ReadSourceBytes(const std::string &path, std::vector<uint8_t> &out, std::string &error);
 
 // Sets last access and last write time of path (Linux keeps no settable
 // creation time).

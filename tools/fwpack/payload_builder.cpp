@@ -6,6 +6,7 @@
 #include <map>
 #include <system_error>
 
+#include "atomic_file.h"
 #include "file_times.h"
 #include "payload/option_block.h"
 #include "payload/tagged_resource.h"
@@ -37,7 +38,7 @@ bool ReadSourceFile(const std::string &path, const std::string &name, const std:
     // The times first, in case reading the file moves its access time.
     std::string why;
     SourceFileTimes times;
-    if (!ReadSourceFileTimes(path, times, why) || !ReadSourceBytes(path, out.Bytes, why)) {
+    if (!ReadSourceFileTimes(path, times, why) || !ReadWholeFile(path, out.Bytes, why)) {
         error = key + ": " + why;
         return false;
     }
