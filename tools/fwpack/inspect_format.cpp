@@ -12,12 +12,6 @@
 namespace fwpack {
 namespace {
 
-std::string Hex(uint32_t v, int digits) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%0*X", digits, v);
-    return buf;
-}
-
 std::string Q(std::string_view s) { return Quoted(s); }
 
 struct OptionField {

@@ -10,12 +10,6 @@
 namespace fwpack {
 namespace {
 
-std::string Hex(uint32_t v, int digits) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%0*X", digits, v);
-    return buf;
-}
-
 class Problems {
   public:
     explicit Problems(std::vector<std::string> &out) : out_(out) {}

@@ -20,4 +20,10 @@ std::string Printable(std::string_view text) {
 
 std::string Quoted(std::string_view text) { return "\"" + Printable(text) + "\""; }
 
+std::string Hex(uint32_t v, int digits) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%0*X", digits, v);
+    return buf;
+}
+
 }  // namespace fwpack
