@@ -55,7 +55,11 @@ int RunBuild(const BuildArgs &a) {
                                 : WriteRunPackage(a.DosStub, set, a.Output, error);
     if (!ok) return Fail(error);
     std::cout << "wrote " << (toFolder ? a.ResourcesDir : a.Output) << ":";
-    for (const auto &[id, bytes] : set) std::cout << " " << id << " (" << bytes.size() << " bytes)";
+    const bool linuxPackage = toPackage && a.Stub.empty();
+    for (const auto &[id, bytes] : set) {
+        if (linuxPackage && id == ToolPackage) continue;   // the DOS side has no use for it
+        std::cout << " " << id << " (" << bytes.size() << " bytes)";
+    }
     std::cout << "\n";
     return kExitOk;
 }
