@@ -20,6 +20,8 @@
 // dialog's status line (control 1009) shows one of the given texts.
 #include <windows.h>
 
+#include "json_line.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +30,9 @@
 #include <vector>
 
 namespace {
+
+using winprog::Json;
+using winprog::JsonObject;
 
 constexpr int kProgressId = 1003;  // only the updater's dialog has it
 constexpr int kStatusId = 1009;    // the updater's status line
@@ -49,46 +54,6 @@ DWORD g_start;
 
 DWORD Elapsed() { return GetTickCount() - g_start; }
 
-std::string Json(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);  // the text is passed on byte for byte
-        }
-    }
-  }
-  return out + "\"";
-}
-
-// One JSON object on one line, built by appending (no temporaries).
-class JsonObject {
- public:
-  JsonObject& Raw(const char* key, const std::string& value) {
-    s_ += s_.size() > 1 ? "," : "";
-    s_ += Json(key);
-    s_ += ':';
-    s_ += value;
-    return *this;
-  }
-  JsonObject& Str(const char* key, const std::string& value) { return Raw(key, Json(value)); }
-  JsonObject& Num(const char* key, long long value) { return Raw(key, std::to_string(value)); }
-  JsonObject& Bool(const char* key, bool value) { return Raw(key, value ? "true" : "false"); }
-  std::string Line() const { return s_ + "}"; }
-
- private:
-  std::string s_ = "{";
-};
 
 void AppendLine(const std::string& path, const std::string& line) {
   // Opened and closed per line so the harness can read the log at any time.

@@ -14,48 +14,17 @@
 // Record: appended to FLASHSTUB_LOG, else flashstub.log next to the program.
 #include <windows.h>
 
+#include "json_line.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 namespace {
 
-std::string Json(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
+using winprog::Json;
+using winprog::JsonObject;
 
-// One JSON object on one line, built by appending (no temporaries).
-class JsonObject {
- public:
-  JsonObject& Raw(const char* key, const std::string& value) {
-    s_ += s_.size() > 1 ? "," : "";
-    s_ += Json(key);
-    s_ += ':';
-    s_ += value;
-    return *this;
-  }
-  JsonObject& Str(const char* key, const std::string& value) { return Raw(key, Json(value)); }
-  JsonObject& Num(const char* key, long long value) { return Raw(key, std::to_string(value)); }
-  JsonObject& Bool(const char* key, bool value) { return Raw(key, value ? "true" : "false"); }
-  bool Empty() const { return s_.size() == 1; }
-  std::string Line() const { return s_ + "}"; }
-
- private:
-  std::string s_ = "{";
-};
 
 std::string Env(const char* name) {
   char buf[MAX_PATH * 2] = {};
