@@ -236,7 +236,8 @@ class Case:
         return run
 
     def report(self, run):
-        print(f"  robot ready after {run.robot_start:.1f} s; exit status {run.rc}")
+        print(f"  session booted in {self.session.boot_seconds:.1f} s, robot ready after "
+              f"{run.robot_start:.1f} s; exit status {run.rc}")
         for b in run.boxes:
             print(f"  box: caption={b['caption']!r} text={b['text']!r} icon={b['icon']} "
                   f"buttons={b['buttons']} answer={b['answer']} owned={b['owned']}")

@@ -1,9 +1,10 @@
 """Runs Windows programs under Wine for the end-to-end tests.
 
 One Wine prefix is made once and reused by every test (making it takes
-~15 s); each test holds a lock on it, starts its own Xvfb display, and ends
-its Wine session (wineserver -k on that prefix) when it is done. Every wait
-is bounded, so a hang fails the test instead of blocking CI.
+~15 s); each test holds a lock on it, starts its own Xvfb display, boots a
+Wine session on it and ends that session (wineserver -k on that prefix) when
+it is done. Every wait is bounded, so a hang fails the test instead of
+blocking CI, and Wine's own log of a hung step is kept and shown.
 """
 
 import contextlib
@@ -21,10 +22,13 @@ WINESERVER = "/usr/lib/wine/wineserver"
 # Safety nets only: a run that takes this long is hung.
 RUN_BOUND = 120
 START_BOUND = 90
+# Booting a session (wineboot, services, device drivers) on a busy machine;
+# Wine's own programs give up waiting for it after five minutes.
+BOOT_BOUND = 300
 
 # What Wine reports while the tests run: its errors and the programs each
 # process starts; enough to tell a slow start-up from a hung one.
-WINE_LOG_CHANNELS = "err+all,fixme-all,+process"
+WINE_LOG_CHANNELS = "+timestamp,err+all,fixme-all,+process"
 # Kept logs of failed starts and runs, one per failure.
 FAILURE_LOGS = None
 
@@ -126,8 +130,10 @@ class WineSession:
             "WINEPREFIX": self.prefix,
             "DISPLAY": self.display,
             "WINEDEBUG": debug,
-            # No Mono or Gecko install prompts in a fresh prefix.
-            "WINEDLLOVERRIDES": "mscoree,mshtml=",
+            # No Mono or Gecko install prompts in a fresh prefix, and no menu
+            # and file-type entries written into the user's home (shared by
+            # every prefix of the machine) at each session's start.
+            "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
         })
         env.update(extra or {})
         return env
@@ -149,6 +155,25 @@ class WineSession:
             raise HarnessError(f"making the Wine prefix hung\n{why}") from None
         if not os.path.exists(os.path.join(self.prefix, "system.reg")):
             raise HarnessError(f"wineboot did not make the Wine prefix\n{self.explain(log_path)}")
+
+    def boot(self):
+        """Starts the session before any test program: a persistent server,
+        so the session lasts until end(), and one short program, whose start
+        boots the session. A test program then starts in a session that is
+        up, and a slow or hung boot is told apart from a program that does
+        not start; the boot's log is kept."""
+        log_path = self.prefix + ".boot.log"
+        started = time.monotonic()
+        subprocess.run([WINESERVER, "-p"], env=self.env(), timeout=30,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        with open(log_path, "wb") as log:
+            try:
+                subprocess.run([WINE, "cmd", "/c", "exit"], env=self.env(WINE_LOG_CHANNELS),
+                               timeout=BOOT_BOUND, stdout=log, stderr=log)
+            except subprocess.TimeoutExpired:
+                raise HarnessError(f"the Wine session did not boot within {BOOT_BOUND} s\n"
+                                   f"{self.explain(log_path)}") from None
+        self.boot_seconds = time.monotonic() - started
 
     def start(self, args, debug="-all", extra_env=None, stdout=None, stderr=None):
         return subprocess.Popen([WINE] + list(args), env=self.env(debug, extra_env),
@@ -245,6 +270,7 @@ def wine_session(prefix):
             session.end()  # a session left by an interrupted run
             session.ensure_prefix()
             try:
+                session.boot()
                 yield session
             finally:
                 session.end()
@@ -290,9 +316,7 @@ class Robot:
         if close_at_box:
             args += ["--close-at-box", close_at_box]
         self.out = open(os.path.join(folder, "robot.out"), "wb")
-        # Wine's own messages go to a log of their own. The robot is the
-        # first program of the session, so the session's start-up (wineboot,
-        # services, the desktop) reports there too.
+        # Wine's own messages go to a log of their own.
         self.wine_log_path = os.path.join(folder, "robot.wine.log")
         self.wine_log = open(self.wine_log_path, "wb")
         self.proc = session.start(args, debug=WINE_LOG_CHANNELS, stdout=self.out,
