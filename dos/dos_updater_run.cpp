@@ -11,6 +11,7 @@
 #include "dos/dos_updater.h"
 #include "dos/me_version.h"
 #include "dos/tag_scan.h"
+#include "dos/work_files.h"
 #include "payload/bytes.h"
 #include "payload/checksum16.h"
 #include "payload/file_package.h"
@@ -33,10 +34,6 @@ constexpr size_t kCommandRoom = kNameFieldSize;
 constexpr long kScanMargin = 20;
 constexpr unsigned kBeepHertz = 500, kBeepMilliseconds = 100;
 
-constexpr char kWasteFile[] = "waste.dat";
-constexpr char kMeLog[] = "me.log";
-constexpr char kErrorLog[] = "error.log";
-
 // How a package resource is unpacked, and what its step says.
 struct PackageStep {
     const char *Intro;          // printed first, or null
@@ -52,8 +49,8 @@ struct PackageStep {
 };
 
 constexpr PackageStep kDosStep{nullptr,
-                               "dosexe.dat",
-                               "udosexe.dat",
+                               kDosScratch,
+                               kDosUnpacked,
                                "\nFail to open compress flash file.",
                                "\nSeparate the compress exe file.",
                                "\nDecompress the exe file.",
@@ -62,7 +59,7 @@ constexpr PackageStep kDosStep{nullptr,
                                dos_exit::ToolOrBiosPackage,
                                true};
 constexpr PackageStep kBinStep{nullptr,
-                               "bin.dat",
+                               kBinScratch,
                                nullptr,
                                "\nFail to open compress bin file.",
                                "\nSeparate the compress bin file",
@@ -72,8 +69,8 @@ constexpr PackageStep kBinStep{nullptr,
                                dos_exit::ToolOrBiosPackage,
                                false};
 constexpr PackageStep kMeStep{"\nReady to read ME bin file",
-                              "MEbin.dat",
-                              "uMEbin.dat",
+                              kMeScratch,
+                              kMeUnpacked,
                               "\nFail to open compress ME bin file.",
                               "\nSeparate the compress bin file",
                               "\nDecompress the ME bin file.",
@@ -306,6 +303,11 @@ int DosUpdater::WritePackageFiles(const std::string &path, const PackageStep &st
         if (!ReadFileRecord(head + kPackageHeaderSize + i * kFileRecordSize, records[i]))
             return damaged(PackageError::NameNotTerminated);
         if (!IsBareFileName(records[i].FileName)) return damaged(PackageError::NameNotBare);
+        // Written here, it would replace the package being read, or a later
+        // step's work, and be deleted with it.
+        if (IsDosWorkFileName(records[i].FileName.c_str()))
+            return fail("\nThe package holds a file named like a work file of this program: " +
+                        records[i].FileName + ". Exit the Flash!");
         if (cursor + records[i].Size > size) return damaged(PackageError::SizePastEnd);
         offsets[i] = cursor;
         cursor += records[i].Size;

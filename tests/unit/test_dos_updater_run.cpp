@@ -387,3 +387,38 @@ TEST_F(DosRun, TheScanStepsOneBytePastEachResource) {
     EXPECT_FALSE(Printed("\nDecompress the bin file OK."));
     EXPECT_TRUE(dos.out.ends_with("\nCan not find useful file to flash BIOS or ME."));
 }
+
+// A packaged file named like one of the run's own work files would be
+// written over the package being read (or a later step's work) and then
+// deleted with it. DOS sees names without case, so any case is refused.
+TEST_F(DosRun, FilesNamedLikeWorkFilesAreRefusedByTheStepThatReadsThem) {
+    struct Case {
+        std::string name;
+        std::vector<PackageFile> DosPackageSpec::*files;
+        int code;
+    };
+    const std::vector<Case> cases = {
+        {"udosexe.dat", &DosPackageSpec::Tools, 4}, {"WASTE.DAT", &DosPackageSpec::Tools, 4},
+        {"Bin.Dat", &DosPackageSpec::BiosFiles, 4}, {"dosexe.dat", &DosPackageSpec::BiosFiles, 4},
+        {"mebin.dat", &DosPackageSpec::MeFiles, 6}, {"uMEbin.dat", &DosPackageSpec::MeFiles, 6},
+        {"ME.LOG", &DosPackageSpec::MeFiles, 6},    {"error.log", &DosPackageSpec::Tools, 4},
+    };
+    for (const Case &c : cases) {
+        DosPackageSpec spec = SampleDosPackage();
+        (spec.*c.files).push_back(NamedFile(c.name, {'x'}));
+        Package(spec);
+        dos.out.clear();
+        dos.commands.clear();
+        EXPECT_EQ(Run({"/factory"}), c.code) << c.name;
+        EXPECT_TRUE(dos.out.ends_with("\nThe package holds a file named like a work file of this program: " +
+                                      c.name + ". Exit the Flash!"))
+            << dos.out;
+        EXPECT_TRUE(dos.commands.empty()) << c.name;
+        EXPECT_EQ(Files(), Names{}) << c.name;
+    }
+    // A name that only starts like one is an ordinary file.
+    DosPackageSpec spec = SampleDosPackage();
+    spec.Tools.push_back(NamedFile("waste.dat2", {'x'}));
+    Package(spec);
+    EXPECT_EQ(Run({"/factory"}), 0);
+}
