@@ -31,11 +31,12 @@ constexpr uint32_t kRecordTableRoom = 5;
 constexpr size_t kImageNameRoom = 20;
 // Command lines are built inside a 260-byte option field.
 constexpr size_t kCommandRoom = kNameFieldSize;
-constexpr long kScanMargin = 20;
+constexpr uint32_t kScanMargin = 20;
 constexpr unsigned kBeepHertz = 500, kBeepMilliseconds = 100;
 
 // How a package resource is unpacked, and what its step says.
 struct PackageStep {
+    const char *Name;
     const char *Intro;          // printed first, or null
     const char *Scratch;        // the body as found in the file
     const char *Unpacked;       // the decompressed body, or null for a plain body
@@ -48,7 +49,8 @@ struct PackageStep {
     bool Tools;                 // the files are programs to run
 };
 
-constexpr PackageStep kDosStep{nullptr,
+constexpr PackageStep kDosStep{"DOS package",
+                               nullptr,
                                kDosScratch,
                                kDosUnpacked,
                                "\nFail to open compress flash file.",
@@ -58,7 +60,8 @@ constexpr PackageStep kDosStep{nullptr,
                                "\nDecompress the EXE file OK.",
                                dos_exit::ToolOrBiosPackage,
                                true};
-constexpr PackageStep kBinStep{nullptr,
+constexpr PackageStep kBinStep{"BIOS package",
+                               nullptr,
                                kBinScratch,
                                nullptr,
                                "\nFail to open compress bin file.",
@@ -68,7 +71,8 @@ constexpr PackageStep kBinStep{nullptr,
                                "\nDecompress the bin file OK.",
                                dos_exit::ToolOrBiosPackage,
                                false};
-constexpr PackageStep kMeStep{"\nReady to read ME bin file",
+constexpr PackageStep kMeStep{"ME package",
+                              "\nReady to read ME bin file",
                               kMeScratch,
                               kMeUnpacked,
                               "\nFail to open compress ME bin file.",
@@ -99,8 +103,11 @@ class DosUpdater {
 
     bool WriteWasteFile();
     int ScanOwnFile();
-    void ReadOptionBlock(std::FILE *self, long at);
-    int UnpackPackage(std::FILE *self, long at, uint32_t bodyLength, const PackageStep &step,
+    static const PackageStep &StepOf(uint16_t id);
+    std::vector<FileRecord> &TableOf(uint16_t id);
+    int RefuseSecondResource(uint16_t id, uint32_t at);
+    void ReadOptionBlock(std::FILE *self, uint32_t at);
+    int UnpackPackage(std::FILE *self, uint32_t at, uint32_t bodyLength, const PackageStep &step,
                       std::vector<FileRecord> &table);
     int WritePackageFiles(const std::string &path, const PackageStep &step,
                           std::vector<FileRecord> &table);
@@ -159,56 +166,79 @@ bool DosUpdater::WriteWasteFile() {
     return true;
 }
 
+// Offsets are unsigned 32-bit values checked against the file's size, so a
+// length read from the file cannot send the scan backwards.
 int DosUpdater::ScanOwnFile() {
     std::FILE *self = os_.OpenOwnFile();
     if (!self) {
         Print("\nOpen selffile fail!");
         return Finish(dos_exit::OwnFile, Cleanup::WasteOnly);
     }
-    long size = -1;
-    if (std::fseek(self, 0, SEEK_END) == 0) size = std::ftell(self);
+    uint32_t size = 0;
+    if (std::fseek(self, 0, SEEK_END) == 0)
+        if (long end = std::ftell(self); end > 0) size = uint32_t(end);
 
     constexpr unsigned kAllTags = 0xF;
     auto tagBit = [](uint16_t id) {
         return id == DosPackage ? 1u : id == BiosPackage ? 2u : id == OptionResource ? 4u : 8u;
     };
-    TagScanner scanner(self, size);
+    TagScanner scanner(self, long(size));
     unsigned seen = 0;
-    long p = 0;
+    uint32_t p = 0;
     int result = 0;
     for (;;) {
         uint16_t id = 0;
-        long at = size > kScanMargin ? scanner.FindTag(p, size - kScanMargin, &id) : -1;
-        if (at < 0) {
+        long found = size > kScanMargin ? scanner.FindTag(long(p), long(size - kScanMargin), &id) : -1;
+        if (found < 0) {
             Print("\nCan not find useful file to flash BIOS or ME.");
             result = Finish(dos_exit::TagsMissing, Cleanup::WasteOnly);
             break;
         }
-        long next = at + long(kTaggedHeaderSize);
+        const uint32_t at = uint32_t(found);
+        if (seen & tagBit(id)) {
+            result = RefuseSecondResource(id, at);
+            break;
+        }
+        uint32_t bodyLength = 0;
         if (id == OptionResource) {
             ReadOptionBlock(self, at);
         } else {
             uint8_t length[4] = {};
-            if (std::fseek(self, at + long(kTagLength), SEEK_SET) == 0)
+            if (std::fseek(self, long(at + kTagLength), SEEK_SET) == 0)
                 if (std::fread(length, 1, 4, self) != 4) std::fill(length, length + 4, 0);
-            uint32_t bodyLength = ReadU32(length);
-            const PackageStep &step = id == DosPackage ? kDosStep : id == BiosPackage ? kBinStep : kMeStep;
-            std::vector<FileRecord> &table = id == DosPackage ? fiA_ : id == BiosPackage ? fiB_ : fiC_;
-            result = UnpackPackage(self, at, bodyLength, step, table);
+            bodyLength = ReadU32(length);
+            result = UnpackPackage(self, at, bodyLength, StepOf(id), TableOf(id));
             if (result != 0) break;
-            next += long(bodyLength);
         }
         seen |= tagBit(id);
         if (seen == kAllTags) break;
-        p = next + 1;   // the byte right after a resource is not looked at
+        // The byte right after a resource is not looked at.
+        p = ScanResumeOffset(at, bodyLength, size);
     }
     std::fclose(self);
     return result;
 }
 
-void DosUpdater::ReadOptionBlock(std::FILE *self, long at) {
+const PackageStep &DosUpdater::StepOf(uint16_t id) {
+    return id == DosPackage ? kDosStep : id == BiosPackage ? kBinStep : kMeStep;
+}
+
+std::vector<FileRecord> &DosUpdater::TableOf(uint16_t id) {
+    return id == DosPackage ? fiA_ : id == BiosPackage ? fiB_ : fiC_;
+}
+
+// A second copy of a resource is refused rather than read over the first:
+// what the first one unpacked is known and removed.
+int DosUpdater::RefuseSecondResource(uint16_t id, uint32_t at) {
+    const bool package = id != OptionResource;
+    Print(std::string("\nThe file holds a second ") + (package ? StepOf(id).Name : "option block") +
+          " at offset " + std::to_string(at) + ". Exit the Flash!");
+    return Finish(package ? StepOf(id).ExitCode : dos_exit::TagsMissing, Cleanup::Everything);
+}
+
+void DosUpdater::ReadOptionBlock(std::FILE *self, uint32_t at) {
     std::vector<uint8_t> block(kOptionBlockSize, 0);
-    if (std::fseek(self, at + long(kTaggedHeaderSize), SEEK_SET) == 0)
+    if (std::fseek(self, long(at + kTaggedHeaderSize), SEEK_SET) == 0)
         std::fread(block.data(), 1, block.size(), self);   // a short block reads as zeros
     option_ = OptionBlock{};
     // A field without its NUL keeps all its bytes; the rooms checked later
@@ -221,7 +251,7 @@ void DosUpdater::ReadOptionBlock(std::FILE *self, long at) {
     strToStruct(option_.IdString, packageId_);
 }
 
-int DosUpdater::UnpackPackage(std::FILE *self, long at, uint32_t bodyLength, const PackageStep &step,
+int DosUpdater::UnpackPackage(std::FILE *self, uint32_t at, uint32_t bodyLength, const PackageStep &step,
                               std::vector<FileRecord> &table) {
     if (step.Intro) Print(step.Intro);
     RemoveFile(step.Scratch);
@@ -232,7 +262,7 @@ int DosUpdater::UnpackPackage(std::FILE *self, long at, uint32_t bodyLength, con
     }
     scratch_.push_back(step.Scratch);
     uint32_t remaining = bodyLength;
-    if (std::fseek(self, at + long(kTaggedHeaderSize), SEEK_SET) != 0) remaining = 0;
+    if (std::fseek(self, long(at + kTaggedHeaderSize), SEEK_SET) != 0) remaining = 0;
     while (remaining > 0) {
         size_t got = std::fread(transfer_.data(), 1, std::min<size_t>(remaining, kTransferSize), self);
         if (got == 0) break;   // a body cut short by the end of the file

@@ -88,6 +88,16 @@ class DosRun : public ::testing::Test {
         args.insert(args.begin(), "package.run");
         return DosUpdaterMain(int(args.size()), args.data(), dos);
     }
+    // The resources in their usual order without the builder's checks.
+    void WriteOwnFile(ResourceSet &set) {
+        std::vector<uint8_t> file(3000, 'x');
+        for (uint16_t id : {DosPackage, BiosPackage, OptionResource, MePackage}) {
+            file.insert(file.end(), set[id].begin(), set[id].end());
+            file.insert(file.end(), 8, 0);
+        }
+        file.insert(file.end(), 32, 0);
+        WriteBytes(dos.ownFile, file);
+    }
     std::vector<std::string> Files() {
         std::vector<std::string> names;
         for (const auto &e : std::filesystem::directory_iterator(".")) names.push_back(e.path().filename());
@@ -421,4 +431,68 @@ TEST_F(DosRun, FilesNamedLikeWorkFilesAreRefusedByTheStepThatReadsThem) {
     spec.Tools.push_back(NamedFile("waste.dat2", {'x'}));
     Package(spec);
     EXPECT_EQ(Run({"/factory"}), 0);
+}
+
+// A second copy of any resource is refused where it is found, and what the
+// first copies unpacked is removed: nothing of either stays.
+TEST_F(DosRun, ASecondCopyOfAResourceIsRefusedAndEverythingUnpackedRemoved) {
+    ResourceSet set = BuildDosResources(SampleDosPackage());
+    DosPackageSpec other = SampleDosPackage();
+    other.Tools = {NamedFile("other.exe", {'o'})};
+    ResourceSet second = BuildDosResources(other);
+    const struct {
+        uint16_t id;
+        int code;
+        std::string name;
+    } cases[] = {{DosPackage, 4, "DOS package"},
+                 {BiosPackage, 4, "BIOS package"},
+                 {OptionResource, 3, "option block"},
+                 {MePackage, 6, "ME package"}};
+    for (const auto &c : cases) {
+        std::vector<uint8_t> file(3000, 'x');
+        size_t secondAt = 0;
+        // The resource of the case comes first: the scan stops at the fourth kind.
+        std::vector<uint16_t> order = {c.id};
+        for (uint16_t id : {DosPackage, BiosPackage, OptionResource, MePackage})
+            if (id != c.id) order.push_back(id);
+        for (uint16_t id : order) {
+            file.insert(file.end(), set[id].begin(), set[id].end());
+            file.insert(file.end(), 8, 0);
+            if (id == c.id) {
+                secondAt = file.size();
+                file.insert(file.end(), second[id].begin(), second[id].end());
+                file.insert(file.end(), 8, 0);
+            }
+        }
+        file.insert(file.end(), 32, 0);
+        WriteBytes(dos.ownFile, file);
+        dos.out.clear();
+        EXPECT_EQ(Run({"/factory"}), c.code) << c.name;
+        EXPECT_TRUE(dos.out.ends_with("\nThe file holds a second " + c.name + " at offset " +
+                                      std::to_string(secondAt) + ". Exit the Flash!"))
+            << dos.out;
+        EXPECT_EQ(Files(), Names{}) << c.name;
+    }
+}
+
+// Body lengths of 2^31 and more run past the end of the file: the body is
+// what the file holds, and the scan ends there instead of starting again.
+TEST_F(DosRun, BodyLengthsOfTwoGigabytesAndMoreEndTheScan) {
+    for (uint32_t length : {0x80000000u, 0xFFFFFFFFu}) {
+        for (const std::string &name : Files()) std::filesystem::remove(name);
+        ResourceSet set = BuildDosResources(SampleDosPackage());
+        PutU32(set[DosPackage].data() + kTagLength, length);
+        WriteOwnFile(set);
+        dos.out.clear();
+        EXPECT_EQ(Run({"/factory"}), 3) << length;
+        EXPECT_TRUE(dos.out.ends_with("\nDecompress the EXE file OK.\nCan not find useful file to flash BIOS or ME."))
+            << dos.out;
+        EXPECT_EQ(Files(), (Names{"flash.exe", "meinfo.exe", "meupd.exe"}));
+
+        // The last resource may claim any length: the scan is over by then.
+        set = BuildDosResources(SampleDosPackage());
+        PutU32(set[MePackage].data() + kTagLength, length);
+        WriteOwnFile(set);
+        EXPECT_EQ(Run({"/factory"}), 0) << length;
+    }
 }
