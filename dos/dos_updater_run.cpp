@@ -27,6 +27,8 @@ namespace {
 constexpr size_t kTransferSize = 51200;
 constexpr int kWasteWrites = 150;
 constexpr uint32_t kRecordTableRoom = 5;
+// Bytes a package may carry after its last file.
+constexpr uint64_t kTrailingRoom = kTransferSize;
 // Image names go through a 20-byte path buffer: 19 characters and the NUL.
 constexpr size_t kImageNameRoom = 20;
 // Command lines are built inside a 260-byte option field.
@@ -101,11 +103,13 @@ class DosUpdater {
     int Finish(int code, Cleanup cleanup);
     int DeleteFiles(int mode);
 
-    bool WriteWasteFile();
+    enum class WasteResult { Written, OpenFailed, WriteFailed };
+    WasteResult WriteWasteFile();
     int ScanOwnFile();
     static const PackageStep &StepOf(uint16_t id);
     std::vector<FileRecord> &TableOf(uint16_t id);
     int RefuseSecondResource(uint16_t id, uint32_t at);
+    int FailToWrite(const std::string &name, const PackageStep &step);
     void ReadOptionBlock(std::FILE *self, uint32_t at);
     int UnpackPackage(std::FILE *self, uint32_t at, uint32_t bodyLength, const PackageStep &step,
                       std::vector<FileRecord> &table);
@@ -156,14 +160,20 @@ int DosUpdater::DeleteFiles(int mode) {
     return 0;
 }
 
-bool DosUpdater::WriteWasteFile() {
+// The filler is written whole or not at all: a short write (a full disk)
+// fails the step.
+DosUpdater::WasteResult DosUpdater::WriteWasteFile() {
     std::fill(transfer_.begin(), transfer_.end(), 0xFF);
     RemoveFile(kWasteFile);
     std::FILE *waste = std::fopen(kWasteFile, "wb");
-    if (!waste) return false;
-    for (int i = 0; i < kWasteWrites; ++i) std::fwrite(transfer_.data(), 1, transfer_.size(), waste);
-    std::fclose(waste);
-    return true;
+    if (!waste) return WasteResult::OpenFailed;
+    bool ok = true;
+    for (int i = 0; ok && i < kWasteWrites; ++i)
+        ok = std::fwrite(transfer_.data(), 1, transfer_.size(), waste) == transfer_.size();
+    if (std::fclose(waste) != 0) ok = false;
+    if (ok) return WasteResult::Written;
+    RemoveFile(kWasteFile);
+    return WasteResult::WriteFailed;
 }
 
 // Offsets are unsigned 32-bit values checked against the file's size, so a
@@ -219,6 +229,11 @@ int DosUpdater::ScanOwnFile() {
     return result;
 }
 
+int DosUpdater::FailToWrite(const std::string &name, const PackageStep &step) {
+    Print("\nFail to write " + name + ". Exit the Flash!");
+    return Finish(step.ExitCode, Cleanup::Everything);
+}
+
 const PackageStep &DosUpdater::StepOf(uint16_t id) {
     return id == DosPackage ? kDosStep : id == BiosPackage ? kBinStep : kMeStep;
 }
@@ -263,13 +278,17 @@ int DosUpdater::UnpackPackage(std::FILE *self, uint32_t at, uint32_t bodyLength,
     scratch_.push_back(step.Scratch);
     uint32_t remaining = bodyLength;
     if (std::fseek(self, long(at + kTaggedHeaderSize), SEEK_SET) != 0) remaining = 0;
-    while (remaining > 0) {
+    bool written = true;
+    while (written && remaining > 0) {
         size_t got = std::fread(transfer_.data(), 1, std::min<size_t>(remaining, kTransferSize), self);
         if (got == 0) break;   // a body cut short by the end of the file
-        std::fwrite(transfer_.data(), 1, got, out);
+        written = std::fwrite(transfer_.data(), 1, got, out) == got;
         remaining -= uint32_t(got);
     }
-    std::fclose(out);
+    if (std::fclose(out) != 0) written = false;
+    // A scratch file cut short by a full disk would only show later as a
+    // damaged stream or package.
+    if (!written) return FailToWrite(step.Scratch, step);
 
     Print(step.Separate);
     Print("\nUsing the zlib data compression library");
@@ -342,6 +361,10 @@ int DosUpdater::WritePackageFiles(const std::string &path, const PackageStep &st
         offsets[i] = cursor;
         cursor += records[i].Size;
     }
+    // A writer may pad a package, but not by more than one transfer piece.
+    if (size - cursor > kTrailingRoom)
+        return fail("\nThe package is damaged: " + std::to_string(size - cursor) +
+                    " bytes follow its last file. Exit the Flash!");
     table = records;   // known before writing, so a failure removes what was written
     for (uint32_t i = 0; i < count; ++i) {
         const FileRecord &record = records[i];
@@ -354,7 +377,10 @@ int DosUpdater::WritePackageFiles(const std::string &path, const PackageStep &st
             done += uint32_t(n);
         }
         if (out && std::fclose(out) != 0) ok = false;
-        if (!ok) return fail("\nFail to write " + record.FileName + ". Exit the Flash!");
+        if (!ok) {
+            std::fclose(in);
+            return FailToWrite(record.FileName, step);
+        }
         if (step.Tools) os_.MakeRunnable(record.FileName);
     }
     std::fclose(in);
@@ -589,9 +615,10 @@ int DosUpdater::Run(int argc, const char *const *argv) {
     case SwitchResult::Run: break;
     }
     Print("\nDON'T POWER OFF the system during the update process.");
-    if (!WriteWasteFile()) {
-        Print("\nfail to open waste.dat");
-        return dos_exit::WasteFile;
+    switch (WriteWasteFile()) {
+    case WasteResult::Written: break;
+    case WasteResult::OpenFailed: Print("\nfail to open waste.dat"); return dos_exit::WasteFile;
+    case WasteResult::WriteFailed: Print("\nfail to write waste.dat"); return dos_exit::WasteFile;
     }
     if (int r = ScanOwnFile()) return r;
     if (int r = CheckBiosImage()) return r;

@@ -6,6 +6,10 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <random>
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "dos/dos_updater.h"
@@ -97,6 +101,9 @@ class DosRun : public ::testing::Test {
         }
         file.insert(file.end(), 32, 0);
         WriteBytes(dos.ownFile, file);
+    }
+    void ClearWork() {
+        for (const std::string &name : Files()) std::filesystem::remove(name);
     }
     std::vector<std::string> Files() {
         std::vector<std::string> names;
@@ -357,15 +364,23 @@ TEST_F(DosRun, DamagedPackagesAreRefusedBeforeAnythingIsWritten) {
     EXPECT_TRUE(Printed("\nThe package is damaged: "));
     EXPECT_EQ(Files(), Names{});
 
-    // Bytes after the last file are ignored.
-    set = good;
-    std::vector<uint8_t> &bios = set[BiosPackage];
-    bios.insert(bios.end(), 100, 0xEE);
-    PutU32(bios.data() + 12, uint32_t(bios.size() - kBody));
-    Package(set);
-    dos.out.clear();
-    EXPECT_EQ(Run({"/factory"}), 0);
+    // Up to 51200 bytes after the last file are ignored; more are refused.
+    auto padded = [&](size_t extra) {
+        set = good;
+        std::vector<uint8_t> &bios = set[BiosPackage];
+        bios.insert(bios.end(), extra, 0xEE);
+        PutU32(bios.data() + 12, uint32_t(bios.size() - kBody));
+        Package(set);
+        dos.out.clear();
+        return Run({"/factory"});
+    };
+    EXPECT_EQ(padded(51200), 0);
     EXPECT_EQ(ReadBytes("bios.bin"), SampleDosPackage().BiosFiles[0].Bytes);
+    ClearWork();
+    EXPECT_EQ(padded(51201), 4);
+    EXPECT_TRUE(dos.out.ends_with("\nThe package is damaged: 51201 bytes follow its last file. Exit the Flash!"))
+        << dos.out;
+    EXPECT_EQ(Files(), Names{});
 }
 
 // The scan goes on one byte after each resource it handled: after the
@@ -479,7 +494,7 @@ TEST_F(DosRun, ASecondCopyOfAResourceIsRefusedAndEverythingUnpackedRemoved) {
 // what the file holds, and the scan ends there instead of starting again.
 TEST_F(DosRun, BodyLengthsOfTwoGigabytesAndMoreEndTheScan) {
     for (uint32_t length : {0x80000000u, 0xFFFFFFFFu}) {
-        for (const std::string &name : Files()) std::filesystem::remove(name);
+        ClearWork();
         ResourceSet set = BuildDosResources(SampleDosPackage());
         PutU32(set[DosPackage].data() + kTagLength, length);
         WriteOwnFile(set);
@@ -495,4 +510,79 @@ TEST_F(DosRun, BodyLengthsOfTwoGigabytesAndMoreEndTheScan) {
         WriteOwnFile(set);
         EXPECT_EQ(Run({"/factory"}), 0) << length;
     }
+}
+
+namespace {
+
+std::vector<uint8_t> Noise(size_t size) {
+    std::mt19937 rng(3);
+    std::vector<uint8_t> bytes(size);
+    for (auto &b : bytes) b = uint8_t(rng());
+    return bytes;
+}
+
+// A run in a child process whose files may grow to `limit` bytes at most:
+// a write beyond fails as on a full disk, at the same byte every time.
+int DosRunLimited(FakeDos &dos, rlim_t limit, std::vector<const char *> args) {
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) return -1;
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipeFds[0]);
+        rlimit r{limit, limit};
+        ::setrlimit(RLIMIT_FSIZE, &r);
+        ::signal(SIGXFSZ, SIG_IGN);
+        args.insert(args.begin(), "package.run");
+        int code = DosUpdaterMain(int(args.size()), args.data(), dos);
+        for (size_t done = 0; done < dos.out.size();) {
+            ssize_t n = ::write(pipeFds[1], dos.out.data() + done, dos.out.size() - done);
+            if (n <= 0) break;
+            done += size_t(n);
+        }
+        ::_exit(code);
+    }
+    ::close(pipeFds[1]);
+    dos.out.clear();
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;) dos.out.append(buffer, size_t(n));
+    ::close(pipeFds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+// Every write of the filler and the scratch files is checked: a full disk
+// fails the step that writes, which removes what it and the steps before
+// it made, instead of showing later as a damaged stream or package.
+TEST_F(DosRun, AFullDiskFailsTheStepThatWrites) {
+    Package(SampleDosPackage());
+    EXPECT_EQ(DosRunLimited(dos, 1 << 20, {"/factory"}), 1);
+    EXPECT_EQ(dos.out, "\nDON'T POWER OFF the system during the update process.\nfail to write waste.dat");
+    EXPECT_EQ(Files(), Names{});
+
+    // Files of 8,000,000 bytes fit the filler (7,680,000), not these bodies.
+    constexpr rlim_t kLimit = 8000000;
+    DosPackageSpec spec = SampleDosPackage();
+    spec.BiosFiles[0].Bytes = Noise(kLimit + 1000);
+    Package(spec);
+    EXPECT_EQ(DosRunLimited(dos, kLimit, {"/factory"}), 4);
+    EXPECT_TRUE(dos.out.ends_with("\nFail to write bin.dat. Exit the Flash!")) << dos.out;
+    EXPECT_EQ(Files(), Names{});   // the tools unpacked before go too
+
+    spec = SampleDosPackage();
+    spec.Tools.push_back(NamedFile("big.dat", Noise(kLimit + 1000)));
+    Package(spec);
+    EXPECT_EQ(DosRunLimited(dos, kLimit, {"/factory"}), 4);
+    EXPECT_TRUE(dos.out.ends_with("\nFail to write dosexe.dat. Exit the Flash!")) << dos.out;
+    EXPECT_EQ(Files(), Names{});
+
+    // An unpacked file too large: the file being written is named.
+    spec = SampleDosPackage();
+    spec.MeFiles.push_back(NamedFile("zeros.bin", std::vector<uint8_t>(kLimit + 1000, 0)));
+    Package(spec);
+    EXPECT_EQ(DosRunLimited(dos, kLimit, {"/factory"}), 6);
+    EXPECT_TRUE(dos.out.ends_with("\nError! unMEbin = -1\n")) << dos.out;
+    EXPECT_EQ(Files(), Names{});
 }
