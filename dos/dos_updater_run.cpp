@@ -120,7 +120,9 @@ class DosUpdater {
     int CheckBiosImage();
     void ApplyOptionFlags();
     int CheckIdentity();
-    bool AskYesNo();
+    enum class Answer { Yes, No, Stop };
+    Answer Ask();
+    int StopIfAsked();
     int FlashBios();
     int CheckMeImage();
     int FlashMe();
@@ -222,6 +224,7 @@ int DosUpdater::ScanOwnFile() {
         }
         seen |= tagBit(id);
         if (seen == kAllTags) break;
+        if ((result = StopIfAsked()) != 0) break;
         // The byte right after a resource is not looked at.
         p = ScanResumeOffset(at, bodyLength, size);
     }
@@ -476,17 +479,26 @@ int DosUpdater::CheckIdentity() {
     return Finish(dos_exit::VersionFormat, Cleanup::Everything);
 }
 
-// Waits for y or n; other keys beep. The end of the input answers no.
-bool DosUpdater::AskYesNo() {
+// Waits for y or n; other keys beep. The end of the input answers no, and
+// so does anything else that is not a key.
+DosUpdater::Answer DosUpdater::Ask() {
     for (;;) {
         int key = os_.ReadKey();
-        if (key == kEndOfInput) key = 'n';
+        if (key == kStopRequested && os_.StopRequest() != 0) return Answer::Stop;
+        if (key < 0) key = 'n';
         if (key == 'y' || key == 'Y' || key == 'n' || key == 'N') {
             Print(std::string(1, char(key)));
-            return key == 'y' || key == 'Y';
+            return key == 'y' || key == 'Y' ? Answer::Yes : Answer::No;
         }
         os_.Beep(kBeepHertz, kBeepMilliseconds);
     }
+}
+
+// A stop request (Ctrl-C, a signal) ends the run before its next step,
+// with the cleanup of a failure.
+int DosUpdater::StopIfAsked() {
+    int code = os_.StopRequest();
+    return code != 0 ? Finish(code, Cleanup::Everything) : 0;
 }
 
 int DosUpdater::FlashBios() {
@@ -575,6 +587,7 @@ int DosUpdater::FlashMe() {
         Print("\nThe ME update command line is too long: " + update);
         return Finish(dos_exit::MeFlashFailed, Cleanup::Everything);
     }
+    if (int r = StopIfAsked()) return r;
     RemoveFile(kErrorLog);
     Print("\n" + update);
     os_.RunCommand(update);   // the tool reports failure through error.log only
@@ -600,8 +613,12 @@ int DosUpdater::End() {
     if (!sw_.NoPause) {
         if (sw_.NoReboot) return dos_exit::Success;
         Print("\nRestart System(Yes/No)?");
-        if (!AskYesNo())
+        switch (Ask()) {
+        case Answer::Yes: break;
+        case Answer::No:
             return meSkipped_ ? dos_exit::RestartDeclinedMeSkipped : dos_exit::RestartDeclinedMeFlashed;
+        case Answer::Stop: return os_.StopRequest();   // the cleanup above is all there is
+        }
     }
     os_.Restart();
     Print("\nThe system could not be restarted.");
@@ -620,17 +637,25 @@ int DosUpdater::Run(int argc, const char *const *argv) {
     case WasteResult::OpenFailed: Print("\nfail to open waste.dat"); return dos_exit::WasteFile;
     case WasteResult::WriteFailed: Print("\nfail to write waste.dat"); return dos_exit::WasteFile;
     }
+    if (int r = StopIfAsked()) return r;
     if (int r = ScanOwnFile()) return r;
     if (int r = CheckBiosImage()) return r;
     ApplyOptionFlags();
     if (int r = CheckIdentity()) return r;
     if (!sw_.NoPause && !sw_.Factory) {
         Print("\nUpdate BIOS(Yes/No)?");
-        if (!AskYesNo()) return Finish(dos_exit::UpdateDeclined, Cleanup::Everything);
+        switch (Ask()) {
+        case Answer::Yes: break;
+        case Answer::No: return Finish(dos_exit::UpdateDeclined, Cleanup::Everything);
+        case Answer::Stop: return StopIfAsked();
+        }
     }
+    if (int r = StopIfAsked()) return r;
     if (int r = FlashBios()) return r;
+    if (int r = StopIfAsked()) return r;
     if (int r = CheckMeImage()) return r;
     if (int r = FlashMe()) return r;
+    if (int r = StopIfAsked()) return r;
     return End();
 }
 

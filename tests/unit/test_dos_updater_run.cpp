@@ -31,7 +31,9 @@ class FakeDos : public DosPlatform {
     std::string memoryBlock;   // placed at 0xFFEB0000
     std::vector<std::string> commands, runnable;
     std::function<int(const std::string &)> tool = [](const std::string &) { return 0; };
+    std::function<void()> onRunnable = [] {};
     int beeps = 0, restarts = 0;
+    int stop = 0;   // what StopRequest() answers; a '!' among the keys sets it to 143
     unsigned delayed = 0;
 
     void Write(std::string_view text) override { out += text; }
@@ -44,13 +46,19 @@ class FakeDos : public DosPlatform {
         commands.push_back(c);
         return tool(c);
     }
-    void MakeRunnable(const std::string &f) override { runnable.push_back(f); }
+    void MakeRunnable(const std::string &f) override {
+        runnable.push_back(f);
+        onRunnable();
+    }
     int ReadKey() override {
         if (keys.empty()) return kEndOfInput;
         int k = keys[0];
         keys.erase(0, 1);
-        return k;
+        if (k != '!') return k;
+        stop = 143;
+        return kStopRequested;
     }
+    int StopRequest() override { return stop; }
     void Beep(unsigned, unsigned) override { ++beeps; }
     void Delay(unsigned ms) override { delayed += ms; }
     void Restart() override { ++restarts; }
@@ -584,5 +592,47 @@ TEST_F(DosRun, AFullDiskFailsTheStepThatWrites) {
     Package(spec);
     EXPECT_EQ(DosRunLimited(dos, kLimit, {"/factory"}), 6);
     EXPECT_TRUE(dos.out.ends_with("\nError! unMEbin = -1\n")) << dos.out;
+    EXPECT_EQ(Files(), Names{});
+}
+
+// A stop request (Ctrl-C, SIGTERM on Linux) ends the run with its own exit
+// code and the cleanup every other exit has; nothing is started after it.
+TEST_F(DosRun, AStopRequestEndsTheRunWithTheCleanupOfAnyOtherExit) {
+    Package(SampleDosPackage());
+    dos.keys = "x!";
+    EXPECT_EQ(Run(), 143);
+    EXPECT_TRUE(dos.out.ends_with("\nUpdate BIOS(Yes/No)?")) << dos.out;
+    EXPECT_EQ(Files(), Names{});
+    EXPECT_TRUE(dos.commands.empty());
+
+    // At the restart question the end's own cleanup has run; the files stay
+    // as after a no.
+    dos.stop = 0;
+    dos.keys = "y!";
+    EXPECT_EQ(Run(), 143);
+    EXPECT_EQ(dos.commands.size(), 3u);
+    EXPECT_EQ(dos.restarts, 0);
+    EXPECT_EQ(Files(), (Names{"bios.bin", "flash.exe", "me.bin", "me.log", "meinfo.exe", "meupd.exe"}));
+
+    // One that comes during the unpacking ends it after that package.
+    ClearWork();
+    dos.stop = 0;
+    dos.commands.clear();
+    dos.out.clear();
+    dos.onRunnable = [this] { dos.stop = 130; };
+    EXPECT_EQ(Run({"/factory"}), 130);
+    EXPECT_TRUE(dos.out.ends_with("\nDecompress the EXE file OK.")) << dos.out;
+    EXPECT_EQ(Files(), Names{});
+    EXPECT_TRUE(dos.commands.empty());
+
+    // One that comes while the ME information tool runs: no update follows.
+    dos.stop = 0;
+    dos.onRunnable = [] {};
+    dos.tool = [this](const std::string &c) {
+        if (c.find("> me.log") != std::string::npos) dos.stop = 143;
+        return 0;
+    };
+    EXPECT_EQ(Run({"/factory"}), 143);
+    EXPECT_EQ(dos.commands, (Names{"flash.exe bios.bin  /P /B", "meinfo.exe > me.log"}));
     EXPECT_EQ(Files(), Names{});
 }
