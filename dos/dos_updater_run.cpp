@@ -109,7 +109,7 @@ class DosUpdater {
     static const PackageStep &StepOf(uint16_t id);
     std::vector<FileRecord> &TableOf(uint16_t id);
     int RefuseSecondResource(uint16_t id, uint32_t at);
-    int FailToWrite(const std::string &name, const PackageStep &step);
+    int FailToWrite(const char *name, const PackageStep &step);
     void ReadOptionBlock(std::FILE *self, uint32_t at);
     int UnpackPackage(std::FILE *self, uint32_t at, uint32_t bodyLength, const PackageStep &step,
                       std::vector<FileRecord> &table);
@@ -232,8 +232,10 @@ int DosUpdater::ScanOwnFile() {
     return result;
 }
 
-int DosUpdater::FailToWrite(const std::string &name, const PackageStep &step) {
-    Print("\nFail to write " + name + ". Exit the Flash!");
+int DosUpdater::FailToWrite(const char *name, const PackageStep &step) {
+    Print("\nFail to write ");
+    Print(name);
+    Print(". Exit the Flash!");
     return Finish(step.ExitCode, Cleanup::Everything);
 }
 
@@ -249,8 +251,9 @@ std::vector<FileRecord> &DosUpdater::TableOf(uint16_t id) {
 // what the first one unpacked is known and removed.
 int DosUpdater::RefuseSecondResource(uint16_t id, uint32_t at) {
     const bool package = id != OptionResource;
-    Print(std::string("\nThe file holds a second ") + (package ? StepOf(id).Name : "option block") +
-          " at offset " + std::to_string(at) + ". Exit the Flash!");
+    Print("\nThe file holds a second ");
+    Print(package ? StepOf(id).Name : "option block");
+    Print(" at offset " + std::to_string(at) + ". Exit the Flash!");
     return Finish(package ? StepOf(id).ExitCode : dos_exit::TagsMissing, Cleanup::Everything);
 }
 
@@ -382,7 +385,7 @@ int DosUpdater::WritePackageFiles(const std::string &path, const PackageStep &st
         if (out && std::fclose(out) != 0) ok = false;
         if (!ok) {
             std::fclose(in);
-            return FailToWrite(record.FileName, step);
+            return FailToWrite(record.FileName.c_str(), step);
         }
         if (step.Tools) os_.MakeRunnable(record.FileName);
     }
