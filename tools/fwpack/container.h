@@ -3,6 +3,7 @@
 // Linux package (the DOS updater followed by the four tagged resources).
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -30,8 +31,11 @@ bool WriteResourcesFolder(const std::string &dir, const ResourceSet &set, std::s
 // "SETUP" resources is refused unless replace is set.
 bool LooksLikePe(const std::vector<uint8_t> &file);
 bool ReadPeResources(const std::vector<uint8_t> &file, ResourceSet &out, std::string &error);
+// finish, when given, is the last step on the finished bytes before they are
+// written (the signature); when it fails nothing is written.
+using PackageFinisher = std::function<bool(std::vector<uint8_t> &, std::string &)>;
 bool WritePePackage(const std::string &stubPath, const ResourceSet &set, const std::string &outPath,
-                    bool replace, std::string &error);
+                    bool replace, std::string &error, const PackageFinisher &finish = {});
 
 // run_container.cpp: the DOS updater binary followed by the tagged
 // resources 2000, 2002, 2003 and 2004, made executable.

@@ -266,13 +266,14 @@ bool ReadPeResources(const std::vector<uint8_t> &file, ResourceSet &out, std::st
 }
 
 bool WritePePackage(const std::string &stubPath, const ResourceSet &set, const std::string &outPath,
-                    bool replace, std::string &error) {
+                    bool replace, std::string &error, const PackageFinisher &finish) {
     std::vector<uint8_t> stub, package;
     if (!ReadWholeFile(stubPath, stub, error)) return false;
     if (BuildPePackage(stub, set, replace, package, error) != PeBuildError::None) {
         error = "stub " + stubPath + ": " + error;
         return false;
     }
+    if (finish && !finish(package, error)) return false;
     return WriteFileAtomically(outPath, package, error, 0755);
 }
 
