@@ -16,6 +16,8 @@
 namespace fwpack {
 namespace {
 
+constexpr size_t kTableReserve = 64 * 1024;
+
 const char *Password() { return std::getenv(kSignPasswordVariable); }
 
 // Hands libcrypto the password from the environment; never prompts.
@@ -200,6 +202,9 @@ bool SignPeImage(std::vector<uint8_t> &file, const SigningIdentity &id,
         error = "the image holds a certificate table already";
         return false;
     }
+    // Room for the padding and the table, so that appending them does not
+    // copy the whole package once more.
+    file.reserve(file.size() + kTableReserve);
     PadForCertificateTable(file);
     const der::Bytes indirect = IndirectData(ImageDigest(file, span, EVP_sha256()));
 
