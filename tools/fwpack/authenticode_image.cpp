@@ -2,11 +2,17 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
+#include <utility>
+
 #include "payload/bytes.h"
 #include "tools/fwpack/openssl_util.h"
 #include "tools/fwpack/pe_image.h"
 
 namespace fwpack {
+
+// Hashed and summed a piece at a time, each piece read from memory once.
+constexpr size_t kDigestChunk = 256 * 1024;
 
 bool LocateSignature(const std::vector<uint8_t> &file, SignatureSpan &out, std::string &error) {
     out = SignatureSpan{};
@@ -36,16 +42,25 @@ bool LocateSignature(const std::vector<uint8_t> &file, SignatureSpan &out, std::
 }
 
 std::vector<uint8_t> ImageDigest(const std::vector<uint8_t> &file, const SignatureSpan &span,
-                                 const EVP_MD *md) {
+                                 const EVP_MD *md, uint64_t *wordSum) {
     const uint8_t *d = file.data();
     const size_t tableStart = span.HasTable() ? span.TableOffset : file.size();
     const size_t tableEnd = span.HasTable() ? size_t(span.TableOffset) + span.TableSize : file.size();
+    const std::pair<size_t, size_t> ranges[] = {{0, span.ChecksumOffset},
+                                                {span.ChecksumOffset + 4, span.EntryOffset},
+                                                {span.EntryOffset + 8, tableStart},
+                                                {tableEnd, file.size()}};
     MdCtxPtr ctx(EVP_MD_CTX_new());
     EVP_DigestInit_ex(ctx.get(), md, nullptr);
-    EVP_DigestUpdate(ctx.get(), d, span.ChecksumOffset);
-    EVP_DigestUpdate(ctx.get(), d + span.ChecksumOffset + 4, span.EntryOffset - span.ChecksumOffset - 4);
-    EVP_DigestUpdate(ctx.get(), d + span.EntryOffset + 8, tableStart - span.EntryOffset - 8);
-    EVP_DigestUpdate(ctx.get(), d + tableEnd, file.size() - tableEnd);
+    uint64_t sum = 0;
+    for (const auto &[from, to] : ranges) {
+        for (size_t at = from; at < to; at += std::min(to - at, kDigestChunk)) {
+            const size_t end = at + std::min(to - at, kDigestChunk);
+            EVP_DigestUpdate(ctx.get(), d + at, end - at);
+            if (wordSum) sum += PeWordSum(d, at, end);
+        }
+    }
+    if (wordSum) *wordSum = sum;
     std::vector<uint8_t> digest(size_t(EVP_MD_get_size(md)));
     unsigned int n = 0;
     EVP_DigestFinal_ex(ctx.get(), digest.data(), &n);
@@ -78,7 +93,7 @@ void PadForCertificateTable(std::vector<uint8_t> &file) {
 }
 
 void AttachCertificateTable(std::vector<uint8_t> &file, const SignatureSpan &span,
-                            const std::vector<uint8_t> &pkcs7) {
+                            const std::vector<uint8_t> &pkcs7, uint64_t signedWordSum) {
     const size_t offset = file.size();
     const size_t length = AlignUp(kWinCertHeaderSize + pkcs7.size(), kWinCertAlignment);
     file.resize(offset + length, 0);
@@ -89,7 +104,11 @@ void AttachCertificateTable(std::vector<uint8_t> &file, const SignatureSpan &spa
     std::copy(pkcs7.begin(), pkcs7.end(), entry + kWinCertHeaderSize);
     PutU32(file.data() + span.EntryOffset, uint32_t(offset));
     PutU32(file.data() + span.EntryOffset + 4, uint32_t(length));
-    PutU32(file.data() + span.ChecksumOffset, ComputePeChecksum(file, span.ChecksumOffset));
+    // The checksum: the signed bytes, then what they leave out but the
+    // checksum counts, the directory entry and the table.
+    const uint64_t sum = signedWordSum + PeWordSum(file.data(), span.EntryOffset, span.EntryOffset + 8) +
+                         PeWordSum(file.data(), offset, file.size());
+    PutU32(file.data() + span.ChecksumOffset, PeChecksumFromSum(sum, file.size()));
 }
 
 }  // namespace fwpack

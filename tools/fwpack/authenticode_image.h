@@ -30,8 +30,10 @@ bool LocateSignature(const std::vector<uint8_t> &file, SignatureSpan &out, std::
 
 // The image digest: the file's bytes in order, without the checksum field,
 // the directory entry and the table (bytes after the table count).
+// wordSum, when given, receives the PE checksum's word sum of the same
+// bytes (PeWordSum), taken in the same pass while they are in the cache.
 std::vector<uint8_t> ImageDigest(const std::vector<uint8_t> &file, const SignatureSpan &span,
-                                 const EVP_MD *md);
+                                 const EVP_MD *md, uint64_t *wordSum = nullptr);
 
 // One entry of the table; Data points into the file.
 struct WinCertificate {
@@ -47,8 +49,9 @@ bool ReadCertificateTable(const std::vector<uint8_t> &file, const SignatureSpan 
 // the padding belongs to the signed bytes.
 void PadForCertificateTable(std::vector<uint8_t> &file);
 // Appends a one-entry table holding the signature, points the directory
-// entry at it and sets the checksum. The file is padded already.
+// entry at it and sets the checksum. The file is padded already, and
+// signedWordSum is the word sum ImageDigest gave for it.
 void AttachCertificateTable(std::vector<uint8_t> &file, const SignatureSpan &span,
-                            const std::vector<uint8_t> &pkcs7);
+                            const std::vector<uint8_t> &pkcs7, uint64_t signedWordSum);
 
 }  // namespace fwpack

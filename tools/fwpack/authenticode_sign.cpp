@@ -206,7 +206,8 @@ bool SignPeImage(std::vector<uint8_t> &file, const SigningIdentity &id,
     // copy the whole package once more.
     file.reserve(file.size() + kTableReserve);
     PadForCertificateTable(file);
-    const der::Bytes indirect = IndirectData(ImageDigest(file, span, EVP_sha256()));
+    uint64_t wordSum = 0;
+    const der::Bytes indirect = IndirectData(ImageDigest(file, span, EVP_sha256(), &wordSum));
 
     Pkcs7Ptr p7(PKCS7_new());
     PKCS7_SIGNER_INFO *si = nullptr;
@@ -229,7 +230,7 @@ bool SignPeImage(std::vector<uint8_t> &file, const SigningIdentity &id,
         error = "signing failed: cannot encode the signature: " + OpenSslReason();
         return false;
     }
-    AttachCertificateTable(file, span, der);
+    AttachCertificateTable(file, span, der, wordSum);
     return true;
 }
 
