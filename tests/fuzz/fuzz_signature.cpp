@@ -39,7 +39,10 @@ bool MakeIdentity(SigningIdentity &id) {
 // stub_last.exe with a small payload, signed.
 const std::vector<uint8_t> &Signed() {
     static const std::vector<uint8_t> bytes = [] {
+        // __FILE__ may be relative to the build folder, where this program is.
         auto stubPath = std::filesystem::path(__FILE__).parent_path().parent_path() / "fixtures/pe/stub_last.exe";
+        if (stubPath.is_relative())
+            stubPath = std::filesystem::read_symlink("/proc/self/exe").parent_path() / stubPath;
         std::vector<uint8_t> stub, out;
         std::string error;
         SigningIdentity id;

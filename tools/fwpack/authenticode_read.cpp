@@ -103,7 +103,15 @@ void DescribeSigner(PKCS7 *p7, SignatureReport &r) {
 }
 
 bool VerifySignature(PKCS7 *p7, const der::Element &indirect, Checker &c) {
-    BioPtr content(BIO_new_mem_buf(indirect.Content, int(indirect.Length)));
+    // Read through a buffering filter: handed a memory BIO itself,
+    // PKCS7_verify makes a copy that it loses when the structure is bad.
+    BioPtr content(BIO_new(BIO_f_buffer()));
+    BIO *memory = BIO_new_mem_buf(indirect.Content, int(indirect.Length));
+    if (!content || !memory) {
+        BIO_free(memory);
+        return c.Fail("cannot verify: out of memory");
+    }
+    BIO_push(content.get(), memory);
     if (PKCS7_verify(p7, nullptr, nullptr, content.get(), nullptr, PKCS7_NOVERIFY) == 1) return true;
     return c.Fail("does not verify against its signer's certificate (" + OpenSslReason() + ")");
 }
