@@ -1,6 +1,6 @@
 // Stand-in DOS flash program: records its command line; DOSFLASH_EXIT is
 // its exit code.
-#include "tests/dos16/standin.h"
+#include "tests/dosprog/standin.h"
 
 extern "C" int main(int argc, char **argv) {
     standin::RecordCall("dosflash.exe", argc, argv);

@@ -1,6 +1,6 @@
 // Stand-in ME update tool: records its command line; with MEUPD_ERROR set
 // it leaves an error.log, as the real tool does when it fails.
-#include "tests/dos16/standin.h"
+#include "tests/dosprog/standin.h"
 
 extern "C" int main(int argc, char **argv) {
     standin::RecordCall("meupd.exe", argc, argv);

@@ -1,7 +1,7 @@
 // Stand-in ME information tool: records its command line and prints what
 // the updater reads from me.log. MEINFO_MODE=nolog removes me.log, nofw
 // prints no version; ME_CURRENT is the version it reports.
-#include "tests/dos16/standin.h"
+#include "tests/dosprog/standin.h"
 
 extern "C" int main(int argc, char **argv) {
     standin::RecordCall("meinfo.exe", argc, argv);
