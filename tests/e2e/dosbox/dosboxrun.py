@@ -13,6 +13,9 @@ import subprocess
 from dataclasses import dataclass, field
 
 DOSBOX = shutil.which("dosbox")
+# The same emulator with a log of port writes (and a curses debugger that
+# needs a terminal type, though nothing reads its screen).
+DOSBOX_DEBUG = shutil.which("dosbox-debug")
 # A safety net only: a run that takes this long is hung.
 RUN_BOUND = 120
 
@@ -52,6 +55,7 @@ def Set(name, value=""):
 class Run:
     exit_codes: list = field(default_factory=list)  # one per recorded step; None if not reached
     log: str = ""  # DOSBox's own output (its reboot line, its errors)
+    debug_log: str = ""  # dosbox-debug's log, when asked for
 
 
 def ladder(index):
@@ -87,8 +91,9 @@ class DosBox:
         except FileNotFoundError:
             return missing
 
-    def run(self, steps, environment=None):
-        """Runs the steps (Step or plain batch lines) in one DOSBox session."""
+    def run(self, steps, environment=None, debug_log=False):
+        """Runs the steps (Step or plain batch lines) in one DOSBox session;
+        with debug_log, under dosbox-debug, whose log the result carries."""
         steps = [s if isinstance(s, Step) else Step(s) for s in steps]
         lines = ["@echo off"] + [f"set {k}={v}" for k, v in (environment or {}).items()]
         recorded = 0
@@ -101,21 +106,28 @@ class DosBox:
             if os.path.exists(self.path(f"EXIT{i}.TXT")):
                 os.remove(self.path(f"EXIT{i}.TXT"))
         self.put("RUN.BAT", "\r\n".join(lines) + "\r\n")
+        debug_path = os.path.join(self.folder, "debug.log")
+        if os.path.exists(debug_path):
+            os.remove(debug_path)
         with open(os.path.join(self.folder, "dosbox.conf"), "w") as f:
-            f.write(CONFIG)
-        log = self._start()
+            f.write(CONFIG + (f"[log]\nlogfile={debug_path}\n" if debug_log else ""))
+        log = self._start(DOSBOX_DEBUG if debug_log else DOSBOX)
+        debug = ""
+        if debug_log and os.path.exists(debug_path):
+            with open(debug_path, "rb") as f:
+                debug = f.read().decode("latin-1")
         codes = []
         for i in range(recorded):
             text = self.read(f"EXIT{i}.TXT")
             codes.append(int(text.split()[0]) if text and text.split() else None)
-        return Run(codes, log)
+        return Run(codes, log, debug)
 
-    def _start(self):
-        if not DOSBOX:
-            raise HarnessError("dosbox is not installed (scripts/setup.sh installs it)")
-        env = dict(os.environ, SDL_VIDEODRIVER="dummy", SDL_AUDIODRIVER="dummy",
+    def _start(self, program):
+        if not program:
+            raise HarnessError("dosbox or dosbox-debug is not installed (scripts/setup.sh installs them)")
+        env = dict(os.environ, SDL_VIDEODRIVER="dummy", SDL_AUDIODRIVER="dummy", TERM="xterm",
                    HOME=self.folder)  # DOSBox writes its default configuration there
-        command = ["timeout", "-k", "5", str(RUN_BOUND), DOSBOX,
+        command = ["timeout", "-k", "5", str(RUN_BOUND), program,
                    "-conf", os.path.join(self.folder, "dosbox.conf"),
                    "-c", f"mount c {self.drive}", "-c", "c:", "-c", "call RUN.BAT", "-c", "exit"]
         proc = subprocess.run(command, env=env, stdin=subprocess.DEVNULL, capture_output=True,

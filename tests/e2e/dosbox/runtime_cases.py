@@ -161,6 +161,15 @@ class Restart(RuntimeCase):
         self.assertIn("Reboot requested, quitting now.", run.log)
         self.assertEqual(run.exit_codes, [None])  # the batch file never went on
 
+    def test_keyboard_controller_then_reset_port_then_reset_vector(self):
+        # DOSBox ignores the first two; its debug log shows them in order.
+        run = self.box.run(["RTTEST restart > OUT.TXT"], debug_log=True)
+        log = run.debug_log
+        marks = [log.find("KEYBOARD:Port 64 write with val 254"),
+                 log.find("Writing 02 to port 0CF9"), log.find("Reboot requested, quitting now.")]
+        self.assertTrue(all(m >= 0 for m in marks), log[-2000:])
+        self.assertEqual(marks, sorted(marks))
+
 
 def main():
     global PROGRAM_DIR, WORK
