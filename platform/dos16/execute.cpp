@@ -5,6 +5,8 @@
 #include "platform/dos16/ports.h"
 #include "platform/dos16/runtime.h"
 
+extern "C" size_t strlen(const char *text);
+
 extern "C" int32_t dos16_exec(const char *program, const void *parameters);
 
 asm(R"(
@@ -60,9 +62,75 @@ struct [[gnu::packed]] ExecParameters {
     FarPointer commandTail, fcb1, fcb2;
 };
 
+// Standard output sent to a file for one EXEC: the original handle 1 is
+// kept as a duplicate and put back afterwards.
+class OutputRedirect {
+  public:
+    explicit OutputRedirect(const char *file) {
+        if (!file)
+            return;
+        int32_t handle = CreateFile(file);
+        if (handle < 0) {
+            error_ = handle;
+            return;
+        }
+        saved_ = Duplicate(kStandardOutput);
+        if (saved_ < 0 || ForceDuplicate(int(handle), kStandardOutput) < 0)
+            error_ = saved_ < 0 ? saved_ : kRedirectFailed;
+        CloseFile(int(handle));
+    }
+    ~OutputRedirect() {
+        if (saved_ >= 0) {
+            ForceDuplicate(int(saved_), kStandardOutput);
+            CloseFile(int(saved_));
+        }
+    }
+    int32_t Error() const { return error_; }
+
+  private:
+    static constexpr int kStandardOutput = 1;
+
+    static int32_t Duplicate(int handle) {
+        DosRegisters r;
+        r.ax = 0x4500;
+        r.bx = uint16_t(handle);
+        return CallDos(r) ? -int32_t(r.ax & 0xFFFF) : int32_t(r.ax & 0xFFFF);
+    }
+    static int32_t ForceDuplicate(int handle, int onto) {
+        DosRegisters r;
+        r.ax = 0x4600;
+        r.bx = uint16_t(handle);
+        r.cx = uint16_t(onto);
+        return CallDos(r) ? -int32_t(r.ax & 0xFFFF) : 0;
+    }
+
+    int32_t saved_ = -1;
+    int32_t error_ = 0;
+};
+
+bool IsBatchFile(const char *program) {
+    size_t n = strlen(program);
+    if (n < 4 || program[n - 4] != '.')
+        return false;
+    const char *extension = program + n - 3;
+    return (extension[0] | 0x20) == 'b' && (extension[1] | 0x20) == 'a' &&
+           (extension[2] | 0x20) == 't';
+}
+
 }  // namespace
 
-int32_t Execute(const char *program, const char *arguments) {
+int32_t RunTool(const char *program, const char *arguments, const char *outputFile) {
+    if (!IsBatchFile(program))
+        return Execute(program, arguments, outputFile);
+    char interpreter[80], line[127];
+    if (GetEnvironment("COMSPEC", interpreter, sizeof interpreter) < 0)
+        return -2;  // file not found, as DOS says it
+    if (Format(line, sizeof line, "/C %s %s", program, arguments) >= sizeof line)
+        return kCommandTooLong;
+    return Execute(interpreter, line, outputFile);
+}
+
+int32_t Execute(const char *program, const char *arguments, const char *outputFile) {
     // The tail: its length, a space and the arguments, then a carriage return.
     static char tail[128];
     size_t n = 0;
@@ -70,12 +138,15 @@ int32_t Execute(const char *program, const char *arguments) {
         tail[1 + n++] = ' ';
     for (; *arguments; ++arguments) {
         if (n == 126)
-            return kBufferOutOfReach;
+            return kCommandTooLong;
         tail[1 + n++] = *arguments;
     }
     tail[0] = char(n);
     tail[1 + n] = '\r';
 
+    OutputRedirect redirect(outputFile);
+    if (redirect.Error() < 0)
+        return redirect.Error();
     uint16_t segment = ProgramSegment();
     static ExecParameters parameters;
     parameters.environment = 0;

@@ -8,8 +8,12 @@
 
 namespace dos16 {
 
-// A buffer outside the low 64 KiB of DS, which DOS cannot address.
+// Failures of the runtime's own, beside DOS's error codes (all below 0x100):
+// a buffer outside the low 64 KiB of DS, which DOS cannot address; a command
+// tail longer than DOS's 126 characters; standard output not redirected.
 inline constexpr int32_t kBufferOutOfReach = -0x100;
+inline constexpr int32_t kCommandTooLong = -0x101;
+inline constexpr int32_t kRedirectFailed = -0x102;
 inline constexpr int kEndOfInput = -1;
 
 // Start-up: the segment of the program segment prefix (command tail at
@@ -52,7 +56,14 @@ int32_t GetEnvironment(const char *name, char *out, size_t capacity);
 
 // Runs a program file (no command interpreter) with a command tail of at
 // most 126 characters; its exit code (0-255), or the negated DOS error.
-int32_t Execute(const char *program, const char *arguments);
+// With an output file, the program's standard output goes there.
+int32_t Execute(const char *program, const char *arguments, const char *outputFile = nullptr);
+
+// Runs a tool the way the updater runs its flash programs: a program file
+// directly (DOS's command interpreters answer 0 whatever the program
+// returned); only a batch file (.BAT) goes through the interpreter named by
+// COMSPEC, and then its result says nothing about the tool's.
+int32_t RunTool(const char *program, const char *arguments, const char *outputFile = nullptr);
 
 // A hardware reset: keyboard controller, then the reset control port, then
 // the reset vector. Does not return.

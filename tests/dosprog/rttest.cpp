@@ -5,6 +5,8 @@
 //   inflate IN OUT  inflate a zlib stream (window bits 10) from IN into OUT
 //   keys            key codes until the end of input (at most 20)
 //   exec PROG ARGS  run PROG directly; its exit code is also ours
+//   run PROG OUT ARGS  run a tool (a .BAT through COMSPEC), its output to
+//                   OUT ("-": not redirected)
 //   env NAME        the variable's value and the program's own path
 //   flat            BIOS bytes through flat real mode and through F000h
 //   restart         request a hardware reset
@@ -105,14 +107,30 @@ int Keys() {
     return 1;
 }
 
-int Exec(int argc, char **argv) {
-    char tail[127] = "";
+// argv[first...] joined by spaces.
+void JoinArguments(int argc, char **argv, int first, char *out, size_t capacity) {
     size_t n = 0;
-    for (int i = 3; i < argc; ++i)
-        n += Format(tail + n, sizeof tail - n, i > 3 ? " %s" : "%s", argv[i]);
-    int32_t code = Execute(argv[2], tail);
+    out[0] = 0;
+    for (int i = first; i < argc && n < capacity; ++i)
+        n += Format(out + n, capacity - n, i > first ? " %s" : "%s", argv[i]);
+}
+
+int Reported(int32_t code) {
     Printf("exit=%d\r\n", code);
     return code < 0 ? 255 : int(code);
+}
+
+int Exec(int argc, char **argv) {
+    char tail[127];
+    JoinArguments(argc, argv, 3, tail, sizeof tail);
+    return Reported(Execute(argv[2], tail));
+}
+
+int RunWithOutput(int argc, char **argv) {
+    char tail[127];
+    JoinArguments(argc, argv, 4, tail, sizeof tail);
+    const char *output = strcmp(argv[3], "-") == 0 ? nullptr : argv[3];
+    return Reported(RunTool(argv[2], tail, output));
 }
 
 int Env(const char *name) {
@@ -152,6 +170,8 @@ extern "C" int main(int argc, char **argv) {
         return Keys();
     if (argc >= 3 && strcmp(argv[1], "exec") == 0)
         return Exec(argc, argv);
+    if (argc >= 4 && strcmp(argv[1], "run") == 0)
+        return RunWithOutput(argc, argv);
     if (argc >= 3 && strcmp(argv[1], "env") == 0)
         return Env(argv[2]);
     if (argc >= 2 && strcmp(argv[1], "flat") == 0)
@@ -160,6 +180,6 @@ extern "C" int main(int argc, char **argv) {
         Print("restarting\r\n");
         RestartMachine();
     }
-    Print("usage: RTTEST files|inflate|keys|exec|env|flat|restart ...\r\n");
+    Print("usage: RTTEST files|inflate|keys|exec|run|env|flat|restart ...\r\n");
     return 2;
 }

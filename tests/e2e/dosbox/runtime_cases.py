@@ -133,6 +133,36 @@ class Exec(RuntimeCase):
         self.assertEqual(self.box.read("ERROR.LOG"), "update failed\r\n")
 
 
+class Tools(RuntimeCase):
+    def test_tool_output_goes_to_the_named_file_and_ours_comes_back(self):
+        run = self.box.run([dosboxrun.Set("ME_CURRENT", "8.1.0.1057"),
+                            "RTTEST run MEINFO.EXE ME.LOG -fwsts > OUT.TXT",
+                            "RTTEST run MEINFO.EXE - -again > OUT2.TXT"])
+        self.assertEqual(run.exit_codes, [0, 0])
+        me_log = self.box.read("ME.LOG").splitlines()
+        self.assertEqual(me_log[0], "ME information tool")
+        self.assertEqual(me_log[1][40:], "8.1.0.1057")
+        self.assertEqual(self.box.read("OUT.TXT"), "exit=0\r\n")
+        # Without a file the tool writes where we write.
+        self.assertIn("FW Version:", self.box.read("OUT2.TXT"))
+        self.assertTrue(self.box.read("OUT2.TXT").endswith("exit=0\r\n"))
+
+    def test_program_result_is_kept_where_the_interpreter_would_lose_it(self):
+        self.box.put("FLASH.BAT", "@DOSFLASH.EXE %1\r\n")
+        run = self.box.run([dosboxrun.Set("DOSFLASH_EXIT", "5"),
+                            "RTTEST run DOSFLASH.EXE - direct > OUT.TXT",
+                            "RTTEST run FLASH.BAT - batch > OUT2.TXT",
+                            "RTTEST run NOSUCH.EXE - x > OUT3.TXT"])
+        self.assertEqual(run.exit_codes, [5, 0, 255])
+        self.assertEqual(words(self.box.read("OUT.TXT")), {"exit": "5"})
+        # A batch file ran (its program recorded the call), but the command
+        # interpreter reports 0 whatever the program returned.
+        self.assertEqual(words(self.box.read("OUT2.TXT")), {"exit": "0"})
+        self.assertEqual(self.box.read("CALLS.LOG").splitlines(),
+                         ["dosflash.exe direct", "dosflash.exe batch"])
+        self.assertEqual(words(self.box.read("OUT3.TXT")), {"exit": "-2"})
+
+
 class Environment(RuntimeCase):
     def test_variable_and_own_path(self):
         run = self.box.run(["RTTEST env FWPACK_FIRMWARE_DUMP > OUT.TXT",
