@@ -8,6 +8,12 @@ namespace dos16 {
 
 enum class FlatMode { Ready, VirtualMode };
 
+// The one line a program shows when LoadFSLimit4G answers VirtualMode; the
+// firmware then counts as unreadable.
+inline constexpr char kVirtualModeLine[] =
+    "The processor runs in virtual-8086 mode (a memory manager is loaded): "
+    "the firmware cannot be read.\r\n";
+
 // Turns A20 on and gives FS a 4 GiB limit with base 0. Code that switches
 // to protected mode itself (some drivers and BIOS calls) resets the limit,
 // so callers enter again before each use. Under a memory manager the

@@ -143,8 +143,7 @@ int Env(const char *name) {
 
 int Flat() {
     if (LoadFSLimit4G() == FlatMode::VirtualMode) {
-        Print("The processor runs in virtual-8086 mode (memory manager loaded): "
-              "the firmware cannot be read.\r\n");
+        Print(kVirtualModeLine);
         return 1;
     }
     // The whole BIOS segment, and the reset vector's first bytes.
