@@ -2,6 +2,9 @@
 """The real-mode DOS programs: their code and data sizes, and DOSBox runs
 timed side by side with a bare DOSBox start and exit.
 
+With the host and win64 builds there, also what a DOS program in front of
+the sample package adds to its size.
+
 Usage: bench/bench_dos16.py [DOS16_BUILD_DIR]   (default build/dos16)
 """
 import os
@@ -71,6 +74,20 @@ def main():
               f"{s.get('.bss', 0):6} {s.get('stack top', 0):#10x} {os.path.getsize(exe):6}")
     rttest = os.path.join(programs, "dos16_rttest.elf")
     print(f"zlib's inflate and checksums in RTTEST: {zlib_share(rttest)} bytes of code")
+
+    fwpack = os.path.join(ROOT, "build", "host", "fwpack")
+    updater = os.path.join(ROOT, "build", "win64", "updater.exe")
+    if os.path.exists(fwpack) and os.path.exists(updater):
+        with tempfile.TemporaryDirectory(prefix="bench-dos16-") as folder:
+            sample = os.path.join(ROOT, "examples", "sample", "package.toml")
+            sizes = []
+            for extra in ([], ["--dos-program", os.path.join(programs, "RTTEST.EXE")]):
+                out = os.path.join(folder, f"pkg{len(extra)}.exe")
+                subprocess.run([fwpack, "build", sample, "--stub", updater, *extra, "-o", out],
+                               check=True, capture_output=True)
+                sizes.append(os.path.getsize(out))
+            print(f"sample package: {sizes[0]} bytes; with RTTEST in front: {sizes[1]} bytes "
+                  f"(+{sizes[1] - sizes[0]})")
 
     with tempfile.TemporaryDirectory(prefix="bench-dos16-") as folder:
         box = dosboxrun.DosBox(folder)
