@@ -9,8 +9,11 @@
 //                   OUT ("-": not redirected)
 //   env NAME        the variable's value and the program's own path
 //   flat            BIOS bytes through flat real mode and through F000h
+//   firmware ADDR N N bytes (at most 32) from hexadecimal ADDR as the
+//                   updater reads the firmware (FWPACK_FIRMWARE_DUMP or flat)
 //   restart         request a hardware reset
 #include "platform/dos16/arena.h"
+#include "platform/dos16/firmware_reader.h"
 #include "platform/dos16/flat_memory.h"
 #include "platform/dos16/ports.h"
 #include "platform/dos16/runtime.h"
@@ -158,6 +161,32 @@ int Flat() {
     return 0;
 }
 
+uint32_t ParseNumber(const char *text, uint32_t base) {
+    uint32_t n = 0;
+    for (; *text; ++text) {
+        char c = char(*text | 0x20);
+        uint32_t digit = c >= '0' && c <= '9' ? uint32_t(c - '0') : uint32_t(c - 'a' + 10);
+        n = n * base + digit;
+    }
+    return n;
+}
+
+int Firmware(const char *address, const char *count) {
+    uint8_t bytes[32];
+    uint16_t n = uint16_t(ParseNumber(count, 10));
+    if (n > sizeof bytes)
+        n = sizeof bytes;
+    FirmwareReader reader;
+    reader.Open();
+    reader.Read(ParseNumber(address, 16), bytes, n);
+    reader.Close();
+    Print("bytes=");
+    for (uint16_t i = 0; i < n; ++i)
+        Printf("%02X", bytes[i]);
+    Print("\r\n");
+    return 0;
+}
+
 }  // namespace
 
 extern "C" int main(int argc, char **argv) {
@@ -175,10 +204,12 @@ extern "C" int main(int argc, char **argv) {
         return Env(argv[2]);
     if (argc >= 2 && strcmp(argv[1], "flat") == 0)
         return Flat();
+    if (argc >= 4 && strcmp(argv[1], "firmware") == 0)
+        return Firmware(argv[2], argv[3]);
     if (argc >= 2 && strcmp(argv[1], "restart") == 0) {
         Print("restarting\r\n");
         RestartMachine();
     }
-    Print("usage: RTTEST files|inflate|keys|exec|run|env|flat|restart ...\r\n");
+    Print("usage: RTTEST files|inflate|keys|exec|run|env|flat|firmware|restart ...\r\n");
     return 2;
 }

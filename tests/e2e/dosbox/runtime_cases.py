@@ -209,6 +209,30 @@ class FlatRealMode(RuntimeCase):
         self.assertTrue(got["vector"].startswith("EA"), got)  # the reset vector's far jump
 
 
+class Firmware(RuntimeCase):
+    def test_dump_file_is_the_top_of_the_4_gib_space(self):
+        dump = bytes((i * 7 + 3) % 256 for i in range(65536))
+        self.box.put("ROM.BIN", dump)
+        run = self.box.run([
+            dosboxrun.Set("FWPACK_FIRMWARE_DUMP", "C:\\ROM.BIN"),
+            "RTTEST firmware FFFFFFF0 16 > OUT1.TXT",   # the last 16 bytes
+            "RTTEST firmware FFFEFFF8 16 > OUT2.TXT",   # 8 below the dump, 8 of it
+            "RTTEST firmware FFFFFFF8 16 > OUT3.TXT",   # 8 of it, 8 past 4 GiB
+            dosboxrun.Set("FWPACK_FIRMWARE_DUMP", "C:\\NONE.BIN"),
+            "RTTEST firmware FFFFFFF0 4 > OUT4.TXT",
+            dosboxrun.Set("FWPACK_FIRMWARE_DUMP"),
+            "RTTEST firmware FFFF0 1 > OUT5.TXT",       # flat real mode: the reset vector
+        ])
+        self.assertEqual(run.exit_codes, [0] * 5)
+        got = [words(self.box.read(f"OUT{i}.TXT"))["bytes"] for i in range(1, 6)]
+        self.assertEqual(got[0], dump[-16:].hex().upper())
+        self.assertEqual(got[1], "FF" * 8 + dump[:8].hex().upper())
+        self.assertEqual(got[2], dump[-8:].hex().upper() + "FF" * 8)
+        self.assertEqual(got[3], "FF" * 4)
+        self.assertIn("FWPACK_FIRMWARE_DUMP: cannot open C:\\NONE.BIN", self.box.read("OUT4.TXT"))
+        self.assertEqual(got[4], "EA")
+
+
 class Restart(RuntimeCase):
     def test_restart_request_ends_dosbox_with_its_reboot_line(self):
         run = self.box.run(["RTTEST restart > OUT.TXT"])
