@@ -16,6 +16,7 @@
 
 #include "dos/tag_scan.h"
 #include "payload/bytes.h"
+#include "support/dos_package.h"
 #include "tools/fwpack/authenticode_image.h"
 #include "tools/fwpack/container.h"
 #include "tools/fwpack/pe_image.h"
@@ -323,6 +324,29 @@ TEST_F(Signing, EveryChangeAfterSigningIsReportedByVerify) {
     // The checksum field is outside the digest: the signature still holds.
     RunResult r = VerifyChanged([&](auto &b) { b[span.ChecksumOffset] ^= 1; });
     EXPECT_EQ(CountLines(r.Out, "signature:"), 0u) << r.Out;
+}
+
+TEST_F(Signing, ADualModePackageIsSignedWithItsDosProgram) {
+    const std::string dos = dir / "DOSUPD.EXE", out = dir / "dual.exe";
+    const std::vector<uint8_t> program = DosProgram(6000, 5);
+    WriteBytes(dos, program);
+    RunResult r = Fwpack({"build", SampleManifest(), "--stub",
+                          std::string(FWPACK_SOURCE_DIR) + "/tests/fixtures/pe/stub_roomy.exe", "--dos-program",
+                          dos, "-o", out, "--sign-cert", Pki("chain.pem"), "--sign-key", Pki("leaf.key")});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    r = Fwpack({"verify", out, "--trust", Pki("root.pem")});
+    EXPECT_EQ(r.Code, 0) << r.Out;
+    r = RunProgram({"osslsigncode", "verify", "-in", out, "-CAfile", Pki("root.pem")});
+    EXPECT_TRUE(Contains(r.Out, "Signature verification: ok")) << r.Out << r.Err;
+
+    // One byte of the DOS program changed: the signature no longer holds.
+    std::vector<uint8_t> bytes = ReadBytes(out);
+    ASSERT_TRUE(std::equal(program.begin() + 64, program.end(), bytes.begin() + 64));
+    bytes[3000] ^= 0x20;
+    WriteBytes(out, bytes);
+    r = Fwpack({"verify", out});
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_EQ(CountLines(r.Out, "differs from the signed digest"), 1u) << r.Out;
 }
 
 // The local time-stamp authority (tests/signing/tsa_server.py): it runs
