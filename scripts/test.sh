@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds everything and runs every test:
 # the host tests, the same tests under ASan/UBSan, the fuzz targets briefly,
-# and the end-to-end runs (Wine, Linux packages). A failing stage does not
-# stop the others; the script fails at the end when any of them failed.
+# and the end-to-end runs (Wine, Linux packages, real-mode DOS programs under
+# DOSBox). A failing stage does not stop the others; the script fails at the
+# end when any of them failed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,7 +19,7 @@ stage() {
 }
 
 scripts/setup.sh || exit 1
-scripts/build.sh win64 host || exit 1
+scripts/build.sh win64 dos16 host || exit 1
 stage "host tests" bash -c 'cd build/host && ctest --output-on-failure -j2'
 
 # The sanitizer pass covers the host code; the end-to-end runs drive the same

@@ -7,7 +7,7 @@ private Xvfb display while the box robot answers its message boxes, and checks
 what the run left behind: files, boxes, the flash programs' command lines,
 exit status, ResultLog, scratch data, and a restart seen in a +process trace.
 
-Usage: cases.py --win64 DIR --fwpack PATH --work DIR CASE...   (--list)
+Usage: cases.py --win64 DIR --fwpack PATH --work DIR [--dos-program MZ] CASE...   (--list)
 Exit status: 0 pass, 1 fail, 77 skipped (the Windows programs are not built).
 """
 
@@ -26,6 +26,7 @@ import winerun  # noqa: E402
 from winerun import HarnessError, Robot, win_path  # noqa: E402
 
 SKIP = 77
+SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
 PACKAGE = "BIOS_A05.exe"
 TITLE = "BIOS_A05"
 ID_STRING = "$FB$TESTBOARD$A05$20261207"
@@ -83,6 +84,9 @@ class Case:
         self.name = name
         self.win64 = os.path.abspath(args.win64)
         self.fwpack = os.path.abspath(args.fwpack)
+        # A real-mode DOS program for the packages' DOS part, when one is built:
+        # the Windows program must run the same from a dual-mode file.
+        self.dos_program = args.dos_program if args.dos_program and os.path.exists(args.dos_program) else None
         self.root = os.path.abspath(args.work)
         self.work = os.path.join(self.root, "cases", name)
         self.results = os.path.join(self.root, "results")
@@ -139,12 +143,13 @@ class Case:
         self.flags = flags
         return manifest
 
-    def build(self, manifest, folder="run", name=PACKAGE):
+    def build(self, manifest, folder="run", name=PACKAGE, extra=()):
         out_dir = os.path.join(self.work, folder)
         os.makedirs(out_dir, exist_ok=True)
         out = os.path.join(out_dir, name)
-        r = subprocess.run([self.fwpack, "build", manifest, "--stub", self.exe("updater.exe"), "-o", out],
-                           capture_output=True, text=True, timeout=120)
+        dos = ["--dos-program", self.dos_program] if self.dos_program else []
+        r = subprocess.run([self.fwpack, "build", manifest, "--stub", self.exe("updater.exe"), *dos, "-o", out,
+                            *extra], capture_output=True, text=True, timeout=120)
         if r.returncode != 0:
             raise HarnessError(f"fwpack build failed: {r.stderr.strip()}")
         return out
@@ -475,6 +480,28 @@ def case_bios_only(c):
     c.expect_no_scratch(run)
 
 
+def case_signed_package(c):
+    """A package signed by fwpack build runs like an unsigned one: the BIOS
+    stage with its verdict, no question, no restart; fwpack verify accepts
+    the signature against the test root."""
+    pki = os.path.join(c.work, "pki")
+    subprocess.run([os.path.join(SOURCE_DIR, "tests", "signing", "make_pki.sh"), pki], check=True,
+                   capture_output=True)
+    pkg = c.build(c.source(flags=0x2, me=None), extra=(
+        "--sign-cert", os.path.join(pki, "chain.pem"), "--sign-key", os.path.join(pki, "leaf.key")))
+    verify = subprocess.run([c.fwpack, "verify", pkg, "--require-signature", "--trust",
+                             os.path.join(pki, "root.pem")], capture_output=True, text=True, timeout=60)
+    c.check.eq("fwpack verify accepts the signature", (verify.returncode, verify.stdout.count("signature")),
+               (0, 0))
+    run = c.run(pkg, stubs=VERDICTS_11)
+    c.check.eq("exit status", run.rc, 0)
+    c.expect_boxes(run, [(TITLE, SUCCESS_TEXT, "information", ["OK"])])
+    dest_win = c.expect_bios_stage(run, 0x2)
+    c.expect_me_stage(run, dest_win, runs=False)
+    c.expect_restart(run, False)
+    c.expect_no_scratch(run)
+
+
 def case_checksum_failure(c):
     """A BIOS record whose Checksum does not match: the box, rollback (the
     unpacked tools and the image are deleted), no flash program, exit 0."""
@@ -740,6 +767,7 @@ def main():
     ap.add_argument("--win64", required=False)
     ap.add_argument("--fwpack", required=False)
     ap.add_argument("--work", required=False)
+    ap.add_argument("--dos-program", required=False)
     ap.add_argument("--list", action="store_true")
     ap.add_argument("cases", nargs="*")
     args = ap.parse_args()
