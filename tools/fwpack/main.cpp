@@ -13,6 +13,7 @@
 #include "payload_builder.h"
 #include "payload_check.h"
 #include "payload_report.h"
+#include "printable_text.h"
 
 namespace {
 
@@ -47,6 +48,7 @@ int RunBuild(const BuildArgs &a) {
     if (!LoadManifest(a.Manifest, m, error)) return Fail(error);
     BuildSettings settings;
     settings.Level = a.Level;
+    settings.LinuxPackage = !a.DosStub.empty();
     ResourceSet set;
     if (!BuildPayload(m, settings, set, error)) return Fail(error);
 
@@ -101,7 +103,7 @@ int RunExtract(const std::string &path, const std::string &dir) {
     std::vector<std::string> written;
     std::string error;
     if (!ExtractPayload(report, dir, written, error)) return Fail(error);
-    for (const auto &w : written) std::cout << w << "\n";
+    for (const auto &w : written) std::cout << Printable(w) << "\n";
     return kExitOk;
 }
 

@@ -156,11 +156,13 @@ struct TreeReader {
         size_t count = size_t(ReadU16(h + 12)) + ReadU16(h + 14);
         if (!Inside(at + uint32_t(kDirHeaderSize), count * kDirEntrySize))
             return Fail("directory entries outside the section");
+        // Ordered by the loader's comparison: a duplicate costs log n to find.
+        std::set<ResourceKey, decltype(&ResourceKeyLess)> keys(&ResourceKeyLess);
         for (size_t i = 0; i < count; ++i) {
             const uint8_t *e = h + kDirHeaderSize + i * kDirEntrySize;
             ResourceKey key;
             if (!ReadKey(ReadU32(e), key)) return false;
-            if (dir.Find(key)) return Fail("entry " + key.Text() + " appears twice");
+            if (!keys.insert(key).second) return Fail("entry " + key.Text() + " appears twice");
             uint32_t target = ReadU32(e + 4);
             ResourceNode child;
             bool ok = (target & kHighBit) ? ReadDirectory(target & ~kHighBit, level + 1, child)
