@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <set>
 #include <system_error>
+#include <unistd.h>
 
 #include "atomic_file.h"
 #include "file_times.h"
@@ -87,10 +88,19 @@ bool StageFiles(const ResourceReport &r, const fs::path &folder, AtomicFileSet &
                 std::vector<std::string> &paths, std::string &error) {
     size_t next = 0;   // the record whose file is opened next
     std::string why;
+    // A name the folder cannot hold fails here, before anything is renamed.
+    const long nameMax = ::pathconf(folder.c_str(), _PC_NAME_MAX);
     auto openUpTo = [&](size_t record) {
         for (; next <= record; ++next) {
             if (next > 0 && !files.Close(why)) return false;
-            paths.push_back((folder / r.Records[next].Record.FileName).string());
+            const std::string &name = r.Records[next].Record.FileName;
+            if (nameMax > 0 && name.size() > size_t(nameMax)) {
+                why = "file name " + Quoted(name) + " is " + std::to_string(name.size()) +
+                      " bytes; the folder " + Printable(folder.string()) + " takes at most " +
+                      std::to_string(nameMax);
+                return false;
+            }
+            paths.push_back((folder / name).string());
             if (!files.Open(paths.back(), why)) return false;
         }
         return true;

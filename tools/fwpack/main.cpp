@@ -73,7 +73,7 @@ bool Load(const std::string &path, PayloadReport &report, ContainerKind &kind) {
         Fail(error);
         return false;
     }
-    report = AnalyzePayload(set, kind);
+    report = AnalyzePayload(std::move(set), kind);
     return true;
 }
 

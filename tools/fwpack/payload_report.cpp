@@ -64,7 +64,7 @@ void AnalyzePackage(ResourceReport &r) {
 
 }  // namespace
 
-PayloadReport AnalyzePayload(const ResourceSet &set, ContainerKind kind) {
+PayloadReport AnalyzePayload(ResourceSet set, ContainerKind kind) {
     PayloadReport report;
     report.Kind = kind;
     for (uint16_t id = kFirstResourceId; id <= kLastResourceId; ++id) {
@@ -103,7 +103,10 @@ PayloadReport AnalyzePayload(const ResourceSet &set, ContainerKind kind) {
             }
             if (haveBody && r.IsPackage) {
                 if (r.Compressed) r.Stream = ReadZlibHeader(body, bodySize);
-                r.Body.assign(body, body + bodySize);
+                // The body moves into the report: no second copy of it.
+                const size_t headerSize = size_t(body - bytes.data());
+                r.Body = std::move(it->second);
+                r.Body.erase(r.Body.begin(), r.Body.begin() + long(headerSize));
                 AnalyzePackage(r);
             } else if (haveBody && r.IsOptions) {
                 AnalyzeOptions(body, bodySize, r);

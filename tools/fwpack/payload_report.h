@@ -62,9 +62,10 @@ struct PayloadReport {
     const ResourceReport &Get(uint16_t id) const { return Resources[id - 2000]; }
 };
 
-// kind decides which resources the container should hold: a Linux package
-// has no use for the Windows tools and carries no 2001.
-PayloadReport AnalyzePayload(const ResourceSet &set,
+// The package bodies move from set into the report. kind decides which
+// resources the container should hold: a Linux package has no use for the
+// Windows tools and carries no 2001.
+PayloadReport AnalyzePayload(ResourceSet set,
                              ContainerKind kind = ContainerKind::ResourcesFolder);
 
 // Streams r's package once more, inflating it when it is compressed, and
