@@ -8,6 +8,7 @@
 
 #include "atomic_file.h"
 #include "dos/work_files.h"
+#include "dos_short_name.h"
 #include "file_times.h"
 #include "payload/option_block.h"
 #include "payload/tagged_resource.h"
@@ -144,6 +145,12 @@ bool CheckDosLimits(const Manifest &m, const Sources &src, std::string &why) {
               " files; the DOS updater takes at most " + std::to_string(kDosPackageMaxFiles);
         return false;
     }
+    for (const PackageFile &tool : src.DosTools) {
+        if (!IsDosShortName(tool.Record.FileName)) {
+            why = "dos.tools: file name " + Quoted(tool.Record.FileName) + " is " + DosShortNameRule();
+            return false;
+        }
+    }
     for (const auto &[name, key] : {std::pair{&src.BiosName(), "bios.image"}, {&src.MeName(), "me.image"}}) {
         if (name->size() > kDosImageNameMax) {
             why = std::string(key) + ": file name " + Quoted(*name) + " is " +
@@ -151,30 +158,25 @@ bool CheckDosLimits(const Manifest &m, const Sources &src, std::string &why) {
                   std::to_string(kDosImageNameMax);
             return false;
         }
+        if (!IsDosShortName(*name)) {
+            why = std::string(key) + ": file name " + Quoted(*name) + " is " + DosShortNameRule();
+            return false;
+        }
     }
     return true;
 }
 
 // The DOS updater builds its three command lines inside 260-byte option
-// fields. The flash command is checked with every switch a run can add:
-// " /N" from /noreboot, " /R" or " /N" for the restart mode, and the three
-// keep switches.
-bool CheckDosCommandLines(const Manifest &m, const Sources &src, std::string &why) {
-    if (!m.HasDos) return true;
-    const std::pair<const char *, std::string> commands[] = {
-        {"dos.flash_program", m.DosFlashProgram + " " + src.BiosName() + " " + " /P /B /N /N /K0 /K1 /K2"},
-        {"dos.me_query_tool", m.DosMeQueryTool + " > " + kMeLog},
-        {"dos.me_update_tool", m.DosMeUpdateTool + " -F " + src.MeName()},
-    };
-    for (const auto &[key, command] : commands) {
-        if (command.size() < kNameFieldSize) continue;
-        why = std::string(key) + ": the DOS command line " + Quoted(command) + " can be " +
-              std::to_string(command.size()) + " bytes; its field holds at most " +
-              std::to_string(kNameFieldSize - 1);
-        return false;
-    }
-    return true;
-}
+// fields. With 8.3 names (at most 12 characters each) the longest, the flash
+// program, the BIOS image and every switch a run can add (" /N" from
+// /noreboot, " /R" or " /N" for the restart mode, the three keep switches),
+// always fits.
+constexpr size_t kDosNameMax = 12;
+static_assert(kDosNameMax + 1 + kDosNameMax + std::char_traits<char>::length(" " " /P /B /N /N /K0 /K1 /K2") <
+              kNameFieldSize);
+static_assert(kDosNameMax + std::char_traits<char>::length(" > ") + std::char_traits<char>::length(kMeLog) <
+              kNameFieldSize);
+static_assert(kDosNameMax + std::char_traits<char>::length(" -F ") + kDosNameMax < kNameFieldSize);
 
 bool MakeOptions(const Manifest &m, const Sources &src, std::vector<uint8_t> &bytes,
                  std::string &why) {
@@ -274,7 +276,7 @@ bool BuildPayload(const Manifest &m, const BuildSettings &settings, ResourceSet 
     OptionBlock options;
     std::vector<uint8_t> optionBytes;
     if (!CheckTarget(m, settings, why) || !ReadSources(m, settings.LinuxPackage, src, why) ||
-        !CheckDosLimits(m, src, why) || !CheckDosCommandLines(m, src, why) ||
+        !CheckDosLimits(m, src, why) ||
         !MakeOptions(m, src, optionBytes, why) || !Assemble(src, optionBytes, settings.Level, out, why)) {
         out.clear();
         error = m.Path + ": " + why;

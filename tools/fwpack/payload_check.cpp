@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "dos_short_name.h"
 #include "payload/tagged_resource.h"
 #include "name_rules.h"
 #include "payload_builder.h"
@@ -70,6 +71,8 @@ void CheckPackage(const ResourceReport &r, bool linuxPackage, Problems &p) {
         else if (std::string problem = NameProblem(rec.Record.FileName, UseOf(r.Id), linuxPackage);
                  !problem.empty())
             p.Add(r, "record " + std::to_string(i) + " " + problem);
+        else if (r.Id == DosPackage && !IsDosShortName(rec.Record.FileName))
+            p.Add(r, name + ": " + DosShortNameRule());
         if (rec.Record.Size == 0) p.Add(r, name + ": size 0");
         if (rec.BytesInside && rec.Record.Checksum != rec.Computed)
             p.Add(r, name + ": checksum " + Hex(rec.Record.Checksum, 8) + " stored, bytes sum to " +
@@ -147,6 +150,8 @@ void CheckOptions(const PayloadReport &report, const ResourceReport &r, Problems
                          std::to_string(n.Value.size()) +
                          " characters; the DOS updater opens at most " +
                          std::to_string(kDosImageNameMax));
+        else if (image && DosToolsPresent(report) && !IsDosShortName(n.Value))
+            p.Add(r, std::string(n.Field) + " " + Quoted(n.Value) + " is " + DosShortNameRule());
         if (image) {
             const std::string record = pkg.Records.empty() ? "" : pkg.Records[0].Record.FileName;
             if (record != n.Value)
