@@ -188,6 +188,27 @@ bool ReadImage(Checker &c, const toml::table &root, const fs::path &base, const 
     return true;
 }
 
+// [signing] (optional): a PKCS#12 file, or a certificate with its key.
+bool ReadSigning(Checker &c, const toml::table &root, const fs::path &base, Manifest &out) {
+    const toml::table *sign = Section(c, root, "signing", false);
+    if (!sign) return !c.Failed();
+    std::string cert, key, pkcs12;
+    if (!KnownKeys(c, *sign, "signing.", {"cert", "key", "pkcs12", "timestamp_url"}) ||
+        !String(c, *sign, "signing", "cert", false, cert) ||
+        !String(c, *sign, "signing", "key", false, key) ||
+        !String(c, *sign, "signing", "pkcs12", false, pkcs12) ||
+        !String(c, *sign, "signing", "timestamp_url", false, out.TimestampUrl))
+        return false;
+    if (!pkcs12.empty() && (!cert.empty() || !key.empty()))
+        return c.Fail("signing.pkcs12", "give either pkcs12 or cert with key, not both");
+    if (pkcs12.empty() && cert.empty() != key.empty())
+        return c.Fail(cert.empty() ? "signing.cert" : "signing.key", "required key is missing");
+    if (!cert.empty()) out.SignCert = Resolve(base, cert);
+    if (!key.empty()) out.SignKey = Resolve(base, key);
+    if (!pkcs12.empty()) out.SignPkcs12 = Resolve(base, pkcs12);
+    return true;
+}
+
 }  // namespace
 
 bool LoadManifest(const std::string &path, Manifest &out, std::string &error) {
@@ -198,10 +219,10 @@ bool LoadManifest(const std::string &path, Manifest &out, std::string &error) {
     Checker c(path, error);
     fs::path base = fs::path(path).parent_path();
     if (base.empty()) base = ".";
-    return KnownKeys(c, root, "", {"options", "windows", "dos", "bios", "me"}) &&
+    return KnownKeys(c, root, "", {"options", "windows", "dos", "bios", "me", "signing"}) &&
            ReadOptions(c, root, out) && ReadWindows(c, root, base, out) &&
            ReadDos(c, root, base, out) && ReadImage(c, root, base, "bios", out.BiosImage) &&
-           ReadImage(c, root, base, "me", out.MeImage);
+           ReadImage(c, root, base, "me", out.MeImage) && ReadSigning(c, root, base, out);
 }
 
 }  // namespace fwpack
