@@ -13,6 +13,7 @@
 #include "dos/tag_scan.h"
 #include "payload/bytes.h"
 #include "payload/checksum16.h"
+#include "payload/dos_limits.h"
 #include "payload/file_package.h"
 #include "payload/option_block.h"
 #include "payload/tagged_resource.h"
@@ -25,9 +26,6 @@ namespace {
 
 constexpr size_t kTransferSize = 51200;
 constexpr int kWasteWrites = 150;
-constexpr uint32_t kRecordTableRoom = 5;
-// Image names go through a 20-byte path buffer: 19 characters and the NUL.
-constexpr size_t kImageNameRoom = 20;
 // Command lines are built inside a 260-byte option field.
 constexpr size_t kCommandRoom = kNameFieldSize;
 constexpr long kScanMargin = 20;
@@ -194,7 +192,8 @@ int DosUpdater::ScanOwnFile() {
             uint8_t length[4] = {};
             if (std::fseek(self, at + long(kTagLength), SEEK_SET) == 0)
                 if (std::fread(length, 1, 4, self) != 4) std::fill(length, length + 4, 0);
-            uint32_t bodyLength = ReadU32(length);
+            uint32_t bodyLength = 0;
+            ReadU32(length, sizeof length, 0, bodyLength);
             const PackageStep &step = id == DosPackage ? kDosStep : id == BiosPackage ? kBinStep : kMeStep;
             std::vector<FileRecord> &table = id == DosPackage ? fiA_ : id == BiosPackage ? fiB_ : fiC_;
             result = UnpackPackage(self, at, bodyLength, step, table);
@@ -285,13 +284,14 @@ int DosUpdater::WritePackageFiles(const std::string &path, const PackageStep &st
     auto damaged = [&](PackageError e) {
         return fail(std::string("\nThe package is damaged: ") + PackageErrorText(e) + ". Exit the Flash!");
     };
-    uint8_t head[kPackageHeaderSize + kRecordTableRoom * kFileRecordSize];
+    uint8_t head[kPackageHeaderSize + kDosRecordTableRoom * kFileRecordSize];
     if (size < kPackageHeaderSize || std::fseek(in, 0, SEEK_SET) != 0 ||
         std::fread(head, 1, kPackageHeaderSize, in) != kPackageHeaderSize)
         return damaged(PackageError::TooShort);
     // Each record table has room for five records.
-    const uint32_t count = ReadU32(head);
-    if (count > kRecordTableRoom)
+    uint32_t count = 0;
+    ReadU32(head, kPackageHeaderSize, 0, count);
+    if (count > kDosRecordTableRoom)
         return fail("\nThe package holds " + std::to_string(count) +
                     " files, more than the 5 this program can hold. Exit the Flash!");
     const size_t tableSize = size_t(count) * kFileRecordSize;
@@ -303,8 +303,9 @@ int DosUpdater::WritePackageFiles(const std::string &path, const PackageStep &st
     std::vector<uint64_t> offsets(count);
     uint64_t cursor = kPackageHeaderSize + tableSize;
     for (uint32_t i = 0; i < count; ++i) {
-        if (!ReadFileRecord(head + kPackageHeaderSize + i * kFileRecordSize, records[i]))
-            return damaged(PackageError::NameNotTerminated);
+        const PackageError read =
+            ReadFileRecord(head, sizeof head, kPackageHeaderSize + i * kFileRecordSize, records[i]);
+        if (read != PackageError::None) return damaged(read);
         if (!IsBareFileName(records[i].FileName)) return damaged(PackageError::NameNotBare);
         if (cursor + records[i].Size > size) return damaged(PackageError::SizePastEnd);
         offsets[i] = cursor;
@@ -342,7 +343,7 @@ bool DosUpdater::SumFile(const std::string &path, uint16_t &sum) {
 }
 
 const FileRecord *DosUpdater::FindImage(const std::vector<FileRecord> &table, const std::string &name) {
-    for (size_t i = 0; i < table.size() && i < kRecordTableRoom; ++i)
+    for (size_t i = 0; i < table.size() && i < kDosRecordTableRoom; ++i)
         if (table[i].FileName == name) return &table[i];
     return nullptr;
 }
@@ -351,7 +352,7 @@ int DosUpdater::CheckBiosImage() {
     const FileRecord *record = FindImage(fiB_, option_.BiosImageName);
     uint16_t expected = record ? uint16_t(record->Checksum) : 0;
     Print("\nBegin to check bin file.");
-    if (option_.BiosImageName.size() >= kImageNameRoom) {
+    if (option_.BiosImageName.size() >= kDosImageNameRoom) {
         Print("\nThe BIOS bin file name is too long (at most 19 characters): " + option_.BiosImageName);
         return Finish(dos_exit::BiosImageOpen, Cleanup::WasteOnly);
     }
@@ -460,7 +461,7 @@ int DosUpdater::CheckMeImage() {
     const FileRecord *record = FindImage(fiC_, option_.MeImageName);
     uint16_t expected = record ? uint16_t(record->Checksum) : 0;
     Print("\nBegin to check ME bin file.");
-    if (option_.MeImageName.size() >= kImageNameRoom) {
+    if (option_.MeImageName.size() >= kDosImageNameRoom) {
         Print("\nThe ME bin file name is too long (at most 19 characters): " + option_.MeImageName);
         return Finish(dos_exit::MeImageOpen, Cleanup::WasteOnly);
     }

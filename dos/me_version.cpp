@@ -100,7 +100,7 @@ bool GetNewMEVersion(const std::string &imagePath, MeVersion &version, DosConsol
     bool whole = std::fseek(image, at + 8, SEEK_SET) == 0 && std::fread(words, 1, sizeof words, image) == sizeof words;
     std::fclose(image);
     if (!whole) return false;   // the words would lie past the end
-    for (int k = 0; k < 4; ++k) version[k] = ReadU16(words + 2 * k);
+    for (int k = 0; k < 4; ++k) ReadU16(words, sizeof words, 2 * size_t(k), version[k]);
     return version[0] || version[1] || version[2] || version[3];
 }
 

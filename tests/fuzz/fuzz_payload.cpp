@@ -64,7 +64,7 @@ void ReadInflated(const uint8_t *data, size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     TaggedResource tagged;
     if (ParseTaggedResource(data, size, tagged)) {
-        ResourceIdForTag(data);
+        ResourceIdForTag(data, size, 0);
         ReadPackage(tagged.Body, tagged.BodySize);
         ReadInflated(tagged.Body, tagged.BodySize);
     }

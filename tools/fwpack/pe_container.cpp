@@ -94,7 +94,7 @@ PeBuildError BuildPePackage(const std::vector<uint8_t> &stub, const ResourceSet 
     if (!ParseResourceTree(stub, image, root, error)) return PeBuildError::Damaged;
 
     // 1. The tree: the stub's resources plus ours.
-    const ResourceKey setupType = ResourceKey::FromName(kSetupType);
+    const ResourceKey setupType = ResourceKey::FromName(kResourceType);
     if (root.Find(setupType)) {
         if (!replace) {
             error = "the stub already carries SETUP resources (use --replace to replace them)";
@@ -105,7 +105,7 @@ PeBuildError BuildPePackage(const std::vector<uint8_t> &stub, const ResourceSet 
     if (!set.empty()) {
         ResourceNode &type = root.Child(setupType);
         for (const auto &[id, bytes] : set) {
-            ResourceNode &lang = type.Child(ResourceKey::FromId(id)).Child(ResourceKey::FromId(kSetupLanguage));
+            ResourceNode &lang = type.Child(ResourceKey::FromId(id)).Child(ResourceKey::FromId(kResourceLanguage));
             lang.IsDirectory = false;
             lang.Data = bytes;
         }
@@ -232,10 +232,10 @@ bool ReadPeSetupResources(const std::vector<uint8_t> &file, std::vector<PeSetupR
     if (ParsePeImage(file, image, error) != PeError::None) return false;
     ResourceNode root;
     if (!ParseResourceTree(file, image, root, error)) return false;
-    const ResourceNode *type = root.Find(ResourceKey::FromName(kSetupType));
+    const ResourceNode *type = root.Find(ResourceKey::FromName(kResourceType));
     if (!type || !type->IsDirectory) return true;
     for (const auto &[name, node] : type->Entries) {
-        if (name.IsName || name.Id < kFirstSetupId || name.Id > kLastSetupId) continue;
+        if (name.IsName || name.Id < kFirstResourceId || name.Id > kLastResourceId) continue;
         if (!node.IsDirectory) {
             // A leaf one level up: no language level at all.
             out.push_back({name.Id, 0, node.CodePage, node.Data});
@@ -255,7 +255,7 @@ bool ReadPeResources(const std::vector<uint8_t> &file, ResourceSet &out, std::st
     out.clear();
     // US English when an id has several languages, else the first found.
     for (const PeSetupResource &r : all)
-        if (r.Language == kSetupLanguage) out[r.Id] = r.Bytes;
+        if (r.Language == kResourceLanguage) out[r.Id] = r.Bytes;
     for (const PeSetupResource &r : all)
         if (!out.count(r.Id)) out[r.Id] = r.Bytes;
     if (out.empty()) {

@@ -33,7 +33,7 @@ size_t FindTag(const std::vector<uint8_t> &file, size_t from, size_t limit, uint
         const void *hit = std::memchr(file.data() + p, '$', limit - p);
         if (!hit) break;
         p = size_t(static_cast<const uint8_t *>(hit) - file.data());
-        id = ResourceIdForTag(file.data() + p);
+        id = ResourceIdForTag(file.data(), file.size(), p);
         if (id != 0 && id != ToolPackage) return p;
     }
     return std::string::npos;
@@ -80,8 +80,9 @@ bool ReadRunPackage(const std::vector<uint8_t> &file, ResourceSet &out, std::str
                     std::to_string(at);
             return false;
         }
-        uint32_t bodyLength = ReadU32(file.data() + at + kTagLength);
-        if (bodyLength > file.size() - at - kTaggedHeaderSize) {
+        uint32_t bodyLength = 0;
+        if (!ReadU32(file.data(), file.size(), at + kTagLength, bodyLength) ||
+            bodyLength > file.size() - at - kTaggedHeaderSize) {
             error = "Linux package: resource " + std::to_string(id) + " at " + std::to_string(at) +
                     " declares " + std::to_string(bodyLength) + " body bytes, past the end of the file";
             return false;
@@ -112,8 +113,10 @@ bool WriteRunPackage(const std::string &dosStubPath, const ResourceSet &set,
             return false;
         }
         const std::vector<uint8_t> &r = it->second;
-        if (r.size() < kTaggedHeaderSize || ResourceIdForTag(r.data()) != id ||
-            ReadU32(r.data() + kTagLength) != r.size() - kTaggedHeaderSize) {
+        uint32_t bodyLength = 0;
+        if (ResourceIdForTag(r.data(), r.size(), 0) != id ||
+            !ReadU32(r.data(), r.size(), kTagLength, bodyLength) ||
+            bodyLength != r.size() - kTaggedHeaderSize) {
             error = "resource " + std::to_string(id) + " has no valid tagged header";
             return false;
         }
