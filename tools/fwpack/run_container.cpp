@@ -10,6 +10,7 @@
 #include "atomic_file.h"
 #include "container.h"
 #include "payload/bytes.h"
+#include "payload/tag_markers.h"
 #include "payload/option_block.h"
 #include "payload/tagged_resource.h"
 
@@ -28,15 +29,12 @@ bool IsElf(const std::vector<uint8_t> &file) {
 
 // The first tag at or after from whose position is below limit, or npos.
 size_t FindTag(const std::vector<uint8_t> &file, size_t from, size_t limit, uint16_t &id) {
-    limit = std::min(limit, file.size() >= kTagLength ? file.size() - kTagLength + 1 : 0);
-    for (size_t p = from; p < limit; ++p) {
-        const void *hit = std::memchr(file.data() + p, '$', limit - p);
-        if (!hit) break;
-        p = size_t(static_cast<const uint8_t *>(hit) - file.data());
-        id = ResourceIdForTag(file.data(), file.size(), p);
-        if (id != 0 && id != ToolPackage) return p;
-    }
-    return std::string::npos;
+    const TagMarkers tags;
+    const MarkerHit hit =
+        FindMarkerIn(file.data(), file.size(), from, limit, tags.List, kTaggedResourceCount);
+    if (!hit.Found) return std::string::npos;
+    id = TaggedResourceId(hit.Which);
+    return size_t(hit.Offset);
 }
 
 void PadTo16(std::vector<uint8_t> &out) {
