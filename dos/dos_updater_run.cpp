@@ -80,6 +80,17 @@ constexpr PackageStep kMeStep{"\nReady to read ME bin file",
                               dos_exit::MePackage,
                               false};
 
+// How an unpacked image is checked, and what the check says.
+struct ImageCheck {
+    const char *Begin;
+    const char *Kind;  // "BIOS" or "ME" in the messages
+    int OpenExit, ChecksumExit;
+};
+constexpr ImageCheck kBiosCheck{"\nBegin to check bin file.", "BIOS", dos_exit::BiosImageOpen,
+                                dos_exit::BiosChecksum};
+constexpr ImageCheck kMeCheck{"\nBegin to check ME bin file.", "ME", dos_exit::MeImageOpen,
+                              dos_exit::MeChecksum};
+
 enum class Cleanup { WasteOnly, Everything };
 
 bool FileExists(const char *path) {
@@ -107,12 +118,12 @@ class DosUpdater {
                           std::vector<FileRecord> &table);
     bool SumFile(const std::string &path, uint16_t &sum);
     const FileRecord *FindImage(const std::vector<FileRecord> &table, const std::string &name);
-    int CheckBiosImage();
+    int CheckImage(const std::vector<FileRecord> &table, const std::string &name,
+                   const ImageCheck &check);
     void ApplyOptionFlags();
     int CheckIdentity();
     bool AskYesNo();
     int FlashBios();
-    int CheckMeImage();
     int FlashMe();
     int End();
 
@@ -348,28 +359,32 @@ const FileRecord *DosUpdater::FindImage(const std::vector<FileRecord> &table, co
     return nullptr;
 }
 
-int DosUpdater::CheckBiosImage() {
-    const FileRecord *record = FindImage(fiB_, option_.BiosImageName);
+// The image is one of the files just unpacked here: its checksum must
+// match its record's, compared as 16-bit values. A name that leads
+// elsewhere (a device that never ends, another folder) is not read.
+int DosUpdater::CheckImage(const std::vector<FileRecord> &table, const std::string &name,
+                           const ImageCheck &check) {
+    const FileRecord *record = FindImage(table, name);
     uint16_t expected = record ? uint16_t(record->Checksum) : 0;
-    Print("\nBegin to check bin file.");
-    if (option_.BiosImageName.size() >= kDosImageNameRoom) {
-        Print("\nThe BIOS bin file name is too long (at most 19 characters): " + option_.BiosImageName);
-        return Finish(dos_exit::BiosImageOpen, Cleanup::WasteOnly);
+    Print(check.Begin);
+    const std::string kind = check.Kind;
+    if (name.size() >= kDosImageNameRoom) {
+        Print("\nThe " + kind + " bin file name is too long (at most " +
+              std::to_string(kDosImageNameMax) + " characters): " + name);
+        return Finish(check.OpenExit, Cleanup::WasteOnly);
     }
-    // The image is one of the files just unpacked here: a name that leads
-    // elsewhere (a device that never ends, another folder) is not read.
-    if (!option_.BiosImageName.empty() && !IsBareFileName(option_.BiosImageName)) {
-        Print("\nThe BIOS bin file name is not a plain file name: " + option_.BiosImageName);
-        return Finish(dos_exit::BiosImageOpen, Cleanup::WasteOnly);
+    if (!name.empty() && !IsBareFileName(name)) {
+        Print("\nThe " + kind + " bin file name is not a plain file name: " + name);
+        return Finish(check.OpenExit, Cleanup::WasteOnly);
     }
     uint16_t sum = 0;
-    if (!SumFile(option_.BiosImageName, sum)) {
-        Print("\nFail to open BIOS bin file, can't get checksum");
-        return Finish(dos_exit::BiosImageOpen, Cleanup::WasteOnly);
+    if (!SumFile(name, sum)) {
+        Print("\nFail to open " + kind + " bin file, can't get checksum");
+        return Finish(check.OpenExit, Cleanup::WasteOnly);
     }
     if (sum != expected) {
-        Print("\nThe BIOS bin file has destroyed, checksum error");
-        return Finish(dos_exit::BiosChecksum, Cleanup::Everything);
+        Print("\nThe " + kind + " bin file has destroyed, checksum error");
+        return Finish(check.ChecksumExit, Cleanup::Everything);
     }
     return 0;
 }
@@ -457,33 +472,6 @@ int DosUpdater::FlashBios() {
     return 0;
 }
 
-int DosUpdater::CheckMeImage() {
-    const FileRecord *record = FindImage(fiC_, option_.MeImageName);
-    uint16_t expected = record ? uint16_t(record->Checksum) : 0;
-    Print("\nBegin to check ME bin file.");
-    if (option_.MeImageName.size() >= kDosImageNameRoom) {
-        Print("\nThe ME bin file name is too long (at most 19 characters): " + option_.MeImageName);
-        return Finish(dos_exit::MeImageOpen, Cleanup::WasteOnly);
-    }
-    // The image is one of the files just unpacked here: a name that leads
-    // elsewhere (a device that never ends, another folder) is not read.
-    if (!option_.MeImageName.empty() && !IsBareFileName(option_.MeImageName)) {
-        Print("\nThe ME bin file name is not a plain file name: " + option_.MeImageName);
-        return Finish(dos_exit::MeImageOpen, Cleanup::WasteOnly);
-    }
-    uint16_t sum = 0;
-    if (!SumFile(option_.MeImageName, sum)) {
-        Print("\nFail to open ME bin file, can't get checksum");
-        return Finish(dos_exit::MeImageOpen, Cleanup::WasteOnly);
-    }
-    // Both sides as 16-bit values: sums that differ never pass.
-    if (sum != expected) {
-        Print("\nThe ME bin file has destroyed, checksum error");
-        return Finish(dos_exit::MeChecksum, Cleanup::Everything);
-    }
-    return 0;
-}
-
 int DosUpdater::FlashMe() {
     RemoveFile(kErrorLog);
     RemoveFile(kMeLog);
@@ -563,7 +551,7 @@ int DosUpdater::Run(int argc, const char *const *argv) {
         return dos_exit::WasteFile;
     }
     if (int r = ScanOwnFile()) return r;
-    if (int r = CheckBiosImage()) return r;
+    if (int r = CheckImage(fiB_, option_.BiosImageName, kBiosCheck)) return r;
     ApplyOptionFlags();
     if (int r = CheckIdentity()) return r;
     if (!sw_.NoPause && !sw_.Factory) {
@@ -571,7 +559,7 @@ int DosUpdater::Run(int argc, const char *const *argv) {
         if (!AskYesNo()) return Finish(dos_exit::UpdateDeclined, Cleanup::Everything);
     }
     if (int r = FlashBios()) return r;
-    if (int r = CheckMeImage()) return r;
+    if (int r = CheckImage(fiC_, option_.MeImageName, kMeCheck)) return r;
     if (int r = FlashMe()) return r;
     return End();
 }
