@@ -77,9 +77,11 @@ void DropCertificate(std::vector<uint8_t> &file, const PeImage &image) {
 }  // namespace
 
 bool LooksLikePe(const std::vector<uint8_t> &file) {
-    if (file.size() < 0x40 || file[0] != 'M' || file[1] != 'Z') return false;
-    uint32_t peOffset = ReadU32(file.data() + 0x3c);
-    return uint64_t(peOffset) + 4 <= file.size() && std::memcmp(file.data() + peOffset, "PE\0\0", 4) == 0;
+    uint32_t peOffset = 0;
+    if (file.size() < 0x40 || file[0] != 'M' || file[1] != 'Z' ||
+        !ReadU32(file.data(), file.size(), 0x3c, peOffset))
+        return false;
+    return FitsInside(file.size(), peOffset, 4) && std::memcmp(file.data() + peOffset, "PE\0\0", 4) == 0;
 }
 
 PeBuildError BuildPePackage(const std::vector<uint8_t> &stub, const ResourceSet &set, bool replace,
