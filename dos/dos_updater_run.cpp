@@ -28,7 +28,6 @@ constexpr size_t kTransferSize = 51200;
 constexpr int kWasteWrites = 150;
 // Command lines are built inside a 260-byte option field.
 constexpr size_t kCommandRoom = kNameFieldSize;
-constexpr long kScanMargin = 20;
 constexpr unsigned kBeepHertz = 500, kBeepMilliseconds = 100;
 
 constexpr char kWasteFile[] = "waste.dat";
@@ -190,7 +189,8 @@ int DosUpdater::ScanOwnFile() {
     int result = 0;
     for (;;) {
         uint16_t id = 0;
-        long at = size > kScanMargin ? scanner.FindTag(p, size - kScanMargin, &id) : -1;
+        constexpr long kMargin = long(kDosScanMargin);
+        long at = size > kMargin ? scanner.FindTag(p, size - kMargin, &id) : -1;
         if (at < 0) {
             Print("\nCan not find useful file to flash BIOS or ME.");
             result = Finish(dos_exit::TagsMissing, Cleanup::WasteOnly);

@@ -10,6 +10,7 @@
 #include "atomic_file.h"
 #include "container.h"
 #include "payload/bytes.h"
+#include "payload/dos_limits.h"
 #include "payload/tag_markers.h"
 #include "payload/option_block.h"
 #include "payload/tagged_resource.h"
@@ -19,8 +20,6 @@ namespace fwpack {
 namespace {
 
 constexpr uint16_t kRunResources[] = {DosPackage, BiosPackage, OptionResource, MePackage};
-// The updater stops looking 20 bytes before the end of its file.
-constexpr size_t kScanMargin = 20;
 constexpr size_t kAlignment = 16;
 
 bool IsElf(const std::vector<uint8_t> &file) {
@@ -59,11 +58,11 @@ bool LooksLikeRunPackage(const std::vector<uint8_t> &file) {
 
 bool ReadRunPackage(const std::vector<uint8_t> &file, ResourceSet &out, std::string &error) {
     out.clear();
-    if (file.size() <= kScanMargin) {
+    if (file.size() <= kDosScanMargin) {
         error = "Linux package too short";
         return false;
     }
-    const size_t limit = file.size() - kScanMargin;
+    const size_t limit = file.size() - kDosScanMargin;
     std::set<uint16_t> seen;
     size_t p = 0;
     while (seen.size() < std::size(kRunResources)) {
@@ -127,7 +126,7 @@ bool WriteRunPackage(const std::string &dosStubPath, const ResourceSet &set,
         bytes.insert(bytes.end(), r.begin(), r.end());
         PadTo16(bytes);
     }
-    while (bytes.size() - lastTag <= kScanMargin) bytes.push_back(0);
+    while (bytes.size() - lastTag <= kDosScanMargin) bytes.push_back(0);
 
     // The updater must find each resource where it was put, and nothing
     // else: a tag text inside a body or the option block would mislead it.
