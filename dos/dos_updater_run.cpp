@@ -11,6 +11,7 @@
 #include "dos/dos_updater.h"
 #include "dos/me_version.h"
 #include "dos/tag_scan.h"
+#include "dos/work_files.h"
 #include "payload/bytes.h"
 #include "payload/checksum16.h"
 #include "payload/dos_limits.h"
@@ -26,16 +27,15 @@ namespace {
 
 constexpr size_t kTransferSize = 51200;
 constexpr int kWasteWrites = 150;
+// Bytes a package may carry after its last file.
+constexpr uint64_t kTrailingRoom = kTransferSize;
 // Command lines are built inside a 260-byte option field.
 constexpr size_t kCommandRoom = kNameFieldSize;
 constexpr unsigned kBeepHertz = 500, kBeepMilliseconds = 100;
 
-constexpr char kWasteFile[] = "waste.dat";
-constexpr char kMeLog[] = "me.log";
-constexpr char kErrorLog[] = "error.log";
-
 // How a package resource is unpacked, and what its step says.
 struct PackageStep {
+    const char *Name;
     const char *Intro;          // printed first, or null
     const char *Scratch;        // the body as found in the file
     const char *Unpacked;       // the decompressed body, or null for a plain body
@@ -48,9 +48,10 @@ struct PackageStep {
     bool Tools;                 // the files are programs to run
 };
 
-constexpr PackageStep kDosStep{nullptr,
-                               "dosexe.dat",
-                               "udosexe.dat",
+constexpr PackageStep kDosStep{"DOS package",
+                               nullptr,
+                               kDosScratch,
+                               kDosUnpacked,
                                "\nFail to open compress flash file.",
                                "\nSeparate the compress exe file.",
                                "\nDecompress the exe file.",
@@ -58,8 +59,9 @@ constexpr PackageStep kDosStep{nullptr,
                                "\nDecompress the EXE file OK.",
                                dos_exit::ToolOrBiosPackage,
                                true};
-constexpr PackageStep kBinStep{nullptr,
-                               "bin.dat",
+constexpr PackageStep kBinStep{"BIOS package",
+                               nullptr,
+                               kBinScratch,
                                nullptr,
                                "\nFail to open compress bin file.",
                                "\nSeparate the compress bin file",
@@ -68,9 +70,10 @@ constexpr PackageStep kBinStep{nullptr,
                                "\nDecompress the bin file OK.",
                                dos_exit::ToolOrBiosPackage,
                                false};
-constexpr PackageStep kMeStep{"\nReady to read ME bin file",
-                              "MEbin.dat",
-                              "uMEbin.dat",
+constexpr PackageStep kMeStep{"ME package",
+                              "\nReady to read ME bin file",
+                              kMeScratch,
+                              kMeUnpacked,
                               "\nFail to open compress ME bin file.",
                               "\nSeparate the compress bin file",
                               "\nDecompress the ME bin file.",
@@ -108,10 +111,15 @@ class DosUpdater {
     int Finish(int code, Cleanup cleanup);
     int DeleteFiles(int mode);
 
-    bool WriteWasteFile();
+    enum class WasteResult { Written, OpenFailed, WriteFailed };
+    WasteResult WriteWasteFile();
     int ScanOwnFile();
-    void ReadOptionBlock(std::FILE *self, long at);
-    int UnpackPackage(std::FILE *self, long at, uint32_t bodyLength, const PackageStep &step,
+    static const PackageStep &StepOf(uint16_t id);
+    std::vector<FileRecord> &TableOf(uint16_t id);
+    int RefuseSecondResource(uint16_t id, uint32_t at);
+    int FailToWrite(const char *name, const PackageStep &step);
+    void ReadOptionBlock(std::FILE *self, uint32_t at);
+    int UnpackPackage(std::FILE *self, uint32_t at, uint32_t bodyLength, const PackageStep &step,
                       std::vector<FileRecord> &table);
     int WritePackageFiles(const std::string &path, const PackageStep &step,
                           std::vector<FileRecord> &table);
@@ -121,7 +129,9 @@ class DosUpdater {
                    const ImageCheck &check);
     void ApplyOptionFlags();
     int CheckIdentity();
-    bool AskYesNo();
+    enum class Answer { Yes, No, Stop };
+    Answer Ask();
+    int StopIfAsked();
     int FlashBios();
     int FlashMe();
     int End();
@@ -160,68 +170,106 @@ int DosUpdater::DeleteFiles(int mode) {
     return 0;
 }
 
-bool DosUpdater::WriteWasteFile() {
+// The filler is written whole or not at all: a short write (a full disk)
+// fails the step.
+DosUpdater::WasteResult DosUpdater::WriteWasteFile() {
     std::fill(transfer_.begin(), transfer_.end(), 0xFF);
     RemoveFile(kWasteFile);
     std::FILE *waste = std::fopen(kWasteFile, "wb");
-    if (!waste) return false;
-    for (int i = 0; i < kWasteWrites; ++i) std::fwrite(transfer_.data(), 1, transfer_.size(), waste);
-    std::fclose(waste);
-    return true;
+    if (!waste) return WasteResult::OpenFailed;
+    bool ok = true;
+    for (int i = 0; ok && i < kWasteWrites; ++i)
+        ok = std::fwrite(transfer_.data(), 1, transfer_.size(), waste) == transfer_.size();
+    if (std::fclose(waste) != 0) ok = false;
+    if (ok) return WasteResult::Written;
+    RemoveFile(kWasteFile);
+    return WasteResult::WriteFailed;
 }
 
+// Offsets are unsigned 32-bit values checked against the file's size, so a
+// length read from the file cannot send the scan backwards.
 int DosUpdater::ScanOwnFile() {
     std::FILE *self = os_.OpenOwnFile();
     if (!self) {
         Print("\nOpen selffile fail!");
         return Finish(dos_exit::OwnFile, Cleanup::WasteOnly);
     }
-    long size = -1;
-    if (std::fseek(self, 0, SEEK_END) == 0) size = std::ftell(self);
+    uint32_t size = 0;
+    if (std::fseek(self, 0, SEEK_END) == 0)
+        if (long end = std::ftell(self); end > 0) size = uint32_t(end);
 
     constexpr unsigned kAllTags = 0xF;
     auto tagBit = [](uint16_t id) {
         return id == DosPackage ? 1u : id == BiosPackage ? 2u : id == OptionResource ? 4u : 8u;
     };
-    TagScanner scanner(self, size);
+    TagScanner scanner(self, long(size));
     unsigned seen = 0;
-    long p = 0;
+    uint32_t p = 0;
     int result = 0;
     for (;;) {
         uint16_t id = 0;
-        constexpr long kMargin = long(kDosScanMargin);
-        long at = size > kMargin ? scanner.FindTag(p, size - kMargin, &id) : -1;
-        if (at < 0) {
+        long found = size > kDosScanMargin
+                         ? scanner.FindTag(long(p), long(size - kDosScanMargin), &id)
+                         : -1;
+        if (found < 0) {
             Print("\nCan not find useful file to flash BIOS or ME.");
             result = Finish(dos_exit::TagsMissing, Cleanup::WasteOnly);
             break;
         }
-        long next = at + long(kTaggedHeaderSize);
+        const uint32_t at = uint32_t(found);
+        if (seen & tagBit(id)) {
+            result = RefuseSecondResource(id, at);
+            break;
+        }
+        uint32_t bodyLength = 0;
         if (id == OptionResource) {
             ReadOptionBlock(self, at);
         } else {
             uint8_t length[4] = {};
-            if (std::fseek(self, at + long(kTagLength), SEEK_SET) == 0)
+            if (std::fseek(self, long(at + kTagLength), SEEK_SET) == 0)
                 if (std::fread(length, 1, 4, self) != 4) std::fill(length, length + 4, 0);
-            uint32_t bodyLength = 0;
             ReadU32(length, sizeof length, 0, bodyLength);
-            const PackageStep &step = id == DosPackage ? kDosStep : id == BiosPackage ? kBinStep : kMeStep;
-            std::vector<FileRecord> &table = id == DosPackage ? fiA_ : id == BiosPackage ? fiB_ : fiC_;
-            result = UnpackPackage(self, at, bodyLength, step, table);
+            result = UnpackPackage(self, at, bodyLength, StepOf(id), TableOf(id));
             if (result != 0) break;
-            next += long(bodyLength);
         }
         seen |= tagBit(id);
         if (seen == kAllTags) break;
-        p = next + 1;   // the byte right after a resource is not looked at
+        if ((result = StopIfAsked()) != 0) break;
+        // The byte right after a resource is not looked at.
+        p = ScanResumeOffset(at, bodyLength, size);
     }
     std::fclose(self);
     return result;
 }
 
-void DosUpdater::ReadOptionBlock(std::FILE *self, long at) {
+int DosUpdater::FailToWrite(const char *name, const PackageStep &step) {
+    Print("\nFail to write ");
+    Print(name);
+    Print(". Exit the Flash!");
+    return Finish(step.ExitCode, Cleanup::Everything);
+}
+
+const PackageStep &DosUpdater::StepOf(uint16_t id) {
+    return id == DosPackage ? kDosStep : id == BiosPackage ? kBinStep : kMeStep;
+}
+
+std::vector<FileRecord> &DosUpdater::TableOf(uint16_t id) {
+    return id == DosPackage ? fiA_ : id == BiosPackage ? fiB_ : fiC_;
+}
+
+// A second copy of a resource is refused rather than read over the first:
+// what the first one unpacked is known and removed.
+int DosUpdater::RefuseSecondResource(uint16_t id, uint32_t at) {
+    const bool package = id != OptionResource;
+    Print("\nThe file holds a second ");
+    Print(package ? StepOf(id).Name : "option block");
+    Print(" at offset " + std::to_string(at) + ". Exit the Flash!");
+    return Finish(package ? StepOf(id).ExitCode : dos_exit::TagsMissing, Cleanup::Everything);
+}
+
+void DosUpdater::ReadOptionBlock(std::FILE *self, uint32_t at) {
     std::vector<uint8_t> block(kOptionBlockSize, 0);
-    if (std::fseek(self, at + long(kTaggedHeaderSize), SEEK_SET) == 0)
+    if (std::fseek(self, long(at + kTaggedHeaderSize), SEEK_SET) == 0)
         std::fread(block.data(), 1, block.size(), self);   // a short block reads as zeros
     option_ = OptionBlock{};
     // A field without its NUL keeps all its bytes; the rooms checked later
@@ -234,7 +282,7 @@ void DosUpdater::ReadOptionBlock(std::FILE *self, long at) {
     strToStruct(option_.IdString, packageId_);
 }
 
-int DosUpdater::UnpackPackage(std::FILE *self, long at, uint32_t bodyLength, const PackageStep &step,
+int DosUpdater::UnpackPackage(std::FILE *self, uint32_t at, uint32_t bodyLength, const PackageStep &step,
                               std::vector<FileRecord> &table) {
     if (step.Intro) Print(step.Intro);
     RemoveFile(step.Scratch);
@@ -245,14 +293,18 @@ int DosUpdater::UnpackPackage(std::FILE *self, long at, uint32_t bodyLength, con
     }
     scratch_.push_back(step.Scratch);
     uint32_t remaining = bodyLength;
-    if (std::fseek(self, at + long(kTaggedHeaderSize), SEEK_SET) != 0) remaining = 0;
-    while (remaining > 0) {
+    if (std::fseek(self, long(at + kTaggedHeaderSize), SEEK_SET) != 0) remaining = 0;
+    bool written = true;
+    while (written && remaining > 0) {
         size_t got = std::fread(transfer_.data(), 1, std::min<size_t>(remaining, kTransferSize), self);
         if (got == 0) break;   // a body cut short by the end of the file
-        std::fwrite(transfer_.data(), 1, got, out);
+        written = std::fwrite(transfer_.data(), 1, got, out) == got;
         remaining -= uint32_t(got);
     }
-    std::fclose(out);
+    if (std::fclose(out) != 0) written = false;
+    // A scratch file cut short by a full disk would only show later as a
+    // damaged stream or package.
+    if (!written) return FailToWrite(step.Scratch, step);
 
     Print(step.Separate);
     Print("\nUsing the zlib data compression library");
@@ -318,10 +370,19 @@ int DosUpdater::WritePackageFiles(const std::string &path, const PackageStep &st
             ReadFileRecord(head, sizeof head, kPackageHeaderSize + i * kFileRecordSize, records[i]);
         if (read != PackageError::None) return damaged(read);
         if (!IsBareFileName(records[i].FileName)) return damaged(PackageError::NameNotBare);
+        // Written here, it would replace the package being read, or a later
+        // step's work, and be deleted with it.
+        if (IsDosWorkFileName(records[i].FileName.c_str()))
+            return fail("\nThe package holds a file named like a work file of this program: " +
+                        records[i].FileName + ". Exit the Flash!");
         if (cursor + records[i].Size > size) return damaged(PackageError::SizePastEnd);
         offsets[i] = cursor;
         cursor += records[i].Size;
     }
+    // A writer may pad a package, but not by more than one transfer piece.
+    if (size - cursor > kTrailingRoom)
+        return fail("\nThe package is damaged: " + std::to_string(size - cursor) +
+                    " bytes follow its last file. Exit the Flash!");
     table = records;   // known before writing, so a failure removes what was written
     for (uint32_t i = 0; i < count; ++i) {
         const FileRecord &record = records[i];
@@ -334,7 +395,10 @@ int DosUpdater::WritePackageFiles(const std::string &path, const PackageStep &st
             done += uint32_t(n);
         }
         if (out && std::fclose(out) != 0) ok = false;
-        if (!ok) return fail("\nFail to write " + record.FileName + ". Exit the Flash!");
+        if (!ok) {
+            std::fclose(in);
+            return FailToWrite(record.FileName.c_str(), step);
+        }
         if (step.Tools) os_.MakeRunnable(record.FileName);
     }
     std::fclose(in);
@@ -434,17 +498,26 @@ int DosUpdater::CheckIdentity() {
     return Finish(dos_exit::VersionFormat, Cleanup::Everything);
 }
 
-// Waits for y or n; other keys beep. The end of the input answers no.
-bool DosUpdater::AskYesNo() {
+// Waits for y or n; other keys beep. The end of the input answers no, and
+// so does anything else that is not a key.
+DosUpdater::Answer DosUpdater::Ask() {
     for (;;) {
         int key = os_.ReadKey();
-        if (key == kEndOfInput) key = 'n';
+        if (key == kStopRequested && os_.StopRequest() != 0) return Answer::Stop;
+        if (key < 0) key = 'n';
         if (key == 'y' || key == 'Y' || key == 'n' || key == 'N') {
             Print(std::string(1, char(key)));
-            return key == 'y' || key == 'Y';
+            return key == 'y' || key == 'Y' ? Answer::Yes : Answer::No;
         }
         os_.Beep(kBeepHertz, kBeepMilliseconds);
     }
+}
+
+// A stop request (Ctrl-C, a signal) ends the run before its next step,
+// with the cleanup of a failure.
+int DosUpdater::StopIfAsked() {
+    int code = os_.StopRequest();
+    return code != 0 ? Finish(code, Cleanup::Everything) : 0;
 }
 
 int DosUpdater::FlashBios() {
@@ -506,6 +579,7 @@ int DosUpdater::FlashMe() {
         Print("\nThe ME update command line is too long: " + update);
         return Finish(dos_exit::MeFlashFailed, Cleanup::Everything);
     }
+    if (int r = StopIfAsked()) return r;
     RemoveFile(kErrorLog);
     Print("\n" + update);
     os_.RunCommand(update);   // the tool reports failure through error.log only
@@ -531,8 +605,12 @@ int DosUpdater::End() {
     if (!sw_.NoPause) {
         if (sw_.NoReboot) return dos_exit::Success;
         Print("\nRestart System(Yes/No)?");
-        if (!AskYesNo())
+        switch (Ask()) {
+        case Answer::Yes: break;
+        case Answer::No:
             return meSkipped_ ? dos_exit::RestartDeclinedMeSkipped : dos_exit::RestartDeclinedMeFlashed;
+        case Answer::Stop: return os_.StopRequest();   // the cleanup above is all there is
+        }
     }
     os_.Restart();
     Print("\nThe system could not be restarted.");
@@ -546,21 +624,30 @@ int DosUpdater::Run(int argc, const char *const *argv) {
     case SwitchResult::Run: break;
     }
     Print("\nDON'T POWER OFF the system during the update process.");
-    if (!WriteWasteFile()) {
-        Print("\nfail to open waste.dat");
-        return dos_exit::WasteFile;
+    switch (WriteWasteFile()) {
+    case WasteResult::Written: break;
+    case WasteResult::OpenFailed: Print("\nfail to open waste.dat"); return dos_exit::WasteFile;
+    case WasteResult::WriteFailed: Print("\nfail to write waste.dat"); return dos_exit::WasteFile;
     }
+    if (int r = StopIfAsked()) return r;
     if (int r = ScanOwnFile()) return r;
     if (int r = CheckImage(fiB_, option_.BiosImageName, kBiosCheck)) return r;
     ApplyOptionFlags();
     if (int r = CheckIdentity()) return r;
     if (!sw_.NoPause && !sw_.Factory) {
         Print("\nUpdate BIOS(Yes/No)?");
-        if (!AskYesNo()) return Finish(dos_exit::UpdateDeclined, Cleanup::Everything);
+        switch (Ask()) {
+        case Answer::Yes: break;
+        case Answer::No: return Finish(dos_exit::UpdateDeclined, Cleanup::Everything);
+        case Answer::Stop: return StopIfAsked();
+        }
     }
+    if (int r = StopIfAsked()) return r;
     if (int r = FlashBios()) return r;
+    if (int r = StopIfAsked()) return r;
     if (int r = CheckImage(fiC_, option_.MeImageName, kMeCheck)) return r;
     if (int r = FlashMe()) return r;
+    if (int r = StopIfAsked()) return r;
     return End();
 }
 
