@@ -3,6 +3,7 @@
 #include "platform/win32/win32_dialog_controls.h"
 #include "platform/win32/win32_files.h"
 #include "platform/win32/win32_services.h"
+#include "shell/dialog_updates.h"
 #include "update/extract_worker.h"
 
 namespace fwpack {
@@ -17,7 +18,7 @@ RunState &TheRunState() {
 DWORD WINAPI ExtractWorkerThread(LPVOID window) {
     Win32FileSystem files;
     Win32Resources resources(GetModuleHandleA(nullptr));
-    Win32DialogControls dialog{static_cast<HWND>(window)};
+    Win32DialogControls dialog{static_cast<HWND>(window), control::Progress};
     Win32MessageBoxes boxes;
     Win32Processes programs;
     Win32ResultValues results;

@@ -10,7 +10,8 @@ namespace fwpack {
 
 class Win32DialogControls : public DialogControls {
   public:
-    explicit Win32DialogControls(HWND dialog) : dialog_(dialog) {}
+    // progressBar is the id of the control the progress calls go to.
+    Win32DialogControls(HWND dialog, int progressBar) : dialog_(dialog), progressBar_(progressBar) {}
     void EnableControl(int id, bool enable) override;
     void HideControl(int id) override;
     void SetControlText(int id, std::string_view text) override;
@@ -23,6 +24,7 @@ class Win32DialogControls : public DialogControls {
 
   private:
     HWND dialog_;
+    int progressBar_;
 };
 
 }  // namespace fwpack

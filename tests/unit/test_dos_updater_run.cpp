@@ -38,8 +38,12 @@ class FakeDos : public DosPlatform {
 
     void Write(std::string_view text) override { out += text; }
     void ReadPhysical(uint32_t address, uint8_t *o, size_t count) override {
+        // The block lies at 0xFFEB0000; a read may start anywhere.
+        constexpr uint64_t kBlockAt = 0xFFEB0000;
         std::memset(o, 0xFF, count);
-        if (address == 0xFFEB0000) std::memcpy(o, memoryBlock.data(), std::min(count, memoryBlock.size()));
+        for (size_t i = 0; i < memoryBlock.size(); ++i)
+            if (kBlockAt + i >= address && kBlockAt + i < uint64_t(address) + count)
+                o[kBlockAt + i - address] = uint8_t(memoryBlock[i]);
     }
     std::FILE *OpenOwnFile() override { return std::fopen(ownFile.c_str(), "rb"); }
     int RunCommand(const std::string &c) override {

@@ -122,16 +122,9 @@ std::string OptionBlockText(const OptionBlock &o) {
     char flags[16];
     std::snprintf(flags, sizeof flags, "0x%08X", o.Flags);
     std::string text = std::string("Flags = ") + flags + " (" + DescribeFlags(o.Flags) + ")\n";
-    for (const auto &[name, value] :
-         {std::pair<const char *, const std::string &>{"FlashProgram", o.FlashProgram},
-          {"DosFlashProgram", o.DosFlashProgram},
-          {"BiosImageName", o.BiosImageName},
-          {"IdString", o.IdString},
-          {"MeFlashProgram", o.MeFlashProgram},
-          {"MeImageName", o.MeImageName},
-          {"DosMeQueryTool", o.DosMeQueryTool},
-          {"DosMeUpdateTool", o.DosMeUpdateTool}})
-        text += std::string(name) + " = " + Printable(value) + "\n";
+    for (const OptionFieldSpec &f : kOptionFields)
+        if (const std::string *value = OptionText(o, f.Field))
+            text += std::string(f.Name) + " = " + Printable(*value) + "\n";
     return text;
 }
 

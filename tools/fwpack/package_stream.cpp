@@ -29,7 +29,7 @@ bool PackageStream::Fill(const uint8_t *&data, size_t &size, size_t want) {
 
 void PackageStream::TakeHeader(const uint8_t *&data, size_t &size) {
     if (!Fill(data, size, kPackageHeaderSize)) return;
-    Count = ReadU32(buffer_);
+    ReadU32(buffer_, kPackageHeaderSize, 0, Count);
     TooManyRecords = Count > kMaxReadRecords;
     cursor_ = TableEnd();
 }
@@ -38,7 +38,8 @@ void PackageStream::TakeTable(const uint8_t *&data, size_t &size) {
     while (size && tableRead_ < Count) {
         if (!Fill(data, size, kFileRecordSize)) return;
         FileRecord rec;
-        bool terminated = ReadFileRecord(buffer_, rec);
+        bool terminated =
+            ReadFileRecord(buffer_, kFileRecordSize, 0, rec) != PackageError::NameNotTerminated;
         if (nameFault_ < 0 && !terminated) nameFault_ = long(tableRead_);
         if (nameFault_ < 0) {
             // Records after a broken one do not count: a reader stops there.

@@ -140,9 +140,9 @@ bool ReadSources(const Manifest &m, bool linuxPackage, Sources &src, std::string
 // tables and its image name buffer must hold what the package carries.
 bool CheckDosLimits(const Manifest &m, const Sources &src, std::string &why) {
     if (!m.HasDos) return true;
-    if (src.DosTools.size() > kDosPackageMaxFiles) {
+    if (src.DosTools.size() > kDosRecordTableRoom) {
         why = "dos.tools: " + m.DosTools + " holds " + std::to_string(src.DosTools.size()) +
-              " files; the DOS updater takes at most " + std::to_string(kDosPackageMaxFiles);
+              " files; the DOS updater takes at most " + std::to_string(kDosRecordTableRoom);
         return false;
     }
     for (const PackageFile &tool : src.DosTools) {

@@ -8,14 +8,11 @@
 #include "container.h"
 #include "manifest.h"
 #include "name_rules.h"
+#include "payload/dos_limits.h"
 #include "payload/file_package.h"
 
 namespace fwpack {
 
-// The DOS updater holds at most this many records per package.
-inline constexpr size_t kDosPackageMaxFiles = 5;
-// It opens the images through a 20-byte path buffer: at most 19 characters.
-inline constexpr size_t kDosImageNameMax = 19;
 
 // Where the files of a build go: which package, and whether the package
 // runs on the Linux updater. key names the manifest key in error lines

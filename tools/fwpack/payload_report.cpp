@@ -11,23 +11,12 @@ namespace {
 
 void AnalyzeOptions(const uint8_t *body, size_t size, ResourceReport &r) {
     ParseOptionBlock(body, size, r.Options);
-    struct Field {
-        const char *Name;
-        size_t Offset, Width;
-    };
-    static const Field fields[] = {
-        {"FlashProgram", option_offset::FlashProgram, kNameFieldSize},
-        {"DosFlashProgram", option_offset::DosFlashProgram, kNameFieldSize},
-        {"BiosImageName", option_offset::BiosImageName, kNameFieldSize},
-        {"IdString", option_offset::IdString, kIdStringSize},
-        {"MeFlashProgram", option_offset::MeFlashProgram, kNameFieldSize},
-        {"MeImageName", option_offset::MeImageName, kNameFieldSize},
-        {"DosMeQueryTool", option_offset::DosMeQueryTool, kNameFieldSize},
-        {"DosMeUpdateTool", option_offset::DosMeUpdateTool, kNameFieldSize},
-    };
-    for (const auto &f : fields)
-        if (f.Offset + f.Width <= size && !FieldTerminated(body + f.Offset, f.Width))
-            r.UnterminatedFields.push_back(f.Name);
+    for (const OptionFieldSpec &f : kOptionFields) {
+        FieldSpan span;
+        if (f.Kind != OptionFieldKind::Word && ReadField(body, size, f.Offset, f.Size, span) &&
+            !span.Terminated)
+            r.UnterminatedFields.push_back(f.Field);
+    }
 }
 
 // Feeds the package's bytes (inflating a compressed body) to stream.

@@ -53,13 +53,13 @@ struct ResourceReport {
     // Option block (2003).
     bool IsOptions = false;  // the option body is RealBodyLength bytes
     OptionBlock Options;
-    std::vector<std::string> UnterminatedFields;
+    std::vector<OptionField> UnterminatedFields;
 };
 
 struct PayloadReport {
     ContainerKind Kind = ContainerKind::ResourcesFolder;
     std::vector<ResourceReport> Resources;  // 2000..2004 in order
-    const ResourceReport &Get(uint16_t id) const { return Resources[id - 2000]; }
+    const ResourceReport &Get(uint16_t id) const { return Resources[id - kFirstResourceId]; }
 };
 
 // The package bodies move from set into the report. kind decides which

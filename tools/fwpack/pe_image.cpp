@@ -102,7 +102,9 @@ PeError ReadSectionTable(const std::vector<uint8_t> &file, uint16_t sectionCount
         size_t at = out.SectionTableOffset + size_t(i) * kSectionHeaderSize;
         const uint8_t *h = file.data() + at;
         PeSection s;
-        s.Name = std::string(FieldText(h, 8));
+        FieldSpan name;
+        ReadField(h, kSectionHeaderSize, 0, 8, name);
+        s.Name.assign(reinterpret_cast<const char *>(h), name.Length);
         s.VirtualSize = ReadU32(h + 8);
         s.VirtualAddress = ReadU32(h + 12);
         s.SizeOfRawData = ReadU32(h + 16);

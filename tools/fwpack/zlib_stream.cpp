@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <zlib.h>
 
+#include "payload/resource_layout.h"
+
 namespace fwpack {
 namespace {
 
@@ -31,7 +33,7 @@ bool CompressStream(const std::vector<std::span<const uint8_t>> &pieces, int lev
                     std::vector<uint8_t> &out, std::string &error) {
     out.clear();
     z_stream z{};
-    if (deflateInit2(&z, level, Z_DEFLATED, 10, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+    if (deflateInit2(&z, level, Z_DEFLATED, kPayloadWindowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
         error = "cannot start deflate at level " + std::to_string(level);
         return false;
     }
