@@ -6,6 +6,7 @@
 #include <vector>
 #include <zlib.h>
 
+#include "dialog/load_option_block.h"
 #include "payload/checksum16.h"
 #include "payload/file_package.h"
 #include "payload/option_block.h"

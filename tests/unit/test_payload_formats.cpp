@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 
+#include "dialog/load_option_block.h"
 #include "payload/bytes.h"
 #include "payload/checksum16.h"
 #include "payload/file_package.h"

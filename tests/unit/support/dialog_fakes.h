@@ -16,7 +16,7 @@
 #include "platform/message_box.h"
 #include "platform/program_environment.h"
 #include "platform/resources.h"
-#include "shell/shell_context.h"
+#include "dialog/shell_context.h"
 
 namespace fwpack::test {
 
