@@ -1,6 +1,5 @@
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 #include <zlib.h>
@@ -84,26 +83,22 @@ constexpr PackageStep kMeStep{"\nReady to read ME bin file",
 
 enum class Cleanup { WasteOnly, Everything };
 
-bool FileExists(const char *path) {
-    std::error_code ec;
-    return std::filesystem::exists(path, ec);
-}
-void RemoveFile(const std::string &path) { std::remove(path.c_str()); }
-
 class DosUpdater {
   public:
     explicit DosUpdater(DosPlatform &os) : os_(os), transfer_(kTransferSize) {}
     int Run(int argc, const char *const *argv);
 
   private:
-    void Print(const std::string &text) { os_.Write(text); }
+    void Print(const std::string &text) { os_.Write(text.data(), text.size()); }
+    bool FileExists(const char *path) { return os_.Files().Exists(path); }
+    void RemoveFile(const std::string &path) { os_.Files().Remove(path.c_str()); }
     int Finish(int code, Cleanup cleanup);
     int DeleteFiles(int mode);
 
     bool WriteWasteFile();
     int ScanOwnFile();
-    void ReadOptionBlock(std::FILE *self, long at);
-    int UnpackPackage(std::FILE *self, long at, uint32_t bodyLength, const PackageStep &step,
+    void ReadOptionBlock(DosFile self, long at);
+    int UnpackPackage(DosFile self, long at, uint32_t bodyLength, const PackageStep &step,
                       std::vector<FileRecord> &table);
     int WritePackageFiles(const std::string &path, const PackageStep &step,
                           std::vector<FileRecord> &table);
@@ -155,27 +150,29 @@ int DosUpdater::DeleteFiles(int mode) {
 bool DosUpdater::WriteWasteFile() {
     std::fill(transfer_.begin(), transfer_.end(), 0xFF);
     RemoveFile(kWasteFile);
-    std::FILE *waste = std::fopen(kWasteFile, "wb");
-    if (!waste) return false;
-    for (int i = 0; i < kWasteWrites; ++i) std::fwrite(transfer_.data(), 1, transfer_.size(), waste);
-    std::fclose(waste);
+    DosFiles &files = os_.Files();
+    DosFile waste = files.CreateForWriting(kWasteFile);
+    if (waste == kNoFile) return false;
+    for (int i = 0; i < kWasteWrites; ++i) files.Write(waste, transfer_.data(), transfer_.size());
+    files.Close(waste);
     return true;
 }
 
 int DosUpdater::ScanOwnFile() {
-    std::FILE *self = os_.OpenOwnFile();
-    if (!self) {
+    DosFiles &files = os_.Files();
+    DosFile self = os_.OpenOwnFile();
+    if (self == kNoFile) {
         Print("\nOpen selffile fail!");
         return Finish(dos_exit::OwnFile, Cleanup::WasteOnly);
     }
-    long size = -1;
-    if (std::fseek(self, 0, SEEK_END) == 0) size = std::ftell(self);
+    uint32_t length = 0;
+    long size = files.Length(self, length) ? long(length) : -1;
 
     constexpr unsigned kAllTags = 0xF;
     auto tagBit = [](uint16_t id) {
         return id == DosPackage ? 1u : id == BiosPackage ? 2u : id == OptionResource ? 4u : 8u;
     };
-    TagScanner scanner(self, size);
+    TagScanner scanner(files, self, size);
     unsigned seen = 0;
     long p = 0;
     int result = 0;
@@ -191,10 +188,10 @@ int DosUpdater::ScanOwnFile() {
         if (id == OptionResource) {
             ReadOptionBlock(self, at);
         } else {
-            uint8_t length[4] = {};
-            if (std::fseek(self, at + long(kTagLength), SEEK_SET) == 0)
-                if (std::fread(length, 1, 4, self) != 4) std::fill(length, length + 4, 0);
-            uint32_t bodyLength = ReadU32(length);
+            uint8_t field[4] = {};
+            if (files.Seek(self, uint32_t(at + long(kTagLength))))
+                if (files.Read(self, field, 4) != 4) std::fill(field, field + 4, 0);
+            uint32_t bodyLength = ReadU32(field);
             const PackageStep &step = id == DosPackage ? kDosStep : id == BiosPackage ? kBinStep : kMeStep;
             std::vector<FileRecord> &table = id == DosPackage ? fiA_ : id == BiosPackage ? fiB_ : fiC_;
             result = UnpackPackage(self, at, bodyLength, step, table);
@@ -205,14 +202,15 @@ int DosUpdater::ScanOwnFile() {
         if (seen == kAllTags) break;
         p = next + 1;   // the byte right after a resource is not looked at
     }
-    std::fclose(self);
+    files.Close(self);
     return result;
 }
 
-void DosUpdater::ReadOptionBlock(std::FILE *self, long at) {
+void DosUpdater::ReadOptionBlock(DosFile self, long at) {
+    DosFiles &files = os_.Files();
     std::vector<uint8_t> block(kOptionBlockSize, 0);
-    if (std::fseek(self, at + long(kTaggedHeaderSize), SEEK_SET) == 0)
-        std::fread(block.data(), 1, block.size(), self);   // a short block reads as zeros
+    if (files.Seek(self, uint32_t(at + long(kTaggedHeaderSize))))
+        files.Read(self, block.data(), block.size());   // a short block reads as zeros
     option_ = OptionBlock{};
     // A field without its NUL keeps all its bytes; the rooms checked later
     // (image names, command lines) refuse such a text.
@@ -224,25 +222,26 @@ void DosUpdater::ReadOptionBlock(std::FILE *self, long at) {
     strToStruct(option_.IdString, packageId_);
 }
 
-int DosUpdater::UnpackPackage(std::FILE *self, long at, uint32_t bodyLength, const PackageStep &step,
+int DosUpdater::UnpackPackage(DosFile self, long at, uint32_t bodyLength, const PackageStep &step,
                               std::vector<FileRecord> &table) {
+    DosFiles &files = os_.Files();
     if (step.Intro) Print(step.Intro);
     RemoveFile(step.Scratch);
-    std::FILE *out = std::fopen(step.Scratch, "wb");
-    if (!out) {
+    DosFile out = files.CreateForWriting(step.Scratch);
+    if (out == kNoFile) {
         Print(step.OpenFailed);
         return Finish(step.ExitCode, Cleanup::Everything);
     }
     scratch_.push_back(step.Scratch);
     uint32_t remaining = bodyLength;
-    if (std::fseek(self, at + long(kTaggedHeaderSize), SEEK_SET) != 0) remaining = 0;
+    if (!files.Seek(self, uint32_t(at + long(kTaggedHeaderSize)))) remaining = 0;
     while (remaining > 0) {
-        size_t got = std::fread(transfer_.data(), 1, std::min<size_t>(remaining, kTransferSize), self);
+        size_t got = files.Read(self, transfer_.data(), std::min<size_t>(remaining, kTransferSize));
         if (got == 0) break;   // a body cut short by the end of the file
-        std::fwrite(transfer_.data(), 1, got, out);
+        files.Write(out, transfer_.data(), got);
         remaining -= uint32_t(got);
     }
-    std::fclose(out);
+    files.Close(out);
 
     Print(step.Separate);
     Print("\nUsing the zlib data compression library");
@@ -273,12 +272,12 @@ int DosUpdater::UnpackPackage(std::FILE *self, long at, uint32_t bodyLength, con
 // gigabytes needs no more memory than the transfer buffer.
 int DosUpdater::WritePackageFiles(const std::string &path, const PackageStep &step,
                                   std::vector<FileRecord> &table) {
-    std::FILE *in = std::fopen(path.c_str(), "rb");
+    DosFiles &files = os_.Files();
+    DosFile in = files.OpenForReading(path.c_str());
     uint64_t size = 0;
-    if (in && std::fseek(in, 0, SEEK_END) == 0)
-        if (long end = std::ftell(in); end > 0) size = uint64_t(end);
+    if (uint32_t length = 0; in != kNoFile && files.Length(in, length)) size = length;
     auto fail = [&](const std::string &text) {
-        if (in) std::fclose(in);
+        if (in != kNoFile) files.Close(in);
         Print(text);
         return Finish(step.ExitCode, Cleanup::Everything);
     };
@@ -286,8 +285,8 @@ int DosUpdater::WritePackageFiles(const std::string &path, const PackageStep &st
         return fail(std::string("\nThe package is damaged: ") + PackageErrorText(e) + ". Exit the Flash!");
     };
     uint8_t head[kPackageHeaderSize + kRecordTableRoom * kFileRecordSize];
-    if (size < kPackageHeaderSize || std::fseek(in, 0, SEEK_SET) != 0 ||
-        std::fread(head, 1, kPackageHeaderSize, in) != kPackageHeaderSize)
+    if (size < kPackageHeaderSize || !files.Seek(in, 0) ||
+        files.Read(in, head, kPackageHeaderSize) != kPackageHeaderSize)
         return damaged(PackageError::TooShort);
     // Each record table has room for five records.
     const uint32_t count = ReadU32(head);
@@ -296,7 +295,7 @@ int DosUpdater::WritePackageFiles(const std::string &path, const PackageStep &st
                     " files, more than the 5 this program can hold. Exit the Flash!");
     const size_t tableSize = size_t(count) * kFileRecordSize;
     if (kPackageHeaderSize + tableSize > size ||
-        std::fread(head + kPackageHeaderSize, 1, tableSize, in) != tableSize)
+        files.Read(in, head + kPackageHeaderSize, tableSize) != tableSize)
         return damaged(PackageError::TableOverflow);
 
     std::vector<FileRecord> records(count);
@@ -314,29 +313,30 @@ int DosUpdater::WritePackageFiles(const std::string &path, const PackageStep &st
     for (uint32_t i = 0; i < count; ++i) {
         const FileRecord &record = records[i];
         RemoveFile(record.FileName);
-        std::FILE *out = std::fopen(record.FileName.c_str(), "wb");
-        bool ok = out != nullptr && std::fseek(in, long(offsets[i]), SEEK_SET) == 0;
+        DosFile out = files.CreateForWriting(record.FileName.c_str());
+        bool ok = out != kNoFile && files.Seek(in, uint32_t(offsets[i]));
         for (uint32_t done = 0; ok && done < record.Size;) {
             size_t n = std::min<size_t>(record.Size - done, kTransferSize);
-            ok = std::fread(transfer_.data(), 1, n, in) == n && std::fwrite(transfer_.data(), 1, n, out) == n;
+            ok = files.Read(in, transfer_.data(), n) == n && files.Write(out, transfer_.data(), n) == n;
             done += uint32_t(n);
         }
-        if (out && std::fclose(out) != 0) ok = false;
+        if (out != kNoFile && !files.Close(out)) ok = false;
         if (!ok) return fail("\nFail to write " + record.FileName + ". Exit the Flash!");
-        if (step.Tools) os_.MakeRunnable(record.FileName);
+        if (step.Tools) os_.MakeRunnable(record.FileName.c_str());
     }
-    std::fclose(in);
+    files.Close(in);
     return 0;
 }
 
 bool DosUpdater::SumFile(const std::string &path, uint16_t &sum) {
-    std::FILE *in = std::fopen(path.c_str(), "rb");
-    if (!in) return false;
+    DosFiles &files = os_.Files();
+    DosFile in = files.OpenForReading(path.c_str());
+    if (in == kNoFile) return false;
     uint32_t running = 0;
     size_t n;
-    while ((n = std::fread(transfer_.data(), 1, kTransferSize, in)) > 0)
+    while ((n = files.Read(in, transfer_.data(), kTransferSize)) > 0)
         running = Checksum16Add(running, transfer_.data(), n);
-    std::fclose(in);
+    files.Close(in);
     sum = uint16_t(running);
     return true;
 }
@@ -449,7 +449,7 @@ int DosUpdater::FlashBios() {
     }
     if (sw_.Debug) Print("\nsetinfo.szAutoExecFileDOS :\n" + command);
     Print("\nInvoke the exe file!\n");
-    if (os_.RunCommand(command) != 0) {
+    if (os_.RunCommand(command.c_str()) != 0) {
         Print("\n" + command + " run fail\n");
         return Finish(dos_exit::BiosFlashFailed, Cleanup::Everything);
     }
@@ -491,17 +491,17 @@ int DosUpdater::FlashMe() {
         Print("\nThe ME information command line is too long: " + query);
         return Finish(dos_exit::CurrentMeVersion, Cleanup::Everything);
     }
-    os_.RunCommand(query);   // what it found is in the log, or nowhere
+    os_.RunCommand(query.c_str());   // what it found is in the log, or nowhere
     MeVersion current{};
     if (FileExists(kMeLog)) {
-        if (!GetCurMEVersion(kMeLog, current, os_)) {
+        if (!GetCurMEVersion(kMeLog, current, os_.Files(), os_)) {
             Print("\nCan not get current ME version from log!");
             return Finish(dos_exit::CurrentMeVersion, Cleanup::Everything);
         }
         Print("\nCurrent ME version: " + MeVersionText(current));
     }
     MeVersion fresh{};
-    if (!GetNewMEVersion(option_.MeImageName, fresh, os_)) {
+    if (!GetNewMEVersion(option_.MeImageName, fresh, os_.Files(), os_)) {
         Print("\nCan not get the new ME version!");
         return Finish(dos_exit::NewMeVersion, Cleanup::Everything);
     }
@@ -519,7 +519,7 @@ int DosUpdater::FlashMe() {
     }
     RemoveFile(kErrorLog);
     Print("\n" + update);
-    os_.RunCommand(update);   // the tool reports failure through error.log only
+    os_.RunCommand(update.c_str());   // the tool reports failure through error.log only
     if (FileExists(kErrorLog)) {
         Print("Flash ME fail");
         return Finish(dos_exit::MeFlashFailed, Cleanup::Everything);

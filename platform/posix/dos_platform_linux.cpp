@@ -1,8 +1,11 @@
 #include "platform/posix/dos_platform_linux.h"
 
+#include "platform/posix/posix_io.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -19,16 +22,6 @@ namespace fwpack {
 namespace {
 
 constexpr uint64_t kFourGiB = uint64_t(1) << 32;
-
-void WriteAll(int fd, const char *data, size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        data += n;
-        size -= size_t(n);
-    }
-}
 
 // Reads what it can of [offset, offset + count) into out; the rest stays.
 void ReadRange(int fd, uint64_t offset, uint8_t *out, size_t count) {
@@ -61,7 +54,7 @@ void RestoreTerminalAndDie(int signal) {
 
 }  // namespace
 
-void LinuxDosPlatform::Write(std::string_view text) { WriteAll(STDOUT_FILENO, text.data(), text.size()); }
+void LinuxDosPlatform::Write(const char *text, size_t length) { WriteAll(STDOUT_FILENO, text, length); }
 
 bool ReadFirmwareDump(const std::string &dumpPath, uint32_t address, uint8_t *out, size_t count) {
     std::memset(out, 0xFF, count);
@@ -97,9 +90,9 @@ void LinuxDosPlatform::ReadPhysical(uint32_t address, uint8_t *out, size_t count
     ::close(fd);
 }
 
-std::FILE *LinuxDosPlatform::OpenOwnFile() { return std::fopen("/proc/self/exe", "rb"); }
+DosFile LinuxDosPlatform::OpenOwnFile() { return files_.OpenForReading("/proc/self/exe"); }
 
-int LinuxDosPlatform::RunCommand(const std::string &commandLine) {
+int LinuxDosPlatform::RunCommand(const char *commandLine) {
     std::fflush(nullptr);
     pid_t child = ::fork();
     if (child < 0) return -1;
@@ -107,7 +100,7 @@ int LinuxDosPlatform::RunCommand(const std::string &commandLine) {
         const char *path = std::getenv("PATH");
         std::string search = std::string(".:") + (path && *path ? path : "/usr/bin:/bin");
         ::setenv("PATH", search.c_str(), 1);
-        ::execl("/bin/sh", "sh", "-c", commandLine.c_str(), static_cast<char *>(nullptr));
+        ::execl("/bin/sh", "sh", "-c", commandLine, static_cast<char *>(nullptr));
         ::_exit(127);
     }
     int status = 0;
@@ -117,7 +110,7 @@ int LinuxDosPlatform::RunCommand(const std::string &commandLine) {
     return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
 }
 
-void LinuxDosPlatform::MakeRunnable(const std::string &fileName) { ::chmod(fileName.c_str(), 0755); }
+void LinuxDosPlatform::MakeRunnable(const char *fileName) { ::chmod(fileName, 0755); }
 
 int LinuxDosPlatform::ReadKey() {
     unsigned char key = 0;

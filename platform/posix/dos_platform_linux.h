@@ -1,6 +1,7 @@
 // The DOS updater's platform on Linux:
 // - own file: /proc/self/exe, read-only (a running executable cannot be
 //   opened for writing, and nothing is written to it);
+// - files: file descriptors (PosixDosFiles);
 // - command interpreter: /bin/sh -c with "." put in front of PATH, so that,
 //   as on DOS, a program in the current directory is found first;
 // - keys: the terminal without echo and line buffering; from a stdin that
@@ -13,6 +14,7 @@
 #include <string>
 
 #include "platform/dos_platform.h"
+#include "platform/posix/posix_dos_files.h"
 
 namespace fwpack {
 
@@ -20,15 +22,19 @@ inline constexpr char kFirmwareDumpVariable[] = "FWPACK_FIRMWARE_DUMP";
 
 class LinuxDosPlatform : public DosPlatform {
   public:
-    void Write(std::string_view text) override;
+    void Write(const char *text, size_t length) override;
     void ReadPhysical(uint32_t address, uint8_t *out, size_t count) override;
-    std::FILE *OpenOwnFile() override;
-    int RunCommand(const std::string &commandLine) override;
-    void MakeRunnable(const std::string &fileName) override;
+    DosFiles &Files() override { return files_; }
+    DosFile OpenOwnFile() override;
+    int RunCommand(const char *commandLine) override;
+    void MakeRunnable(const char *fileName) override;
     int ReadKey() override;
     void Beep(unsigned hertz, unsigned milliseconds) override;
     void Delay(unsigned milliseconds) override;
     void Restart() override;
+
+  private:
+    PosixDosFiles files_;
 };
 
 // Reads count bytes at address of a 4 GiB space whose top holds the file at
