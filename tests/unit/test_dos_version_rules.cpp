@@ -105,6 +105,30 @@ TEST(DosMeVersion, CurrentVersionComesFromIndex40OfTheFirstFwVersionLine) {
     EXPECT_EQ(console.out, "");
 }
 
+// The log is read in lines of at most 255 characters: a longer line goes on
+// as a line of its own, and lines that straddle the reader's buffer are whole.
+TEST(DosMeVersion, LongLinesAndBufferBordersInTheLog) {
+    TempDir dir;
+    StringConsole console;
+    MeVersion v{};
+    WriteText(dir / "me.log", std::string(255, 'x') + FwLine("3.2.1.0"));
+    ASSERT_TRUE(GetCurMEVersion(dir / "me.log", v, files, console));
+    EXPECT_EQ(v, (MeVersion{3, 2, 1, 0}));
+
+    WriteText(dir / "me.log", std::string(254, 'x') + FwLine("3.2.1.0"));   // one line
+    EXPECT_FALSE(GetCurMEVersion(dir / "me.log", v, files, console));
+
+    for (size_t pad : {400, 500, 511, 512, 1023}) {
+        std::string log;
+        while (log.size() + 100 < pad) log += std::string(99, 'y') + "\n";
+        log += std::string(pad - log.size(), 'z') + "\n" + FwLine("4.5.6.7");
+        WriteText(dir / "me.log", log);
+        v = {};
+        ASSERT_TRUE(GetCurMEVersion(dir / "me.log", v, files, console)) << pad;
+        EXPECT_EQ(v, (MeVersion{4, 5, 6, 7})) << pad;
+    }
+}
+
 TEST(DosMeVersion, CurrentVersionFailuresPrintTheReadersMessages) {
     TempDir dir;
     StringConsole console;
