@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <cstdio>
 #include <string>
 #include <vector>
 #include <zlib.h>
