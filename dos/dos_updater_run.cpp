@@ -9,6 +9,7 @@
 #include "dos/dos_updater.h"
 #include "dos/me_version.h"
 #include "dos/tag_scan.h"
+#include "dos/work_files.h"
 #include "payload/bytes.h"
 #include "payload/checksum16.h"
 #include "payload/file_package.h"
@@ -24,19 +25,18 @@ namespace {
 constexpr size_t kTransferSize = 51200;
 constexpr int kWasteWrites = 150;
 constexpr uint32_t kRecordTableRoom = 5;
+// Bytes a package may carry after its last file.
+constexpr uint64_t kTrailingRoom = kTransferSize;
 // Image names go through a 20-byte path buffer: 19 characters and the NUL.
 constexpr size_t kImageNameRoom = 20;
 // Command lines are built inside a 260-byte option field.
 constexpr size_t kCommandRoom = kNameFieldSize;
-constexpr long kScanMargin = 20;
+constexpr uint32_t kScanMargin = 20;
 constexpr unsigned kBeepHertz = 500, kBeepMilliseconds = 100;
-
-constexpr char kWasteFile[] = "waste.dat";
-constexpr char kMeLog[] = "me.log";
-constexpr char kErrorLog[] = "error.log";
 
 // How a package resource is unpacked, and what its step says.
 struct PackageStep {
+    const char *Name;
     const char *Intro;          // printed first, or null
     const char *Scratch;        // the body as found in the file
     const char *Unpacked;       // the decompressed body, or null for a plain body
@@ -49,9 +49,10 @@ struct PackageStep {
     bool Tools;                 // the files are programs to run
 };
 
-constexpr PackageStep kDosStep{nullptr,
-                               "dosexe.dat",
-                               "udosexe.dat",
+constexpr PackageStep kDosStep{"DOS package",
+                               nullptr,
+                               kDosScratch,
+                               kDosUnpacked,
                                "\nFail to open compress flash file.",
                                "\nSeparate the compress exe file.",
                                "\nDecompress the exe file.",
@@ -59,8 +60,9 @@ constexpr PackageStep kDosStep{nullptr,
                                "\nDecompress the EXE file OK.",
                                dos_exit::ToolOrBiosPackage,
                                true};
-constexpr PackageStep kBinStep{nullptr,
-                               "bin.dat",
+constexpr PackageStep kBinStep{"BIOS package",
+                               nullptr,
+                               kBinScratch,
                                nullptr,
                                "\nFail to open compress bin file.",
                                "\nSeparate the compress bin file",
@@ -69,9 +71,10 @@ constexpr PackageStep kBinStep{nullptr,
                                "\nDecompress the bin file OK.",
                                dos_exit::ToolOrBiosPackage,
                                false};
-constexpr PackageStep kMeStep{"\nReady to read ME bin file",
-                              "MEbin.dat",
-                              "uMEbin.dat",
+constexpr PackageStep kMeStep{"ME package",
+                              "\nReady to read ME bin file",
+                              kMeScratch,
+                              kMeUnpacked,
                               "\nFail to open compress ME bin file.",
                               "\nSeparate the compress bin file",
                               "\nDecompress the ME bin file.",
@@ -94,10 +97,15 @@ class DosUpdater {
     int Finish(int code, Cleanup cleanup);
     int DeleteFiles(int mode);
 
-    bool WriteWasteFile();
+    enum class WasteResult { Written, OpenFailed, WriteFailed };
+    WasteResult WriteWasteFile();
     int ScanOwnFile();
-    void ReadOptionBlock(DosFile self, long at);
-    int UnpackPackage(DosFile self, long at, uint32_t bodyLength, const PackageStep &step,
+    static const PackageStep &StepOf(uint16_t id);
+    std::vector<FileRecord> &TableOf(uint16_t id);
+    int RefuseSecondResource(uint16_t id, uint32_t at);
+    int FailToWrite(const char *name, const PackageStep &step);
+    void ReadOptionBlock(DosFile self, uint32_t at);
+    int UnpackPackage(DosFile self, uint32_t at, uint32_t bodyLength, const PackageStep &step,
                       std::vector<FileRecord> &table);
     int WritePackageFiles(const std::string &path, const PackageStep &step,
                           std::vector<FileRecord> &table);
@@ -106,7 +114,9 @@ class DosUpdater {
     int CheckBiosImage();
     void ApplyOptionFlags();
     int CheckIdentity();
-    bool AskYesNo();
+    enum class Answer { Yes, No, Stop };
+    Answer Ask();
+    int StopIfAsked();
     int FlashBios();
     int CheckMeImage();
     int FlashMe();
@@ -146,17 +156,25 @@ int DosUpdater::DeleteFiles(int mode) {
     return 0;
 }
 
-bool DosUpdater::WriteWasteFile() {
+// The filler is written whole or not at all: a short write (a full disk)
+// fails the step.
+DosUpdater::WasteResult DosUpdater::WriteWasteFile() {
     std::fill(transfer_.begin(), transfer_.end(), 0xFF);
     RemoveFile(kWasteFile);
     DosFiles &files = os_.Files();
     DosFile waste = files.CreateForWriting(kWasteFile);
-    if (waste == kNoFile) return false;
-    for (int i = 0; i < kWasteWrites; ++i) files.Write(waste, transfer_.data(), transfer_.size());
-    files.Close(waste);
-    return true;
+    if (waste == kNoFile) return WasteResult::OpenFailed;
+    bool ok = true;
+    for (int i = 0; ok && i < kWasteWrites; ++i)
+        ok = files.Write(waste, transfer_.data(), transfer_.size()) == transfer_.size();
+    if (!files.Close(waste)) ok = false;
+    if (ok) return WasteResult::Written;
+    RemoveFile(kWasteFile);
+    return WasteResult::WriteFailed;
 }
 
+// Offsets are unsigned 32-bit values checked against the file's size, so a
+// length read from the file cannot send the scan backwards.
 int DosUpdater::ScanOwnFile() {
     DosFiles &files = os_.Files();
     DosFile self = os_.OpenOwnFile();
@@ -164,51 +182,80 @@ int DosUpdater::ScanOwnFile() {
         Print("\nOpen selffile fail!");
         return Finish(dos_exit::OwnFile, Cleanup::WasteOnly);
     }
-    uint32_t length = 0;
-    long size = files.Length(self, length) ? long(length) : -1;
+    uint32_t size = 0;
+    if (!files.Length(self, size)) size = 0;
 
     constexpr unsigned kAllTags = 0xF;
     auto tagBit = [](uint16_t id) {
         return id == DosPackage ? 1u : id == BiosPackage ? 2u : id == OptionResource ? 4u : 8u;
     };
-    TagScanner scanner(files, self, size);
+    TagScanner scanner(files, self, long(size));
     unsigned seen = 0;
-    long p = 0;
+    uint32_t p = 0;
     int result = 0;
     for (;;) {
         uint16_t id = 0;
-        long at = size > kScanMargin ? scanner.FindTag(p, size - kScanMargin, &id) : -1;
-        if (at < 0) {
+        long found = size > kScanMargin ? scanner.FindTag(long(p), long(size - kScanMargin), &id) : -1;
+        if (found < 0) {
             Print("\nCan not find useful file to flash BIOS or ME.");
             result = Finish(dos_exit::TagsMissing, Cleanup::WasteOnly);
             break;
         }
-        long next = at + long(kTaggedHeaderSize);
+        const uint32_t at = uint32_t(found);
+        if (seen & tagBit(id)) {
+            result = RefuseSecondResource(id, at);
+            break;
+        }
+        uint32_t bodyLength = 0;
         if (id == OptionResource) {
             ReadOptionBlock(self, at);
         } else {
-            uint8_t field[4] = {};
-            if (files.Seek(self, uint32_t(at + long(kTagLength))))
-                if (files.Read(self, field, 4) != 4) std::fill(field, field + 4, 0);
-            uint32_t bodyLength = ReadU32(field);
-            const PackageStep &step = id == DosPackage ? kDosStep : id == BiosPackage ? kBinStep : kMeStep;
-            std::vector<FileRecord> &table = id == DosPackage ? fiA_ : id == BiosPackage ? fiB_ : fiC_;
-            result = UnpackPackage(self, at, bodyLength, step, table);
+            uint8_t length[4] = {};
+            if (files.Seek(self, at + kTagLength))
+                if (files.Read(self, length, 4) != 4) std::fill(length, length + 4, 0);
+            bodyLength = ReadU32(length);
+            result = UnpackPackage(self, at, bodyLength, StepOf(id), TableOf(id));
             if (result != 0) break;
-            next += long(bodyLength);
         }
         seen |= tagBit(id);
         if (seen == kAllTags) break;
-        p = next + 1;   // the byte right after a resource is not looked at
+        if ((result = StopIfAsked()) != 0) break;
+        // The byte right after a resource is not looked at.
+        p = ScanResumeOffset(at, bodyLength, size);
     }
     files.Close(self);
     return result;
 }
 
-void DosUpdater::ReadOptionBlock(DosFile self, long at) {
+int DosUpdater::FailToWrite(const char *name, const PackageStep &step) {
+    Print("\nFail to write ");
+    Print(name);
+    Print(". Exit the Flash!");
+    return Finish(step.ExitCode, Cleanup::Everything);
+}
+
+const PackageStep &DosUpdater::StepOf(uint16_t id) {
+    return id == DosPackage ? kDosStep : id == BiosPackage ? kBinStep : kMeStep;
+}
+
+std::vector<FileRecord> &DosUpdater::TableOf(uint16_t id) {
+    return id == DosPackage ? fiA_ : id == BiosPackage ? fiB_ : fiC_;
+}
+
+// A second copy of a resource is refused rather than read over the first:
+// what the first one unpacked is known and removed.
+int DosUpdater::RefuseSecondResource(uint16_t id, uint32_t at) {
+    const bool package = id != OptionResource;
+    Print("\nThe file holds a second ");
+    Print(package ? StepOf(id).Name : "option block");
+    Print(" at offset " + std::to_string(at) + ". Exit the Flash!");
+    return Finish(package ? StepOf(id).ExitCode : dos_exit::TagsMissing, Cleanup::Everything);
+}
+
+void DosUpdater::ReadOptionBlock(DosFile self, uint32_t at) {
     DosFiles &files = os_.Files();
     std::vector<uint8_t> block(kOptionBlockSize, 0);
-    if (files.Seek(self, uint32_t(at + long(kTaggedHeaderSize))))
+    if (files.Seek(self, at + kTaggedHeaderSize))
         files.Read(self, block.data(), block.size());   // a short block reads as zeros
     option_ = OptionBlock{};
     // A field without its NUL keeps all its bytes; the rooms checked later
@@ -221,7 +268,7 @@ void DosUpdater::ReadOptionBlock(DosFile self, long at) {
     strToStruct(option_.IdString, packageId_);
 }
 
-int DosUpdater::UnpackPackage(DosFile self, long at, uint32_t bodyLength, const PackageStep &step,
+int DosUpdater::UnpackPackage(DosFile self, uint32_t at, uint32_t bodyLength, const PackageStep &step,
                               std::vector<FileRecord> &table) {
     DosFiles &files = os_.Files();
     if (step.Intro) Print(step.Intro);
@@ -233,14 +280,18 @@ int DosUpdater::UnpackPackage(DosFile self, long at, uint32_t bodyLength, const 
     }
     scratch_.push_back(step.Scratch);
     uint32_t remaining = bodyLength;
-    if (!files.Seek(self, uint32_t(at + long(kTaggedHeaderSize)))) remaining = 0;
-    while (remaining > 0) {
+    if (!files.Seek(self, at + kTaggedHeaderSize)) remaining = 0;
+    bool written = true;
+    while (written && remaining > 0) {
         size_t got = files.Read(self, transfer_.data(), std::min<size_t>(remaining, kTransferSize));
         if (got == 0) break;   // a body cut short by the end of the file
-        files.Write(out, transfer_.data(), got);
+        written = files.Write(out, transfer_.data(), got) == got;
         remaining -= uint32_t(got);
     }
-    files.Close(out);
+    if (!files.Close(out)) written = false;
+    // A scratch file cut short by a full disk would only show later as a
+    // damaged stream or package.
+    if (!written) return FailToWrite(step.Scratch, step);
 
     Print(step.Separate);
     Print("\nUsing the zlib data compression library");
@@ -304,10 +355,19 @@ int DosUpdater::WritePackageFiles(const std::string &path, const PackageStep &st
         if (!ReadFileRecord(head + kPackageHeaderSize + i * kFileRecordSize, records[i]))
             return damaged(PackageError::NameNotTerminated);
         if (!IsBareFileName(records[i].FileName)) return damaged(PackageError::NameNotBare);
+        // Written here, it would replace the package being read, or a later
+        // step's work, and be deleted with it.
+        if (IsDosWorkFileName(records[i].FileName.c_str()))
+            return fail("\nThe package holds a file named like a work file of this program: " +
+                        records[i].FileName + ". Exit the Flash!");
         if (cursor + records[i].Size > size) return damaged(PackageError::SizePastEnd);
         offsets[i] = cursor;
         cursor += records[i].Size;
     }
+    // A writer may pad a package, but not by more than one transfer piece.
+    if (size - cursor > kTrailingRoom)
+        return fail("\nThe package is damaged: " + std::to_string(size - cursor) +
+                    " bytes follow its last file. Exit the Flash!");
     table = records;   // known before writing, so a failure removes what was written
     for (uint32_t i = 0; i < count; ++i) {
         const FileRecord &record = records[i];
@@ -320,7 +380,10 @@ int DosUpdater::WritePackageFiles(const std::string &path, const PackageStep &st
             done += uint32_t(n);
         }
         if (out != kNoFile && !files.Close(out)) ok = false;
-        if (!ok) return fail("\nFail to write " + record.FileName + ". Exit the Flash!");
+        if (!ok) {
+            files.Close(in);
+            return FailToWrite(record.FileName.c_str(), step);
+        }
         if (step.Tools) os_.MakeRunnable(record.FileName.c_str());
     }
     files.Close(in);
@@ -417,17 +480,26 @@ int DosUpdater::CheckIdentity() {
     return Finish(dos_exit::VersionFormat, Cleanup::Everything);
 }
 
-// Waits for y or n; other keys beep. The end of the input answers no.
-bool DosUpdater::AskYesNo() {
+// Waits for y or n; other keys beep. The end of the input answers no, and
+// so does anything else that is not a key.
+DosUpdater::Answer DosUpdater::Ask() {
     for (;;) {
         int key = os_.ReadKey();
-        if (key == kEndOfInput) key = 'n';
+        if (key == kStopRequested && os_.StopRequest() != 0) return Answer::Stop;
+        if (key < 0) key = 'n';
         if (key == 'y' || key == 'Y' || key == 'n' || key == 'N') {
             Print(std::string(1, char(key)));
-            return key == 'y' || key == 'Y';
+            return key == 'y' || key == 'Y' ? Answer::Yes : Answer::No;
         }
         os_.Beep(kBeepHertz, kBeepMilliseconds);
     }
+}
+
+// A stop request (Ctrl-C, a signal) ends the run before its next step,
+// with the cleanup of a failure.
+int DosUpdater::StopIfAsked() {
+    int code = os_.StopRequest();
+    return code != 0 ? Finish(code, Cleanup::Everything) : 0;
 }
 
 int DosUpdater::FlashBios() {
@@ -516,6 +588,7 @@ int DosUpdater::FlashMe() {
         Print("\nThe ME update command line is too long: " + update);
         return Finish(dos_exit::MeFlashFailed, Cleanup::Everything);
     }
+    if (int r = StopIfAsked()) return r;
     RemoveFile(kErrorLog);
     Print("\n" + update);
     os_.RunCommand(update.c_str());   // the tool reports failure through error.log only
@@ -541,8 +614,12 @@ int DosUpdater::End() {
     if (!sw_.NoPause) {
         if (sw_.NoReboot) return dos_exit::Success;
         Print("\nRestart System(Yes/No)?");
-        if (!AskYesNo())
+        switch (Ask()) {
+        case Answer::Yes: break;
+        case Answer::No:
             return meSkipped_ ? dos_exit::RestartDeclinedMeSkipped : dos_exit::RestartDeclinedMeFlashed;
+        case Answer::Stop: return os_.StopRequest();   // the cleanup above is all there is
+        }
     }
     os_.Restart();
     Print("\nThe system could not be restarted.");
@@ -556,21 +633,30 @@ int DosUpdater::Run(int argc, const char *const *argv) {
     case SwitchResult::Run: break;
     }
     Print("\nDON'T POWER OFF the system during the update process.");
-    if (!WriteWasteFile()) {
-        Print("\nfail to open waste.dat");
-        return dos_exit::WasteFile;
+    switch (WriteWasteFile()) {
+    case WasteResult::Written: break;
+    case WasteResult::OpenFailed: Print("\nfail to open waste.dat"); return dos_exit::WasteFile;
+    case WasteResult::WriteFailed: Print("\nfail to write waste.dat"); return dos_exit::WasteFile;
     }
+    if (int r = StopIfAsked()) return r;
     if (int r = ScanOwnFile()) return r;
     if (int r = CheckBiosImage()) return r;
     ApplyOptionFlags();
     if (int r = CheckIdentity()) return r;
     if (!sw_.NoPause && !sw_.Factory) {
         Print("\nUpdate BIOS(Yes/No)?");
-        if (!AskYesNo()) return Finish(dos_exit::UpdateDeclined, Cleanup::Everything);
+        switch (Ask()) {
+        case Answer::Yes: break;
+        case Answer::No: return Finish(dos_exit::UpdateDeclined, Cleanup::Everything);
+        case Answer::Stop: return StopIfAsked();
+        }
     }
+    if (int r = StopIfAsked()) return r;
     if (int r = FlashBios()) return r;
+    if (int r = StopIfAsked()) return r;
     if (int r = CheckMeImage()) return r;
     if (int r = FlashMe()) return r;
+    if (int r = StopIfAsked()) return r;
     return End();
 }
 

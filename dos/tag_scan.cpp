@@ -54,4 +54,11 @@ long TagScanner::FindTag(long from, long limit, uint16_t *id) {
     return -1;
 }
 
+uint32_t ScanResumeOffset(uint32_t at, uint32_t bodyLength, uint32_t size) {
+    if (at > size || size - at < kTaggedHeaderSize) return size;
+    const uint32_t afterHeader = at + uint32_t(kTaggedHeaderSize);
+    if (bodyLength >= size - afterHeader) return size;
+    return afterHeader + bodyLength + 1;
+}
+
 }  // namespace fwpack

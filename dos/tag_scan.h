@@ -42,4 +42,12 @@ class TagScanner {
     size_t length_ = 0; // valid bytes in chunk_
 };
 
+// Where the scan goes on after a resource whose header starts at `at` in a
+// file of `size` bytes: one byte past the header and, for a package, past
+// its body too (bodyLength 0 for a resource whose body is scanned through).
+// Unsigned 32-bit throughout, checked against the size, so that no length
+// in the file can wrap the offset where long is 32 bits: a body that runs
+// past the end gives `size`, where nothing more is found.
+uint32_t ScanResumeOffset(uint32_t at, uint32_t bodyLength, uint32_t size);
+
 }  // namespace fwpack

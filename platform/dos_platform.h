@@ -64,6 +64,9 @@ class DosFiles {
 };
 
 inline constexpr int kEndOfInput = -1;
+// ReadKey's answer when the wait was ended by a request to stop the program
+// (a signal); StopRequest() then gives the exit code.
+inline constexpr int kStopRequested = -2;
 
 class DosPlatform : public DosConsole, public PhysicalMemoryReader {
   public:
@@ -77,8 +80,12 @@ class DosPlatform : public DosConsole, public PhysicalMemoryReader {
     virtual int RunCommand(const char *commandLine) = 0;
     // Called for every unpacked tool file, so that the interpreter can run it.
     virtual void MakeRunnable(const char *fileName) = 0;
-    // One key, without echo; kEndOfInput when no more keys will come.
+    // One key, without echo; kEndOfInput when no more keys will come;
+    // kStopRequested when a stop request ended the wait.
     virtual int ReadKey() = 0;
+    // 0, or the exit code a request to stop the program asks for; once
+    // asked, the run cleans up and ends at its next step.
+    virtual int StopRequest() { return 0; }
     virtual void Beep(unsigned hertz, unsigned milliseconds) = 0;
     virtual void Delay(unsigned milliseconds) = 0;
     // Resets the machine; returns only when that failed.

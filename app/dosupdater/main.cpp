@@ -5,5 +5,6 @@
 
 int main(int argc, char **argv) {
     fwpack::LinuxDosPlatform platform;
+    platform.CatchStopSignals();
     return fwpack::DosUpdaterMain(argc, argv, platform);
 }

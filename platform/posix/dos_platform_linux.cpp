@@ -8,9 +8,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iterator>
+#include <vector>
 #include <fcntl.h>
 #include <sys/reboot.h>
+#include <sys/select.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -38,18 +39,60 @@ void ReadRange(int fd, uint64_t offset, uint8_t *out, size_t count) {
     }
 }
 
-// The terminal's settings while a key is awaited, so that a signal that
-// ends the program (Ctrl-C) gives the terminal back its echo.
-termios gSavedTerminal{};
-volatile sig_atomic_t gTerminalChanged = 0;
-constexpr int kEndingSignals[] = {SIGINT, SIGQUIT, SIGTERM};
+constexpr int kStopSignals[] = {SIGINT, SIGQUIT, SIGTERM};
+volatile sig_atomic_t gStopSignal = 0;
 
-// Ends the program the way the shell reports a signal (128 + its number);
-// re-raising would not do it when the program is a PID namespace's first
-// process, which ignores signals it has no handler for.
-void RestoreTerminalAndDie(int signal) {
-    if (gTerminalChanged) ::tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTerminal);
-    ::_exit(128 + signal);
+void NoteStopSignal(int signal) {
+    if (gStopSignal == 0) gStopSignal = signal;
+}
+
+// Waits for stdin with the stop signals unblocked only inside pselect, so a
+// signal that comes before the wait still ends it.
+int WaitForKey(const sigset_t &waitMask) {
+    for (;;) {
+        if (gStopSignal != 0) return kStopRequested;
+        fd_set in;
+        FD_ZERO(&in);
+        FD_SET(STDIN_FILENO, &in);
+        if (::pselect(STDIN_FILENO + 1, &in, nullptr, nullptr, nullptr, &waitMask) < 0) {
+            if (errno == EINTR) continue;
+            return kEndOfInput;
+        }
+        unsigned char key = 0;
+        ssize_t n = ::read(STDIN_FILENO, &key, 1);
+        if (n < 0 && errno == EINTR) continue;
+        return n == 1 ? key : kEndOfInput;
+    }
+}
+
+void Complain(const char *what, const char *name, int error) {
+    const char *reason = std::strerror(error);
+    WriteAll(STDERR_FILENO, what, std::strlen(what));
+    WriteAll(STDERR_FILENO, name, std::strlen(name));
+    WriteAll(STDERR_FILENO, ": ", 2);
+    WriteAll(STDERR_FILENO, reason, std::strlen(reason));
+    WriteAll(STDERR_FILENO, "\n", 1);
+}
+
+// The child's part of a command: its output file, then the program, looked
+// for in the current directory first, as the DOS interpreter does. Exit
+// codes as a shell gives them: 127 not found, 126 not runnable, 1 no output.
+[[noreturn]] void RunInChild(const DosCommand &command, char *const *argv, const char *search) {
+    if (!command.Output.empty()) {
+        int fd = ::open(command.Output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        if (fd < 0) {
+            Complain("cannot write ", command.Output.c_str(), errno);
+            ::_exit(1);
+        }
+        ::dup2(fd, STDOUT_FILENO);
+        ::close(fd);
+    }
+    if (argv[0] == nullptr) ::_exit(0);   // an empty command only makes its output file
+    ::setenv("PATH", search, 1);
+    ::execvp(argv[0], argv);
+    int error = errno;
+    Complain("cannot run ", argv[0], error);
+    ::_exit(error == ENOENT ? 127 : 126);
 }
 
 }  // namespace
@@ -92,17 +135,40 @@ void LinuxDosPlatform::ReadPhysical(uint32_t address, uint8_t *out, size_t count
 
 DosFile LinuxDosPlatform::OpenOwnFile() { return files_.OpenForReading("/proc/self/exe"); }
 
+DosCommand ParseDosCommandLine(std::string_view commandLine) {
+    DosCommand command;
+    size_t at = 0;
+    while (at < commandLine.size()) {
+        if (commandLine[at] == ' ') {
+            ++at;
+            continue;
+        }
+        size_t end = std::min(commandLine.find(' ', at), commandLine.size());
+        command.Words.emplace_back(commandLine.substr(at, end - at));
+        at = end;
+    }
+    const size_t n = command.Words.size();
+    if (n >= 2 && command.Words[n - 2] == ">") {
+        command.Output = command.Words[n - 1];
+        command.Words.resize(n - 2);
+    }
+    return command;
+}
+
+// No shell: the words go to the program as they are, whatever characters
+// they hold, and the layer itself sends the output to its file.
 int LinuxDosPlatform::RunCommand(const char *commandLine) {
+    DosCommand command = ParseDosCommandLine(commandLine);
+    std::vector<char *> argv;
+    for (std::string &word : command.Words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    const char *path = std::getenv("PATH");
+    const std::string search = std::string(".:") + (path && *path ? path : "/usr/bin:/bin");
+
     std::fflush(nullptr);
     pid_t child = ::fork();
     if (child < 0) return -1;
-    if (child == 0) {
-        const char *path = std::getenv("PATH");
-        std::string search = std::string(".:") + (path && *path ? path : "/usr/bin:/bin");
-        ::setenv("PATH", search.c_str(), 1);
-        ::execl("/bin/sh", "sh", "-c", commandLine, static_cast<char *>(nullptr));
-        ::_exit(127);
-    }
+    if (child == 0) RunInChild(command, argv.data(), search.c_str());
     int status = 0;
     while (::waitpid(child, &status, 0) < 0)
         if (errno != EINTR) return -1;
@@ -112,34 +178,36 @@ int LinuxDosPlatform::RunCommand(const char *commandLine) {
 
 void LinuxDosPlatform::MakeRunnable(const char *fileName) { ::chmod(fileName, 0755); }
 
+void LinuxDosPlatform::CatchStopSignals() {
+    struct sigaction note {};
+    note.sa_handler = NoteStopSignal;
+    note.sa_flags = SA_RESTART;   // only the wait for a key is cut short
+    sigemptyset(&note.sa_mask);
+    for (int signal : kStopSignals) ::sigaction(signal, &note, nullptr);
+}
+
+int LinuxDosPlatform::StopRequest() { return gStopSignal != 0 ? 128 + gStopSignal : 0; }
+
 int LinuxDosPlatform::ReadKey() {
-    unsigned char key = 0;
-    ssize_t n;
-    bool keys = ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &gSavedTerminal) == 0;
-    struct sigaction previous[std::size(kEndingSignals)] {};
+    sigset_t stops, previous;
+    sigemptyset(&stops);
+    for (int signal : kStopSignals) sigaddset(&stops, signal);
+    ::sigprocmask(SIG_BLOCK, &stops, &previous);
+    termios saved{};
+    bool keys = ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &saved) == 0;
     if (keys) {
         // One key at a time, not shown: no line editing and no echo. Ctrl-C
-        // still ends the program.
-        struct sigaction restore {};
-        restore.sa_handler = RestoreTerminalAndDie;
-        for (size_t i = 0; i < std::size(kEndingSignals); ++i)
-            ::sigaction(kEndingSignals[i], &restore, &previous[i]);
-        termios single = gSavedTerminal;
+        // is still a signal, which ends the wait.
+        termios single = saved;
         single.c_lflag &= ~tcflag_t(ICANON | ECHO);
         single.c_cc[VMIN] = 1;
         single.c_cc[VTIME] = 0;
-        gTerminalChanged = 1;
         ::tcsetattr(STDIN_FILENO, TCSANOW, &single);
     }
-    do n = ::read(STDIN_FILENO, &key, 1);
-    while (n < 0 && errno == EINTR);
-    if (keys) {
-        ::tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTerminal);
-        gTerminalChanged = 0;
-        for (size_t i = 0; i < std::size(kEndingSignals); ++i)
-            ::sigaction(kEndingSignals[i], &previous[i], nullptr);
-    }
-    return n == 1 ? key : kEndOfInput;
+    int key = WaitForKey(previous);
+    if (keys) ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    ::sigprocmask(SIG_SETMASK, &previous, nullptr);
+    return key;
 }
 
 void LinuxDosPlatform::Beep(unsigned, unsigned milliseconds) {

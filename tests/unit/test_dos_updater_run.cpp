@@ -6,6 +6,10 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <random>
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "dos/dos_updater.h"
@@ -28,7 +32,9 @@ class FakeDos : public DosPlatform {
     std::string memoryBlock;   // placed at 0xFFEB0000
     std::vector<std::string> commands, runnable;
     std::function<int(const std::string &)> tool = [](const std::string &) { return 0; };
+    std::function<void()> onRunnable = [] {};
     int beeps = 0, restarts = 0;
+    int stop = 0;   // what StopRequest() answers; a '!' among the keys sets it to 143
     unsigned delayed = 0;
 
     PosixDosFiles files;
@@ -44,13 +50,19 @@ class FakeDos : public DosPlatform {
         commands.push_back(c);
         return tool(c);
     }
-    void MakeRunnable(const char *f) override { runnable.push_back(f); }
+    void MakeRunnable(const char *f) override {
+        runnable.push_back(f);
+        onRunnable();
+    }
     int ReadKey() override {
         if (keys.empty()) return kEndOfInput;
         int k = keys[0];
         keys.erase(0, 1);
-        return k;
+        if (k != '!') return k;
+        stop = 143;
+        return kStopRequested;
     }
+    int StopRequest() override { return stop; }
     void Beep(unsigned, unsigned) override { ++beeps; }
     void Delay(unsigned ms) override { delayed += ms; }
     void Restart() override { ++restarts; }
@@ -91,6 +103,19 @@ class DosRun : public ::testing::Test {
     int Run(std::vector<const char *> args = {}) {
         args.insert(args.begin(), "package.run");
         return DosUpdaterMain(int(args.size()), args.data(), dos);
+    }
+    // The resources in their usual order without the builder's checks.
+    void WriteOwnFile(ResourceSet &set) {
+        std::vector<uint8_t> file(3000, 'x');
+        for (uint16_t id : {DosPackage, BiosPackage, OptionResource, MePackage}) {
+            file.insert(file.end(), set[id].begin(), set[id].end());
+            file.insert(file.end(), 8, 0);
+        }
+        file.insert(file.end(), 32, 0);
+        WriteBytes(dos.ownFile, file);
+    }
+    void ClearWork() {
+        for (const std::string &name : Files()) std::filesystem::remove(name);
     }
     std::vector<std::string> Files() {
         std::vector<std::string> names;
@@ -351,15 +376,23 @@ TEST_F(DosRun, DamagedPackagesAreRefusedBeforeAnythingIsWritten) {
     EXPECT_TRUE(Printed("\nThe package is damaged: "));
     EXPECT_EQ(Files(), Names{});
 
-    // Bytes after the last file are ignored.
-    set = good;
-    std::vector<uint8_t> &bios = set[BiosPackage];
-    bios.insert(bios.end(), 100, 0xEE);
-    PutU32(bios.data() + 12, uint32_t(bios.size() - kBody));
-    Package(set);
-    dos.out.clear();
-    EXPECT_EQ(Run({"/factory"}), 0);
+    // Up to 51200 bytes after the last file are ignored; more are refused.
+    auto padded = [&](size_t extra) {
+        set = good;
+        std::vector<uint8_t> &bios = set[BiosPackage];
+        bios.insert(bios.end(), extra, 0xEE);
+        PutU32(bios.data() + 12, uint32_t(bios.size() - kBody));
+        Package(set);
+        dos.out.clear();
+        return Run({"/factory"});
+    };
+    EXPECT_EQ(padded(51200), 0);
     EXPECT_EQ(ReadBytes("bios.bin"), SampleDosPackage().BiosFiles[0].Bytes);
+    ClearWork();
+    EXPECT_EQ(padded(51201), 4);
+    EXPECT_TRUE(dos.out.ends_with("\nThe package is damaged: 51201 bytes follow its last file. Exit the Flash!"))
+        << dos.out;
+    EXPECT_EQ(Files(), Names{});
 }
 
 // The scan goes on one byte after each resource it handled: after the
@@ -390,4 +423,220 @@ TEST_F(DosRun, TheScanStepsOneBytePastEachResource) {
     EXPECT_EQ(Run({"/factory"}), 3);
     EXPECT_FALSE(Printed("\nDecompress the bin file OK."));
     EXPECT_TRUE(dos.out.ends_with("\nCan not find useful file to flash BIOS or ME."));
+}
+
+// A packaged file named like one of the run's own work files would be
+// written over the package being read (or a later step's work) and then
+// deleted with it. DOS sees names without case, so any case is refused.
+TEST_F(DosRun, FilesNamedLikeWorkFilesAreRefusedByTheStepThatReadsThem) {
+    struct Case {
+        std::string name;
+        std::vector<PackageFile> DosPackageSpec::*files;
+        int code;
+    };
+    const std::vector<Case> cases = {
+        {"udosexe.dat", &DosPackageSpec::Tools, 4}, {"WASTE.DAT", &DosPackageSpec::Tools, 4},
+        {"Bin.Dat", &DosPackageSpec::BiosFiles, 4}, {"dosexe.dat", &DosPackageSpec::BiosFiles, 4},
+        {"mebin.dat", &DosPackageSpec::MeFiles, 6}, {"uMEbin.dat", &DosPackageSpec::MeFiles, 6},
+        {"ME.LOG", &DosPackageSpec::MeFiles, 6},    {"error.log", &DosPackageSpec::Tools, 4},
+    };
+    for (const Case &c : cases) {
+        DosPackageSpec spec = SampleDosPackage();
+        (spec.*c.files).push_back(NamedFile(c.name, {'x'}));
+        Package(spec);
+        dos.out.clear();
+        dos.commands.clear();
+        EXPECT_EQ(Run({"/factory"}), c.code) << c.name;
+        EXPECT_TRUE(dos.out.ends_with("\nThe package holds a file named like a work file of this program: " +
+                                      c.name + ". Exit the Flash!"))
+            << dos.out;
+        EXPECT_TRUE(dos.commands.empty()) << c.name;
+        EXPECT_EQ(Files(), Names{}) << c.name;
+    }
+    // A name that only starts like one is an ordinary file.
+    DosPackageSpec spec = SampleDosPackage();
+    spec.Tools.push_back(NamedFile("waste.dat2", {'x'}));
+    Package(spec);
+    EXPECT_EQ(Run({"/factory"}), 0);
+}
+
+// A second copy of any resource is refused where it is found, and what the
+// first copies unpacked is removed: nothing of either stays.
+TEST_F(DosRun, ASecondCopyOfAResourceIsRefusedAndEverythingUnpackedRemoved) {
+    ResourceSet set = BuildDosResources(SampleDosPackage());
+    DosPackageSpec other = SampleDosPackage();
+    other.Tools = {NamedFile("other.exe", {'o'})};
+    ResourceSet second = BuildDosResources(other);
+    const struct {
+        uint16_t id;
+        int code;
+        std::string name;
+    } cases[] = {{DosPackage, 4, "DOS package"},
+                 {BiosPackage, 4, "BIOS package"},
+                 {OptionResource, 3, "option block"},
+                 {MePackage, 6, "ME package"}};
+    for (const auto &c : cases) {
+        std::vector<uint8_t> file(3000, 'x');
+        size_t secondAt = 0;
+        // The resource of the case comes first: the scan stops at the fourth kind.
+        std::vector<uint16_t> order = {c.id};
+        for (uint16_t id : {DosPackage, BiosPackage, OptionResource, MePackage})
+            if (id != c.id) order.push_back(id);
+        for (uint16_t id : order) {
+            file.insert(file.end(), set[id].begin(), set[id].end());
+            file.insert(file.end(), 8, 0);
+            if (id == c.id) {
+                secondAt = file.size();
+                file.insert(file.end(), second[id].begin(), second[id].end());
+                file.insert(file.end(), 8, 0);
+            }
+        }
+        file.insert(file.end(), 32, 0);
+        WriteBytes(dos.ownFile, file);
+        dos.out.clear();
+        EXPECT_EQ(Run({"/factory"}), c.code) << c.name;
+        EXPECT_TRUE(dos.out.ends_with("\nThe file holds a second " + c.name + " at offset " +
+                                      std::to_string(secondAt) + ". Exit the Flash!"))
+            << dos.out;
+        EXPECT_EQ(Files(), Names{}) << c.name;
+    }
+}
+
+// Body lengths of 2^31 and more run past the end of the file: the body is
+// what the file holds, and the scan ends there instead of starting again.
+TEST_F(DosRun, BodyLengthsOfTwoGigabytesAndMoreEndTheScan) {
+    for (uint32_t length : {0x80000000u, 0xFFFFFFFFu}) {
+        ClearWork();
+        ResourceSet set = BuildDosResources(SampleDosPackage());
+        PutU32(set[DosPackage].data() + kTagLength, length);
+        WriteOwnFile(set);
+        dos.out.clear();
+        EXPECT_EQ(Run({"/factory"}), 3) << length;
+        EXPECT_TRUE(dos.out.ends_with("\nDecompress the EXE file OK.\nCan not find useful file to flash BIOS or ME."))
+            << dos.out;
+        EXPECT_EQ(Files(), (Names{"flash.exe", "meinfo.exe", "meupd.exe"}));
+
+        // The last resource may claim any length: the scan is over by then.
+        set = BuildDosResources(SampleDosPackage());
+        PutU32(set[MePackage].data() + kTagLength, length);
+        WriteOwnFile(set);
+        EXPECT_EQ(Run({"/factory"}), 0) << length;
+    }
+}
+
+namespace {
+
+std::vector<uint8_t> Noise(size_t size) {
+    std::mt19937 rng(3);
+    std::vector<uint8_t> bytes(size);
+    for (auto &b : bytes) b = uint8_t(rng());
+    return bytes;
+}
+
+// A run in a child process whose files may grow to `limit` bytes at most:
+// a write beyond fails as on a full disk, at the same byte every time.
+int DosRunLimited(FakeDos &dos, rlim_t limit, std::vector<const char *> args) {
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) return -1;
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipeFds[0]);
+        rlimit r{limit, limit};
+        ::setrlimit(RLIMIT_FSIZE, &r);
+        ::signal(SIGXFSZ, SIG_IGN);
+        args.insert(args.begin(), "package.run");
+        int code = DosUpdaterMain(int(args.size()), args.data(), dos);
+        for (size_t done = 0; done < dos.out.size();) {
+            ssize_t n = ::write(pipeFds[1], dos.out.data() + done, dos.out.size() - done);
+            if (n <= 0) break;
+            done += size_t(n);
+        }
+        ::_exit(code);
+    }
+    ::close(pipeFds[1]);
+    dos.out.clear();
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;) dos.out.append(buffer, size_t(n));
+    ::close(pipeFds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+// Every write of the filler and the scratch files is checked: a full disk
+// fails the step that writes, which removes what it and the steps before
+// it made, instead of showing later as a damaged stream or package.
+TEST_F(DosRun, AFullDiskFailsTheStepThatWrites) {
+    Package(SampleDosPackage());
+    EXPECT_EQ(DosRunLimited(dos, 1 << 20, {"/factory"}), 1);
+    EXPECT_EQ(dos.out, "\nDON'T POWER OFF the system during the update process.\nfail to write waste.dat");
+    EXPECT_EQ(Files(), Names{});
+
+    // Files of 8,000,000 bytes fit the filler (7,680,000), not these bodies.
+    constexpr rlim_t kLimit = 8000000;
+    DosPackageSpec spec = SampleDosPackage();
+    spec.BiosFiles[0].Bytes = Noise(kLimit + 1000);
+    Package(spec);
+    EXPECT_EQ(DosRunLimited(dos, kLimit, {"/factory"}), 4);
+    EXPECT_TRUE(dos.out.ends_with("\nFail to write bin.dat. Exit the Flash!")) << dos.out;
+    EXPECT_EQ(Files(), Names{});   // the tools unpacked before go too
+
+    spec = SampleDosPackage();
+    spec.Tools.push_back(NamedFile("big.dat", Noise(kLimit + 1000)));
+    Package(spec);
+    EXPECT_EQ(DosRunLimited(dos, kLimit, {"/factory"}), 4);
+    EXPECT_TRUE(dos.out.ends_with("\nFail to write dosexe.dat. Exit the Flash!")) << dos.out;
+    EXPECT_EQ(Files(), Names{});
+
+    // An unpacked file too large: the file being written is named.
+    spec = SampleDosPackage();
+    spec.MeFiles.push_back(NamedFile("zeros.bin", std::vector<uint8_t>(kLimit + 1000, 0)));
+    Package(spec);
+    EXPECT_EQ(DosRunLimited(dos, kLimit, {"/factory"}), 6);
+    EXPECT_TRUE(dos.out.ends_with("\nError! unMEbin = -1\n")) << dos.out;
+    EXPECT_EQ(Files(), Names{});
+}
+
+// A stop request (Ctrl-C, SIGTERM on Linux) ends the run with its own exit
+// code and the cleanup every other exit has; nothing is started after it.
+TEST_F(DosRun, AStopRequestEndsTheRunWithTheCleanupOfAnyOtherExit) {
+    Package(SampleDosPackage());
+    dos.keys = "x!";
+    EXPECT_EQ(Run(), 143);
+    EXPECT_TRUE(dos.out.ends_with("\nUpdate BIOS(Yes/No)?")) << dos.out;
+    EXPECT_EQ(Files(), Names{});
+    EXPECT_TRUE(dos.commands.empty());
+
+    // At the restart question the end's own cleanup has run; the files stay
+    // as after a no.
+    dos.stop = 0;
+    dos.keys = "y!";
+    EXPECT_EQ(Run(), 143);
+    EXPECT_EQ(dos.commands.size(), 3u);
+    EXPECT_EQ(dos.restarts, 0);
+    EXPECT_EQ(Files(), (Names{"bios.bin", "flash.exe", "me.bin", "me.log", "meinfo.exe", "meupd.exe"}));
+
+    // One that comes during the unpacking ends it after that package.
+    ClearWork();
+    dos.stop = 0;
+    dos.commands.clear();
+    dos.out.clear();
+    dos.onRunnable = [this] { dos.stop = 130; };
+    EXPECT_EQ(Run({"/factory"}), 130);
+    EXPECT_TRUE(dos.out.ends_with("\nDecompress the EXE file OK.")) << dos.out;
+    EXPECT_EQ(Files(), Names{});
+    EXPECT_TRUE(dos.commands.empty());
+
+    // One that comes while the ME information tool runs: no update follows.
+    dos.stop = 0;
+    dos.onRunnable = [] {};
+    dos.tool = [this](const std::string &c) {
+        if (c.find("> me.log") != std::string::npos) dos.stop = 143;
+        return 0;
+    };
+    EXPECT_EQ(Run({"/factory"}), 143);
+    EXPECT_EQ(dos.commands, (Names{"flash.exe bios.bin  /P /B", "meinfo.exe > me.log"}));
+    EXPECT_EQ(Files(), Names{});
 }

@@ -36,7 +36,7 @@ ROOT = None
 
 TAGS = {2000: b"$_DOS__EXE_$", 2002: b"$_BIN_FILE_$", 2003: b"$__OPTION__$", 2004: b"$_ME__FILE_$"}
 OPTION_FIELDS = {"DosFlashProgram": 524, "BiosImageName": 1044, "IdString": 1304,
-                 "MeImageName": 1692}
+                 "MeImageName": 1692, "DosMeQueryTool": 1952}
 
 PACKAGE_ID = "$FB$VENDOR$A05$20261207$R01$BOARD-X$0001"
 ME_NEW = (11, 8, 50, 3425)
@@ -214,6 +214,17 @@ def add_files(package, files):
     package[:] = struct.pack("<I", count + len(files)) + table + data
 
 
+def rename_file(package, old, new):
+    """Renames the FilePackage record named old in place."""
+    count = struct.unpack_from("<I", package)[0]
+    for i in range(count):
+        at = 4 + 300 * i + 40
+        if bytes(package[at:at + 260]).split(b"\0")[0] == old.encode():
+            package[at:at + 260] = new.encode().ljust(260, b"\0")
+            return
+    raise KeyError(old)
+
+
 def resources_in(package_path):
     """The tagged resources of a package, found after the updater's bytes."""
     with open(package_path, "rb") as f:
@@ -282,7 +293,8 @@ def run(package, *args, keys=b"", env=None, dump=None, work=None, prefix=()):
 def run_terminal(package, *args, steps, env=None):
     """Runs the package on a pseudo-terminal. steps: (text, key) pairs; once
     text has appeared (after the previous step's output) and the terminal no
-    longer echoes, key is typed."""
+    longer echoes, key is typed (or, when it is a function, called with the
+    unshare process)."""
     work = new_dir("tty-")
     master, slave = os.openpty()
     # The terminal is the run's controlling terminal, so Ctrl-C is a signal.
@@ -306,7 +318,10 @@ def run_terminal(package, *args, steps, env=None):
             text, key = pending[0]
             at = out.find(text, seen)
             if at >= 0 and not (termios.tcgetattr(master)[3] & termios.ECHO):
-                os.write(master, key)
+                if callable(key):
+                    key(p)
+                else:
+                    os.write(master, key)
                 seen = at + len(text)
                 pending.pop(0)
     echo = bool(termios.tcgetattr(master)[3] & termios.ECHO)
@@ -315,6 +330,19 @@ def run_terminal(package, *args, steps, env=None):
     result = Result(code, out.decode("latin-1"), work)
     result.echo_at_end = echo
     return result, pending
+
+
+def updater_of(unshare):
+    """The package's process: the only child of `unshare -Urpf`."""
+    while True:
+        try:
+            with open("/proc/%d/task/%d/children" % (unshare.pid, unshare.pid)) as f:
+                children = f.read().split()
+        except FileNotFoundError:
+            children = []
+        if children:
+            return int(children[0])
+        select.select([], [], [], 0.01)
 
 
 def ends_with_restart(test, result):
@@ -602,6 +630,27 @@ class Flashing(unittest.TestCase):
         self.assertTrue(r.out.endswith("\nmeupd.exe -F me.bin" "Flash ME fail"))
         self.assertEqual(r.files(), ["calls.log"])
 
+    def test_names_with_shell_characters_are_not_interpreted(self):
+        # The builder refuses such names for Linux packages; made by hand.
+        flash, image, query = "fl;sh&$x|.exe", "b'i\"o`s`(1).bin", "me*info>.exe"
+        res = build("shellchars", to_resources=True)
+
+        def rename_tools(package):
+            rename_file(package, "dosflash.exe", flash)
+            rename_file(package, "meinfo.exe", query)
+        edit_package(res, 2000, rename_tools)
+        edit_package(res, 2002, lambda p: rename_file(p, "bios.bin", image))
+        set_option(res, "DosFlashProgram", flash)
+        set_option(res, "BiosImageName", image)
+        set_option(res, "DosMeQueryTool", query)
+        r = run(assemble(res, "shellchars"), "/factory")
+        self.assertEqual(r.code, 0, r.out)
+        self.assertEqual(r.calls(), ["dosflash.exe %s /P /B" % image, "meinfo.exe ",
+                                     "meupd.exe -F me.bin"])
+        self.assertIn("\nCurrent ME version: 11.8.50.3400", r.out)
+        self.assertEqual(r.files(), sorted([flash, image, query, "me.bin", "meupd.exe",
+                                            "calls.log", "me.log"]))
+
     def test_without_a_log_the_current_me_version_is_zero(self):
         r = run(PACKAGE, "/factory", env={"MEINFO_MODE": "nolog"})
         self.assertEqual(r.code, 0)
@@ -650,6 +699,37 @@ class Answers(unittest.TestCase):
         self.assertEqual(r.code, 128 + signal.SIGINT, r.out)
         self.assertTrue(r.echo_at_end)
         self.assertEqual(r.calls(), [])
+
+    def test_ctrl_c_and_sigterm_at_a_question_clean_up(self):
+        r, pending = run_terminal(PACKAGE, steps=[(b"Update BIOS(Yes/No)?", b"x"),
+                                                  (b"\a", b"\x03")])
+        self.assertEqual(pending, [])
+        self.assertEqual(r.code, 128 + signal.SIGINT, r.out)
+        self.assertTrue(r.echo_at_end)
+        self.assertEqual(r.files(), [])
+
+        terminate = lambda p: os.kill(updater_of(p), signal.SIGTERM)
+        r, pending = run_terminal(PACKAGE, steps=[(b"Update BIOS(Yes/No)?", b"y"),
+                                                  (b"Restart System(Yes/No)?", terminate)])
+        self.assertEqual(pending, [])
+        self.assertEqual(r.code, 128 + signal.SIGTERM, r.out)
+        self.assertTrue(r.echo_at_end)
+        self.assertEqual(r.files(), sorted(UNPACKED + ["calls.log", "me.log"]))   # as after a no
+
+    def test_sigterm_while_keys_come_from_a_pipe(self):
+        work = new_dir("pipe-")
+        p = subprocess.Popen(["unshare", "-Urpf", PACKAGE], cwd=work, stdin=subprocess.PIPE,
+                             stdout=subprocess.PIPE, env=environment(DUMP, None))
+        out = b""
+        while not out.endswith(b"Update BIOS(Yes/No)?"):
+            data = os.read(p.stdout.fileno(), 4096)
+            self.assertTrue(data, out)
+            out += data
+        os.kill(updater_of(p), signal.SIGTERM)
+        out += p.stdout.read()
+        p.stdin.close()
+        self.assertEqual(p.wait(), 128 + signal.SIGTERM, out)
+        self.assertEqual(os.listdir(work), [])
 
     def test_piped_keys_and_the_end_of_input(self):
         r = run(PACKAGE, keys=b"zy")
