@@ -2,7 +2,9 @@
 // 1 KiB) into a file holding the uncompressed bytes, through two fixed
 // 4096-byte buffers. One object serves one run.
 #pragma once
+#include <cstddef>
 #include <cstdio>
+#include <memory>
 #include <zlib.h>
 
 namespace fwpack {
@@ -41,6 +43,14 @@ class ZlibEngine {
     int err = 0;
     unsigned char input_buffer[kUnzipBufferSize];
     unsigned char output_buffer[kUnzipBufferSize];
+
+  private:
+    // Flushed output waits here and goes to fout in large writes; without
+    // it (allocation failed) every flush is its own fwrite.
+    bool write_out(const unsigned char *bytes, size_t n);
+    bool write_pending();
+    std::unique_ptr<unsigned char[]> pending_;
+    size_t pendingSize_ = 0;
 };
 
 // The entry point the Windows program uses: one engine, one run.

@@ -37,6 +37,12 @@ struct RunState {
     // 0 after the worker is created, 1 after a cancel-mode notification.
     // Relaxed loads and stores: it orders nothing else.
     std::atomic<int32_t> AbortFlag{0};
+    // Set by the worker when its unpacking has completed ("Update
+    // completed."). What follows (the completion box, the flash programs)
+    // may last without bound, so an aborted worker is waited for only
+    // before this; after it, an abort still keeps any flash program from
+    // being started.
+    std::atomic<bool> UnpackingCompleted{false};
 
     bool AbortRequested() const { return AbortFlag.load(std::memory_order_relaxed) == 1; }
 };

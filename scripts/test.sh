@@ -2,17 +2,35 @@
 # Sets up the machine, builds everything and runs every test:
 # the host tests, the same tests under ASan/UBSan, the fuzz targets briefly,
 # and the end-to-end runs (Wine, Linux packages, real-mode DOS programs under
-# DOSBox).
-set -euo pipefail
+# DOSBox). A failing stage does not stop the others; the script fails at the
+# end when any of them failed.
+set -uo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/setup.sh
-scripts/build.sh win64 dos16 host
-(cd build/host && ctest --output-on-failure -j2)
+failed=()
+stage() {
+  local name=$1
+  shift
+  echo "== test.sh: $name"
+  if ! "$@"; then
+    echo "== test.sh: $name FAILED"
+    failed+=("$name")
+  fi
+}
+
+scripts/setup.sh || exit 1
+scripts/build.sh win64 dos16 host || exit 1
+stage "host tests" bash -c 'cd build/host && ctest --output-on-failure -j2'
 
 # The sanitizer pass covers the host code; the end-to-end runs drive the same
 # code through real packages and are not repeated there.
-scripts/build.sh asan
-(cd build/asan && ctest --output-on-failure -j2 -LE e2e)
+stage "ASan/UBSan build and tests" bash -c \
+  'scripts/build.sh asan && cd build/asan && ctest --output-on-failure -j2 -LE e2e'
 
-scripts/fuzz.sh 20
+stage "fuzzing" scripts/fuzz.sh 20
+
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "== test.sh: failed: ${failed[*]}"
+  exit 1
+fi
+echo "== test.sh: all passed"

@@ -76,6 +76,7 @@ class Worker {
         if (!LoadPackage()) return Exit::Cleanup;
         if (Exit e; !Unpack(e)) return e;
         if (Exit e; !Copy(e)) return e;
+        c_.Run.UnpackingCompleted.store(true);
         return Complete();
     }
 
@@ -274,11 +275,11 @@ class Worker {
             c_.Boxes.Show("All files successfully extract to the specified folder.",
                           c_.Run.WindowTitle, BoxIcon::Information, BoxButtons::Ok);
         if (!bios) return Exit::Cleanup;
-        if (!RunFlashStage(c_, s_, FlashStage::Bios)) return Exit::Rollback;
-        if (s_.RtnStatus == 1 && s_.RtnReboot == 1 && me &&
-            !RunFlashStage(c_, s_, FlashStage::Me))
-            return Exit::Rollback;
-        return Exit::Cleanup;
+        StageEnd end = RunFlashStage(c_, s_, FlashStage::Bios);
+        if (end == StageEnd::Completed && s_.RtnStatus == 1 && s_.RtnReboot == 1 && me)
+            end = RunFlashStage(c_, s_, FlashStage::Me);
+        // A cancel takes the cleanup path, as at every other check.
+        return end == StageEnd::Failed ? Exit::Rollback : Exit::Cleanup;
     }
 
     // Deletes, newest first, the files of this run: in the work folder while

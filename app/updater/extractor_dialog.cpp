@@ -14,7 +14,7 @@ namespace fwpack {
 namespace {
 // How long the end of the loop waits for a worker told to abort.
 constexpr DWORD kAbortedWorkerWait = 5000;   // milliseconds
-// How often that wait looks whether the worker has reached a flash stage.
+// How often that wait looks whether the worker has completed its unpacking.
 constexpr DWORD kWaitSlice = 20;
 }
 
@@ -142,10 +142,10 @@ void ExtractorDialog::WaitForAbortedWorker() {
     ShowWindow(window_, SW_HIDE);
     const DWORD start = GetTickCount();
     for (;;) {
-        // A worker that has gone on to a flash program no longer stops at an
-        // abort: waiting would let it run on into the next stage or the
-        // restart, which ending the program never allowed.
-        if (FlashStageReached().load()) return;
+        // Past its unpacking the worker may wait without bound (the
+        // completion box, a flash program); it starts no flash program
+        // after the abort, and the program ends now.
+        if (context_->Run.UnpackingCompleted.load()) return;
         DWORD elapsed = GetTickCount() - start;
         if (elapsed >= kAbortedWorkerWait) return;
         DWORD slice = std::min<DWORD>(kAbortedWorkerWait - elapsed, kWaitSlice);

@@ -14,15 +14,10 @@ RunState &TheRunState() {
     return state;
 }
 
-std::atomic<bool> &FlashStageReached() {
-    static std::atomic<bool> reached{false};
-    return reached;
-}
-
 DWORD WINAPI ExtractWorkerThread(LPVOID window) {
     Win32FileSystem files;
     Win32Resources resources(GetModuleHandleA(nullptr));
-    Win32DialogControls dialog{static_cast<HWND>(window), &FlashStageReached()};
+    Win32DialogControls dialog{static_cast<HWND>(window)};
     Win32MessageBoxes boxes;
     Win32Processes programs;
     Win32ResultValues results;

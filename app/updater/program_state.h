@@ -3,18 +3,12 @@
 #pragma once
 #include <windows.h>
 
-#include <atomic>
-
 #include "run/run_state.h"
 
 namespace fwpack {
 
 // The one RunState of the process.
 RunState &TheRunState();
-
-// Set when the worker has hidden the window on its way to start a flash
-// program. From there on it no longer answers an abort.
-std::atomic<bool> &FlashStageReached();
 
 // The worker thread: its argument is the dialog's window handle. Builds the
 // platform objects bound to that window and runs ExtractWorker. Returns 0.

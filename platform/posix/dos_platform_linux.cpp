@@ -101,10 +101,16 @@ void LinuxDosPlatform::Write(const char *text, size_t length) { WriteAll(STDOUT_
 
 bool ReadFirmwareDump(const std::string &dumpPath, uint32_t address, uint8_t *out, size_t count) {
     std::memset(out, 0xFF, count);
-    int fd = ::open(dumpPath.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without blocking, so that a FIFO cannot hang the open; only a regular
+    // file is read.
+    int fd = ::open(dumpPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && st.st_size > 0) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    if (st.st_size > 0) {
         uint64_t size = std::min<uint64_t>(uint64_t(st.st_size), kFourGiB);
         uint64_t base = kFourGiB - size;   // where byte 0 of the dump appears
         // Only the dump's last size bytes lie in the 4 GiB space.
@@ -120,7 +126,7 @@ bool ReadFirmwareDump(const std::string &dumpPath, uint32_t address, uint8_t *ou
 void LinuxDosPlatform::ReadPhysical(uint32_t address, uint8_t *out, size_t count) {
     if (const char *dump = std::getenv(kFirmwareDumpVariable); dump && *dump) {
         if (!ReadFirmwareDump(dump, address, out, count)) {
-            std::string warning = std::string(kFirmwareDumpVariable) + ": cannot open " + dump + "\n";
+            std::string warning = std::string(kFirmwareDumpVariable) + ": cannot open " + dump + " as a regular file\n";
             WriteAll(STDERR_FILENO, warning.data(), warning.size());
         }
         return;

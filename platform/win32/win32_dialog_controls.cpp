@@ -36,10 +36,7 @@ void Win32DialogControls::RepaintControl(int id) {
 
 void Win32DialogControls::RepaintWindow() { UpdateWindow(dialog_); }
 
-void Win32DialogControls::HideWindow() {
-    if (hidden_) hidden_->store(true);
-    ShowWindow(dialog_, SW_HIDE);
-}
+void Win32DialogControls::HideWindow() { ShowWindow(dialog_, SW_HIDE); }
 
 void Win32DialogControls::PostQuit(int code) { PostMessageA(dialog_, WM_QUIT, WPARAM(code), 0); }
 

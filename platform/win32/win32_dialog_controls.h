@@ -4,18 +4,13 @@
 #pragma once
 #include <windows.h>
 
-#include <atomic>
-
 #include "platform/dialog.h"
 
 namespace fwpack {
 
 class Win32DialogControls : public DialogControls {
   public:
-    // hidden, when given, is set as the worker hides the window, which it
-    // does once per run, right before it starts the first flash program.
-    explicit Win32DialogControls(HWND dialog, std::atomic<bool> *hidden = nullptr)
-        : dialog_(dialog), hidden_(hidden) {}
+    explicit Win32DialogControls(HWND dialog) : dialog_(dialog) {}
     void EnableControl(int id, bool enable) override;
     void HideControl(int id) override;
     void SetControlText(int id, std::string_view text) override;
@@ -28,7 +23,6 @@ class Win32DialogControls : public DialogControls {
 
   private:
     HWND dialog_;
-    std::atomic<bool> *hidden_;
 };
 
 }  // namespace fwpack

@@ -61,7 +61,7 @@ void TextResource(std::ostream &s, const ResourceReport &r) {
             s << "\n";
         }
         if (r.Inflated)
-            s << "  uncompressed  " << r.PackageBytes.size() << " bytes\n";
+            s << "  uncompressed  " << r.PackageSize << " bytes\n";
         else
             s << "  uncompressed  FAILED: " << r.InflateError << "\n";
     }
@@ -125,7 +125,7 @@ void JsonResource(std::ostream &s, const ResourceReport &r) {
             s << "null";
         s << ", \"decompressed\": " << (r.Inflated ? "true" : "false");
         if (r.Inflated)
-            s << ", \"uncompressed_size\": " << r.PackageBytes.size();
+            s << ", \"uncompressed_size\": " << r.PackageSize;
         else
             s << ", \"error\": " << JsonString(r.InflateError);
         s << "}";

@@ -16,6 +16,7 @@
 #include "payload_builder.h"
 #include "payload_check.h"
 #include "payload_report.h"
+#include "printable_text.h"
 
 namespace {
 
@@ -53,6 +54,7 @@ int RunBuild(const BuildArgs &a) {
     if (!LoadManifest(a.Manifest, m, error)) return Fail(error);
     BuildSettings settings;
     settings.Level = a.Level;
+    settings.LinuxPackage = !a.DosStub.empty();
     ResourceSet set;
     SigningPlan signing;
     std::string note;
@@ -85,7 +87,7 @@ bool Load(const std::string &path, PayloadReport &report, ContainerKind &kind) {
         Fail(error);
         return false;
     }
-    report = AnalyzePayload(set, kind);
+    report = AnalyzePayload(std::move(set), kind);
     return true;
 }
 
@@ -159,7 +161,7 @@ int RunExtract(const std::string &path, const std::string &dir) {
     std::vector<std::string> written;
     std::string error;
     if (!ExtractPayload(report, dir, written, error)) return Fail(error);
-    for (const auto &w : written) std::cout << w << "\n";
+    for (const auto &w : written) std::cout << Printable(w) << "\n";
     return kExitOk;
 }
 

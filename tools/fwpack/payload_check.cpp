@@ -5,6 +5,7 @@
 
 #include "dos_short_name.h"
 #include "payload/tagged_resource.h"
+#include "name_rules.h"
 #include "payload_builder.h"
 #include "printable_text.h"
 
@@ -50,16 +51,26 @@ void CheckStream(const ResourceReport &r, Problems &p) {
         p.Add(r, "zlib stream does not decompress: " + r.InflateError);
 }
 
-void CheckPackage(const ResourceReport &r, Problems &p) {
+NameUse UseOf(uint16_t id) {
+    return id == ToolPackage ? NameUse::WindowsTool : id == DosPackage ? NameUse::DosTool : NameUse::Image;
+}
+
+void CheckPackage(const ResourceReport &r, bool linuxPackage, Problems &p) {
     if (r.Error != PackageError::None) {
         std::string where = r.BadRecord >= 0 ? " (record " + std::to_string(r.BadRecord) + ")" : "";
         p.Add(r, std::string("broken package: ") + PackageErrorText(r.Error) + where);
     }
+    if (r.TooManyRecords)
+        p.Add(r, std::to_string(r.Count) + " records; fwpack reads at most " +
+                     std::to_string(kMaxReadRecords));
     for (size_t i = 0; i < r.Records.size(); ++i) {
         const RecordReport &rec = r.Records[i];
         std::string name = "record " + std::to_string(i) + " " + Quoted(rec.Record.FileName);
         if (!IsBareFileName(rec.Record.FileName))
             p.Add(r, name + ": not a bare file name; it would be written outside its folder");
+        else if (std::string problem = NameProblem(rec.Record.FileName, UseOf(r.Id), linuxPackage);
+                 !problem.empty())
+            p.Add(r, "record " + std::to_string(i) + " " + problem);
         else if (r.Id == DosPackage && !IsDosShortName(rec.Record.FileName))
             p.Add(r, name + ": " + DosShortNameRule());
         if (rec.Record.Size == 0) p.Add(r, name + ": size 0");
@@ -118,6 +129,9 @@ void CheckOptions(const PayloadReport &report, const ResourceReport &r, Problems
         {"BiosImageName", o.BiosImageName, BiosPackage},
         {"MeImageName", o.MeImageName, MePackage},
     };
+    if (!o.BiosImageName.empty() && SameDosName(o.BiosImageName, o.MeImageName))
+        p.Add(r, "MeImageName " + Quoted(o.MeImageName) + " names the same file as BiosImageName " +
+                     Quoted(o.BiosImageName) + " in the folder both are unpacked into");
     for (const auto &n : names) {
         bool image = n.Package == BiosPackage || n.Package == MePackage;
         if (n.Value.empty()) {
@@ -162,7 +176,7 @@ std::vector<std::string> PayloadProblems(const PayloadReport &report) {
         }
         if (r.Tagged) CheckHeader(r, p);
         if (r.Compressed && (!r.Tagged || r.HeaderComplete)) CheckStream(r, p);
-        if (r.PackageRead) CheckPackage(r, p);
+        if (r.PackageRead) CheckPackage(r, report.Kind == ContainerKind::LinuxPackage, p);
     }
     const ResourceReport &options = report.Get(OptionResource);
     if (options.Present && options.HeaderComplete) CheckOptions(report, options, p);

@@ -156,11 +156,13 @@ struct TreeReader {
         size_t count = size_t(ReadU16(h + 12)) + ReadU16(h + 14);
         if (!Inside(at + uint32_t(kDirHeaderSize), count * kDirEntrySize))
             return Fail("directory entries outside the section");
+        // Ordered by the loader's comparison: a duplicate costs log n to find.
+        std::set<ResourceKey, decltype(&ResourceKeyLess)> keys(&ResourceKeyLess);
         for (size_t i = 0; i < count; ++i) {
             const uint8_t *e = h + kDirHeaderSize + i * kDirEntrySize;
             ResourceKey key;
             if (!ReadKey(ReadU32(e), key)) return false;
-            if (dir.Find(key)) return Fail("entry " + key.Text() + " appears twice");
+            if (!keys.insert(key).second) return Fail("entry " + key.Text() + " appears twice");
             uint32_t target = ReadU32(e + 4);
             ResourceNode child;
             bool ok = (target & kHighBit) ? ReadDirectory(target & ~kHighBit, level + 1, child)
@@ -200,23 +202,29 @@ struct Layout {
     // Nodes in the order their directory tables and data entries are written.
     std::vector<const ResourceNode *> directories, leaves;
     std::vector<const ResourceKey *> names;
+    // Where each piece starts in the section, and the section's size.
+    std::vector<uint64_t> dirAt, nameAt, leafAt, dataAt;
+    uint64_t size = 0;
 };
 
-std::vector<std::pair<const ResourceKey *, const ResourceNode *>> Sorted(const ResourceNode &dir) {
-    std::vector<std::pair<const ResourceKey *, const ResourceNode *>> out;
+using SortedEntries = std::vector<std::pair<const ResourceKey *, const ResourceNode *>>;
+
+SortedEntries Sorted(const ResourceNode &dir) {
+    SortedEntries out;
     for (const auto &[key, node] : dir.Entries) out.emplace_back(&key, &node);
     std::stable_sort(out.begin(), out.end(),
                      [](const auto &a, const auto &b) { return ResourceKeyLess(*a.first, *b.first); });
     return out;
 }
 
-}  // namespace
+size_t NamedCount(const ResourceNode &dir) {
+    return size_t(std::count_if(dir.Entries.begin(), dir.Entries.end(),
+                                [](const ResourceEntry &e) { return e.Key.IsName; }));
+}
 
-bool SerializeResourceTree(const ResourceNode &root, uint32_t sectionRva, std::vector<uint8_t> &out,
-                           std::string &error) {
-    // Pass 1: breadth-first order of directories; leaves and names in the
-    // order their entries are met.
-    Layout layout;
+// Pass 1: breadth-first order of directories; leaves and names in the order
+// their entries are met.
+void Order(const ResourceNode &root, Layout &layout) {
     std::deque<const ResourceNode *> queue{&root};
     while (!queue.empty()) {
         const ResourceNode *dir = queue.front();
@@ -228,88 +236,103 @@ bool SerializeResourceTree(const ResourceNode &root, uint32_t sectionRva, std::v
             else layout.leaves.push_back(node);
         }
     }
+}
 
-    // Pass 2: offsets of every piece.
+// Pass 2: offsets of every piece; false when a count or an offset does not
+// fit the format's fields.
+bool Place(Layout &layout, uint32_t sectionRva, std::string &error) {
     uint64_t at = 0;
-    std::vector<uint64_t> dirAt, nameAt, leafAt, dataAt;
     for (const ResourceNode *d : layout.directories) {
-        size_t named = size_t(std::count_if(d->Entries.begin(), d->Entries.end(),
-                                            [](const ResourceEntry &e) { return e.Key.IsName; }));
+        size_t named = NamedCount(*d);
         if (named > 0xffff || d->Entries.size() - named > 0xffff) {
             error = "too many resources in one directory";
             return false;
         }
-        dirAt.push_back(at);
+        layout.dirAt.push_back(at);
         at += kDirHeaderSize + d->Entries.size() * kDirEntrySize;
     }
     for (const ResourceKey *k : layout.names) {
-        nameAt.push_back(at);
-        at += 2 + 2 * uint64_t(k->Name.size());
-    }
-    at = AlignUp(at, 4);
-    for (size_t i = 0; i < layout.leaves.size(); ++i) {
-        leafAt.push_back(at);
-        at += kDataEntrySize;
-    }
-    for (const ResourceNode *leaf : layout.leaves) {
-        at = AlignUp(at, 8);
-        dataAt.push_back(at);
-        at += leaf->Data.size();
-    }
-    at = AlignUp(at, 8);
-    if (at >= kHighBit || uint64_t(sectionRva) + at > UINT32_MAX) {
-        error = "the resources are too large for a resource section";
-        return false;
-    }
-    for (const ResourceKey *k : layout.names)
         if (k->Name.size() > 0xffff) {
             error = "a resource name is too long";
             return false;
         }
+        layout.nameAt.push_back(at);
+        at += 2 + 2 * uint64_t(k->Name.size());
+    }
+    at = AlignUp(at, 4);
+    for (size_t i = 0; i < layout.leaves.size(); ++i) {
+        layout.leafAt.push_back(at);
+        at += kDataEntrySize;
+    }
+    for (const ResourceNode *leaf : layout.leaves) {
+        at = AlignUp(at, 8);
+        layout.dataAt.push_back(at);
+        at += leaf->Data.size();
+    }
+    layout.size = AlignUp(at, 8);
+    if (layout.size >= kHighBit || uint64_t(sectionRva) + layout.size > UINT32_MAX) {
+        error = "the resources are too large for a resource section";
+        return false;
+    }
+    return true;
+}
 
-    // Pass 3: write. Walking the tree in the same order hands out the same
-    // indices as pass 1.
-    out.assign(size_t(at), 0);
-    uint8_t *p = out.data();
+// Pass 3, for one directory: its header and entries, with the names and
+// leaves they lead to. The counters hand out the indices of pass 1.
+struct Writer {
+    const Layout &layout;
+    uint8_t *p;
+    uint32_t sectionRva;
     size_t nextDir = 1, nextName = 0, nextLeaf = 0;
-    for (size_t di = 0; di < layout.directories.size(); ++di) {
+
+    uint32_t Name(const ResourceKey &key) {
+        size_t ni = nextName++;
+        uint8_t *s = p + layout.nameAt[ni];
+        PutU16(s, uint16_t(key.Name.size()));
+        for (size_t c = 0; c < key.Name.size(); ++c) PutU16(s + 2 + 2 * c, key.Name[c]);
+        return uint32_t(layout.nameAt[ni]) | kHighBit;
+    }
+
+    uint32_t Leaf(const ResourceNode &node) {
+        size_t li = nextLeaf++;
+        uint8_t *de = p + layout.leafAt[li];
+        PutU32(de, sectionRva + uint32_t(layout.dataAt[li]));
+        PutU32(de + 4, uint32_t(node.Data.size()));
+        PutU32(de + 8, node.CodePage);
+        std::copy(node.Data.begin(), node.Data.end(), p + layout.dataAt[li]);
+        return uint32_t(layout.leafAt[li]);
+    }
+
+    void Directory(size_t di) {
         const ResourceNode *d = layout.directories[di];
-        uint8_t *h = p + dirAt[di];
+        uint8_t *h = p + layout.dirAt[di];
         PutU32(h, d->Characteristics);
         PutU32(h + 4, d->TimeDateStamp);
         PutU16(h + 8, d->MajorVersion);
         PutU16(h + 10, d->MinorVersion);
-        auto entries = Sorted(*d);
-        uint16_t named = uint16_t(std::count_if(entries.begin(), entries.end(),
-                                                [](const auto &e) { return e.first->IsName; }));
+        uint16_t named = uint16_t(NamedCount(*d));
         PutU16(h + 12, named);
-        PutU16(h + 14, uint16_t(entries.size() - named));
+        PutU16(h + 14, uint16_t(d->Entries.size() - named));
         uint8_t *e = h + kDirHeaderSize;
-        for (auto [key, node] : entries) {
-            if (key->IsName) {
-                size_t ni = nextName++;
-                PutU32(e, uint32_t(nameAt[ni]) | kHighBit);
-                uint8_t *s = p + nameAt[ni];
-                PutU16(s, uint16_t(key->Name.size()));
-                for (size_t c = 0; c < key->Name.size(); ++c) PutU16(s + 2 + 2 * c, key->Name[c]);
-            } else {
-                PutU32(e, key->Id);
-            }
-            if (node->IsDirectory) {
-                PutU32(e + 4, uint32_t(dirAt[nextDir++]) | kHighBit);
-            } else {
-                size_t li = nextLeaf++;
-                uint8_t *de = p + leafAt[li];
-                PutU32(de, sectionRva + uint32_t(dataAt[li]));
-                PutU32(de + 4, uint32_t(node->Data.size()));
-                PutU32(de + 8, node->CodePage);
-                if (!node->Data.empty())
-                    std::copy(node->Data.begin(), node->Data.end(), p + dataAt[li]);
-                PutU32(e + 4, uint32_t(leafAt[li]));
-            }
+        for (auto [key, node] : Sorted(*d)) {
+            PutU32(e, key->IsName ? Name(*key) : key->Id);
+            PutU32(e + 4, node->IsDirectory ? uint32_t(layout.dirAt[nextDir++]) | kHighBit
+                                            : Leaf(*node));
             e += kDirEntrySize;
         }
     }
+};
+
+}  // namespace
+
+bool SerializeResourceTree(const ResourceNode &root, uint32_t sectionRva, std::vector<uint8_t> &out,
+                           std::string &error) {
+    Layout layout;
+    Order(root, layout);
+    if (!Place(layout, sectionRva, error)) return false;
+    out.assign(size_t(layout.size), 0);
+    Writer writer{layout, out.data(), sectionRva};
+    for (size_t di = 0; di < layout.directories.size(); ++di) writer.Directory(di);
     return true;
 }
 

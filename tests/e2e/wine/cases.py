@@ -187,15 +187,16 @@ class Case:
         return self.session.host_path(robot.temp_root)
 
     def run(self, package, args=(), answers=(), stubs=None, hold_ms=0, on_hold=None,
-            cancel_now=False, cancel_after_stub=False, cancel_at_status=(), during=None,
-            tag="run"):
+            cancel_now=False, cancel_after_stub=False, cancel_at_status=(), close_at_box=None,
+            during=None, tag="run"):
         """Runs the package once with the robot watching; returns a Run."""
         run = Run()
         env = self.stub_env(stubs or {})
         robot = Robot(self.session, self.exe("boxrobot.exe"), os.path.join(self.work, tag),
                       answers=answers, hold_ms=hold_ms, cancel_now=cancel_now,
                       cancel_after_file=self.stub_log if cancel_after_stub else None,
-                      cancel_at_status=cancel_at_status)
+                      cancel_at_status=cancel_at_status, close_at_box=close_at_box)
+        run.robot_start = robot.start_seconds
         temp = self.temp_root(robot)
         before = set(os.listdir(temp))
         trace_path = os.path.join(self.work, tag, "trace.txt")
@@ -207,9 +208,11 @@ class Case:
         deadline = time.monotonic() + winerun.RUN_BOUND
         while proc.poll() is None:
             if time.monotonic() > deadline:
+                why = self.session.explain(trace_path)
                 self.session.end()
                 proc.wait(10)
-                raise HarnessError(f"{os.path.basename(package)} still running after {winerun.RUN_BOUND} s")
+                raise HarnessError(f"{os.path.basename(package)} still running after "
+                                   f"{winerun.RUN_BOUND} s\n{why}")
             holding = robot.events("holding")
             if on_hold and len(holding) > held:
                 held = len(holding)
@@ -230,6 +233,7 @@ class Case:
         run.robot_ended = not robot.stop()
         run.boxes = robot.boxes()
         run.cancel_events = robot.events("cancelmode")
+        run.close_events = robot.events("close")
         run.stubs = winerun.read_json_lines(self.stub_log)
         run.new_temp = set(os.listdir(temp)) - before
         run.temp = temp
@@ -237,7 +241,8 @@ class Case:
         return run
 
     def report(self, run):
-        print(f"  exit status {run.rc}")
+        print(f"  session booted in {self.session.boot_seconds:.1f} s, robot ready after "
+              f"{run.robot_start:.1f} s; exit status {run.rc}")
         for b in run.boxes:
             print(f"  box: caption={b['caption']!r} text={b['text']!r} icon={b['icon']} "
                   f"buttons={b['buttons']} answer={b['answer']} owned={b['owned']}")
@@ -742,6 +747,18 @@ def case_cancel_during_flash_stops_the_run(c):
     c.expect_restart(run, False)
 
 
+def case_close_at_completion_box(c):
+    """The close box while the completion box is up, then OK: exit status 0
+    and no flash program is started, although a BIOS flash program is named."""
+    pkg = c.build(c.source(flags=0x2, me=None))
+    run = c.run(pkg, close_at_box=SUCCESS_TEXT, stubs=VERDICTS_11)
+    c.check.eq("close box delivered", [e["delivered"] for e in run.close_events], [True])
+    c.check.eq("exit status", run.rc, 0)
+    c.expect_boxes(run, [(TITLE, SUCCESS_TEXT, "information", ["OK"])])
+    c.check.eq("flash programs started", run.stubs, [])
+    c.expect_restart(run, False)
+
+
 CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
 
 
@@ -762,6 +779,7 @@ def main():
     if missing:
         print(f"skipped: not built: {', '.join(missing)} (scripts/build.sh win64)")
         return SKIP
+    winerun.FAILURE_LOGS = os.path.join(os.path.abspath(args.work), "results", "wine-logs")
     status = 0
     for name in args.cases or list(CASES):
         fn = CASES.get(name)
