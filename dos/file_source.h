@@ -1,23 +1,22 @@
 // A file read at any offset, for the chunked marker search.
 #pragma once
-#include <climits>
-#include <cstdio>
-
 #include "payload/marker_search.h"
+#include "platform/dos_platform.h"
 
 namespace fwpack {
 
 class FileByteSource : public ByteSource {
   public:
     // file stays owned by the caller.
-    explicit FileByteSource(std::FILE *file) : file_(file) {}
+    FileByteSource(DosFiles &files, DosFile file) : files_(files), file_(file) {}
     size_t ReadAt(uint64_t offset, uint8_t *into, size_t room) override {
-        if (offset > uint64_t(LONG_MAX) || std::fseek(file_, long(offset), SEEK_SET) != 0) return 0;
-        return std::fread(into, 1, room, file_);
+        if (offset > UINT32_MAX || !files_.Seek(file_, uint32_t(offset))) return 0;
+        return files_.Read(file_, into, room);
     }
 
   private:
-    std::FILE *file_;
+    DosFiles &files_;
+    DosFile file_;
 };
 
 }  // namespace fwpack

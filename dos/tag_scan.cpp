@@ -2,7 +2,8 @@
 
 namespace fwpack {
 
-TagScanner::TagScanner(std::FILE *file, long size) : source_(file), size_(size), chunk_(kScanChunkSize) {}
+TagScanner::TagScanner(DosFiles &files, DosFile file, long size)
+    : source_(files, file), size_(size), chunk_(kScanChunkSize) {}
 
 long TagScanner::FindTag(long from, long limit, uint16_t *id) {
     if (from < 0) from = 0;

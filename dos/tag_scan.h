@@ -3,7 +3,6 @@
 // chunks that overlap by 11 bytes.
 #pragma once
 #include <cstdint>
-#include <cstdio>
 #include <vector>
 
 #include "dos/file_source.h"
@@ -15,8 +14,9 @@ inline constexpr size_t kScanChunkSize = 65536;
 
 class TagScanner {
   public:
-    // file stays owned by the caller; size is its length in bytes.
-    TagScanner(std::FILE *file, long size);
+    // file, a file of files, stays owned by the caller; size is its length
+    // in bytes.
+    TagScanner(DosFiles &files, DosFile file, long size);
 
     // The first position q with from <= q < limit where the 12 bytes at q
     // spell one of the four tags; its resource id in *id. -1 when there is

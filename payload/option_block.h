@@ -49,10 +49,4 @@ class ProgramOptionCopy {
     std::string_view MeImageName() const { return Text(OptionField::MeImageName); }
 };
 
-// Fills copy from resource 2003 and returns its Flags. A missing resource,
-// or one no longer than its 16-byte header, returns 0 and leaves the copy
-// untouched. The tag and BodyLength are not examined; a short body fills
-// what it has and leaves the rest zero.
-uint32_t LoadOptionBlock(const ResourceSource &resources, ProgramOptionCopy &copy);
-
 }  // namespace fwpack

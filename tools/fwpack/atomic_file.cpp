@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "interrupt_cleanup.h"
+#include "platform/posix/posix_io.h"
 
 namespace fwpack {
 
@@ -104,14 +105,9 @@ bool AtomicFileSet::Open(const std::string &path, std::string &error, unsigned m
 }
 
 bool AtomicFileSet::Append(const uint8_t *data, size_t size, std::string &error) {
-    size_t done = 0;
-    while (done < size) {
-        ssize_t n = ::write(fd_, data + done, size - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) { error = Why("cannot write", staged_.back().first); return false; }
-        done += size_t(n);
-    }
-    return true;
+    if (WriteAll(fd_, data, size) == size) return true;
+    error = Why("cannot write", staged_.back().first);
+    return false;
 }
 
 bool AtomicFileSet::Close(std::string &error) {

@@ -1,9 +1,9 @@
-#include "platform/win32/program_state.h"
+#include "app/updater/program_state.h"
 
 #include "platform/win32/win32_dialog_controls.h"
 #include "platform/win32/win32_files.h"
 #include "platform/win32/win32_services.h"
-#include "shell/dialog_updates.h"
+#include "run/dialog_updates.h"
 #include "update/extract_worker.h"
 
 namespace fwpack {

@@ -3,7 +3,7 @@
 #pragma once
 #include <windows.h>
 
-#include "shell/run_state.h"
+#include "run/run_state.h"
 
 namespace fwpack {
 
