@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "dos/tag_scan.h"
+#include "platform/posix/posix_dos_files.h"
 
 using namespace fwpack;
 
@@ -51,13 +52,14 @@ double PlainRead(const std::string &path, uint64_t &sink) {
 }
 
 double Scan(const std::string &path, long &found) {
-    std::FILE *f = std::fopen(path.c_str(), "rb");
+    PosixDosFiles files;
+    DosFile f = files.OpenForReading(path.c_str());
     auto start = Clock::now();
-    TagScanner scanner(f, kFileSize);
+    TagScanner scanner(files, f, kFileSize);
     uint16_t id = 0;
     found = scanner.FindTag(0, kFileSize - 20, &id);
     double t = Seconds(Clock::now() - start);
-    std::fclose(f);
+    files.Close(f);
     return t;
 }
 

@@ -1,6 +1,4 @@
 #include <algorithm>
-#include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 #include <zlib.h>
@@ -87,19 +85,15 @@ constexpr PackageStep kMeStep{"ME package",
 
 enum class Cleanup { WasteOnly, Everything };
 
-bool FileExists(const char *path) {
-    std::error_code ec;
-    return std::filesystem::exists(path, ec);
-}
-void RemoveFile(const std::string &path) { std::remove(path.c_str()); }
-
 class DosUpdater {
   public:
     explicit DosUpdater(DosPlatform &os) : os_(os), transfer_(kTransferSize) {}
     int Run(int argc, const char *const *argv);
 
   private:
-    void Print(const std::string &text) { os_.Write(text); }
+    void Print(const std::string &text) { os_.Write(text.data(), text.size()); }
+    bool FileExists(const char *path) { return os_.Files().Exists(path); }
+    void RemoveFile(const std::string &path) { os_.Files().Remove(path.c_str()); }
     int Finish(int code, Cleanup cleanup);
     int DeleteFiles(int mode);
 
@@ -110,8 +104,8 @@ class DosUpdater {
     std::vector<FileRecord> &TableOf(uint16_t id);
     int RefuseSecondResource(uint16_t id, uint32_t at);
     int FailToWrite(const char *name, const PackageStep &step);
-    void ReadOptionBlock(std::FILE *self, uint32_t at);
-    int UnpackPackage(std::FILE *self, uint32_t at, uint32_t bodyLength, const PackageStep &step,
+    void ReadOptionBlock(DosFile self, uint32_t at);
+    int UnpackPackage(DosFile self, uint32_t at, uint32_t bodyLength, const PackageStep &step,
                       std::vector<FileRecord> &table);
     int WritePackageFiles(const std::string &path, const PackageStep &step,
                           std::vector<FileRecord> &table);
@@ -167,12 +161,13 @@ int DosUpdater::DeleteFiles(int mode) {
 DosUpdater::WasteResult DosUpdater::WriteWasteFile() {
     std::fill(transfer_.begin(), transfer_.end(), 0xFF);
     RemoveFile(kWasteFile);
-    std::FILE *waste = std::fopen(kWasteFile, "wb");
-    if (!waste) return WasteResult::OpenFailed;
+    DosFiles &files = os_.Files();
+    DosFile waste = files.CreateForWriting(kWasteFile);
+    if (waste == kNoFile) return WasteResult::OpenFailed;
     bool ok = true;
     for (int i = 0; ok && i < kWasteWrites; ++i)
-        ok = std::fwrite(transfer_.data(), 1, transfer_.size(), waste) == transfer_.size();
-    if (std::fclose(waste) != 0) ok = false;
+        ok = files.Write(waste, transfer_.data(), transfer_.size()) == transfer_.size();
+    if (!files.Close(waste)) ok = false;
     if (ok) return WasteResult::Written;
     RemoveFile(kWasteFile);
     return WasteResult::WriteFailed;
@@ -181,20 +176,20 @@ DosUpdater::WasteResult DosUpdater::WriteWasteFile() {
 // Offsets are unsigned 32-bit values checked against the file's size, so a
 // length read from the file cannot send the scan backwards.
 int DosUpdater::ScanOwnFile() {
-    std::FILE *self = os_.OpenOwnFile();
-    if (!self) {
+    DosFiles &files = os_.Files();
+    DosFile self = os_.OpenOwnFile();
+    if (self == kNoFile) {
         Print("\nOpen selffile fail!");
         return Finish(dos_exit::OwnFile, Cleanup::WasteOnly);
     }
     uint32_t size = 0;
-    if (std::fseek(self, 0, SEEK_END) == 0)
-        if (long end = std::ftell(self); end > 0) size = uint32_t(end);
+    if (!files.Length(self, size)) size = 0;
 
     constexpr unsigned kAllTags = 0xF;
     auto tagBit = [](uint16_t id) {
         return id == DosPackage ? 1u : id == BiosPackage ? 2u : id == OptionResource ? 4u : 8u;
     };
-    TagScanner scanner(self, long(size));
+    TagScanner scanner(files, self, long(size));
     unsigned seen = 0;
     uint32_t p = 0;
     int result = 0;
@@ -216,8 +211,8 @@ int DosUpdater::ScanOwnFile() {
             ReadOptionBlock(self, at);
         } else {
             uint8_t length[4] = {};
-            if (std::fseek(self, long(at + kTagLength), SEEK_SET) == 0)
-                if (std::fread(length, 1, 4, self) != 4) std::fill(length, length + 4, 0);
+            if (files.Seek(self, at + kTagLength))
+                if (files.Read(self, length, 4) != 4) std::fill(length, length + 4, 0);
             bodyLength = ReadU32(length);
             result = UnpackPackage(self, at, bodyLength, StepOf(id), TableOf(id));
             if (result != 0) break;
@@ -228,7 +223,7 @@ int DosUpdater::ScanOwnFile() {
         // The byte right after a resource is not looked at.
         p = ScanResumeOffset(at, bodyLength, size);
     }
-    std::fclose(self);
+    files.Close(self);
     return result;
 }
 
@@ -257,10 +252,11 @@ int DosUpdater::RefuseSecondResource(uint16_t id, uint32_t at) {
     return Finish(package ? StepOf(id).ExitCode : dos_exit::TagsMissing, Cleanup::Everything);
 }
 
-void DosUpdater::ReadOptionBlock(std::FILE *self, uint32_t at) {
+void DosUpdater::ReadOptionBlock(DosFile self, uint32_t at) {
+    DosFiles &files = os_.Files();
     std::vector<uint8_t> block(kOptionBlockSize, 0);
-    if (std::fseek(self, long(at + kTaggedHeaderSize), SEEK_SET) == 0)
-        std::fread(block.data(), 1, block.size(), self);   // a short block reads as zeros
+    if (files.Seek(self, at + kTaggedHeaderSize))
+        files.Read(self, block.data(), block.size());   // a short block reads as zeros
     option_ = OptionBlock{};
     // A field without its NUL keeps all its bytes; the rooms checked later
     // (image names, command lines) refuse such a text.
@@ -272,26 +268,27 @@ void DosUpdater::ReadOptionBlock(std::FILE *self, uint32_t at) {
     strToStruct(option_.IdString, packageId_);
 }
 
-int DosUpdater::UnpackPackage(std::FILE *self, uint32_t at, uint32_t bodyLength, const PackageStep &step,
+int DosUpdater::UnpackPackage(DosFile self, uint32_t at, uint32_t bodyLength, const PackageStep &step,
                               std::vector<FileRecord> &table) {
+    DosFiles &files = os_.Files();
     if (step.Intro) Print(step.Intro);
     RemoveFile(step.Scratch);
-    std::FILE *out = std::fopen(step.Scratch, "wb");
-    if (!out) {
+    DosFile out = files.CreateForWriting(step.Scratch);
+    if (out == kNoFile) {
         Print(step.OpenFailed);
         return Finish(step.ExitCode, Cleanup::Everything);
     }
     scratch_.push_back(step.Scratch);
     uint32_t remaining = bodyLength;
-    if (std::fseek(self, long(at + kTaggedHeaderSize), SEEK_SET) != 0) remaining = 0;
+    if (!files.Seek(self, at + kTaggedHeaderSize)) remaining = 0;
     bool written = true;
     while (written && remaining > 0) {
-        size_t got = std::fread(transfer_.data(), 1, std::min<size_t>(remaining, kTransferSize), self);
+        size_t got = files.Read(self, transfer_.data(), std::min<size_t>(remaining, kTransferSize));
         if (got == 0) break;   // a body cut short by the end of the file
-        written = std::fwrite(transfer_.data(), 1, got, out) == got;
+        written = files.Write(out, transfer_.data(), got) == got;
         remaining -= uint32_t(got);
     }
-    if (std::fclose(out) != 0) written = false;
+    if (!files.Close(out)) written = false;
     // A scratch file cut short by a full disk would only show later as a
     // damaged stream or package.
     if (!written) return FailToWrite(step.Scratch, step);
@@ -325,12 +322,12 @@ int DosUpdater::UnpackPackage(std::FILE *self, uint32_t at, uint32_t bodyLength,
 // gigabytes needs no more memory than the transfer buffer.
 int DosUpdater::WritePackageFiles(const std::string &path, const PackageStep &step,
                                   std::vector<FileRecord> &table) {
-    std::FILE *in = std::fopen(path.c_str(), "rb");
+    DosFiles &files = os_.Files();
+    DosFile in = files.OpenForReading(path.c_str());
     uint64_t size = 0;
-    if (in && std::fseek(in, 0, SEEK_END) == 0)
-        if (long end = std::ftell(in); end > 0) size = uint64_t(end);
+    if (uint32_t length = 0; in != kNoFile && files.Length(in, length)) size = length;
     auto fail = [&](const std::string &text) {
-        if (in) std::fclose(in);
+        if (in != kNoFile) files.Close(in);
         Print(text);
         return Finish(step.ExitCode, Cleanup::Everything);
     };
@@ -338,8 +335,8 @@ int DosUpdater::WritePackageFiles(const std::string &path, const PackageStep &st
         return fail(std::string("\nThe package is damaged: ") + PackageErrorText(e) + ". Exit the Flash!");
     };
     uint8_t head[kPackageHeaderSize + kRecordTableRoom * kFileRecordSize];
-    if (size < kPackageHeaderSize || std::fseek(in, 0, SEEK_SET) != 0 ||
-        std::fread(head, 1, kPackageHeaderSize, in) != kPackageHeaderSize)
+    if (size < kPackageHeaderSize || !files.Seek(in, 0) ||
+        files.Read(in, head, kPackageHeaderSize) != kPackageHeaderSize)
         return damaged(PackageError::TooShort);
     // Each record table has room for five records.
     const uint32_t count = ReadU32(head);
@@ -348,7 +345,7 @@ int DosUpdater::WritePackageFiles(const std::string &path, const PackageStep &st
                     " files, more than the 5 this program can hold. Exit the Flash!");
     const size_t tableSize = size_t(count) * kFileRecordSize;
     if (kPackageHeaderSize + tableSize > size ||
-        std::fread(head + kPackageHeaderSize, 1, tableSize, in) != tableSize)
+        files.Read(in, head + kPackageHeaderSize, tableSize) != tableSize)
         return damaged(PackageError::TableOverflow);
 
     std::vector<FileRecord> records(count);
@@ -375,32 +372,33 @@ int DosUpdater::WritePackageFiles(const std::string &path, const PackageStep &st
     for (uint32_t i = 0; i < count; ++i) {
         const FileRecord &record = records[i];
         RemoveFile(record.FileName);
-        std::FILE *out = std::fopen(record.FileName.c_str(), "wb");
-        bool ok = out != nullptr && std::fseek(in, long(offsets[i]), SEEK_SET) == 0;
+        DosFile out = files.CreateForWriting(record.FileName.c_str());
+        bool ok = out != kNoFile && files.Seek(in, uint32_t(offsets[i]));
         for (uint32_t done = 0; ok && done < record.Size;) {
             size_t n = std::min<size_t>(record.Size - done, kTransferSize);
-            ok = std::fread(transfer_.data(), 1, n, in) == n && std::fwrite(transfer_.data(), 1, n, out) == n;
+            ok = files.Read(in, transfer_.data(), n) == n && files.Write(out, transfer_.data(), n) == n;
             done += uint32_t(n);
         }
-        if (out && std::fclose(out) != 0) ok = false;
+        if (out != kNoFile && !files.Close(out)) ok = false;
         if (!ok) {
-            std::fclose(in);
+            files.Close(in);
             return FailToWrite(record.FileName.c_str(), step);
         }
-        if (step.Tools) os_.MakeRunnable(record.FileName);
+        if (step.Tools) os_.MakeRunnable(record.FileName.c_str());
     }
-    std::fclose(in);
+    files.Close(in);
     return 0;
 }
 
 bool DosUpdater::SumFile(const std::string &path, uint16_t &sum) {
-    std::FILE *in = std::fopen(path.c_str(), "rb");
-    if (!in) return false;
+    DosFiles &files = os_.Files();
+    DosFile in = files.OpenForReading(path.c_str());
+    if (in == kNoFile) return false;
     uint32_t running = 0;
     size_t n;
-    while ((n = std::fread(transfer_.data(), 1, kTransferSize, in)) > 0)
+    while ((n = files.Read(in, transfer_.data(), kTransferSize)) > 0)
         running = Checksum16Add(running, transfer_.data(), n);
-    std::fclose(in);
+    files.Close(in);
     sum = uint16_t(running);
     return true;
 }
@@ -522,7 +520,7 @@ int DosUpdater::FlashBios() {
     }
     if (sw_.Debug) Print("\nsetinfo.szAutoExecFileDOS :\n" + command);
     Print("\nInvoke the exe file!\n");
-    if (os_.RunCommand(command) != 0) {
+    if (os_.RunCommand(command.c_str()) != 0) {
         Print("\n" + command + " run fail\n");
         return Finish(dos_exit::BiosFlashFailed, Cleanup::Everything);
     }
@@ -564,17 +562,17 @@ int DosUpdater::FlashMe() {
         Print("\nThe ME information command line is too long: " + query);
         return Finish(dos_exit::CurrentMeVersion, Cleanup::Everything);
     }
-    os_.RunCommand(query);   // what it found is in the log, or nowhere
+    os_.RunCommand(query.c_str());   // what it found is in the log, or nowhere
     MeVersion current{};
     if (FileExists(kMeLog)) {
-        if (!GetCurMEVersion(kMeLog, current, os_)) {
+        if (!GetCurMEVersion(kMeLog, current, os_.Files(), os_)) {
             Print("\nCan not get current ME version from log!");
             return Finish(dos_exit::CurrentMeVersion, Cleanup::Everything);
         }
         Print("\nCurrent ME version: " + MeVersionText(current));
     }
     MeVersion fresh{};
-    if (!GetNewMEVersion(option_.MeImageName, fresh, os_)) {
+    if (!GetNewMEVersion(option_.MeImageName, fresh, os_.Files(), os_)) {
         Print("\nCan not get the new ME version!");
         return Finish(dos_exit::NewMeVersion, Cleanup::Everything);
     }
@@ -593,7 +591,7 @@ int DosUpdater::FlashMe() {
     if (int r = StopIfAsked()) return r;
     RemoveFile(kErrorLog);
     Print("\n" + update);
-    os_.RunCommand(update);   // the tool reports failure through error.log only
+    os_.RunCommand(update.c_str());   // the tool reports failure through error.log only
     if (FileExists(kErrorLog)) {
         Print("Flash ME fail");
         return Finish(dos_exit::MeFlashFailed, Cleanup::Everything);

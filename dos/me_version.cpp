@@ -15,6 +15,37 @@ namespace {
 constexpr char kFwVersionPrefix[] = "FW Version:";
 constexpr size_t kLogVersionIndex = 40;
 constexpr size_t kLogLineRoom = 256;   // 255 characters and the NUL
+
+// The log's lines as a 256-byte line buffer takes them: at most 255
+// characters, the '\n' that ends one included; a longer line goes on in
+// the next.
+class LogLines {
+  public:
+    LogLines(DosFiles &files, DosFile file) : files_(files), file_(file) {}
+
+    // The next line, NUL-terminated; false at the end of the log.
+    bool Next(char (&line)[kLogLineRoom]) {
+        size_t n = 0;
+        while (n + 1 < kLogLineRoom) {
+            if (at_ == have_) {
+                have_ = files_.Read(file_, buffer_, sizeof buffer_);
+                at_ = 0;
+                if (have_ == 0) break;
+            }
+            const char c = char(buffer_[at_++]);
+            line[n++] = c;
+            if (c == '\n') break;
+        }
+        line[n] = '\0';
+        return n > 0;
+    }
+
+  private:
+    DosFiles &files_;
+    DosFile file_;
+    uint8_t buffer_[512];
+    size_t at_ = 0, have_ = 0;
+};
 }  // namespace
 
 std::string MeVersionText(const MeVersion &v) {
@@ -36,21 +67,23 @@ void VerStrtoInt(std::string_view text, MeVersion &version) {
     for (int i = 0; i < 4; ++i) version[i] = uint16_t(LeadingNumber(parts[i]));
 }
 
-bool GetCurMEVersion(const std::string &logPath, MeVersion &version, DosConsole &console) {
-    std::FILE *log = std::fopen(logPath.c_str(), "r");
-    if (!log) {
+bool GetCurMEVersion(const std::string &logPath, MeVersion &version, DosFiles &files,
+                     DosConsole &console) {
+    DosFile log = files.OpenForReading(logPath.c_str());
+    if (log == kNoFile) {
         console.Write("Can't open ME log file.\n");
         return false;
     }
     char line[kLogLineRoom];
     bool found = false;
-    while (std::fgets(line, sizeof line, log)) {
+    LogLines lines(files, log);
+    while (lines.Next(line)) {
         if (std::strncmp(line, kFwVersionPrefix, sizeof kFwVersionPrefix - 1) == 0) {
             found = true;
             break;
         }
     }
-    std::fclose(log);
+    files.Close(log);
     if (!found) {
         console.Write("There is not FW version in log file.\n");
         return false;
@@ -63,9 +96,10 @@ bool GetCurMEVersion(const std::string &logPath, MeVersion &version, DosConsole 
     return true;
 }
 
-bool GetNewMEVersion(const std::string &imagePath, MeVersion &version, DosConsole &console) {
-    std::FILE *image = std::fopen(imagePath.c_str(), "rb");
-    if (!image) {
+bool GetNewMEVersion(const std::string &imagePath, MeVersion &version, DosFiles &files,
+                     DosConsole &console) {
+    DosFile image = files.OpenForReading(imagePath.c_str());
+    if (image == kNoFile) {
         console.Write("Bin file do not exist.\n");
         return false;
     }
@@ -78,7 +112,7 @@ bool GetNewMEVersion(const std::string &imagePath, MeVersion &version, DosConsol
     size_t kept = 0;
     long at = -1;
     for (;;) {
-        size_t n = std::fread(chunk.data() + kept, 1, chunk.size() - kept, image);
+        size_t n = files.Read(image, chunk.data() + kept, chunk.size() - kept);
         size_t have = kept + n;
         for (size_t i = 0; at < 0 && i + sizeof kMarker <= have; ++i) {
             const void *hit = std::memchr(chunk.data() + i, '$', have - kKeep - i);
@@ -92,13 +126,13 @@ bool GetNewMEVersion(const std::string &imagePath, MeVersion &version, DosConsol
         base += have - kept;
     }
     if (at < 0) {
-        std::fclose(image);
+        files.Close(image);
         console.Write("\nCan't find the flag '$MN2' in bin file!");
         return false;
     }
     uint8_t words[8];
-    bool whole = std::fseek(image, at + 8, SEEK_SET) == 0 && std::fread(words, 1, sizeof words, image) == sizeof words;
-    std::fclose(image);
+    bool whole = files.Seek(image, uint32_t(at + 8)) && files.Read(image, words, sizeof words) == sizeof words;
+    files.Close(image);
     if (!whole) return false;   // the words would lie past the end
     for (int k = 0; k < 4; ++k) version[k] = ReadU16(words + 2 * k);
     return version[0] || version[1] || version[2] || version[3];

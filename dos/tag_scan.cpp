@@ -7,7 +7,8 @@
 
 namespace fwpack {
 
-TagScanner::TagScanner(std::FILE *file, long size) : file_(file), size_(size), chunk_(kScanChunkSize) {
+TagScanner::TagScanner(DosFiles &files, DosFile file, long size)
+    : files_(files), file_(file), size_(size), chunk_(kScanChunkSize) {
     for (uint16_t id : {DosPackage, BiosPackage, OptionResource, MePackage}) tags_.push_back({id, ResourceTag(id)});
 }
 
@@ -22,9 +23,9 @@ uint16_t TagScanner::Match(const uint8_t *p) const {
 bool TagScanner::Load(long at) {
     base_ = -1;
     length_ = 0;
-    if (at < 0 || at >= size_ || std::fseek(file_, at, SEEK_SET) != 0) return false;
+    if (at < 0 || at >= size_ || !files_.Seek(file_, uint32_t(at))) return false;
     size_t want = size_t(std::min<long>(size_ - at, long(chunk_.size())));
-    length_ = std::fread(chunk_.data(), 1, want, file_);
+    length_ = files_.Read(file_, chunk_.data(), want);
     base_ = at;
     return length_ >= kTagLength;
 }

@@ -4,9 +4,10 @@
 // from '$' to '$' with memchr, instead of reading 12 bytes at every offset.
 #pragma once
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
+
+#include "platform/dos_platform.h"
 
 namespace fwpack {
 
@@ -14,8 +15,9 @@ inline constexpr size_t kScanChunkSize = 65536;
 
 class TagScanner {
   public:
-    // file stays owned by the caller; size is its length in bytes.
-    TagScanner(std::FILE *file, long size);
+    // file, a file of files, stays owned by the caller; size is its length
+    // in bytes.
+    TagScanner(DosFiles &files, DosFile file, long size);
 
     // The first position q with from <= q < limit where the 12 bytes at q
     // spell one of the four tags; its resource id in *id. -1 when there is
@@ -32,7 +34,8 @@ class TagScanner {
         std::string Text;   // assembled at run time, never a literal here
     };
     std::vector<Tag> tags_;
-    std::FILE *file_;
+    DosFiles &files_;
+    DosFile file_;
     long size_;
     std::vector<uint8_t> chunk_;
     long base_ = -1;    // file offset of chunk_[0]

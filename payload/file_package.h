@@ -57,7 +57,6 @@ struct FilePackageView {
     std::vector<size_t> Offsets;   // where each file's bytes start
     const uint8_t *Data = nullptr;
     size_t Size = 0;
-    const uint8_t *FileBytes(size_t i) const { return Data + Offsets[i]; }
 };
 
 struct PackageCheck {

@@ -10,8 +10,6 @@
 
 namespace fwpack {
 
-class ResourceSource;
-
 inline constexpr size_t kOptionBlockSize = 2472;
 inline constexpr size_t kProgramOptionSize = 1952;
 inline constexpr size_t kNameFieldSize = 260;
@@ -58,11 +56,5 @@ class ProgramOptionCopy {
     std::string_view MeFlashProgram() const;
     std::string_view MeImageName() const;
 };
-
-// Fills copy from resource 2003 and returns its Flags. A missing resource,
-// or one no longer than its 16-byte header, returns 0 and leaves the copy
-// untouched. The tag and BodyLength are not examined; a short body fills
-// what it has and leaves the rest zero.
-uint32_t LoadOptionBlock(const ResourceSource &resources, ProgramOptionCopy &copy);
 
 }  // namespace fwpack

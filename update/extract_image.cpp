@@ -8,8 +8,8 @@
 #include "payload/file_package.h"
 #include "payload/tagged_resource.h"
 #include "payload/zlib_engine.h"
-#include "shell/error_box.h"
-#include "shell/temp_names.h"
+#include "run/error_box.h"
+#include "run/temp_names.h"
 
 namespace fwpack {
 

@@ -8,8 +8,8 @@
 
 #include "payload/file_package.h"
 #include "payload/tagged_resource.h"
-#include "shell/error_box.h"
-#include "shell/run_options.h"
+#include "run/error_box.h"
+#include "run/run_options.h"
 #include "update/extract_image_detail.h"
 
 namespace fwpack {

@@ -6,6 +6,7 @@
 #include <vector>
 #include <zlib.h>
 
+#include "dialog/load_option_block.h"
 #include "payload/checksum16.h"
 #include "payload/file_package.h"
 #include "payload/option_block.h"
@@ -38,7 +39,7 @@ void ReadPackage(const uint8_t *data, size_t size) {
             // Every file the reader hands out lies inside the buffer.
             uint32_t sum = 0;
             for (size_t i = 0; i < view.Records.size(); ++i)
-                sum = Checksum16Add(sum, view.FileBytes(i), view.Records[i].Size);
+                sum = Checksum16Add(sum, view.Data + view.Offsets[i], view.Records[i].Size);
             if (view.Records.size() != view.Count) __builtin_trap();
         }
     }

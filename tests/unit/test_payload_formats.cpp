@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 
+#include "dialog/load_option_block.h"
 #include "payload/bytes.h"
 #include "payload/checksum16.h"
 #include "payload/file_package.h"
@@ -90,7 +91,7 @@ TEST(FilePackage, FilesFollowTheTableInRecordOrder) {
     ASSERT_EQ(ParseFilePackage(pkg.data(), pkg.size(), view), PackageError::None);
     EXPECT_EQ(view.Offsets, (std::vector<size_t>{904, 907, 907}));
     EXPECT_EQ(view.Records[2].Index, 2u);
-    EXPECT_EQ(view.FileBytes(2)[1], 9);
+    EXPECT_EQ(view.Data[view.Offsets[2] + 1], 9);
 }
 
 TEST(FilePackage, MalformedPackagesAreRefusedWithoutReadingPastTheEnd) {

@@ -8,7 +8,7 @@
 #include "payload/bytes.h"
 #include "payload/checksum16.h"
 #include "payload/tagged_resource.h"
-#include "shell/run_options.h"
+#include "run/run_options.h"
 #include "support/update_fakes.h"
 #include "update/decide_restart.h"
 #include "update/flash_stage.h"

@@ -1,5 +1,7 @@
 #include "atomic_file.h"
 
+#include "platform/posix/posix_io.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -45,12 +47,11 @@ static bool WriteTemp(const std::string &path, const std::vector<uint8_t> &bytes
     int fd = ::mkstemp(name.data());
     if (fd < 0) { error = Why("cannot create a file beside", path); return false; }
     temp = name.data();
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) { error = Why("cannot write", temp); ::close(fd); ::unlink(temp.c_str()); return false; }
-        done += size_t(n);
+    if (WriteAll(fd, bytes.data(), bytes.size()) != bytes.size()) {
+        error = Why("cannot write", temp);
+        ::close(fd);
+        ::unlink(temp.c_str());
+        return false;
     }
     if (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0 || ::close(fd) != 0) {
         error = Why("cannot finish", temp);

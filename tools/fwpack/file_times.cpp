@@ -1,5 +1,7 @@
 #include "file_times.h"
 
+#include "platform/posix/posix_files.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -8,21 +10,6 @@
 #include <unistd.h>
 
 namespace fwpack {
-
-uint64_t FileTimeFromUnix(const struct timespec &t) {
-    int64_t ticks = int64_t(t.tv_sec) * 10000000 + t.tv_nsec / 100;
-    if (ticks < -int64_t(kFileTimeUnixEpoch)) return 0;
-    return uint64_t(int64_t(kFileTimeUnixEpoch) + ticks);
-}
-
-struct timespec UnixFromFileTime(uint64_t fileTime) {
-    struct timespec t {};
-    if (fileTime <= kFileTimeUnixEpoch) return t;
-    uint64_t ticks = fileTime - kFileTimeUnixEpoch;
-    t.tv_sec = time_t(ticks / 10000000);
-    t.tv_nsec = long(ticks % 10000000) * 100;
-    return t;
-}
 
 std::string FileTimeIso8601(uint64_t fileTime) {
     // Civil date by era arithmetic counted from 0000-03-01, so that leap days
@@ -54,12 +41,7 @@ bool ReadSourceFileTimes(const std::string &path, SourceFileTimes &out, std::str
         error = "cannot read the times of " + path + ": " + std::strerror(errno);
         return false;
     }
-    auto ft = [](const struct statx_timestamp &s) {
-        struct timespec t {};
-        t.tv_sec = time_t(s.tv_sec);
-        t.tv_nsec = long(s.tv_nsec);
-        return FileTimeFromUnix(t);
-    };
+    auto ft = [](const struct statx_timestamp &s) { return FileTimeFromUnix(s.tv_sec, s.tv_nsec); };
     out.LastAccess = ft(sx.stx_atime);
     out.LastWrite = ft(sx.stx_mtime);
     out.CreationIsBirthTime = (sx.stx_mask & STATX_BTIME) != 0;
@@ -69,7 +51,7 @@ bool ReadSourceFileTimes(const std::string &path, SourceFileTimes &out, std::str
 
 bool ApplyFileTimes(const std::string &path, uint64_t lastAccess, uint64_t lastWrite,
                     std::string &error) {
-    struct timespec times[2] = {UnixFromFileTime(lastAccess), UnixFromFileTime(lastWrite)};
+    struct timespec times[2] = {TimespecFromFileTime(lastAccess), TimespecFromFileTime(lastWrite)};
     if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) {
         error = "cannot set the times of " + path + ": " + std::strerror(errno);
         return false;

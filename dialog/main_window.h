@@ -2,7 +2,7 @@
 // the minimised paint position, the browse button, the start timer and the
 // cancel-mode notification.
 #pragma once
-#include "shell/shell_context.h"
+#include "dialog/shell_context.h"
 
 namespace fwpack {
 

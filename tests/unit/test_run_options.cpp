@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "platform/posix/posix_files.h"
-#include "shell/folder_tree.h"
-#include "shell/run_options.h"
-#include "shell/temp_names.h"
+#include "run/folder_tree.h"
+#include "run/run_options.h"
+#include "run/temp_names.h"
 #include "support/test_files.h"
 #include "support/update_fakes.h"
 

@@ -1,5 +1,5 @@
 // Run options: the switches a caller may add to the package's Flags.
-#include "shell/run_options.h"
+#include "run/run_options.h"
 
 #include <cstddef>
 

@@ -1,12 +1,13 @@
-#include "shell/startup.h"
+#include "dialog/startup.h"
 
 #include <algorithm>
 
+#include "dialog/load_option_block.h"
 #include "payload/option_block.h"
-#include "shell/dialog_updates.h"
-#include "shell/folder_tree.h"
-#include "shell/run_options.h"
-#include "shell/temp_names.h"
+#include "run/dialog_updates.h"
+#include "run/folder_tree.h"
+#include "run/run_options.h"
+#include "run/temp_names.h"
 
 namespace fwpack {
 

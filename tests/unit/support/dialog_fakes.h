@@ -16,7 +16,7 @@
 #include "platform/message_box.h"
 #include "platform/program_environment.h"
 #include "platform/resources.h"
-#include "shell/shell_context.h"
+#include "dialog/shell_context.h"
 
 namespace fwpack::test {
 
@@ -108,7 +108,6 @@ struct FakeFiles : FileSystem {
         return std::nullopt;
     }
     bool ReadWholeFile(std::string_view, std::vector<uint8_t> &) override { return false; }
-    bool GetFileTimes(std::string_view, FileTimes &) override { return false; }
     bool CopyFileOver(std::string_view, std::string_view) override { return false; }
     bool RemoveFile(std::string_view path) override {
         log.push_back("delete " + Str(path));

@@ -2,7 +2,7 @@
 #pragma once
 #include <string_view>
 
-#include "shell/run_state.h"
+#include "run/run_state.h"
 
 namespace fwpack {
 

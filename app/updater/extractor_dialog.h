@@ -8,7 +8,7 @@
 #include "platform/win32/win32_files.h"
 #include "platform/win32/win32_main_window.h"
 #include "platform/win32/win32_services.h"
-#include "shell/shell_context.h"
+#include "dialog/shell_context.h"
 
 namespace fwpack {
 

@@ -1,4 +1,4 @@
-#include "platform/win32/program_state.h"
+#include "app/updater/program_state.h"
 
 #include "platform/win32/win32_dialog_controls.h"
 #include "platform/win32/win32_files.h"

@@ -1,10 +1,10 @@
 // DeleteFolderTree: the permanent recursive delete behind one trailing
 // separator and an existence test.
-#include "shell/folder_tree.h"
+#include "run/folder_tree.h"
 
 #include <string>
 
-#include "shell/run_state.h"
+#include "run/run_state.h"
 
 namespace fwpack {
 

@@ -7,7 +7,7 @@
 #include "platform/message_box.h"
 #include "platform/program_environment.h"
 #include "platform/resources.h"
-#include "shell/run_state.h"
+#include "run/run_state.h"
 
 namespace fwpack {
 

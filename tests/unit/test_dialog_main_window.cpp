@@ -2,8 +2,8 @@
 // cancel mode, against recording fakes.
 #include <gtest/gtest.h>
 
-#include "shell/main_window.h"
-#include "support/shell_fakes.h"
+#include "dialog/main_window.h"
+#include "support/dialog_fakes.h"
 
 namespace fwpack {
 namespace {

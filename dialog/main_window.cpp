@@ -1,7 +1,7 @@
-#include "shell/main_window.h"
+#include "dialog/main_window.h"
 
-#include "shell/dialog_updates.h"
-#include "shell/error_box.h"
+#include "run/dialog_updates.h"
+#include "run/error_box.h"
 
 namespace fwpack {
 

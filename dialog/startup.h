@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "shell/shell_context.h"
+#include "dialog/shell_context.h"
 
 namespace fwpack {
 

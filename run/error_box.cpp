@@ -1,4 +1,4 @@
-#include "shell/error_box.h"
+#include "run/error_box.h"
 
 namespace fwpack {
 

@@ -1,13 +1,13 @@
-#include "platform/win32/extractor_dialog.h"
+#include "app/updater/extractor_dialog.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
 
-#include "platform/win32/program_state.h"
-#include "shell/dialog_updates.h"
-#include "shell/main_window.h"
-#include "shell/startup.h"
+#include "app/updater/program_state.h"
+#include "run/dialog_updates.h"
+#include "dialog/main_window.h"
+#include "dialog/startup.h"
 
 namespace fwpack {
 

@@ -5,7 +5,7 @@
 
 #include <atomic>
 
-#include "shell/run_state.h"
+#include "run/run_state.h"
 
 namespace fwpack {
 

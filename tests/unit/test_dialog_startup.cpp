@@ -3,8 +3,8 @@
 
 #include "payload/option_block.h"
 #include "payload/tagged_resource.h"
-#include "shell/startup.h"
-#include "support/shell_fakes.h"
+#include "dialog/startup.h"
+#include "support/dialog_fakes.h"
 
 namespace fwpack {
 namespace {

@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "platform/win32/extractor_dialog.h"
+#include "app/updater/extractor_dialog.h"
 
 namespace fwpack {
 

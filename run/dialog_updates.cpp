@@ -1,5 +1,5 @@
 // The two control updates that the user sees at once.
-#include "shell/dialog_updates.h"
+#include "run/dialog_updates.h"
 
 namespace fwpack {
 

@@ -1,10 +1,10 @@
 // Temp names: the unique number, fresh folders under the temp root and the
 // scratch file names.
-#include "shell/temp_names.h"
+#include "run/temp_names.h"
 
 #include <cstdio>
 
-#include "shell/run_state.h"
+#include "run/run_state.h"
 
 namespace fwpack {
 
