@@ -12,6 +12,7 @@
 #include <zlib.h>
 
 #include "payload/checksum16.h"
+#include "payload/resource_layout.h"
 #include "payload/zlib_engine.h"
 
 namespace {
@@ -39,7 +40,7 @@ std::vector<uint8_t> MakePayload() {
 
 std::vector<uint8_t> Deflate10(const std::vector<uint8_t> &in) {
     z_stream s{};
-    deflateInit2(&s, 6, Z_DEFLATED, 10, 8, Z_DEFAULT_STRATEGY);
+    deflateInit2(&s, 6, Z_DEFLATED, fwpack::kPayloadWindowBits, 8, Z_DEFAULT_STRATEGY);
     std::vector<uint8_t> out(deflateBound(&s, uLong(in.size())));
     s.next_in = const_cast<Bytef *>(in.data());
     s.avail_in = uInt(in.size());
@@ -95,7 +96,7 @@ int main() {
         tEngine = std::min(tEngine, BestSeconds(1, [&] { rc |= fwpack::DecompressFile(in.c_str(), out.c_str()); }));
         tWhole = std::min(tWhole, BestSeconds(1, [&] {
             z_stream s{};
-            inflateInit2(&s, 10);
+            inflateInit2(&s, fwpack::kPayloadWindowBits);
             s.next_in = const_cast<Bytef *>(stream.data());
             s.avail_in = uInt(stream.size());
             s.next_out = whole.data();
@@ -110,7 +111,7 @@ int main() {
     for (int i = 0; i < runs; ++i)
         tSteps = std::min(tSteps, BestSeconds(1, [&] {
             z_stream s{};
-            inflateInit2(&s, 10);
+            inflateInit2(&s, fwpack::kPayloadWindowBits);
             size_t inPos = 0, outPos = 0;
             uint8_t buf[4096];
             int r = Z_OK;

@@ -8,6 +8,7 @@
 #include "platform/program_environment.h"
 #include "platform/resources.h"
 #include "run/run_state.h"
+#include "win/resource_ids.h"
 
 namespace fwpack {
 
@@ -37,7 +38,8 @@ struct ShellContext {
 };
 
 namespace resource_id {
-inline constexpr int Dialog = 102, MainIcon = 128, LargeIcon = 131, BrowseIcon = 132;
+inline constexpr int Dialog = IDD_EXTRACTOR, MainIcon = IDI_MAIN, LargeIcon = IDI_LARGE,
+                     BrowseIcon = IDI_BROWSE;
 }
 
 inline constexpr unsigned kStartTimerId = 8888;

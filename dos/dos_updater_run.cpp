@@ -12,6 +12,7 @@
 #include "dos/work_files.h"
 #include "payload/bytes.h"
 #include "payload/checksum16.h"
+#include "payload/dos_limits.h"
 #include "payload/file_package.h"
 #include "payload/option_block.h"
 #include "payload/tagged_resource.h"
@@ -24,14 +25,10 @@ namespace {
 
 constexpr size_t kTransferSize = 51200;
 constexpr int kWasteWrites = 150;
-constexpr uint32_t kRecordTableRoom = 5;
 // Bytes a package may carry after its last file.
 constexpr uint64_t kTrailingRoom = kTransferSize;
-// Image names go through a 20-byte path buffer: 19 characters and the NUL.
-constexpr size_t kImageNameRoom = 20;
 // Command lines are built inside a 260-byte option field.
 constexpr size_t kCommandRoom = kNameFieldSize;
-constexpr uint32_t kScanMargin = 20;
 constexpr unsigned kBeepHertz = 500, kBeepMilliseconds = 100;
 
 // How a package resource is unpacked, and what its step says.
@@ -83,6 +80,17 @@ constexpr PackageStep kMeStep{"ME package",
                               dos_exit::MePackage,
                               false};
 
+// How an unpacked image is checked, and what the check says.
+struct ImageCheck {
+    const char *Begin;
+    const char *Kind;  // "BIOS" or "ME" in the messages
+    int OpenExit, ChecksumExit;
+};
+constexpr ImageCheck kBiosCheck{"\nBegin to check bin file.", "BIOS", dos_exit::BiosImageOpen,
+                                dos_exit::BiosChecksum};
+constexpr ImageCheck kMeCheck{"\nBegin to check ME bin file.", "ME", dos_exit::MeImageOpen,
+                              dos_exit::MeChecksum};
+
 enum class Cleanup { WasteOnly, Everything };
 
 class DosUpdater {
@@ -111,14 +119,14 @@ class DosUpdater {
                           std::vector<FileRecord> &table);
     bool SumFile(const std::string &path, uint16_t &sum);
     const FileRecord *FindImage(const std::vector<FileRecord> &table, const std::string &name);
-    int CheckBiosImage();
+    int CheckImage(const std::vector<FileRecord> &table, const std::string &name,
+                   const ImageCheck &check);
     void ApplyOptionFlags();
     int CheckIdentity();
     enum class Answer { Yes, No, Stop };
     Answer Ask();
     int StopIfAsked();
     int FlashBios();
-    int CheckMeImage();
     int FlashMe();
     int End();
 
@@ -195,7 +203,7 @@ int DosUpdater::ScanOwnFile() {
     int result = 0;
     for (;;) {
         uint16_t id = 0;
-        long found = size > kScanMargin ? scanner.FindTag(long(p), long(size - kScanMargin), &id) : -1;
+        long found = size > kDosScanMargin ? scanner.FindTag(long(p), long(size - kDosScanMargin), &id) : -1;
         if (found < 0) {
             Print("\nCan not find useful file to flash BIOS or ME.");
             result = Finish(dos_exit::TagsMissing, Cleanup::WasteOnly);
@@ -213,7 +221,7 @@ int DosUpdater::ScanOwnFile() {
             uint8_t length[4] = {};
             if (files.Seek(self, at + kTagLength))
                 if (files.Read(self, length, 4) != 4) std::fill(length, length + 4, 0);
-            bodyLength = ReadU32(length);
+            ReadU32(length, sizeof length, 0, bodyLength);
             result = UnpackPackage(self, at, bodyLength, StepOf(id), TableOf(id));
             if (result != 0) break;
         }
@@ -334,13 +342,14 @@ int DosUpdater::WritePackageFiles(const std::string &path, const PackageStep &st
     auto damaged = [&](PackageError e) {
         return fail(std::string("\nThe package is damaged: ") + PackageErrorText(e) + ". Exit the Flash!");
     };
-    uint8_t head[kPackageHeaderSize + kRecordTableRoom * kFileRecordSize];
+    uint8_t head[kPackageHeaderSize + kDosRecordTableRoom * kFileRecordSize];
     if (size < kPackageHeaderSize || !files.Seek(in, 0) ||
         files.Read(in, head, kPackageHeaderSize) != kPackageHeaderSize)
         return damaged(PackageError::TooShort);
     // Each record table has room for five records.
-    const uint32_t count = ReadU32(head);
-    if (count > kRecordTableRoom)
+    uint32_t count = 0;
+    ReadU32(head, kPackageHeaderSize, 0, count);
+    if (count > kDosRecordTableRoom)
         return fail("\nThe package holds " + std::to_string(count) +
                     " files, more than the 5 this program can hold. Exit the Flash!");
     const size_t tableSize = size_t(count) * kFileRecordSize;
@@ -352,8 +361,9 @@ int DosUpdater::WritePackageFiles(const std::string &path, const PackageStep &st
     std::vector<uint64_t> offsets(count);
     uint64_t cursor = kPackageHeaderSize + tableSize;
     for (uint32_t i = 0; i < count; ++i) {
-        if (!ReadFileRecord(head + kPackageHeaderSize + i * kFileRecordSize, records[i]))
-            return damaged(PackageError::NameNotTerminated);
+        const PackageError read =
+            ReadFileRecord(head, sizeof head, kPackageHeaderSize + i * kFileRecordSize, records[i]);
+        if (read != PackageError::None) return damaged(read);
         if (!IsBareFileName(records[i].FileName)) return damaged(PackageError::NameNotBare);
         // Written here, it would replace the package being read, or a later
         // step's work, and be deleted with it.
@@ -404,33 +414,37 @@ bool DosUpdater::SumFile(const std::string &path, uint16_t &sum) {
 }
 
 const FileRecord *DosUpdater::FindImage(const std::vector<FileRecord> &table, const std::string &name) {
-    for (size_t i = 0; i < table.size() && i < kRecordTableRoom; ++i)
+    for (size_t i = 0; i < table.size() && i < kDosRecordTableRoom; ++i)
         if (table[i].FileName == name) return &table[i];
     return nullptr;
 }
 
-int DosUpdater::CheckBiosImage() {
-    const FileRecord *record = FindImage(fiB_, option_.BiosImageName);
+// The image is one of the files just unpacked here: its checksum must
+// match its record's, compared as 16-bit values. A name that leads
+// elsewhere (a device that never ends, another folder) is not read.
+int DosUpdater::CheckImage(const std::vector<FileRecord> &table, const std::string &name,
+                           const ImageCheck &check) {
+    const FileRecord *record = FindImage(table, name);
     uint16_t expected = record ? uint16_t(record->Checksum) : 0;
-    Print("\nBegin to check bin file.");
-    if (option_.BiosImageName.size() >= kImageNameRoom) {
-        Print("\nThe BIOS bin file name is too long (at most 19 characters): " + option_.BiosImageName);
-        return Finish(dos_exit::BiosImageOpen, Cleanup::WasteOnly);
+    Print(check.Begin);
+    const std::string kind = check.Kind;
+    if (name.size() >= kDosImageNameRoom) {
+        Print("\nThe " + kind + " bin file name is too long (at most " +
+              std::to_string(kDosImageNameMax) + " characters): " + name);
+        return Finish(check.OpenExit, Cleanup::WasteOnly);
     }
-    // The image is one of the files just unpacked here: a name that leads
-    // elsewhere (a device that never ends, another folder) is not read.
-    if (!option_.BiosImageName.empty() && !IsBareFileName(option_.BiosImageName)) {
-        Print("\nThe BIOS bin file name is not a plain file name: " + option_.BiosImageName);
-        return Finish(dos_exit::BiosImageOpen, Cleanup::WasteOnly);
+    if (!name.empty() && !IsBareFileName(name)) {
+        Print("\nThe " + kind + " bin file name is not a plain file name: " + name);
+        return Finish(check.OpenExit, Cleanup::WasteOnly);
     }
     uint16_t sum = 0;
-    if (!SumFile(option_.BiosImageName, sum)) {
-        Print("\nFail to open BIOS bin file, can't get checksum");
-        return Finish(dos_exit::BiosImageOpen, Cleanup::WasteOnly);
+    if (!SumFile(name, sum)) {
+        Print("\nFail to open " + kind + " bin file, can't get checksum");
+        return Finish(check.OpenExit, Cleanup::WasteOnly);
     }
     if (sum != expected) {
-        Print("\nThe BIOS bin file has destroyed, checksum error");
-        return Finish(dos_exit::BiosChecksum, Cleanup::Everything);
+        Print("\nThe " + kind + " bin file has destroyed, checksum error");
+        return Finish(check.ChecksumExit, Cleanup::Everything);
     }
     return 0;
 }
@@ -527,33 +541,6 @@ int DosUpdater::FlashBios() {
     return 0;
 }
 
-int DosUpdater::CheckMeImage() {
-    const FileRecord *record = FindImage(fiC_, option_.MeImageName);
-    uint16_t expected = record ? uint16_t(record->Checksum) : 0;
-    Print("\nBegin to check ME bin file.");
-    if (option_.MeImageName.size() >= kImageNameRoom) {
-        Print("\nThe ME bin file name is too long (at most 19 characters): " + option_.MeImageName);
-        return Finish(dos_exit::MeImageOpen, Cleanup::WasteOnly);
-    }
-    // The image is one of the files just unpacked here: a name that leads
-    // elsewhere (a device that never ends, another folder) is not read.
-    if (!option_.MeImageName.empty() && !IsBareFileName(option_.MeImageName)) {
-        Print("\nThe ME bin file name is not a plain file name: " + option_.MeImageName);
-        return Finish(dos_exit::MeImageOpen, Cleanup::WasteOnly);
-    }
-    uint16_t sum = 0;
-    if (!SumFile(option_.MeImageName, sum)) {
-        Print("\nFail to open ME bin file, can't get checksum");
-        return Finish(dos_exit::MeImageOpen, Cleanup::WasteOnly);
-    }
-    // Both sides as 16-bit values: sums that differ never pass.
-    if (sum != expected) {
-        Print("\nThe ME bin file has destroyed, checksum error");
-        return Finish(dos_exit::MeChecksum, Cleanup::Everything);
-    }
-    return 0;
-}
-
 int DosUpdater::FlashMe() {
     RemoveFile(kErrorLog);
     RemoveFile(kMeLog);
@@ -640,7 +627,7 @@ int DosUpdater::Run(int argc, const char *const *argv) {
     }
     if (int r = StopIfAsked()) return r;
     if (int r = ScanOwnFile()) return r;
-    if (int r = CheckBiosImage()) return r;
+    if (int r = CheckImage(fiB_, option_.BiosImageName, kBiosCheck)) return r;
     ApplyOptionFlags();
     if (int r = CheckIdentity()) return r;
     if (!sw_.NoPause && !sw_.Factory) {
@@ -654,7 +641,7 @@ int DosUpdater::Run(int argc, const char *const *argv) {
     if (int r = StopIfAsked()) return r;
     if (int r = FlashBios()) return r;
     if (int r = StopIfAsked()) return r;
-    if (int r = CheckMeImage()) return r;
+    if (int r = CheckImage(fiC_, option_.MeImageName, kMeCheck)) return r;
     if (int r = FlashMe()) return r;
     if (int r = StopIfAsked()) return r;
     return End();

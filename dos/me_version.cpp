@@ -1,11 +1,13 @@
 #include "dos/me_version.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "dos/bios_version.h"
+#include "dos/file_source.h"
 #include "payload/bytes.h"
 #include "platform/dos_platform.h"
 
@@ -46,6 +48,7 @@ class LogLines {
     uint8_t buffer_[512];
     size_t at_ = 0, have_ = 0;
 };
+constexpr size_t kMeScanChunkSize = 65536;
 }  // namespace
 
 std::string MeVersionText(const MeVersion &v) {
@@ -103,28 +106,12 @@ bool GetNewMEVersion(const std::string &imagePath, MeVersion &version, DosFiles 
         console.Write("Bin file do not exist.\n");
         return false;
     }
-    // Searched in 64 KiB chunks that keep the last 3 bytes of the one before,
-    // so a marker across a chunk border is whole in the next chunk.
     static constexpr uint8_t kMarker[4] = {'$', 'M', 'N', '2'};
-    constexpr size_t kKeep = sizeof kMarker - 1;
-    std::vector<uint8_t> chunk(65536);
-    uint64_t base = 0;   // file offset of chunk[0]
-    size_t kept = 0;
-    long at = -1;
-    for (;;) {
-        size_t n = files.Read(image, chunk.data() + kept, chunk.size() - kept);
-        size_t have = kept + n;
-        for (size_t i = 0; at < 0 && i + sizeof kMarker <= have; ++i) {
-            const void *hit = std::memchr(chunk.data() + i, '$', have - kKeep - i);
-            if (!hit) break;
-            i = static_cast<const uint8_t *>(hit) - chunk.data();
-            if (std::memcmp(chunk.data() + i, kMarker, sizeof kMarker) == 0) at = long(base + i);
-        }
-        if (at >= 0 || n == 0) break;
-        kept = std::min(have, kKeep);
-        std::memmove(chunk.data(), chunk.data() + have - kept, kept);
-        base += have - kept;
-    }
+    const Marker marker{kMarker, sizeof kMarker};
+    std::vector<uint8_t> chunk(kMeScanChunkSize);
+    FileByteSource source(files, image);
+    const MarkerHit hit = FindMarker(source, 0, UINT64_MAX, &marker, 1, chunk.data(), chunk.size());
+    const long at = hit.Found && hit.Offset <= uint64_t(LONG_MAX - 8) ? long(hit.Offset) : -1;
     if (at < 0) {
         files.Close(image);
         console.Write("\nCan't find the flag '$MN2' in bin file!");
@@ -134,7 +121,7 @@ bool GetNewMEVersion(const std::string &imagePath, MeVersion &version, DosFiles 
     bool whole = files.Seek(image, uint32_t(at + 8)) && files.Read(image, words, sizeof words) == sizeof words;
     files.Close(image);
     if (!whole) return false;   // the words would lie past the end
-    for (int k = 0; k < 4; ++k) version[k] = ReadU16(words + 2 * k);
+    for (int k = 0; k < 4; ++k) ReadU16(words, sizeof words, 2 * size_t(k), version[k]);
     return version[0] || version[1] || version[2] || version[3];
 }
 

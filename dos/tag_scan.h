@@ -1,13 +1,12 @@
-// Finds the tagged resources in the program's own file. Every tag starts
-// with '$', so the scanner reads the file in 64 KiB chunks that overlap by
-// 11 bytes (a tag that starts in one chunk is whole in the next) and jumps
-// from '$' to '$' with memchr, instead of reading 12 bytes at every offset.
+// Finds the tagged resources in the program's own file: the chunked marker
+// search over the file with the four tags as markers, read in 64 KiB
+// chunks that overlap by 11 bytes.
 #pragma once
 #include <cstdint>
-#include <string>
 #include <vector>
 
-#include "platform/dos_platform.h"
+#include "dos/file_source.h"
+#include "payload/tag_markers.h"
 
 namespace fwpack {
 
@@ -25,21 +24,10 @@ class TagScanner {
     long FindTag(long from, long limit, uint16_t *id);
 
   private:
-    bool Load(long at);
-
-    uint16_t Match(const uint8_t *p) const;
-
-    struct Tag {
-        uint16_t Id;
-        std::string Text;   // assembled at run time, never a literal here
-    };
-    std::vector<Tag> tags_;
-    DosFiles &files_;
-    DosFile file_;
+    TagMarkers tags_;
+    FileByteSource source_;
     long size_;
     std::vector<uint8_t> chunk_;
-    long base_ = -1;    // file offset of chunk_[0]
-    size_t length_ = 0; // valid bytes in chunk_
 };
 
 // Where the scan goes on after a resource whose header starts at `at` in a

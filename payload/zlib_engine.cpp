@@ -3,6 +3,8 @@
 #include <cstring>
 #include <memory>
 
+#include "payload/resource_layout.h"
+
 namespace fwpack {
 
 namespace {
@@ -83,7 +85,7 @@ int ZlibEngine::unzip(const char *inputPath, const char *outputPath) {
 
     // A failed initialisation leaves no inflater state; the first inflate
     // call then reports a stream error and the run ends as a zlib error.
-    inflateInit2(&zstrm, kZlibWindowBits);
+    inflateInit2(&zstrm, kPayloadWindowBits);
 
     while (m_AbortFlag == 0) {
         if (load_input() == 0) break;

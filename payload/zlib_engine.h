@@ -11,7 +11,6 @@ namespace fwpack {
 inline constexpr int kUnzipWriteFailed = -1;   // a short write to the output
 inline constexpr int kUnzipUserAbort = -7;
 inline constexpr int kUnzipOpenFailed = -8;    // input not opened or output not created
-inline constexpr int kZlibWindowBits = 10;
 inline constexpr unsigned kUnzipBufferSize = 4096;
 
 class ZlibEngine {

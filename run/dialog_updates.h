@@ -3,13 +3,15 @@
 #include <string_view>
 
 #include "platform/dialog.h"
+#include "win/resource_ids.h"
 
 namespace fwpack {
 
 namespace control {
-inline constexpr int Go = 1000, Cancel = 1001, Browse = 1002, Progress = 1003,
-                     PleaseWait = 1004, ExtractHere = 1005, Destination = 1006,
-                     Percentage = 1008, Status = 1009;
+inline constexpr int Go = IDC_GO, Cancel = IDC_CANCEL_RUN, Browse = IDC_BROWSE,
+                     Progress = IDC_PROGRESS, PleaseWait = IDC_PLEASE_WAIT,
+                     ExtractHere = IDC_EXTRACT_HERE, Destination = IDC_DESTINATION,
+                     Percentage = IDC_PERCENT, Status = IDC_STATUS;
 }
 
 // Sets the progress bar's position and repaints the bar at once.

@@ -157,7 +157,7 @@ class Worker {
             Fail("No data in the decompressed data file, extracting process aborted!");
             return false;
         }
-        s_.FileCount = ReadU32(s_.PackageBuffer.data());
+        ReadU32(s_.PackageBuffer.data(), s_.PackageBuffer.size(), 0, s_.FileCount);
         files_.RemoveFile(s_.ScratchB);
         if (s_.FileCount == 0) {
             Fail("No file require to extract, process aborted!");
@@ -172,9 +172,9 @@ class Worker {
         nameUsable_.assign(s_.FileCount, false);
         s_.Copied.assign(s_.FileCount, false);
         for (uint32_t i = 0; i < s_.FileCount; ++i) {
-            const uint8_t *record =
-                s_.PackageBuffer.data() + kPackageHeaderSize + size_t(i) * kFileRecordSize;
-            nameUsable_[i] = ReadFileRecord(record, s_.RecordTable[i]) &&
+            const size_t at = kPackageHeaderSize + size_t(i) * kFileRecordSize;
+            nameUsable_[i] = ReadFileRecord(s_.PackageBuffer.data(), s_.PackageBuffer.size(), at,
+                                            s_.RecordTable[i]) == PackageError::None &&
                              IsBareFileName(s_.RecordTable[i].FileName);
         }
         s_.HaveRecordTable = true;

@@ -3,6 +3,7 @@
 #include "platform/win32/win32_dialog_controls.h"
 #include "platform/win32/win32_files.h"
 #include "platform/win32/win32_services.h"
+#include "run/dialog_updates.h"
 #include "update/extract_worker.h"
 
 namespace fwpack {
@@ -22,7 +23,7 @@ std::atomic<bool> &FlashStageReached() {
 DWORD WINAPI ExtractWorkerThread(LPVOID window) {
     Win32FileSystem files;
     Win32Resources resources(GetModuleHandleA(nullptr));
-    Win32DialogControls dialog{static_cast<HWND>(window), &FlashStageReached()};
+    Win32DialogControls dialog{static_cast<HWND>(window), control::Progress, &FlashStageReached()};
     Win32MessageBoxes boxes;
     Win32Processes programs;
     Win32ResultValues results;

@@ -12,10 +12,11 @@ namespace fwpack {
 
 class Win32DialogControls : public DialogControls {
   public:
+    // progressBar is the id of the control the progress calls go to.
     // hidden, when given, is set as the worker hides the window, which it
     // does once per run, right before it starts the first flash program.
-    explicit Win32DialogControls(HWND dialog, std::atomic<bool> *hidden = nullptr)
-        : dialog_(dialog), hidden_(hidden) {}
+    Win32DialogControls(HWND dialog, int progressBar, std::atomic<bool> *hidden = nullptr)
+        : dialog_(dialog), progressBar_(progressBar), hidden_(hidden) {}
     void EnableControl(int id, bool enable) override;
     void HideControl(int id) override;
     void SetControlText(int id, std::string_view text) override;
@@ -28,6 +29,7 @@ class Win32DialogControls : public DialogControls {
 
   private:
     HWND dialog_;
+    int progressBar_;
     std::atomic<bool> *hidden_;
 };
 

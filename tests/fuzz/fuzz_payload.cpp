@@ -49,7 +49,7 @@ void ReadInflated(const uint8_t *data, size_t size) {
     // Bounded, so a small input cannot ask for unbounded memory.
     std::vector<uint8_t> out(1 << 16);
     z_stream s{};
-    if (inflateInit2(&s, 10) != Z_OK) return;
+    if (inflateInit2(&s, kPayloadWindowBits) != Z_OK) return;
     s.next_in = const_cast<Bytef *>(data);
     s.avail_in = uInt(size);
     s.next_out = out.data();
@@ -65,7 +65,7 @@ void ReadInflated(const uint8_t *data, size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     TaggedResource tagged;
     if (ParseTaggedResource(data, size, tagged)) {
-        ResourceIdForTag(data);
+        ResourceIdForTag(data, size, 0);
         ReadPackage(tagged.Body, tagged.BodySize);
         ReadInflated(tagged.Body, tagged.BodySize);
     }

@@ -18,7 +18,7 @@ namespace {
 // Every offset from `from`, 12 bytes compared: the slow reference.
 long ReferenceFind(const std::vector<uint8_t> &file, long from, long limit, uint16_t &id) {
     for (long p = from; p < limit && p + 12 <= long(file.size()); ++p) {
-        uint16_t found = ResourceIdForTag(file.data() + p);
+        uint16_t found = ResourceIdForTag(file.data(), file.size(), size_t(p));
         if (found != 0) {
             id = found;
             return p;

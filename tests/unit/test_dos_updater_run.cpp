@@ -41,8 +41,12 @@ class FakeDos : public DosPlatform {
 
     void Write(const char *text, size_t length) override { out.append(text, length); }
     void ReadPhysical(uint32_t address, uint8_t *o, size_t count) override {
+        // The block lies at 0xFFEB0000; a read may start anywhere.
+        constexpr uint64_t kBlockAt = 0xFFEB0000;
         std::memset(o, 0xFF, count);
-        if (address == 0xFFEB0000) std::memcpy(o, memoryBlock.data(), std::min(count, memoryBlock.size()));
+        for (size_t i = 0; i < memoryBlock.size(); ++i)
+            if (kBlockAt + i >= address && kBlockAt + i < uint64_t(address) + count)
+                o[kBlockAt + i - address] = uint8_t(memoryBlock[i]);
     }
     DosFiles &Files() override { return files; }
     DosFile OpenOwnFile() override { return files.OpenForReading(ownFile.c_str()); }

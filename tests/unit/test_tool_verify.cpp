@@ -258,7 +258,7 @@ TEST_F(BrokenResources, OptionBlockNamesMustMatchThePackages) {
 
 TEST_F(BrokenResources, IdStringOverItsFieldAndSeveralProblemsAtOnce) {
     auto opt = Get(OptionResource);
-    std::memset(opt.data() + 16 + option_offset::IdString, '$', kIdStringSize);
+    std::memset(opt.data() + 16 + OptionFieldOf(OptionField::IdString).Offset, '$', kIdStringSize);
     Put(OptionResource, opt);
     ExpectProblems({"2003 OptionBlock: IdString is over 127 characters"});
 

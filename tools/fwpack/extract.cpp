@@ -50,12 +50,11 @@ bool Extractable(const ResourceReport &r, std::string &error) {
 std::string OptionBlockText(const OptionBlock &o) {
     char flags[16];
     std::snprintf(flags, sizeof flags, "0x%08X", o.Flags);
-    return std::string("Flags = ") + flags + " (" + DescribeFlags(o.Flags) + ")\n" +
-           "FlashProgram = " + o.FlashProgram + "\n" + "DosFlashProgram = " + o.DosFlashProgram +
-           "\n" + "BiosImageName = " + o.BiosImageName + "\n" + "IdString = " + o.IdString + "\n" +
-           "MeFlashProgram = " + o.MeFlashProgram + "\n" + "MeImageName = " + o.MeImageName + "\n" +
-           "DosMeQueryTool = " + o.DosMeQueryTool + "\n" +
-           "DosMeUpdateTool = " + o.DosMeUpdateTool + "\n";
+    std::string text = std::string("Flags = ") + flags + " (" + DescribeFlags(o.Flags) + ")\n";
+    for (const OptionFieldSpec &f : kOptionFields)
+        if (const std::string *value = OptionText(o, f.Field))
+            text += std::string(f.Name) + " = " + *value + "\n";
+    return text;
 }
 
 bool ExtractPayload(const PayloadReport &report, const std::string &dir,

@@ -14,21 +14,6 @@ namespace {
 
 std::string Q(std::string_view s) { return Quoted(s); }
 
-struct OptionField {
-    const char *Name;
-    std::string OptionBlock::*Member;
-};
-const OptionField kOptionFields[] = {
-    {"FlashProgram", &OptionBlock::FlashProgram},
-    {"DosFlashProgram", &OptionBlock::DosFlashProgram},
-    {"BiosImageName", &OptionBlock::BiosImageName},
-    {"IdString", &OptionBlock::IdString},
-    {"MeFlashProgram", &OptionBlock::MeFlashProgram},
-    {"MeImageName", &OptionBlock::MeImageName},
-    {"DosMeQueryTool", &OptionBlock::DosMeQueryTool},
-    {"DosMeUpdateTool", &OptionBlock::DosMeUpdateTool},
-};
-
 void TextResource(std::ostream &s, const ResourceReport &r) {
     s << r.Id << " " << ResourceName(r.Id);
     if (!r.Present) {
@@ -55,7 +40,7 @@ void TextResource(std::ostream &s, const ResourceReport &r) {
             s << "  zlib header   " << Hex(r.Stream.Cmf, 2) << " " << Hex(r.Stream.Flg, 2);
             if (r.Stream.Valid)
                 s << ": window " << r.Stream.WindowSize << " bytes, level hint " << r.Stream.Level
-                  << (r.Stream.WindowSize > 1024 ? "  WINDOW TOO LARGE" : "");
+                  << (r.Stream.WindowSize > kPayloadWindowSize ? "  WINDOW TOO LARGE" : "");
             else
                 s << ": not a zlib header";
             s << "\n";
@@ -86,10 +71,12 @@ void TextResource(std::ostream &s, const ResourceReport &r) {
         const OptionBlock &o = r.Options;
         s << "  block         " << r.RealBodyLength << " bytes\n";
         s << "  Flags         " << Hex(o.Flags, 8) << " " << DescribeFlags(o.Flags) << "\n";
-        for (const auto &f : kOptionFields) {
+        for (const OptionFieldSpec &f : kOptionFields) {
+            const std::string *text = OptionText(o, f.Field);
+            if (!text) continue;
             std::string name = f.Name;
             s << "  " << name << std::string(name.size() < 16 ? 16 - name.size() : 1, ' ')
-              << Q(o.*f.Member) << "\n";
+              << Q(*text) << "\n";
         }
     }
 }
@@ -163,8 +150,9 @@ void JsonResource(std::ostream &s, const ResourceReport &r) {
             first = false;
         }
         s << "]";
-        for (const auto &f : kOptionFields)
-            s << ", " << JsonString(f.Name) << ": " << JsonString(o.*f.Member);
+        for (const OptionFieldSpec &f : kOptionFields)
+            if (const std::string *text = OptionText(o, f.Field))
+                s << ", " << JsonString(f.Name) << ": " << JsonString(*text);
         s << "}";
     }
     s << "}";

@@ -177,9 +177,9 @@ bool BuildPayload(const Manifest &m, const BuildSettings &settings, ResourceSet 
                 return fail();
             }
         }
-        if (dosTools.size() > kDosPackageMaxFiles) {
+        if (dosTools.size() > kDosRecordTableRoom) {
             why = "dos.tools: " + m.DosTools + " holds " + std::to_string(dosTools.size()) +
-                  " files; the DOS updater takes at most " + std::to_string(kDosPackageMaxFiles);
+                  " files; the DOS updater takes at most " + std::to_string(kDosRecordTableRoom);
             return fail();
         }
     }

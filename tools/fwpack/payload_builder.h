@@ -7,14 +7,11 @@
 
 #include "container.h"
 #include "manifest.h"
+#include "payload/dos_limits.h"
 #include "payload/file_package.h"
 
 namespace fwpack {
 
-// The DOS updater holds at most this many records per package.
-inline constexpr size_t kDosPackageMaxFiles = 5;
-// It opens the images through a 20-byte path buffer: at most 19 characters.
-inline constexpr size_t kDosImageNameMax = 19;
 
 // Every regular file of dir (symbolic links followed, folders skipped),
 // sorted by name, with its bytes and its three times. key names the

@@ -11,23 +11,12 @@ namespace {
 
 void AnalyzeOptions(const uint8_t *body, size_t size, ResourceReport &r) {
     ParseOptionBlock(body, size, r.Options);
-    struct Field {
-        const char *Name;
-        size_t Offset, Width;
-    };
-    static const Field fields[] = {
-        {"FlashProgram", option_offset::FlashProgram, kNameFieldSize},
-        {"DosFlashProgram", option_offset::DosFlashProgram, kNameFieldSize},
-        {"BiosImageName", option_offset::BiosImageName, kNameFieldSize},
-        {"IdString", option_offset::IdString, kIdStringSize},
-        {"MeFlashProgram", option_offset::MeFlashProgram, kNameFieldSize},
-        {"MeImageName", option_offset::MeImageName, kNameFieldSize},
-        {"DosMeQueryTool", option_offset::DosMeQueryTool, kNameFieldSize},
-        {"DosMeUpdateTool", option_offset::DosMeUpdateTool, kNameFieldSize},
-    };
-    for (const auto &f : fields)
-        if (f.Offset + f.Width <= size && !FieldTerminated(body + f.Offset, f.Width))
-            r.UnterminatedFields.push_back(f.Name);
+    for (const OptionFieldSpec &f : kOptionFields) {
+        FieldSpan span;
+        if (f.Kind != OptionFieldKind::Word && ReadField(body, size, f.Offset, f.Size, span) &&
+            !span.Terminated)
+            r.UnterminatedFields.push_back(f.Field);
+    }
 }
 
 void AnalyzePackage(ResourceReport &r) {
@@ -37,7 +26,7 @@ void AnalyzePackage(ResourceReport &r) {
     check.RequireBareNames = false;  // reported by the checks, so inspect still shows them
     r.Error =
         ParseFilePackage(r.PackageBytes.data(), r.PackageBytes.size(), view, check, &r.BadRecord);
-    if (r.PackageBytes.size() >= 4) r.Count = ReadU32(r.PackageBytes.data());
+    ReadU32(r.PackageBytes.data(), r.PackageBytes.size(), 0, r.Count);
     r.Offsets = view.Offsets;
     for (size_t i = 0; i < view.Records.size(); ++i) {
         RecordReport rec;

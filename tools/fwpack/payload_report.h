@@ -50,12 +50,12 @@ struct ResourceReport {
     // Option block (2003).
     bool IsOptions = false;  // the option body is RealBodyLength bytes
     OptionBlock Options;
-    std::vector<std::string> UnterminatedFields;
+    std::vector<OptionField> UnterminatedFields;
 };
 
 struct PayloadReport {
     std::vector<ResourceReport> Resources;  // 2000..2004 in order
-    const ResourceReport &Get(uint16_t id) const { return Resources[id - 2000]; }
+    const ResourceReport &Get(uint16_t id) const { return Resources[id - kFirstResourceId]; }
 };
 
 // kind decides which resources the container should hold: a Linux package

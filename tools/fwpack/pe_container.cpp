@@ -79,9 +79,11 @@ void DropCertificate(std::vector<uint8_t> &file, const PeImage &image) {
 }  // namespace
 
 bool LooksLikePe(const std::vector<uint8_t> &file) {
-    if (file.size() < 0x40 || file[0] != 'M' || file[1] != 'Z') return false;
-    uint32_t peOffset = ReadU32(file.data() + 0x3c);
-    return uint64_t(peOffset) + 4 <= file.size() && std::memcmp(file.data() + peOffset, "PE\0\0", 4) == 0;
+    uint32_t peOffset = 0;
+    if (file.size() < 0x40 || file[0] != 'M' || file[1] != 'Z' ||
+        !ReadU32(file.data(), file.size(), 0x3c, peOffset))
+        return false;
+    return FitsInside(file.size(), peOffset, 4) && std::memcmp(file.data() + peOffset, "PE\0\0", 4) == 0;
 }
 
 PeBuildError BuildPePackage(const std::vector<uint8_t> &stub, const ResourceSet &set, bool replace,
@@ -96,7 +98,7 @@ PeBuildError BuildPePackage(const std::vector<uint8_t> &stub, const ResourceSet 
     if (!ParseResourceTree(stub, image, root, error)) return PeBuildError::Damaged;
 
     // 1. The tree: the stub's resources plus ours.
-    const ResourceKey setupType = ResourceKey::FromName(kSetupType);
+    const ResourceKey setupType = ResourceKey::FromName(kResourceType);
     if (root.Find(setupType)) {
         if (!replace) {
             error = "the stub already carries SETUP resources (use --replace to replace them)";
@@ -107,7 +109,7 @@ PeBuildError BuildPePackage(const std::vector<uint8_t> &stub, const ResourceSet 
     if (!set.empty()) {
         ResourceNode &type = root.Child(setupType);
         for (const auto &[id, bytes] : set) {
-            ResourceNode &lang = type.Child(ResourceKey::FromId(id)).Child(ResourceKey::FromId(kSetupLanguage));
+            ResourceNode &lang = type.Child(ResourceKey::FromId(id)).Child(ResourceKey::FromId(kResourceLanguage));
             lang.IsDirectory = false;
             lang.Data = bytes;
         }
@@ -234,10 +236,10 @@ bool ReadPeSetupResources(const std::vector<uint8_t> &file, std::vector<PeSetupR
     if (ParsePeImage(file, image, error) != PeError::None) return false;
     ResourceNode root;
     if (!ParseResourceTree(file, image, root, error)) return false;
-    const ResourceNode *type = root.Find(ResourceKey::FromName(kSetupType));
+    const ResourceNode *type = root.Find(ResourceKey::FromName(kResourceType));
     if (!type || !type->IsDirectory) return true;
     for (const auto &[name, node] : type->Entries) {
-        if (name.IsName || name.Id < kFirstSetupId || name.Id > kLastSetupId) continue;
+        if (name.IsName || name.Id < kFirstResourceId || name.Id > kLastResourceId) continue;
         if (!node.IsDirectory) {
             // A leaf one level up: no language level at all.
             out.push_back({name.Id, 0, node.CodePage, node.Data});
@@ -257,7 +259,7 @@ bool ReadPeResources(const std::vector<uint8_t> &file, ResourceSet &out, std::st
     out.clear();
     // US English when an id has several languages, else the first found.
     for (const PeSetupResource &r : all)
-        if (r.Language == kSetupLanguage) out[r.Id] = r.Bytes;
+        if (r.Language == kResourceLanguage) out[r.Id] = r.Bytes;
     for (const PeSetupResource &r : all)
         if (!out.count(r.Id)) out[r.Id] = r.Bytes;
     if (out.empty()) {

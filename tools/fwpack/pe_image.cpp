@@ -93,7 +93,9 @@ PeError ParsePeImage(const std::vector<uint8_t> &file, PeImage &out, std::string
         size_t at = out.SectionTableOffset + size_t(i) * kSectionHeaderSize;
         const uint8_t *h = d + at;
         PeSection s;
-        s.Name = std::string(FieldText(h, 8));
+        FieldSpan name;
+        ReadField(h, kSectionHeaderSize, 0, 8, name);
+        s.Name.assign(reinterpret_cast<const char *>(h), name.Length);
         s.VirtualSize = ReadU32(h + 8);
         s.VirtualAddress = ReadU32(h + 12);
         s.SizeOfRawData = ReadU32(h + 16);

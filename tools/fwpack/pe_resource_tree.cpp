@@ -104,9 +104,10 @@ struct TreeReader {
         return false;
     }
 
-    bool Inside(uint32_t offset, size_t length) const {
-        return offset <= extent && length <= extent - offset;
-    }
+    // The section's bytes from the resource directory on: every read below
+    // is checked against extent.
+    const uint8_t *Section() const { return file.data() + base; }
+    bool Inside(uint32_t offset, size_t length) const { return FitsInside(extent, offset, length); }
 
     bool ReadKey(uint32_t field, ResourceKey &key) {
         if (!(field & kHighBit)) {
@@ -114,24 +115,27 @@ struct TreeReader {
             key = ResourceKey::FromId(uint16_t(field));
             return true;
         }
-        uint32_t at = field & ~kHighBit;
-        if (!Inside(at, 2)) return Fail("a name outside the section");
-        uint16_t length = ReadU16(file.data() + base + at);
-        if (!Inside(at + 2, size_t(length) * 2)) return Fail("a name outside the section");
+        const size_t at = field & ~kHighBit;
+        uint16_t length = 0;
+        if (!ReadU16(Section(), extent, at, length) || !Inside(uint32_t(at + 2), size_t(length) * 2))
+            return Fail("a name outside the section");
         key.IsName = true;
         key.Name.clear();
-        for (uint16_t i = 0; i < length; ++i)
-            key.Name.push_back(char16_t(ReadU16(file.data() + base + at + 2 + 2 * i)));
+        for (uint16_t i = 0; i < length; ++i) {
+            uint16_t c = 0;
+            ReadU16(Section(), extent, at + 2 + 2 * size_t(i), c);
+            key.Name.push_back(char16_t(c));
+        }
         return true;
     }
 
     bool ReadLeaf(uint32_t at, ResourceNode &leaf) {
         if (!seenDataEntries.insert(at).second) return Fail("a data entry used twice");
-        if (!Inside(at, kDataEntrySize)) return Fail("a data entry outside the section");
-        const uint8_t *e = file.data() + base + at;
-        uint32_t rva = ReadU32(e), size = ReadU32(e + 4);
+        uint32_t rva = 0, size = 0;
+        if (!ReadU32(Section(), extent, at, rva) || !ReadU32(Section(), extent, at + 4, size) ||
+            !ReadU32(Section(), extent, at + 8, leaf.CodePage) || !Inside(at, kDataEntrySize))
+            return Fail("a data entry outside the section");
         leaf.IsDirectory = false;
-        leaf.CodePage = ReadU32(e + 8);
         size_t offset = 0, available = 0;
         if (size != 0 && (!image.RvaToOffset(rva, offset, available) || size > available))
             return Fail("resource data outside the file");
@@ -146,22 +150,26 @@ struct TreeReader {
     bool ReadDirectory(uint32_t at, int level, ResourceNode &dir) {
         if (level >= kMaxDirectoryLevels) return Fail("more than three directory levels");
         if (!seenDirectories.insert(at).second) return Fail("a directory used twice");
-        if (!Inside(at, kDirHeaderSize)) return Fail("a directory outside the section");
-        const uint8_t *h = file.data() + base + at;
+        const uint8_t *s = Section();
+        uint16_t named = 0, ids = 0;
+        if (!Inside(at, kDirHeaderSize) || !ReadU32(s, extent, at, dir.Characteristics) ||
+            !ReadU32(s, extent, at + 4, dir.TimeDateStamp) ||
+            !ReadU16(s, extent, at + 8, dir.MajorVersion) ||
+            !ReadU16(s, extent, at + 10, dir.MinorVersion) || !ReadU16(s, extent, at + 12, named) ||
+            !ReadU16(s, extent, at + 14, ids))
+            return Fail("a directory outside the section");
         dir.IsDirectory = true;
-        dir.Characteristics = ReadU32(h);
-        dir.TimeDateStamp = ReadU32(h + 4);
-        dir.MajorVersion = ReadU16(h + 8);
-        dir.MinorVersion = ReadU16(h + 10);
-        size_t count = size_t(ReadU16(h + 12)) + ReadU16(h + 14);
+        const size_t count = size_t(named) + ids;
         if (!Inside(at + uint32_t(kDirHeaderSize), count * kDirEntrySize))
             return Fail("directory entries outside the section");
         for (size_t i = 0; i < count; ++i) {
-            const uint8_t *e = h + kDirHeaderSize + i * kDirEntrySize;
+            const size_t e = size_t(at) + kDirHeaderSize + i * kDirEntrySize;
+            uint32_t field = 0, target = 0;
+            ReadU32(s, extent, e, field);
+            ReadU32(s, extent, e + 4, target);
             ResourceKey key;
-            if (!ReadKey(ReadU32(e), key)) return false;
+            if (!ReadKey(field, key)) return false;
             if (dir.Find(key)) return Fail("entry " + key.Text() + " appears twice");
-            uint32_t target = ReadU32(e + 4);
             ResourceNode child;
             bool ok = (target & kHighBit) ? ReadDirectory(target & ~kHighBit, level + 1, child)
                                           : ReadLeaf(target, child);

@@ -2,12 +2,14 @@
 
 #include <zlib.h>
 
+#include "payload/resource_layout.h"
+
 namespace fwpack {
 
 bool CompressStream(const std::vector<uint8_t> &in, int level, std::vector<uint8_t> &out,
                     std::string &error) {
     z_stream z{};
-    int rc = deflateInit2(&z, level, Z_DEFLATED, 10, 8, Z_DEFAULT_STRATEGY);
+    int rc = deflateInit2(&z, level, Z_DEFLATED, kPayloadWindowBits, 8, Z_DEFAULT_STRATEGY);
     if (rc != Z_OK) {
         error = "cannot start deflate at level " + std::to_string(level);
         return false;
