@@ -18,7 +18,7 @@ LAYERS = [
     # formats; the seam's interfaces; the Windows program's resources
     ["payload", "platform", "win"],
     # the seam's implementations
-    ["platform/posix", "platform/win32"],
+    ["platform/posix", "platform/win32", "platform/dos16"],
     # the run's shared helpers; the DOS updater's logic
     ["run", "dos"],
     # the Windows worker; the dialog's start-up and handlers
