@@ -46,6 +46,14 @@ int memcmp(const void *a, const void *b, size_t count) {
     return 0;
 }
 
+const void *memchr(const void *bytes, int value, size_t count) {
+    auto *p = static_cast<const uint8_t *>(bytes);
+    for (size_t i = 0; i < count; ++i)
+        if (p[i] == uint8_t(value))
+            return p + i;
+    return nullptr;
+}
+
 size_t strlen(const char *text) {
     size_t n = 0;
     while (text[n])

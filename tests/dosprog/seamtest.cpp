@@ -6,6 +6,13 @@
 //   files      a 34,000-byte file written in one call and read back,
 //              its length (the position kept), a seek, exists and remove
 //   own        the program's own file: its length
+//   switches ARGS...  the updater's switches read from ARGS (the help text
+//              or the complaint printed); 0 to run, 1 bad, 2 help
+//   scan       the tags in the program's own file (a package built with
+//              fwpack build --dos-stub SEAMTEST.EXE), as the updater scans
+#include "dos/dos_switches.h"
+#include "dos/tag_scan.h"
+#include "payload/dos_limits.h"
 #include "platform/dos16/dos_platform_dos16.h"
 #include "platform/dos16/runtime.h"
 
@@ -84,6 +91,28 @@ int Own() {
     return 0;
 }
 
+int Switches(int argc, const char *const *argv) {
+    DosSwitches sw;
+    SwitchResult r = ParseDosSwitches(argc, argv, sw, platform);
+    dos16::Printf("\r\nfactory=%d forceit=%d forcetype=%d nopause=%d noreboot=%d debug=%d\r\n",
+                  sw.Factory, sw.ForceIt, sw.ForceType, sw.NoPause, sw.NoReboot, sw.Debug);
+    return r == SwitchResult::Run ? 0 : r == SwitchResult::Bad ? 1 : 2;
+}
+
+int Scan() {
+    DosFile self = platform.OpenOwnFile();
+    uint32_t size = 0;
+    if (self == kNoFile || !platform.Files().Length(self, size)) return 1;
+    TagScanner scanner(platform.Files(), self, long(size), bytes, sizeof bytes);
+    unsigned count = 0;
+    uint16_t id = 0;
+    for (long at = 0; (at = scanner.FindTag(at, long(size - kDosScanMargin), &id)) >= 0; ++at, ++count)
+        dos16::Printf("tag%u=%u@%u\r\n", count, unsigned(id), unsigned(at));
+    platform.Files().Close(self);
+    dos16::Printf("count=%u\r\n", count);
+    return 0;
+}
+
 }  // namespace
 
 extern "C" int main(int argc, char **argv) {
@@ -91,6 +120,8 @@ extern "C" int main(int argc, char **argv) {
     if (argc >= 2 && strcmp(argv[1], "keys") == 0) return Keys();
     if (argc >= 2 && strcmp(argv[1], "files") == 0) return Files();
     if (argc >= 2 && strcmp(argv[1], "own") == 0) return Own();
-    dos16::Print("usage: SEAMTEST run FILE | keys | files | own\r\n");
-    return 2;
+    if (argc >= 2 && strcmp(argv[1], "switches") == 0) return Switches(argc - 1, argv + 1);
+    if (argc >= 2 && strcmp(argv[1], "scan") == 0) return Scan();
+    dos16::Print("usage: SEAMTEST run FILE | keys | files | own | switches ARGS | scan\r\n");
+    return 3;
 }

@@ -220,6 +220,44 @@ class Seam(RuntimeCase):
         self.assertEqual(words(self.box.read("OUT2.TXT")), {"own": "1", "length": str(size)})
 
 
+class Logic(RuntimeCase):
+    """dos/ sources that compile for DOS unchanged, run under DOSBox."""
+
+    def test_switches_help_and_a_bad_switch(self):
+        run = self.box.run(["SEAMTEST switches /factory /NOREBOOT /dbgx > OUT1.TXT",
+                            "SEAMTEST switches /? > OUT2.TXT",
+                            "SEAMTEST switches /nopause /forceitx > OUT3.TXT"])
+        self.assertEqual(run.exit_codes, [0, 2, 1])
+        self.assertEqual(words(self.box.read("OUT1.TXT")), {
+            "factory": "1", "forceit": "0", "forcetype": "0", "nopause": "0", "noreboot": "1",
+            "debug": "1"})
+        self.assertIn(" 5) /NoReboot   Will update the NVRAM but will not reboot the system",
+                      self.box.read("OUT2.TXT").splitlines())
+        self.assertIn("The command line parameter is not correct.", self.box.read("OUT3.TXT"))
+        self.assertEqual(words(self.box.read("OUT3.TXT"))["nopause"], "1")
+
+    def test_tag_scan_of_its_own_file_through_a_small_buffer(self):
+        if not FWPACK:
+            self.skipTest("needs fwpack")
+        stub = os.path.join(PROGRAM_DIR, "SEAMTEST.EXE")
+        package = self.box.path("PKG.EXE")
+        subprocess.run([FWPACK, "build", "--dos-stub", stub, "-o", package, SAMPLE], check=True,
+                       stdout=subprocess.DEVNULL)
+        run = self.box.run(["PKG scan > OUT.TXT"])
+        self.assertEqual(run.exit_codes, [0])
+        found = words(self.box.read("OUT.TXT"))
+        self.assertEqual(found.pop("count"), "4")
+        hits = [tuple(int(x) for x in v.split("@")) for _, v in sorted(found.items())]
+        with open(package, "rb") as f:
+            data = f.read()
+        # The resources follow the program (aligned) in the order they were
+        # appended; each starts with the tag's '$'.
+        self.assertIn(hits[0][1] - os.path.getsize(stub), range(0, 16))
+        self.assertEqual(sorted(i for i, _ in hits), [2000, 2002, 2003, 2004])
+        self.assertEqual([o for _, o in hits], sorted(o for _, o in hits))
+        self.assertTrue(all(data[o:o + 1] == b"$" for _, o in hits))
+
+
 class DualMode(RuntimeCase):
     def test_dos_runs_the_program_in_front_of_the_windows_package(self):
         if not (FWPACK and UPDATER and os.path.exists(UPDATER)):
