@@ -20,5 +20,12 @@ if [ ! -f build/win64/updater.exe ]; then
   echo "demo: build/win64/updater.exe is not built yet; showing the resources only"
   exit 0
 fi
+# A throw-away signer (root, intermediate, code-signing leaf), made once.
+[ -f "$out/pki/chain.pem" ] || tests/signing/make_pki.sh "$out/pki" >/dev/null
 python3 tests/e2e/wine/demo.py --win64 build/win64 --fwpack build/host/fwpack \
-  --sample examples/sample --out "$out" --answer "${DEMO_ANSWER:-No}"
+  --sample examples/sample --out "$out" --answer "${DEMO_ANSWER:-No}" \
+  --sign-cert "$out/pki/chain.pem" --sign-key "$out/pki/leaf.key"
+echo
+echo "The package is signed with a throw-away certificate; fwpack inspect shows the signature:"
+build/host/fwpack inspect "$out/run/SAMPLE.exe" | sed -n '/^signature$/,$p'
+build/host/fwpack verify "$out/run/SAMPLE.exe" --require-signature --trust "$out/pki/root.pem"

@@ -197,7 +197,8 @@ std::string InspectText(const PayloadReport &report, const std::string &path, Co
     return s.str();
 }
 
-std::string InspectJson(const PayloadReport &report, const std::string &path, ContainerKind kind) {
+std::string InspectJson(const PayloadReport &report, const std::string &path, ContainerKind kind,
+                        const std::string &extraMember) {
     std::ostringstream s;
     s << "{\n  \"path\": " << JsonString(path)
       << ",\n  \"container\": " << JsonString(ContainerKindName(kind)) << ",\n  \"resources\": [\n";
@@ -208,7 +209,9 @@ std::string InspectJson(const PayloadReport &report, const std::string &path, Co
     s << "  ],\n  \"problems\": [";
     std::vector<std::string> problems = PayloadProblems(report);
     for (size_t i = 0; i < problems.size(); ++i) s << (i ? ", " : "") << JsonString(problems[i]);
-    s << "]\n}\n";
+    s << "]";
+    if (!extraMember.empty()) s << ",\n  " << extraMember;
+    s << "\n}\n";
     return s.str();
 }
 

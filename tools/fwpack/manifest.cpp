@@ -134,7 +134,7 @@ bool LoadManifest(const std::string &path, Manifest &out, std::string &error) {
     fs::path base = fs::path(path).parent_path();
     if (base.empty()) base = ".";
 
-    if (!KnownKeys(c, root, "", {"options", "windows", "dos", "bios", "me"})) return false;
+    if (!KnownKeys(c, root, "", {"options", "windows", "dos", "bios", "me", "signing"})) return false;
 
     if (const toml::table *opt = Section(c, root, "options", false)) {
         if (!KnownKeys(c, *opt, "options.", {"flags", "id_string"})) return false;
@@ -189,7 +189,24 @@ bool LoadManifest(const std::string &path, Manifest &out, std::string &error) {
         return false;
     if (image.empty()) return c.Fail("me.image", "must not be empty");
     out.MeImage = Resolve(base, image);
-    return true;
+
+    if (const toml::table *sign = Section(c, root, "signing", false)) {
+        std::string cert, key, pkcs12;
+        if (!KnownKeys(c, *sign, "signing.", {"cert", "key", "pkcs12", "timestamp_url"}) ||
+            !String(c, *sign, "signing", "cert", false, cert) ||
+            !String(c, *sign, "signing", "key", false, key) ||
+            !String(c, *sign, "signing", "pkcs12", false, pkcs12) ||
+            !String(c, *sign, "signing", "timestamp_url", false, out.TimestampUrl))
+            return false;
+        if (!pkcs12.empty() && (!cert.empty() || !key.empty()))
+            return c.Fail("signing.pkcs12", "give either pkcs12 or cert with key, not both");
+        if (pkcs12.empty() && cert.empty() != key.empty())
+            return c.Fail(cert.empty() ? "signing.cert" : "signing.key", "required key is missing");
+        if (!cert.empty()) out.SignCert = Resolve(base, cert);
+        if (!key.empty()) out.SignKey = Resolve(base, key);
+        if (!pkcs12.empty()) out.SignPkcs12 = Resolve(base, pkcs12);
+    }
+    return !c.Failed();
 }
 
 }  // namespace fwpack

@@ -270,7 +270,8 @@ bool ReadPeResources(const std::vector<uint8_t> &file, ResourceSet &out, std::st
 }
 
 bool WritePePackage(const std::string &stubPath, const ResourceSet &set, const std::string &outPath,
-                    bool replace, std::string &error, const std::string &dosProgramPath) {
+                    bool replace, std::string &error, const std::string &dosProgramPath,
+                    const PackageFinisher &finish) {
     std::vector<uint8_t> stub, package;
     if (!ReadWholeFile(stubPath, stub, error)) return false;
     if (BuildPePackage(stub, set, replace, package, error) != PeBuildError::None) {
@@ -286,6 +287,7 @@ bool WritePePackage(const std::string &stubPath, const ResourceSet &set, const s
         }
         package.swap(dualMode);
     }
+    if (finish && !finish(package, error)) return false;
     return WriteFileAtomically(outPath, package, error, 0755);
 }
 

@@ -115,20 +115,32 @@ PeError ParsePeImage(const std::vector<uint8_t> &file, PeImage &out, std::string
     return PeError::None;
 }
 
-uint32_t ComputePeChecksum(const std::vector<uint8_t> &file, size_t checksumOffset) {
+// The sum of the 16-bit words with end-around carry is their plain sum
+// modulo 0xFFFF, and as 2^16 is 1 modulo 0xFFFF a 32-bit word adds what its
+// two halves add: the middle goes eight bytes at a time, as two 32-bit
+// halves. The plain sum is zero only when every byte is zero.
+uint64_t PeWordSum(const uint8_t *d, size_t from, size_t to) {
     uint64_t sum = 0;
+    size_t i = from;
+    for (; i < to && i % 8 != 0; ++i) sum += uint64_t(d[i]) << (8 * (i & 1));
+    for (; i + 8 <= to; i += 8) sum += uint64_t(ReadU32(d + i)) + ReadU32(d + i + 4);
+    for (; i < to; ++i) sum += uint64_t(d[i]) << (8 * (i & 1));
+    return sum;
+}
+
+uint32_t PeChecksumFromSum(uint64_t sum, size_t fileSize) {
+    // Folding with end-around carry never comes back to 0 once a word was
+    // not 0: a positive multiple of 0xFFFF folds to 0xFFFF.
+    const uint32_t folded = sum == 0 ? 0 : uint32_t((sum - 1) % 0xFFFF + 1);
+    return uint32_t(folded + fileSize);
+}
+
+uint32_t ComputePeChecksum(const std::vector<uint8_t> &file, size_t checksumOffset) {
     const size_t size = file.size();
-    auto byte = [&](size_t j) -> uint32_t {
-        if (j >= size || (j >= checksumOffset && j - checksumOffset < 4)) return 0;
-        return file[j];
-    };
-    for (size_t i = 0; i < size; i += 2) {
-        uint32_t word = byte(i) | byte(i + 1) << 8;
-        sum += word;
-        sum = (sum & 0xffff) + (sum >> 16);
-    }
-    sum = (sum & 0xffff) + (sum >> 16);
-    return uint32_t(sum + size);
+    if (checksumOffset >= size) return PeChecksumFromSum(PeWordSum(file.data(), 0, size), size);
+    const size_t fieldEnd = std::min(size, checksumOffset + 4);
+    return PeChecksumFromSum(PeWordSum(file.data(), 0, checksumOffset) + PeWordSum(file.data(), fieldEnd, size),
+                             size);
 }
 
 }  // namespace fwpack

@@ -26,6 +26,7 @@ import winerun  # noqa: E402
 from winerun import HarnessError, Robot, win_path  # noqa: E402
 
 SKIP = 77
+SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
 PACKAGE = "BIOS_A05.exe"
 TITLE = "BIOS_A05"
 ID_STRING = "$FB$TESTBOARD$A05$20261207"
@@ -142,13 +143,13 @@ class Case:
         self.flags = flags
         return manifest
 
-    def build(self, manifest, folder="run", name=PACKAGE):
+    def build(self, manifest, folder="run", name=PACKAGE, extra=()):
         out_dir = os.path.join(self.work, folder)
         os.makedirs(out_dir, exist_ok=True)
         out = os.path.join(out_dir, name)
         dos = ["--dos-program", self.dos_program] if self.dos_program else []
-        r = subprocess.run([self.fwpack, "build", manifest, "--stub", self.exe("updater.exe"), *dos, "-o", out],
-                           capture_output=True, text=True, timeout=120)
+        r = subprocess.run([self.fwpack, "build", manifest, "--stub", self.exe("updater.exe"), *dos, "-o", out,
+                            *extra], capture_output=True, text=True, timeout=120)
         if r.returncode != 0:
             raise HarnessError(f"fwpack build failed: {r.stderr.strip()}")
         return out
@@ -469,6 +470,28 @@ def case_bios_only(c):
         c.check.true("the success box appears before the BIOS flash program starts",
                      run.boxes[0]["tick"] < run.stubs[0]["tick"],
                      f"box at {run.boxes[0]['tick']}, flash program at {run.stubs[0]['tick']}")
+    c.expect_me_stage(run, dest_win, runs=False)
+    c.expect_restart(run, False)
+    c.expect_no_scratch(run)
+
+
+def case_signed_package(c):
+    """A package signed by fwpack build runs like an unsigned one: the BIOS
+    stage with its verdict, no question, no restart; fwpack verify accepts
+    the signature against the test root."""
+    pki = os.path.join(c.work, "pki")
+    subprocess.run([os.path.join(SOURCE_DIR, "tests", "signing", "make_pki.sh"), pki], check=True,
+                   capture_output=True)
+    pkg = c.build(c.source(flags=0x2, me=None), extra=(
+        "--sign-cert", os.path.join(pki, "chain.pem"), "--sign-key", os.path.join(pki, "leaf.key")))
+    verify = subprocess.run([c.fwpack, "verify", pkg, "--require-signature", "--trust",
+                             os.path.join(pki, "root.pem")], capture_output=True, text=True, timeout=60)
+    c.check.eq("fwpack verify accepts the signature", (verify.returncode, verify.stdout.count("signature")),
+               (0, 0))
+    run = c.run(pkg, stubs=VERDICTS_11)
+    c.check.eq("exit status", run.rc, 0)
+    c.expect_boxes(run, [(TITLE, SUCCESS_TEXT, "information", ["OK"])])
+    dest_win = c.expect_bios_stage(run, 0x2)
     c.expect_me_stage(run, dest_win, runs=False)
     c.expect_restart(run, False)
     c.expect_no_scratch(run)
