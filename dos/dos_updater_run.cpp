@@ -559,7 +559,8 @@ int DosUpdater::FlashMe() {
         Print("\nCurrent ME version: " + MeVersionText(current));
     }
     MeVersion fresh{};
-    if (!GetNewMEVersion(option_.MeImageName, fresh, os_.Files(), os_)) {
+    if (!GetNewMEVersion(option_.MeImageName, fresh, os_.Files(), os_, transfer_.data(),
+                         transfer_.size())) {
         Print("\nCan not get the new ME version!");
         return Finish(dos_exit::NewMeVersion, Cleanup::Everything);
     }

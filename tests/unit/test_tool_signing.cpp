@@ -16,6 +16,8 @@
 
 #include "dos/tag_scan.h"
 #include "payload/bytes.h"
+#include "payload/dos_limits.h"
+#include "platform/posix/posix_dos_files.h"
 #include "support/dos_package.h"
 #include "tools/fwpack/authenticode_image.h"
 #include "tools/fwpack/container.h"
@@ -273,10 +275,12 @@ TEST_F(Signing, TheDosTagScanFindsEveryResourceInASignedPackage) {
     ContainerKind kind;
     std::string error;
     ASSERT_TRUE(ReadContainer(signedExe_, set, kind, error)) << error;
-    std::FILE *f = std::fopen(signedExe_.c_str(), "rb");
-    ASSERT_NE(f, nullptr);
+    PosixDosFiles files;
+    DosFile f = files.OpenForReading(signedExe_.c_str());
+    ASSERT_NE(f, kNoFile);
     const long size = long(ReadBytes(signedExe_).size());
-    TagScanner scanner(f, size);
+    std::vector<uint8_t> chunk(kDosTransferSize);
+    TagScanner scanner(files, f, size, chunk.data(), chunk.size());
     const std::vector<uint8_t> file = ReadBytes(signedExe_);
     std::vector<uint16_t> found;
     for (long at = 0;;) {
@@ -288,7 +292,7 @@ TEST_F(Signing, TheDosTagScanFindsEveryResourceInASignedPackage) {
         found.push_back(id);
         at += long(resource.size());
     }
-    std::fclose(f);
+    files.Close(f);
     EXPECT_EQ(found, (std::vector<uint16_t>{2000, 2002, 2003, 2004}));
 }
 
