@@ -107,7 +107,18 @@ bool Dos16Files::Remove(const char *path) { return dos16::DeleteFile(path) >= 0;
 
 bool Dos16Files::Exists(const char *path) { return dos16::FileExists(path); }
 
-void Dos16Platform::Write(const char *text, size_t length) { dos16::Write(text, length); }
+// The updater ends its lines with '\n' alone; DOS's console needs "\r\n",
+// or each line starts where the last one ended.
+void Dos16Platform::Write(const char *text, size_t length) {
+    size_t start = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if (text[i] != '\n' || (i > 0 && text[i - 1] == '\r')) continue;
+        dos16::Write(text + start, i - start);
+        dos16::Write("\r", 1);
+        start = i;   // the '\n' goes out with the next piece
+    }
+    dos16::Write(text + start, length - start);
+}
 
 void Dos16Platform::ReadPhysical(uint32_t address, uint8_t *out, size_t count) {
     if (!firmwareOpen_) {

@@ -24,11 +24,11 @@ def main():
     folder = os.path.join(os.path.abspath(a.out), "dosbox")
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
-    package = os.path.join(folder, "SAMPLE.EXE")
+    box = dosboxrun.DosBox(folder)
+    package = box.path("SAMPLE.EXE")
     subprocess.run([a.fwpack, "build", os.path.join(a.sample, "package.toml"), "--stub", a.updater,
                     "--dos-program", a.dos_program, "-o", package], check=True,
                    stdout=subprocess.DEVNULL)
-    box = dosboxrun.DosBox(folder)
     commands = ["SAMPLE switches /?", "SAMPLE switches /nopause /bogus", "SAMPLE scan"]
     run = box.run([f"{c} > OUT{i}.TXT" for i, c in enumerate(commands)])
     for i, (command, code) in enumerate(zip(commands, run.exit_codes)):
