@@ -73,16 +73,18 @@ bool ReadCertificateTable(const std::vector<uint8_t> &file, const SignatureSpan 
     out.clear();
     const uint8_t *table = file.data() + span.TableOffset;
     size_t at = 0;
-    while (at + kWinCertHeaderSize <= span.TableSize) {
-        const uint32_t length = ReadU32(table + at);
+    uint32_t length = 0;
+    uint16_t revision = 0, type = 0;
+    while (ReadU32(table, span.TableSize, at, length) &&
+           ReadU16(table, span.TableSize, at + 4, revision) &&
+           ReadU16(table, span.TableSize, at + 6, type)) {
         if (length < kWinCertHeaderSize || length > span.TableSize - at) {
             error = "certificate table entry at " + std::to_string(span.TableOffset + at) +
                     " claims " + std::to_string(length) + " bytes; " +
                     std::to_string(span.TableSize - at) + " are left in the table";
             return false;
         }
-        out.push_back({ReadU16(table + at + 4), ReadU16(table + at + 6),
-                       table + at + kWinCertHeaderSize, length - kWinCertHeaderSize});
+        out.push_back({revision, type, table + at + kWinCertHeaderSize, length - kWinCertHeaderSize});
         at += AlignUp(length, kWinCertAlignment);
     }
     return true;
