@@ -23,7 +23,7 @@ namespace fwpack {
 
 namespace {
 
-constexpr size_t kTransferSize = 51200;
+constexpr size_t kTransferSize = kDosTransferSize;
 constexpr int kWasteWrites = 150;
 // Bytes a package may carry after its last file.
 constexpr uint64_t kTrailingRoom = kTransferSize;
@@ -197,7 +197,7 @@ int DosUpdater::ScanOwnFile() {
     auto tagBit = [](uint16_t id) {
         return id == DosPackage ? 1u : id == BiosPackage ? 2u : id == OptionResource ? 4u : 8u;
     };
-    TagScanner scanner(files, self, long(size));
+    TagScanner scanner(files, self, long(size), transfer_.data(), transfer_.size());
     unsigned seen = 0;
     uint32_t p = 0;
     int result = 0;
@@ -559,7 +559,8 @@ int DosUpdater::FlashMe() {
         Print("\nCurrent ME version: " + MeVersionText(current));
     }
     MeVersion fresh{};
-    if (!GetNewMEVersion(option_.MeImageName, fresh, os_.Files(), os_)) {
+    if (!GetNewMEVersion(option_.MeImageName, fresh, os_.Files(), os_, transfer_.data(),
+                         transfer_.size())) {
         Print("\nCan not get the new ME version!");
         return Finish(dos_exit::NewMeVersion, Cleanup::Everything);
     }

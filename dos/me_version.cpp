@@ -48,7 +48,6 @@ class LogLines {
     uint8_t buffer_[512];
     size_t at_ = 0, have_ = 0;
 };
-constexpr size_t kMeScanChunkSize = 65536;
 }  // namespace
 
 std::string MeVersionText(const MeVersion &v) {
@@ -100,7 +99,7 @@ bool GetCurMEVersion(const std::string &logPath, MeVersion &version, DosFiles &f
 }
 
 bool GetNewMEVersion(const std::string &imagePath, MeVersion &version, DosFiles &files,
-                     DosConsole &console) {
+                     DosConsole &console, uint8_t *buffer, size_t bufferSize) {
     DosFile image = files.OpenForReading(imagePath.c_str());
     if (image == kNoFile) {
         console.Write("Bin file do not exist.\n");
@@ -108,9 +107,8 @@ bool GetNewMEVersion(const std::string &imagePath, MeVersion &version, DosFiles 
     }
     static constexpr uint8_t kMarker[4] = {'$', 'M', 'N', '2'};
     const Marker marker{kMarker, sizeof kMarker};
-    std::vector<uint8_t> chunk(kMeScanChunkSize);
     FileByteSource source(files, image);
-    const MarkerHit hit = FindMarker(source, 0, UINT64_MAX, &marker, 1, chunk.data(), chunk.size());
+    const MarkerHit hit = FindMarker(source, 0, UINT64_MAX, &marker, 1, buffer, bufferSize);
     const long at = hit.Found && hit.Offset <= uint64_t(LONG_MAX - 8) ? long(hit.Offset) : -1;
     if (at < 0) {
         files.Close(image);

@@ -28,10 +28,11 @@ bool GetCurMEVersion(const std::string &logPath, MeVersion &version, DosFiles &f
                      DosConsole &console);
 
 // The four little-endian words at +8, +10, +12 and +14 of the first "$MN2"
-// in the image. False when the image cannot be opened, holds no marker
+// in the image, searched for through buffer (the caller's transfer buffer,
+// at least 4 bytes). False when the image cannot be opened, holds no marker
 // (with the reader's message), ends inside the words, or they are all zero.
 bool GetNewMEVersion(const std::string &imagePath, MeVersion &version, DosFiles &files,
-                     DosConsole &console);
+                     DosConsole &console, uint8_t *buffer, size_t bufferSize);
 
 // At the first difference: new greater 2, new smaller 1; all equal 0.
 int CompareMEVersion(const MeVersion &current, const MeVersion &newVersion);

@@ -1,22 +1,20 @@
 // Finds the tagged resources in the program's own file: the chunked marker
-// search over the file with the four tags as markers, read in 64 KiB
-// chunks that overlap by 11 bytes.
+// search over the file with the four tags as markers, read in chunks of the
+// caller's buffer (the transfer buffer) that overlap by 11 bytes.
 #pragma once
 #include <cstdint>
-#include <vector>
 
 #include "dos/file_source.h"
 #include "payload/tag_markers.h"
 
 namespace fwpack {
 
-inline constexpr size_t kScanChunkSize = 65536;
-
 class TagScanner {
   public:
     // file, a file of files, stays owned by the caller; size is its length
-    // in bytes.
-    TagScanner(DosFiles &files, DosFile file, long size);
+    // in bytes. chunk (chunkSize bytes, at least a tag's length) is borrowed
+    // for every FindTag.
+    TagScanner(DosFiles &files, DosFile file, long size, uint8_t *chunk, size_t chunkSize);
 
     // The first position q with from <= q < limit where the 12 bytes at q
     // spell one of the four tags; its resource id in *id. -1 when there is
@@ -27,7 +25,8 @@ class TagScanner {
     TagMarkers tags_;
     FileByteSource source_;
     long size_;
-    std::vector<uint8_t> chunk_;
+    uint8_t *chunk_;
+    size_t chunkSize_;
 };
 
 // Where the scan goes on after a resource whose header starts at `at` in a

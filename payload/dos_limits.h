@@ -5,6 +5,9 @@
 
 namespace fwpack {
 
+// The one buffer for copying, checksumming and the searches of its own
+// file and of the ME image.
+inline constexpr size_t kDosTransferSize = 51200;
 // Each package's record table has room for five records.
 inline constexpr uint32_t kDosRecordTableRoom = 5;
 // Image names go through a 20-byte path buffer: 19 characters and the NUL.

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "dos/tag_scan.h"
+#include "payload/dos_limits.h"
 #include "payload/tagged_resource.h"
 #include "platform/posix/posix_dos_files.h"
 #include "support/test_files.h"
@@ -14,6 +15,9 @@ using namespace fwpack;
 using namespace fwpack::test;
 
 namespace {
+
+// The updater scans through its transfer buffer.
+constexpr size_t kScanChunkSize = kDosTransferSize;
 
 // Every offset from `from`, 12 bytes compared: the slow reference.
 long ReferenceFind(const std::vector<uint8_t> &file, long from, long limit, uint16_t &id) {
@@ -47,13 +51,14 @@ class ScanFile {
         file_ = files_.OpenForReading((dir_ / "self").c_str());
     }
     ~ScanFile() { files_.Close(file_); }
-    TagScanner Scanner(long size) { return TagScanner(files_, file_, size); }
+    TagScanner Scanner(long size) { return TagScanner(files_, file_, size, chunk_.data(), chunk_.size()); }
 
   private:
     TempDir dir_;
     std::vector<uint8_t> bytes_;
     PosixDosFiles files_;
     DosFile file_ = kNoFile;
+    std::vector<uint8_t> chunk_ = std::vector<uint8_t>(kScanChunkSize);
 };
 
 // Walks the file from 0 as the updater does and lists every hit.

@@ -6,6 +6,7 @@
 #include "dos/bios_version.h"
 #include "dos/me_version.h"
 #include "payload/bytes.h"
+#include "payload/dos_limits.h"
 #include "platform/dos_platform.h"
 #include "platform/posix/posix_dos_files.h"
 #include "support/dos_package.h"
@@ -21,6 +22,11 @@ class StringConsole : public DosConsole {
     std::string out;
 };
 PosixDosFiles files;
+// The image searched through a buffer of the updater's transfer size.
+bool NewMeVersion(const std::string &path, MeVersion &v, DosConsole &console) {
+    std::vector<uint8_t> buffer(kDosTransferSize);
+    return GetNewMEVersion(path, v, files, console, buffer.data(), buffer.size());
+}
 void WriteText(const std::string &path, const std::string &text) {
     WriteBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
 }
@@ -149,13 +155,13 @@ TEST(DosMeVersion, NewVersionIsReadBehindTheFirstMarker) {
     std::vector<uint8_t> second = MeImage(12, 0, 0, 1, 64);
     image.insert(image.end(), second.begin(), second.end());
     WriteBytes(dir / "me.bin", image);
-    ASSERT_TRUE(GetNewMEVersion(dir / "me.bin", v, files, console));
+    ASSERT_TRUE(NewMeVersion(dir / "me.bin", v, console));
     EXPECT_EQ(v, (MeVersion{11, 8, 50, 3425}));
     EXPECT_EQ(MeVersionText(v), "11.8.50.3425");
 
     std::vector<uint8_t> atZero = {'$', 'M', 'N', '2', 0, 0, 0, 0, 1, 0, 2, 0, 3, 0, 4, 0};
     WriteBytes(dir / "me.bin", atZero);
-    ASSERT_TRUE(GetNewMEVersion(dir / "me.bin", v, files, console));
+    ASSERT_TRUE(NewMeVersion(dir / "me.bin", v, console));
     EXPECT_EQ(v, (MeVersion{1, 2, 3, 4}));
     EXPECT_EQ(console.out, "");
 }
@@ -166,7 +172,7 @@ TEST(DosMeVersion, NewVersionIsReadBehindTheFirstMarker) {
 TEST(DosMeVersion, NewVersionAcrossReadBorders) {
     TempDir dir;
     StringConsole console;
-    constexpr size_t kPiece = 65536;
+    constexpr size_t kPiece = kDosTransferSize;
     for (size_t at = kPiece - 16; at <= kPiece + 1; ++at) {
         std::vector<uint8_t> image(3 * kPiece, '#');
         image[kPiece - 3] = '$', image[kPiece - 2] = 'M', image[kPiece - 1] = 'N';   // a near miss
@@ -174,7 +180,7 @@ TEST(DosMeVersion, NewVersionAcrossReadBorders) {
         std::copy(marker, marker + 16, image.begin() + long(at));
         WriteBytes(dir / "me.bin", image);
         MeVersion v{};
-        EXPECT_TRUE(GetNewMEVersion(dir / "me.bin", v, files, console)) << at;
+        EXPECT_TRUE(NewMeVersion(dir / "me.bin", v, console)) << at;
         EXPECT_EQ(v, (MeVersion{9, 8, 7, 6})) << at;
     }
     // The marker far into a large image.
@@ -183,7 +189,7 @@ TEST(DosMeVersion, NewVersionAcrossReadBorders) {
     large.insert(large.end(), image.begin(), image.end());
     WriteBytes(dir / "me.bin", large);
     MeVersion v{};
-    EXPECT_TRUE(GetNewMEVersion(dir / "me.bin", v, files, console));
+    EXPECT_TRUE(NewMeVersion(dir / "me.bin", v, console));
     EXPECT_EQ(v, (MeVersion{1, 2, 3, 4}));
     EXPECT_EQ(console.out, "");
 }
@@ -192,22 +198,22 @@ TEST(DosMeVersion, NewVersionFailures) {
     TempDir dir;
     StringConsole console;
     MeVersion v{};
-    EXPECT_FALSE(GetNewMEVersion(dir / "none.bin", v, files, console));
+    EXPECT_FALSE(NewMeVersion(dir / "none.bin", v, console));
     EXPECT_EQ(console.out, "Bin file do not exist.\n");
 
     console.out.clear();
     WriteBytes(dir / "me.bin", std::vector<uint8_t>(1000, '$'));
-    EXPECT_FALSE(GetNewMEVersion(dir / "me.bin", v, files, console));
+    EXPECT_FALSE(NewMeVersion(dir / "me.bin", v, console));
     EXPECT_EQ(console.out, "\nCan't find the flag '$MN2' in bin file!");
 
     console.out.clear();
     WriteBytes(dir / "me.bin", MeImage(0, 0, 0, 0));
-    EXPECT_FALSE(GetNewMEVersion(dir / "me.bin", v, files, console));
+    EXPECT_FALSE(NewMeVersion(dir / "me.bin", v, console));
 
     // A marker whose words would lie past the end of the image.
     std::vector<uint8_t> cut = {'x', '$', 'M', 'N', '2', 0, 0, 0, 0, 1, 0, 2, 0, 3, 0};
     WriteBytes(dir / "me.bin", cut);
-    EXPECT_FALSE(GetNewMEVersion(dir / "me.bin", v, files, console));
+    EXPECT_FALSE(NewMeVersion(dir / "me.bin", v, console));
     EXPECT_EQ(console.out, "");
 }
 

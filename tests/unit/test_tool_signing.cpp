@@ -16,6 +16,7 @@
 
 #include "dos/tag_scan.h"
 #include "payload/bytes.h"
+#include "payload/dos_limits.h"
 #include "platform/posix/posix_dos_files.h"
 #include "support/dos_package.h"
 #include "tools/fwpack/authenticode_image.h"
@@ -275,10 +276,11 @@ TEST_F(Signing, TheDosTagScanFindsEveryResourceInASignedPackage) {
     std::string error;
     ASSERT_TRUE(ReadContainer(signedExe_, set, kind, error)) << error;
     PosixDosFiles files;
-    const DosFile f = files.OpenForReading(signedExe_.c_str());
+    DosFile f = files.OpenForReading(signedExe_.c_str());
     ASSERT_NE(f, kNoFile);
     const long size = long(ReadBytes(signedExe_).size());
-    TagScanner scanner(files, f, size);
+    std::vector<uint8_t> chunk(kDosTransferSize);
+    TagScanner scanner(files, f, size, chunk.data(), chunk.size());
     const std::vector<uint8_t> file = ReadBytes(signedExe_);
     std::vector<uint16_t> found;
     for (long at = 0;;) {

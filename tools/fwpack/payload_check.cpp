@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "payload/dos_limits.h"
 #include "dos_short_name.h"
+#include "payload/dos_limits.h"
 #include "payload/tagged_resource.h"
 #include "name_rules.h"
 #include "payload_builder.h"
