@@ -93,7 +93,7 @@ TEST(DosMeVersion, CurrentVersionComesFromIndex40OfTheFirstFwVersionLine) {
     TempDir dir;
     StringConsole console;
     MeVersion v{};
-    WriteText(dir / "me.log", "Intel(R) tool\nFW Version is below\n" + FwLine("8.1.0.1057") +
+    WriteText(dir / "me.log", "Engine query tool\nFW Version is below\n" + FwLine("8.1.0.1057") +
                                   FwLine("9.9.9.9"));
     ASSERT_TRUE(GetCurMEVersion(dir / "me.log", v, files, console));
     EXPECT_EQ(v, (MeVersion{8, 1, 0, 1057}));
