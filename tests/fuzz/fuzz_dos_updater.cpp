@@ -12,34 +12,35 @@
 
 #include "dos/dos_updater.h"
 #include "platform/dos_platform.h"
+#include "platform/posix/posix_dos_files.h"
 
 namespace fs = std::filesystem;
 using namespace fwpack;
 
 namespace {
 
+// The updater's own file is the input, written once per run to a file that
+// sits beside the run folder (the only entry allowed there besides it).
 class FuzzMachine : public DosPlatform {
   public:
-    FuzzMachine(const uint8_t *data, size_t size) : data_(data), size_(size) {}
-    void Write(std::string_view) override {}
+    explicit FuzzMachine(const std::string &ownFile) : ownFile_(ownFile) {}
+    void Write(const char *, size_t) override {}
     void ReadPhysical(uint32_t, uint8_t *out, size_t count) override { std::memset(out, 0xFF, count); }
-    std::FILE *OpenOwnFile() override {
-        if (size_ == 0) return nullptr;   // an empty memory stream cannot be opened
-        return fmemopen(const_cast<uint8_t *>(data_), size_, "rb");
-    }
-    int RunCommand(const std::string &) override { return 0; }
-    void MakeRunnable(const std::string &) override {}
+    DosFiles &Files() override { return files_; }
+    DosFile OpenOwnFile() override { return files_.OpenForReading(ownFile_.c_str()); }
+    int RunCommand(const char *) override { return 0; }
+    void MakeRunnable(const char *) override {}
     int ReadKey() override { return 'Y'; }
     void Beep(unsigned, unsigned) override {}
     void Delay(unsigned) override {}
     void Restart() override {}
 
   private:
-    const uint8_t *data_;
-    size_t size_;
+    std::string ownFile_;
+    PosixDosFiles files_;
 };
 
-fs::path scratch, run;
+fs::path scratch, run, own;
 
 }  // namespace
 
@@ -50,6 +51,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     if (!mkdtemp(tmpl.data())) std::abort();
     scratch = tmpl;
     run = scratch / "run";
+    own = scratch / "own.exe";
     fs::create_directory(run);
     return 0;
 }
@@ -57,14 +59,18 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // The updater works in the current directory; the fuzzer's own files
     // (corpus, artifacts) are named relative to the one it was started in.
+    {
+        std::FILE *f = std::fopen(own.c_str(), "wb");
+        if (!f || std::fwrite(data, 1, size, f) != size || std::fclose(f) != 0) std::abort();
+    }
     const fs::path home = fs::current_path();
     fs::current_path(run);
-    FuzzMachine machine(data, size);
+    FuzzMachine machine(own.string());
     const char *const argv[] = {"dosupdater", "/forcetype", "/forceit", "/nopause"};
     DosUpdaterMain(4, argv, machine);
     fs::current_path(home);
     for (const fs::directory_entry &e : fs::directory_iterator(scratch))
-        if (e.path() != run) {
+        if (e.path() != run && e.path() != own) {
             std::fprintf(stderr, "the updater wrote %s outside its directory\n", e.path().c_str());
             std::abort();
         }
