@@ -3,10 +3,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "payload/option_layout.h"
+
 namespace fwpack {
 
-// The one buffer for copying, checksumming and the searches of its own
-// file and of the ME image.
+// The one buffer for copying, checksumming, decompressing and the searches
+// of its own file, of the firmware and of the ME image.
 inline constexpr size_t kDosTransferSize = 51200;
 // Each package's record table has room for five records.
 inline constexpr uint32_t kDosRecordTableRoom = 5;
@@ -15,5 +17,11 @@ inline constexpr size_t kDosImageNameRoom = 20;
 inline constexpr size_t kDosImageNameMax = kDosImageNameRoom - 1;
 // The scan of its own file for the tags stops this many bytes before the end.
 inline constexpr size_t kDosScanMargin = 20;
+// A command line that is run fits a 260-byte option field with its NUL.
+inline constexpr size_t kDosCommandRoom = kNameFieldSize;
+// Where command lines are built: room for the longest line two option
+// fields and the switches make, so that an overlong one is shown whole
+// when it is refused.
+inline constexpr size_t kDosCommandTextRoom = 2 * kNameFieldSize + 64;
 
 }  // namespace fwpack

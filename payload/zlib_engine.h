@@ -7,12 +7,10 @@
 #include <memory>
 #include <zlib.h>
 
+#include "payload/unzip_results.h"
+
 namespace fwpack {
 
-// Results besides zlib's own codes.
-inline constexpr int kUnzipWriteFailed = -1;   // a short write to the output
-inline constexpr int kUnzipUserAbort = -7;
-inline constexpr int kUnzipOpenFailed = -8;    // input not opened or output not created
 inline constexpr unsigned kUnzipBufferSize = 4096;
 
 class ZlibEngine {
