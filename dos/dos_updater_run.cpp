@@ -100,12 +100,13 @@ constexpr size_t kScratchRoom = 6;
 // Everything a run keeps besides the platform, in static storage, so that
 // a DOS stack stays small. One run at a time uses it.
 struct RunMemory {
-    alignas(16) uint8_t Transfer[kTransferSize];
+    alignas(16) uint8_t Transfer[kTransferSize] = {};
     DosOptions Options;
     // fiA, fiB, fiC: what each package unpacked.
     FileTable Tables[3];
 };
-RunMemory gRunMemory;
+// Zeros from the start: no constructor has to run before main.
+constinit RunMemory gRunMemory;
 
 class DosUpdater {
   public:
