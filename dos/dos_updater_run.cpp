@@ -88,10 +88,23 @@ constexpr ImageCheck kMeCheck{"\nBegin to check ME bin file.", "ME", dos_exit::M
 
 enum class Cleanup { WasteOnly, Everything };
 
+// What the run keeps of an unpacked file: its name lives in the name pool.
+struct UnpackedFile {
+    uint32_t Checksum = 0;
+    uint32_t Size = 0;
+    const char *FileName = nullptr;
+};
+
 // What one package unpacked: at most five records.
 struct FileTable {
-    DosFileRecord Records[kDosRecordTableRoom];
+    UnpackedFile Records[kDosRecordTableRoom];
     uint32_t Count = 0;
+};
+
+// The names of every file unpacked, each with its NUL, one after another.
+struct NamePool {
+    char Bytes[kDosFileNamesRoom] = {};
+    size_t Used = 0;
 };
 
 // The scratch files of a run: each step's body and its decompressed form.
@@ -104,6 +117,7 @@ struct RunMemory {
     DosOptions Options;
     // fiA, fiB, fiC: what each package unpacked.
     FileTable Tables[3];
+    NamePool Names;
 };
 // Zeros from the start: no constructor has to run before main.
 constinit RunMemory gRunMemory;
@@ -142,7 +156,8 @@ class DosUpdater {
     int WritePackageFiles(const char *path, const PackageStep &step, FileTable &table);
     int RefusePackage(DosFile in, const PackageStep &step, PackageError e);
     bool SumFile(const char *path, uint16_t &sum);
-    static const DosFileRecord *FindImage(const FileTable &table, const char *name);
+    int RefuseNames(DosFile in, const PackageStep &step, const char *name);
+    static const UnpackedFile *FindImage(const FileTable &table, const char *name);
     int CheckImage(const FileTable &table, const char *name, const ImageCheck &check);
     void ApplyOptionFlags();
     int CheckIdentity();
@@ -161,6 +176,7 @@ class DosUpdater {
     DosOptions &option_;
     BiosIdRecord packageId_, machineId_;
     FileTable &fiA_, &fiB_, &fiC_;
+    NamePool &names_;
     uint8_t *const transfer_;
     const char *scratch_[kScratchRoom] = {};   // scratch files this run created
     size_t scratchCount_ = 0;
@@ -173,9 +189,11 @@ DosUpdater::DosUpdater(DosPlatform &os, RunMemory &memory)
       fiA_(memory.Tables[0]),
       fiB_(memory.Tables[1]),
       fiC_(memory.Tables[2]),
+      names_(memory.Names),
       transfer_(memory.Transfer) {
     option_ = DosOptions{};
     for (FileTable &table : memory.Tables) table.Count = 0;
+    names_.Used = 0;
 }
 
 int DosUpdater::Finish(int code, Cleanup cleanup) {
@@ -406,8 +424,9 @@ int DosUpdater::WritePackageFiles(const char *path, const PackageStep &step, Fil
     // known: a failure then removes what was written, and nothing else.
     uint32_t offsets[kDosRecordTableRoom] = {};
     uint64_t cursor = kPackageHeaderSize + tableSize;
+    size_t namesUsed = names_.Used;
     for (uint32_t i = 0; i < count; ++i) {
-        DosFileRecord &record = table.Records[i];
+        DosFileRecord record;
         const PackageError read = ReadDosFileRecord(head, kHeadRoom, kPackageHeaderSize + i * kFileRecordSize, record);
         if (read != PackageError::None) return RefusePackage(in, step, read);
         if (!IsBareName(record.FileName, std::strlen(record.FileName)))
@@ -422,6 +441,11 @@ int DosUpdater::WritePackageFiles(const char *path, const PackageStep &step, Fil
             return Finish(step.ExitCode, Cleanup::Everything);
         }
         if (cursor + record.Size > size) return RefusePackage(in, step, PackageError::SizePastEnd);
+        const size_t nameSize = std::strlen(record.FileName) + 1;
+        if (nameSize > kDosFileNamesRoom - namesUsed) return RefuseNames(in, step, record.FileName);
+        std::memcpy(names_.Bytes + namesUsed, record.FileName, nameSize);
+        table.Records[i] = {record.Checksum, record.Size, names_.Bytes + namesUsed};
+        namesUsed += nameSize;
         offsets[i] = uint32_t(cursor);
         cursor += record.Size;
     }
@@ -434,8 +458,9 @@ int DosUpdater::WritePackageFiles(const char *path, const PackageStep &step, Fil
         return Finish(step.ExitCode, Cleanup::Everything);
     }
     table.Count = count;
+    names_.Used = namesUsed;
     for (uint32_t i = 0; i < count; ++i) {
-        const DosFileRecord &record = table.Records[i];
+        const UnpackedFile &record = table.Records[i];
         RemoveFile(record.FileName);
         DosFile out = files.CreateForWriting(record.FileName);
         bool ok = out != kNoFile && files.Seek(in, offsets[i]);
@@ -464,6 +489,18 @@ int DosUpdater::RefusePackage(DosFile in, const PackageStep &step, PackageError 
     return Finish(step.ExitCode, Cleanup::Everything);
 }
 
+// The names are known before anything is written, so a package whose
+// names the pool cannot hold is refused whole.
+int DosUpdater::RefuseNames(DosFile in, const PackageStep &step, const char *name) {
+    os_.Files().Close(in);
+    Print("\nThe packages' file names take more than the ");
+    PrintNumber(kDosFileNamesRoom);
+    Print(" bytes this program can hold, from ");
+    Print(name);
+    Print(" on. Exit the Flash!");
+    return Finish(step.ExitCode, Cleanup::Everything);
+}
+
 bool DosUpdater::SumFile(const char *path, uint16_t &sum) {
     DosFiles &files = os_.Files();
     DosFile in = files.OpenForReading(path);
@@ -476,7 +513,7 @@ bool DosUpdater::SumFile(const char *path, uint16_t &sum) {
     return true;
 }
 
-const DosFileRecord *DosUpdater::FindImage(const FileTable &table, const char *name) {
+const UnpackedFile *DosUpdater::FindImage(const FileTable &table, const char *name) {
     for (uint32_t i = 0; i < table.Count; ++i)
         if (std::strcmp(table.Records[i].FileName, name) == 0) return &table.Records[i];
     return nullptr;
@@ -486,7 +523,7 @@ const DosFileRecord *DosUpdater::FindImage(const FileTable &table, const char *n
 // match its record's, compared as 16-bit values. A name that leads
 // elsewhere (a device that never ends, another folder) is not read.
 int DosUpdater::CheckImage(const FileTable &table, const char *name, const ImageCheck &check) {
-    const DosFileRecord *record = FindImage(table, name);
+    const UnpackedFile *record = FindImage(table, name);
     uint16_t expected = record ? uint16_t(record->Checksum) : 0;
     Print(check.Begin);
     const size_t length = std::strlen(name);

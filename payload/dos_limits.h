@@ -12,6 +12,9 @@ namespace fwpack {
 inline constexpr size_t kDosTransferSize = 51200;
 // Each package's record table has room for five records.
 inline constexpr uint32_t kDosRecordTableRoom = 5;
+// The names of all the files the packages unpack, each with its NUL: what
+// DOS can make (8.3 names) takes a fifth of it.
+inline constexpr size_t kDosFileNamesRoom = 1024;
 // Image names go through a 20-byte path buffer: 19 characters and the NUL.
 inline constexpr size_t kDosImageNameRoom = 20;
 inline constexpr size_t kDosImageNameMax = kDosImageNameRoom - 1;

@@ -644,3 +644,26 @@ TEST_F(DosRun, AStopRequestEndsTheRunWithTheCleanupOfAnyOtherExit) {
     EXPECT_EQ(dos.commands, (Names{"flash.exe bios.bin  /P /B", "meinfo.exe > me.log"}));
     EXPECT_EQ(Files(), Names{});
 }
+
+// Every unpacked file's name is kept for the cleanup in one fixed pool; a
+// package whose names do not fit is refused before anything of it is written.
+TEST_F(DosRun, FileNamesBeyondTheirPoolAreRefusedBeforeAnythingIsWritten) {
+    DosPackageSpec spec = SampleDosPackage();
+    // The sample's five names take 49 bytes with their NULs; with two more
+    // of 250 characters 551, and two further ones would need 1053.
+    spec.Tools.push_back(NamedFile(std::string(250, 'p'), {'x'}));
+    spec.Tools.push_back(NamedFile(std::string(250, 'q'), {'x'}));
+    Package(spec);
+    EXPECT_EQ(Run({"/factory"}), 0);
+    EXPECT_EQ(Files().size(), 8u);
+    ClearWork();
+
+    spec.MeFiles.push_back(NamedFile(std::string(250, 'r'), {'x'}));
+    spec.MeFiles.push_back(NamedFile(std::string(250, 's'), {'x'}));
+    Package(spec);
+    dos.out.clear();
+    EXPECT_EQ(Run({"/factory"}), dos_exit::MePackage);
+    EXPECT_TRUE(Printed("\nThe packages' file names take more than the 1024 bytes this program can hold, from " +
+                        std::string(250, 's') + " on. Exit the Flash!"));
+    EXPECT_EQ(Files(), Names{});   // the tools and the BIOS image written before are removed
+}
