@@ -1,8 +1,10 @@
 // Program start: DOS enters with CS:IP and SS:SP from the MZ header and DS =
-// ES = the PSP segment. The code puts every segment register on the one
-// program segment, takes a 32-bit stack pointer, clears the direction flag
-// (the memory functions copy upward), zeroes .bss and keeps the PSP segment,
-// then runs main with arguments split from the command tail.
+// ES = the PSP segment. The code puts DS, ES and SS on the data segment
+// (CS plus the code's paragraphs), takes a 32-bit stack pointer, clears the
+// direction flag (the memory functions copy upward), zeroes .bss, shrinks
+// the program's memory block to its PSP, code and data (a loader that gave
+// it all free memory would leave none for the programs it runs) and keeps
+// the PSP segment, then runs main with arguments split from the command tail.
 #include "platform/dos16/dos_call.h"
 #include "platform/dos16/ports.h"
 #include "platform/dos16/runtime.h"
@@ -59,6 +61,7 @@ _start:
     cli
     movw %ds, %dx
     movw %cs, %ax
+    addw $__code_paragraphs, %ax
     movw %ax, %ds
     movw %ax, %es
     movw %ax, %ss
@@ -70,6 +73,14 @@ _start:
     subl %edi, %ecx
     xorl %eax, %eax
     addr32 rep stosb
+    movw %ds, %bx
+    subw %dx, %bx
+    addw $__data_paragraphs, %bx
+    movw %dx, %es
+    movw $0x4A00, %ax
+    int $0x21
+    movw %ds, %ax
+    movw %ax, %es
     movzwl %dx, %edx
     pushl %edx
     calll dos16_run
