@@ -1,7 +1,8 @@
 // Program start: DOS enters with CS:IP and SS:SP from the MZ header and DS =
 // ES = the PSP segment. The code puts DS, ES and SS on the data segment
 // (CS plus the code's paragraphs), takes a 32-bit stack pointer, clears the
-// direction flag (the memory functions copy upward), zeroes .bss, shrinks
+// direction flag (the memory functions copy upward), zeroes .bss, fills the
+// stack with a mark (so that its depth can be measured), shrinks
 // the program's memory block to its PSP, code and data (a loader that gave
 // it all free memory would leave none for the programs it runs) and keeps
 // the PSP segment, then runs main with arguments split from the command tail.
@@ -10,6 +11,10 @@
 #include "platform/dos16/runtime.h"
 
 extern "C" int main(int argc, char **argv);
+extern "C" const uint8_t __stack_bottom[], __stack_top[];
+
+// The byte the start-up fills the stack with.
+extern "C" const uint8_t dos16_stack_mark = 0xA5;
 
 namespace {
 
@@ -73,6 +78,11 @@ _start:
     subl %edi, %ecx
     xorl %eax, %eax
     addr32 rep stosb
+    movl $__stack_bottom, %edi
+    movl $__stack_top, %ecx
+    subl %edi, %ecx
+    movb dos16_stack_mark, %al
+    addr32 rep stosb
     movw %ds, %bx
     subw %dx, %bx
     addw $__data_paragraphs, %bx
@@ -90,6 +100,13 @@ _start:
 namespace dos16 {
 
 uint16_t PspSegment() { return pspSegment; }
+
+size_t StackUnused() {
+    size_t n = 0;
+    while (__stack_bottom + n < __stack_top && __stack_bottom[n] == dos16_stack_mark)
+        ++n;
+    return n;
+}
 
 void Exit(int code) {
     DosRegisters r;
