@@ -357,6 +357,46 @@ class Model(RuntimeCase):
         self.assertEqual(got["after"], got["sum"])
 
 
+def updater_dos_stub():
+    """The DOS program the win64 build put in front of updater.exe, or None."""
+    cache = os.path.join(os.path.dirname(UPDATER), "CMakeCache.txt")
+    if not os.path.exists(cache):
+        return None
+    with open(cache) as f:
+        found = re.search(r"^FWPACK_DOS_STUB_PROGRAM:FILEPATH=(.+)$", f.read(), re.MULTILINE)
+    return found.group(1) if found else None
+
+
+class UpdaterStub(RuntimeCase):
+    def test_every_package_built_from_updater_exe_carries_its_dos_program(self):
+        if not (FWPACK and UPDATER and os.path.exists(UPDATER)):
+            self.skipTest("needs fwpack and the win64 build's updater.exe")
+        stub = updater_dos_stub()
+        if not stub:
+            self.skipTest("the win64 build gives updater.exe no DOS program")
+        package = self.box.path("PKG.EXE")
+        r = subprocess.run([FWPACK, "build", SAMPLE, "--stub", UPDATER, "-o", package],
+                           capture_output=True, text=True)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        r = subprocess.run([FWPACK, "verify", package], capture_output=True, text=True)
+        self.assertEqual(r.returncode, 0, r.stdout)
+        # DOS loads the program byte for byte (e_lfanew aside).
+        with open(stub, "rb") as f:
+            program = f.read()
+        with open(package, "rb") as f:
+            front = bytearray(f.read(len(program)))
+        front[0x3C:0x40] = bytes(4)
+        self.assertEqual(bytes(front), program)
+        if os.path.basename(stub) != "SEAMTEST.EXE":
+            return
+        run = self.box.run(["PKG switches /? > OUT.TXT", "PKG own > OUT2.TXT"])
+        self.assertEqual(run.exit_codes, [2, 0])
+        self.assertIn(" 5) /NoReboot   Will update the NVRAM but will not reboot the system",
+                      self.box.read("OUT.TXT").splitlines())
+        self.assertEqual(words(self.box.read("OUT2.TXT")),
+                         {"own": "1", "length": str(os.path.getsize(package))})
+
+
 class Environment(RuntimeCase):
     def test_variable_and_own_path(self):
         run = self.box.run(["RTTEST env FWPACK_FIRMWARE_DUMP > OUT.TXT",
