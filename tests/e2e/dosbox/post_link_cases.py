@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The dos16 build's post-link check (cmake/dos16_post_link.py) refuses what
-a 386 in real mode cannot run and string instructions that step only SI/DI,
-and refuses MZ files whose header does not match them.
+a 386 in real mode cannot run, string instructions that step only SI/DI and
+memory reached through CS (code only in the small model), and refuses MZ
+files whose header does not match them.
 
 Usage: post_link_cases.py SOURCE_DIR [unittest names...]
 """
@@ -30,11 +31,21 @@ def check(path):
     return subprocess.run([sys.executable, CHECK.__file__, path], capture_output=True, text=True)
 
 
-def mz(image_size, file_size=None, min_extra=0x200, max_extra=0x200, sp=0xF000, ip=0):
-    pages, last = (image_size + 64 + 511) // 512, (image_size + 64) % 512
-    header = struct.pack("<2s13H", b"MZ", last, pages, 0, 4, min_extra, max_extra, 0, sp, 0, ip, 0,
+def mz(code=1024, data=600, stack_top=0x3000, file_size=None, min_extra=None, max_extra=None,
+       ss=None, sp=None, ip=0, cs=0):
+    """An MZ file laid out as the linker script lays it out: code paragraphs,
+    then data whose segment (SS) holds the stack; the extra memory covers
+    the data segment up to stack_top unless told otherwise."""
+    image = code + data
+    ss = code // 16 if ss is None else ss
+    sp = stack_top if sp is None else sp
+    needed = max(0, code // 16 + stack_top // 16 - (image + 15) // 16)
+    min_extra = needed if min_extra is None else min_extra
+    max_extra = min_extra if max_extra is None else max_extra
+    pages, last = (image + 64 + 511) // 512, (image + 64) % 512
+    header = struct.pack("<2s13H", b"MZ", last, pages, 0, 4, min_extra, max_extra, ss, sp, 0, ip, cs,
                          0x40, 0).ljust(64, b"\0")
-    data = header + bytes(image_size)
+    data = header + bytes(image)
     return data if file_size is None else data[:file_size]
 
 
@@ -60,6 +71,16 @@ class Instructions(unittest.TestCase):
                 self.assertEqual(result.returncode, 1, line)
                 self.assertIn("16-bit SI/DI", result.stderr)
 
+    def test_memory_through_cs_is_refused_and_reading_cs_itself_is_not(self):
+        for line in ["movl %esp, %cs:4", "movl %cs:(%ebx), %eax", "addr32 lodsb %cs:(%esi)"]:
+            with self.subTest(line):
+                result = check(assemble(self.folder, line))
+                self.assertEqual(result.returncode, 1, line)
+                self.assertIn("through CS", result.stderr)
+        result = check(assemble(self.folder, "movw %cs, %ax\naddw $16, %ax\nmovw %ax, %ds\n"
+                                             "ljmpw $0xFFFF, $0"))
+        self.assertEqual(result.returncode, 0, result.stderr)
+
     def test_ordinary_code_and_32_bit_string_instructions_pass(self):
         result = check(assemble(self.folder, "\n".join([
             "pushl %ebp", "movl %esp, %ebp", "addr32 rep movsb", "addr32 rep stosb",
@@ -69,15 +90,22 @@ class Instructions(unittest.TestCase):
 
 class Header(unittest.TestCase):
     def test_a_consistent_header_passes(self):
-        self.assertEqual(CHECK.check_header(mz(1000)), [])
+        self.assertEqual(CHECK.check_header(mz()), [])
+        # Data ending on a paragraph, and a stack top at the segment's limit.
+        self.assertEqual(CHECK.check_header(mz(code=2048, data=4096, stack_top=0xFFF0)), [])
 
     def test_mismatches_are_reported(self):
         cases = {
-            "short file": mz(1000, file_size=900),
-            "free memory grabbed": mz(1000, max_extra=0xFFFF),
-            "stack inside the image": mz(1000, sp=0x100),
-            "entry outside the image": mz(1000, ip=2000),
-            "no MZ": b"ZM" + mz(1000)[2:],
+            "short file": mz(file_size=900),
+            "free memory grabbed": mz(max_extra=0xFFFF),
+            "extra memory short of the stack": mz(min_extra=10),
+            "stack inside the image": mz(stack_top=0x100),
+            "stack past the data segment's 64 KiB": mz(sp=0xFFFE),
+            "entry in the data": mz(ip=1024),
+            "code segment moved": mz(cs=1),
+            "data segment past the image": mz(ss=200),
+            "data segment on the code (tiny model)": mz(ss=0, sp=0xF000),
+            "no MZ": b"ZM" + mz()[2:],
         }
         for what, data in cases.items():
             with self.subTest(what):
