@@ -191,7 +191,7 @@ DosUpdater::DosUpdater(DosPlatform &os, RunMemory &memory)
       fiC_(memory.Tables[2]),
       names_(memory.Names),
       transfer_(memory.Transfer) {
-    option_ = DosOptions{};
+    std::memset(&option_, 0, sizeof option_);
     for (FileTable &table : memory.Tables) table.Count = 0;
     names_.Used = 0;
 }
@@ -679,10 +679,11 @@ int DosUpdater::FlashBios() {
 int DosUpdater::FlashMe() {
     RemoveFile(kErrorLog);
     RemoveFile(kMeLog);
-    FixedText<kDosCommandTextRoom> query;
-    query.Append(option_.DosMeQueryTool).Append(" > ").Append(kMeLog);
-    if (TooLong(query)) return RefuseLongCommand("ME information", query, dos_exit::CurrentMeVersion);
-    os_.RunCommand(query.CStr());   // what it found is in the log, or nowhere
+    // One room for both command lines: a DOS stack has little to spare.
+    FixedText<kDosCommandTextRoom> command;
+    command.Append(option_.DosMeQueryTool).Append(" > ").Append(kMeLog);
+    if (TooLong(command)) return RefuseLongCommand("ME information", command, dos_exit::CurrentMeVersion);
+    os_.RunCommand(command.CStr());   // what it found is in the log, or nowhere
     MeVersion current{};
     if (FileExists(kMeLog)) {
         if (!GetCurMEVersion(kMeLog, current, os_.Files(), os_)) {
@@ -705,14 +706,14 @@ int DosUpdater::FlashMe() {
         Print("\nME Version is less or same to Current Version.");
         return 0;
     }
-    FixedText<kDosCommandTextRoom> update;
-    update.Append(option_.DosMeUpdateTool).Append(" -F").Append(" ").Append(option_.MeImageName);
-    if (TooLong(update)) return RefuseLongCommand("ME update", update, dos_exit::MeFlashFailed);
+    command.Clear();
+    command.Append(option_.DosMeUpdateTool).Append(" -F").Append(" ").Append(option_.MeImageName);
+    if (TooLong(command)) return RefuseLongCommand("ME update", command, dos_exit::MeFlashFailed);
     if (int r = StopIfAsked()) return r;
     RemoveFile(kErrorLog);
     Print("\n");
-    Print(update.View());
-    os_.RunCommand(update.CStr());   // the tool reports failure through error.log only
+    Print(command.View());
+    os_.RunCommand(command.CStr());   // the tool reports failure through error.log only
     if (FileExists(kErrorLog)) {
         Print("Flash ME fail");
         return Finish(dos_exit::MeFlashFailed, Cleanup::Everything);

@@ -22,7 +22,7 @@ char *RoomOf(DosOptions &o, OptionField field) {
 }  // namespace
 
 void ReadDosOptions(const uint8_t *data, size_t size, DosOptions &out) {
-    out = DosOptions{};
+    std::memset(&out, 0, sizeof out);
     if (data == nullptr) return;
     ReadU32(data, size, OptionFieldOf(OptionField::Flags).Offset, out.Flags);
     for (const OptionFieldSpec &f : kOptionFields) {
