@@ -282,7 +282,8 @@ int DosUpdater::ScanOwnFile() {
         seen |= tagBit(id);
         if (seen == kAllTags) break;
         if ((result = StopIfAsked()) != 0) break;
-        // The byte right after a resource is not looked at.
+        // A tag that begins right after a body is found: resources lie
+        // back to back in a PE.
         p = ScanResumeOffset(at, bodyLength, size);
     }
     files.Close(self);

@@ -166,7 +166,7 @@ class Outcomes(UpdaterCase):
         code, out, _ = self.run_updater("/factory", environment={"ME_CURRENT": "12.0.0.1"})
         self.assertEqual(code, 0, out)
         self.assertIn("\r\nME Version is less or same to Current Version.", out)
-        self.assertEqual(self.calls(), ["dosflash.exe bios.bin /P /B /N", "meinfo.exe"])
+        self.assertEqual(self.calls(), ["dosflash.exe bios.bin /P /B", "meinfo.exe"])
 
     def test_another_system_or_no_firmware_block(self):
         self.box.put("FW.BIN", dump(system="BOARD-Y"))
@@ -186,7 +186,7 @@ class Outcomes(UpdaterCase):
         self.package(flags=["delete-at-end", "factory"])
         code, out, _ = self.run_updater("")
         self.assertEqual(code, 0, out)
-        self.assertEqual(self.calls(), ["dosflash.exe bios.bin /P /B /N", "meinfo.exe",
+        self.assertEqual(self.calls(), ["dosflash.exe bios.bin /P /B", "meinfo.exe",
                                         "meupd.exe -F me.bin"])
         self.assertEqual(self.left(), ["CALLS.LOG", "FW.BIN", "OUT.TXT", "PKG.EXE"])
 
