@@ -82,13 +82,13 @@ class UpdaterCase(unittest.TestCase):
         if not os.environ.get("KEEP_DOSBOX_RUNS"):  # set it to look at a run's files
             shutil.rmtree(self.box.folder, ignore_errors=True)
 
-    def package(self, flags=()):
-        """PKG.EXE: updater.exe with DOSUPD.EXE in front and the package's
-        resources, built and verified by fwpack."""
+    def package(self, flags=(), program=None):
+        """PKG.EXE: updater.exe with DOSUPD.EXE (or program) in front and the
+        package's resources, built and verified by fwpack."""
         source = tempfile.mkdtemp(prefix="manifest-", dir=self.box.folder)
         out = self.box.path("PKG.EXE")
         r = subprocess.run([FWPACK, "build", manifest(source, flags), "--stub", UPDATER,
-                            "--dos-program", DOSUPD, "-o", out], capture_output=True, text=True)
+                            "--dos-program", program or DOSUPD, "-o", out], capture_output=True, text=True)
         self.assertEqual(r.returncode, 0, r.stderr)
         r = subprocess.run([FWPACK, "verify", out], capture_output=True, text=True)
         self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
@@ -199,6 +199,24 @@ class Restart(UpdaterCase):
         self.assertEqual(len(self.calls()), 3)
 
 
+class Stack(UpdaterCase):
+    # What a run must leave of the stack: room for an interrupt handler and
+    # for DOS's own use of the caller's stack that the start-up's marks
+    # cannot see.
+    MARGIN = 256
+
+    def test_the_deepest_run_leaves_part_of_the_stack(self):
+        """UPDSTACK.EXE is DOSUPD.EXE with the same stack, reporting what the
+        run left untouched: the flash step's EXEC of each tool and the ME
+        log's read are the deepest calls."""
+        self.package(program=os.path.join(TOOLS_DIR, "UPDSTACK.EXE"))
+        code, out, _ = self.run_updater("/debug", keys="yn")
+        self.assertEqual(code, 20, out)
+        unused = int(out.rsplit("stack_unused=", 1)[1].split()[0])
+        print(f"stack_unused={unused}")
+        self.assertGreaterEqual(unused, self.MARGIN)
+
+
 def main():
     global DOSUPD, TOOLS_DIR, WORK, FWPACK, UPDATER
     parser = argparse.ArgumentParser()
@@ -212,7 +230,7 @@ def main():
     TOOLS_DIR = os.path.join(dos16, "tests", "dosprog")
     FWPACK = args.fwpack
     UPDATER = os.path.join(args.win64, "updater.exe") if args.win64 else None
-    needed = [DOSUPD, FWPACK, UPDATER] + [os.path.join(TOOLS_DIR, t) for t in TOOLS]
+    needed = [DOSUPD, FWPACK, UPDATER] + [os.path.join(TOOLS_DIR, t) for t in TOOLS + ["UPDSTACK.EXE"]]
     missing = [p for p in needed if not p or not os.path.exists(p)]
     if missing or not dosboxrun.DOSBOX:
         print(f"skipped: {'no ' + ', '.join(map(str, missing)) if missing else 'no dosbox'}")
