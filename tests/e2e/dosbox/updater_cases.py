@@ -39,19 +39,23 @@ def dump(system="BOARD-X", version="A04"):
     return bytes(data)
 
 
-def manifest(folder, flags):
-    """A package manifest in folder: the sample's images and Windows tools,
-    the stand-in DOS tools, the given option flags."""
+def manifest(folder, flags, id_string=ID_STRING, me_image=None):
+    """A package manifest in folder: the sample's images (or me_image's
+    bytes as the ME image) and Windows tools, the stand-in DOS tools, the
+    given option flags and identification."""
     shutil.copytree(os.path.join(SAMPLE, "win"), os.path.join(folder, "win"))
     os.makedirs(os.path.join(folder, "dos"))
     for name in TOOLS:
         shutil.copy(os.path.join(TOOLS_DIR, name), os.path.join(folder, "dos", name.lower()))
     for name in ("bios.bin", "me.bin"):
         shutil.copy(os.path.join(SAMPLE, name), os.path.join(folder, name))
+    if me_image is not None:
+        with open(os.path.join(folder, "me.bin"), "wb") as f:
+            f.write(me_image)
     quoted = ", ".join(f'"{f}"' for f in flags)
     text = f"""[options]
 flags = [{quoted}]
-id_string = "{ID_STRING}"
+id_string = "{id_string}"
 [windows]
 tools = "win"
 flash_program = "flash.exe"
@@ -82,12 +86,12 @@ class UpdaterCase(unittest.TestCase):
         if not os.environ.get("KEEP_DOSBOX_RUNS"):  # set it to look at a run's files
             shutil.rmtree(self.box.folder, ignore_errors=True)
 
-    def package(self, flags=(), program=None):
+    def package(self, flags=(), program=None, **contents):
         """PKG.EXE: updater.exe with DOSUPD.EXE (or program) in front and the
         package's resources, built and verified by fwpack."""
         source = tempfile.mkdtemp(prefix="manifest-", dir=self.box.folder)
         out = self.box.path("PKG.EXE")
-        r = subprocess.run([FWPACK, "build", manifest(source, flags), "--stub", UPDATER,
+        r = subprocess.run([FWPACK, "build", manifest(source, flags, **contents), "--stub", UPDATER,
                             "--dos-program", program or DOSUPD, "-o", out], capture_output=True, text=True)
         self.assertEqual(r.returncode, 0, r.stderr)
         r = subprocess.run([FWPACK, "verify", out], capture_output=True, text=True)
@@ -189,6 +193,31 @@ class Outcomes(UpdaterCase):
         self.assertEqual(self.calls(), ["dosflash.exe bios.bin /P /B", "meinfo.exe",
                                         "meupd.exe -F me.bin"])
         self.assertEqual(self.left(), ["CALLS.LOG", "FW.BIN", "OUT.TXT", "PKG.EXE"])
+
+
+class MeOutcomes(UpdaterCase):
+    def test_a_log_without_the_version_line(self):
+        code, out, _ = self.run_updater("/nopause", environment={"MEINFO_MODE": "nofw"})
+        self.assertEqual(code, 16, out)
+        self.assertTrue(out.endswith("There is not FW version in log file.\r\n\r\n"
+                                     "Can not get current ME version from log!"), out[-120:])
+
+    def test_an_me_image_without_its_marker(self):
+        self.package(me_image=b"\x00" * 4096)
+        code, out, _ = self.run_updater("/nopause")
+        self.assertEqual(code, 17, out)
+        self.assertIn("\r\nCan't find the flag '$MN2' in bin file!\r\nCan not get the new ME version!", out)
+
+    def test_no_restart_after_a_skipped_me_update(self):
+        code, out, _ = self.run_updater("", keys="yn", environment={"ME_CURRENT": "12.0.0.1"})
+        self.assertEqual(code, 18, out)
+        self.assertEqual(self.calls(), ["dosflash.exe bios.bin /P /B", "meinfo.exe"])
+
+    def test_a_package_version_of_unknown_form(self):
+        self.package(id_string=ID_STRING.replace("$A05$", "$B05$"))
+        code, out, _ = self.run_updater("/nopause")
+        self.assertEqual(code, 11, out)
+        self.assertIn("\r\nThe Bios verison format is wrong!\r\n", out)
 
 
 class Restart(UpdaterCase):
