@@ -114,7 +114,7 @@ constexpr size_t kScratchRoom = 6;
 // a DOS stack stays small. One run at a time uses it.
 struct RunMemory {
     alignas(16) uint8_t Transfer[kTransferSize] = {};
-    DosOptions Options;
+    DosOptions Options = {};
     // fiA, fiB, fiC: what each package unpacked.
     FileTable Tables[3];
     NamePool Names;

@@ -9,15 +9,17 @@
 
 namespace fwpack {
 
+// Plain bytes, so that it can be cleared in place: a copy would need as
+// much stack as the object.
 struct DosOptions {
-    uint32_t Flags = 0;
+    uint32_t Flags;
     // A field without its NUL keeps all of its bytes.
-    char DosFlashProgram[kNameFieldSize + 1] = {};
-    char BiosImageName[kNameFieldSize + 1] = {};
-    char IdString[kIdStringSize + 1] = {};
-    char MeImageName[kNameFieldSize + 1] = {};
-    char DosMeQueryTool[kNameFieldSize + 1] = {};
-    char DosMeUpdateTool[kNameFieldSize + 1] = {};
+    char DosFlashProgram[kNameFieldSize + 1];
+    char BiosImageName[kNameFieldSize + 1];
+    char IdString[kIdStringSize + 1];
+    char MeImageName[kNameFieldSize + 1];
+    char DosMeQueryTool[kNameFieldSize + 1];
+    char DosMeUpdateTool[kNameFieldSize + 1];
 };
 
 // Reads the fields present in size bytes; a short block leaves the later
