@@ -195,6 +195,34 @@ class Outcomes(UpdaterCase):
         self.assertEqual(self.left(), ["CALLS.LOG", "FW.BIN", "OUT.TXT", "PKG.EXE"])
 
 
+class DamagedStreams(UpdaterCase):
+    """A package whose compressed stream is damaged after fwpack wrote it:
+    the DOS updater's inflate reports zlib's code and the step's exit."""
+
+    def damage(self, tag):
+        with open(self.box.path("PKG.EXE"), "rb") as f:
+            data = bytearray(f.read())
+        at = data.find(tag)
+        self.assertGreater(at, 0)
+        data[at + 16] ^= 0xFF   # the stream's first header byte
+        self.box.put("PKG.EXE", bytes(data))
+
+    def test_a_damaged_tool_stream(self):
+        self.damage(b"$_DOS__EXE_$")
+        code, out, _ = self.run_updater("/nopause")
+        self.assertEqual(code, 4, out)
+        self.assertTrue(out.endswith("\r\nDecompress the exe file.\r\nError! udosexe = -3\r\n"), out[-100:])
+        self.assertEqual(self.left(), ["FW.BIN", "OUT.TXT", "PKG.EXE"])
+
+    def test_a_damaged_me_stream(self):
+        self.damage(b"$_ME__FILE_$")
+        code, out, _ = self.run_updater("/nopause")
+        self.assertEqual(code, 6, out)
+        self.assertTrue(out.endswith("\r\nError! unMEbin = -3\r\n"), out[-100:])
+        # What the steps before unpacked is removed with the scratch files.
+        self.assertEqual(self.left(), ["FW.BIN", "OUT.TXT", "PKG.EXE"])
+
+
 class MeOutcomes(UpdaterCase):
     def test_a_log_without_the_version_line(self):
         code, out, _ = self.run_updater("/nopause", environment={"MEINFO_MODE": "nofw"})
