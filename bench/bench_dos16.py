@@ -4,8 +4,8 @@ bss and stack), the conventional memory they take and the room their data
 segment has left beside the DOS updater's 51,200-byte transfer buffer; and
 DOSBox runs timed side by side with a bare DOSBox start and exit.
 
-With the host and win64 builds there, also what a DOS program in front of
-the sample package adds to its size.
+With the host and win64 builds there, also the sample package's size with
+the DOS program updater.exe carries and with RTTEST or MODELTST in front.
 
 Usage: bench/bench_dos16.py [DOS16_BUILD_DIR]   (default build/dos16)
 """
@@ -96,16 +96,20 @@ def main():
     fwpack = os.path.join(ROOT, "build", "host", "fwpack")
     updater = os.path.join(ROOT, "build", "win64", "updater.exe")
     if os.path.exists(fwpack) and os.path.exists(updater):
+        # updater.exe may carry a DOS program already (the win64 build's
+        # FWPACK_DOS_STUB_PROGRAM): each package's DOS part is read back.
         with tempfile.TemporaryDirectory(prefix="bench-dos16-") as folder:
             sample = os.path.join(ROOT, "examples", "sample", "package.toml")
-            sizes = []
-            for extra in ([], ["--dos-program", os.path.join(programs, "RTTEST.EXE")]):
-                out = os.path.join(folder, f"pkg{len(extra)}.exe")
+            for label, extra in (("as updater.exe carries it", []),
+                                 ("RTTEST", ["--dos-program", os.path.join(programs, "RTTEST.EXE")]),
+                                 ("MODELTST", ["--dos-program", os.path.join(programs, "MODELTST.EXE")])):
+                out = os.path.join(folder, "pkg.exe")
                 subprocess.run([fwpack, "build", sample, "--stub", updater, *extra, "-o", out],
                                check=True, capture_output=True)
-                sizes.append(os.path.getsize(out))
-            print(f"sample package: {sizes[0]} bytes; with RTTEST in front: {sizes[1]} bytes "
-                  f"(+{sizes[1] - sizes[0]})")
+                inspect = subprocess.run([fwpack, "inspect", out], capture_output=True, text=True).stdout
+                dos = re.search(r"DOS program: (\d+) bytes", inspect)
+                print(f"sample package, DOS program {label}: {os.path.getsize(out)} bytes, "
+                      f"{dos.group(1) if dos else 'no'} of them the DOS program")
 
     with tempfile.TemporaryDirectory(prefix="bench-dos16-") as folder:
         box = dosboxrun.DosBox(folder)
