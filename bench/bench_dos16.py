@@ -4,8 +4,8 @@ bss and stack), the conventional memory they take and the room their data
 segment has left beside the DOS updater's 51,200-byte transfer buffer; and
 DOSBox runs timed side by side with a bare DOSBox start and exit.
 
-With the host and win64 builds there, also what a DOS program in front of
-the sample package adds to its size.
+With the host and win64 builds there, also the sample package's size with
+the DOS program updater.exe carries and with RTTEST or MODELTST in front.
 
 Usage: bench/bench_dos16.py [DOS16_BUILD_DIR]   (default build/dos16)
 """
@@ -102,19 +102,21 @@ def main():
     fwpack = os.path.join(ROOT, "build", "host", "fwpack")
     updater = os.path.join(ROOT, "build", "win64", "updater.exe")
     if os.path.exists(fwpack) and os.path.exists(updater):
+        # updater.exe may carry a DOS program already (the win64 build's
+        # FWPACK_DOS_STUB_PROGRAM): each package's DOS part is read back.
         with tempfile.TemporaryDirectory(prefix="bench-dos16-") as folder:
             sample = os.path.join(ROOT, "examples", "sample", "package.toml")
-            out = os.path.join(folder, "pkg.exe")
-            subprocess.run([fwpack, "build", sample, "--stub", updater, "--dos-program",
-                            os.path.join(dosupd_dir, "DOSUPD.EXE"), "-o", out],
-                           check=True, capture_output=True)
-            with open(out, "rb") as f:
-                head = f.read(0x40)
-            # The DOS program lies between the MZ header and the PE headers.
-            program = int.from_bytes(head[0x3C:0x40], "little") - 0x40
-            print(f"sample package with DOSUPD in front: {os.path.getsize(out)} bytes, of which "
-                  f"{program} lie between the MZ header and the PE headers (DOSUPD.EXE: "
-                  f"{os.path.getsize(os.path.join(dosupd_dir, 'DOSUPD.EXE'))} bytes with its header)")
+            for label, extra in (("as updater.exe carries it", []),
+                                 ("RTTEST", ["--dos-program", os.path.join(programs, "RTTEST.EXE")]),
+                                 ("MODELTST", ["--dos-program", os.path.join(programs, "MODELTST.EXE")]),
+                                 ("DOSUPD", ["--dos-program", os.path.join(dosupd_dir, "DOSUPD.EXE")])):
+                out = os.path.join(folder, "pkg.exe")
+                subprocess.run([fwpack, "build", sample, "--stub", updater, *extra, "-o", out],
+                               check=True, capture_output=True)
+                inspect = subprocess.run([fwpack, "inspect", out], capture_output=True, text=True).stdout
+                dos = re.search(r"DOS program: (\d+) bytes", inspect)
+                print(f"sample package, DOS program {label}: {os.path.getsize(out)} bytes, "
+                      f"{dos.group(1) if dos else 'no'} of them the DOS program")
 
     with tempfile.TemporaryDirectory(prefix="bench-dos16-") as folder:
         box = dosboxrun.DosBox(folder)

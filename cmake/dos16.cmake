@@ -1,10 +1,8 @@
 # Real-mode DOS programs for a 386 or later: gcc's -m16 (32-bit code with
 # operand- and address-size prefixes), freestanding, linked to an ELF whose
 # first bytes are the MZ header (cmake/dos16.ld) and then cut to a flat file.
-# The code and data segments both start at offset 0 (--no-check-sections lets
-# their addresses overlap; the linker script checks the file layout itself),
-# and a section the script does not place is an error rather than an orphan
-# that could land in the wrong segment.
+# The code and data segments both start at offset 0 (their addresses overlap;
+# the linker still checks that their places in the file do not).
 set(CMAKE_SYSTEM_NAME Generic)
 set(CMAKE_SYSTEM_PROCESSOR i386)
 set(CMAKE_C_COMPILER gcc)
@@ -29,5 +27,4 @@ set(CMAKE_CXX_FLAGS_INIT "${_dos16_flags} -fno-exceptions -fno-rtti -fno-threads
 -fno-use-cxa-atexit")
 set(CMAKE_ASM_FLAGS_INIT "-m16")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-m16 -nostdlib -static -no-pie -Wl,--gc-sections \
--Wl,--build-id=none -Wl,--no-warn-rwx-segments -Wl,--no-check-sections \
--Wl,--orphan-handling=error -Wl,-T,${CMAKE_CURRENT_LIST_DIR}/dos16.ld")
+-Wl,--build-id=none -Wl,--no-warn-rwx-segments -Wl,-T,${CMAKE_CURRENT_LIST_DIR}/dos16.ld")

@@ -102,8 +102,10 @@ namespace dos16 {
 uint16_t PspSegment() { return pspSegment; }
 
 size_t StackUnused() {
+    const size_t size =
+        reinterpret_cast<uintptr_t>(__stack_top) - reinterpret_cast<uintptr_t>(__stack_bottom);
     size_t n = 0;
-    while (__stack_bottom + n < __stack_top && __stack_bottom[n] == dos16_stack_mark)
+    while (n < size && __stack_bottom[n] == dos16_stack_mark)
         ++n;
     return n;
 }

@@ -15,6 +15,7 @@ import tempfile
 import unittest
 
 CHECK = None
+SOURCE_DIR = None
 
 
 def assemble(folder, text):
@@ -25,6 +26,15 @@ def assemble(folder, text):
         f.write(".code16gcc\n.text\n" + text + "\n")
     subprocess.run(["as", "--32", "-o", obj, source], check=True)
     return obj
+
+
+def link(folder, text, *extra):
+    """Links 16-bit assembly (with a _start) by the dos16 linker script;
+    the completed process."""
+    obj = assemble(folder, text)
+    return subprocess.run(["ld", "-m", "elf_i386", "--gc-sections", "--orphan-handling=error",
+                           "-T", os.path.join(SOURCE_DIR, "cmake", "dos16.ld"), *extra, obj,
+                           "-o", os.path.join(folder, "t.elf")], capture_output=True, text=True)
 
 
 def check(path):
@@ -88,6 +98,50 @@ class Instructions(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.stderr)
 
 
+class LinkerScript(unittest.TestCase):
+    """cmake/dos16.ld: code and data each from offset 0, the data after the
+    code's paragraphs, and what does not fit refused at link time."""
+    START = ".section .text.start, \"ax\"\n.globl _start\n_start: calll f\n.text\nf: retl\n"
+
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix="dos16ld-")
+
+    def tearDown(self):
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+    def test_data_segment_follows_the_code_and_both_start_at_zero(self):
+        r = link(self.folder, self.START + ".fill 988, 1, 0x90\nmovl $b, %eax\nmovl $t, %eax\n"
+                 ".section .rodata.t, \"a\"\nt: .long f\n.section .bss.b, \"aw\", @nobits\nb: .skip 4000\n")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        elf = os.path.join(self.folder, "t.elf")
+        out = os.path.join(self.folder, "T.EXE")
+        r = subprocess.run([sys.executable, CHECK.__file__, elf, out], capture_output=True, text=True)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        with open(out, "rb") as f:
+            data = f.read()
+        ss, sp = struct.unpack_from("<2H", data, 14)
+        code_size = 1008  # a call, a return, 988 bytes and two moves: 63 paragraphs
+        self.assertEqual(ss, code_size // 16)
+        # The table's entry is f's code offset, 16 bytes into the data
+        # segment (behind the null guard), right after the code in the file.
+        self.assertEqual(data[64 + code_size:64 + code_size + 16], bytes(16))
+        self.assertEqual(struct.unpack_from("<I", data, 64 + code_size + 16)[0], 6)
+        self.assertEqual(sp, (16 + 4 + 4000 + 15) // 16 * 16 + 0x2000)
+
+    def test_what_does_not_fit_or_is_not_placed_is_refused(self):
+        cases = {
+            "code exceeds its 64 KiB segment": self.START + ".fill 0x10010, 1, 0x90\n",
+            "exceed the 64 KiB data segment":
+                self.START + "movl $b, %eax\n.section .bss.b, \"aw\", @nobits\nb: .skip 0xE000\n",
+            "orphan section": self.START + "movl $w, %eax\n.section .weird, \"aw\"\nw: .long 1\n",
+        }
+        for want, text in cases.items():
+            with self.subTest(want):
+                r = link(self.folder, text)
+                self.assertNotEqual(r.returncode, 0)
+                self.assertIn(want, r.stderr)
+
+
 class Header(unittest.TestCase):
     def test_a_consistent_header_passes(self):
         self.assertEqual(CHECK.check_header(mz()), [])
@@ -113,8 +167,8 @@ class Header(unittest.TestCase):
 
 
 def main():
-    global CHECK
-    source_dir = sys.argv[1]
+    global CHECK, SOURCE_DIR
+    source_dir = SOURCE_DIR = sys.argv[1]
     sys.path.insert(0, os.path.join(source_dir, "cmake"))
     import dos16_post_link
     CHECK = dos16_post_link
