@@ -13,10 +13,12 @@ is missing.
 import argparse
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
 import unittest
+import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import dosboxrun  # noqa: E402
@@ -221,6 +223,144 @@ class DamagedStreams(UpdaterCase):
         self.assertTrue(out.endswith("\r\nError! unMEbin = -3\r\n"), out[-100:])
         # What the steps before unpacked is removed with the scratch files.
         self.assertEqual(self.left(), ["FW.BIN", "OUT.TXT", "PKG.EXE"])
+
+
+class PackageBytes:
+    """A built package file, changed in place the way a damaged copy would
+    be: each resource is found as the DOS updater's scan finds it, at the
+    first place its tag occurs, with its body length 12 bytes in and its
+    body 16 bytes in."""
+
+    def __init__(self, case, name="PKG.EXE"):
+        self.case, self.name = case, name
+        with open(case.box.path(name), "rb") as f:
+            self.data = bytearray(f.read())
+
+    def save(self):
+        self.case.box.put(self.name, bytes(self.data))
+
+    def body(self, tag):
+        at = self.data.find(tag)
+        self.case.assertGreater(at, 0, tag)
+        length = struct.unpack_from("<I", self.data, at + 12)[0]
+        return at + 16, length
+
+    @staticmethod
+    def file_in(package, name):
+        """Where the file called name lies in a package's bytes (a u32
+        count, 300-byte records with the size at 36 and the name at 40,
+        then the files in record order): its offset and size."""
+        count = struct.unpack_from("<I", package, 0)[0]
+        cursor = 4 + 300 * count
+        for i in range(count):
+            record = 4 + 300 * i
+            size = struct.unpack_from("<I", package, record + 36)[0]
+            if package[record + 40:record + 300].split(b"\0", 1)[0] == name:
+                return cursor, size
+            cursor += size
+        raise AssertionError(f"no {name!r} in the package")
+
+    def flip_plain_file(self, tag, name):
+        """Changes one byte in the middle of a file of a plain (stored) package."""
+        start, length = self.body(tag)
+        at, size = self.file_in(self.data[start:start + length], name)
+        self.data[start + at + size // 2] ^= 0xFF
+
+    def flip_packed_file(self, tag, name):
+        """Clears the first byte of a file of a compressed package (bytes
+        before the ME image's marker) and deflates the package again with
+        the window the DOS updater inflates; the new stream must be no
+        longer than the old one, whose room it takes with zeros after it
+        (the bytes after a stream's end are not read)."""
+        start, length = self.body(tag)
+        package = bytearray(zlib.decompressobj().decompress(bytes(self.data[start:start + length])))
+        at, _ = self.file_in(package, name)
+        self.case.assertNotEqual(package[at], 0)
+        package[at] = 0
+        packer = zlib.compressobj(9, zlib.DEFLATED, 10)
+        stream = packer.compress(bytes(package)) + packer.flush()
+        self.case.assertLessEqual(len(stream), length)
+        self.data[start:start + length] = stream + bytes(length - len(stream))
+
+    def rename_in_options(self, old, new):
+        """Gives an option block name field another name of the same length."""
+        start, _ = self.body(b"$__OPTION__$")
+        self.case.assertEqual(len(old), len(new))
+        at = self.data.find(b"\0" + old + b"\0", start)
+        self.case.assertGreater(at, 0, old)
+        self.data[at + 1:at + 1 + len(new)] = new
+
+
+class DamagedImages(UpdaterCase):
+    """Package files changed after fwpack built them: the images' sums no
+    longer match their records, or the option block names an image that
+    the packages do not hold."""
+
+    FLASHED = ["dosflash.exe bios.bin /P /B"]
+
+    def refused(self, edit, args, code, ending, calls):
+        """The package changed by edit(args) ends a /nopause run with code
+        and the text ending; calls are the tools run before; what the
+        packages unpacked is removed."""
+        package = PackageBytes(self)
+        edit(package, *args)
+        package.save()
+        got, out, _ = self.run_updater("/nopause")
+        self.assertEqual(got, code, out)
+        self.assertTrue(out.endswith(ending), out[-200:])
+        self.assertEqual(self.calls(), calls)
+        self.assertEqual(self.left(), (["CALLS.LOG"] if calls else []) + ["FW.BIN", "OUT.TXT", "PKG.EXE"])
+
+    def test_a_changed_bios_image(self):
+        self.refused(PackageBytes.flip_plain_file, (b"$_BIN_FILE_$", b"bios.bin"), 8,
+                     "\r\nDecompress the ME bin file OK.\r\nBegin to check bin file."
+                     "\r\nThe BIOS bin file has destroyed, checksum error", [])
+
+    def test_a_changed_me_image(self):
+        self.refused(PackageBytes.flip_packed_file, (b"$_ME__FILE_$", b"me.bin"), 15,
+                     "\r\nInvoke the exe file!\r\n\r\nBegin to check ME bin file."
+                     "\r\nThe ME bin file has destroyed, checksum error", self.FLASHED)
+
+    def test_a_bios_image_the_packages_do_not_hold(self):
+        self.refused(PackageBytes.rename_in_options, (b"bios.bin", b"bios.bix"), 7,
+                     "\r\nBegin to check bin file.\r\nFail to open BIOS bin file, can't get checksum", [])
+
+    def test_an_me_image_the_packages_do_not_hold(self):
+        self.refused(PackageBytes.rename_in_options, (b"me.bin", b"me.bix"), 14,
+                     "\r\nBegin to check ME bin file.\r\nFail to open ME bin file, can't get checksum",
+                     self.FLASHED)
+
+
+class MissingResources(UpdaterCase):
+    START = "\r\nDON'T POWER OFF the system during the update process."
+    NOT_FOUND = "\r\nCan not find useful file to flash BIOS or ME."
+
+    def test_the_dos_program_on_its_own(self):
+        shutil.copy(DOSUPD, self.box.path("PKG.EXE"))
+        code, out, _ = self.run_updater("/nopause")
+        self.assertEqual(code, 3, out)
+        self.assertEqual(out, self.START + self.NOT_FOUND)
+        self.assertEqual(self.left(), ["FW.BIN", "OUT.TXT", "PKG.EXE"])
+
+    def test_a_package_without_its_option_block(self):
+        """The three packages are unpacked before the scan runs out."""
+        package = PackageBytes(self)
+        start, _ = package.body(b"$__OPTION__$")
+        package.data[start - 16] ^= 0xFF
+        package.save()
+        code, out, _ = self.run_updater("/nopause")
+        self.assertEqual(code, 3, out)
+        self.assertTrue(out.endswith("\r\nDecompress the ME bin file OK." + self.NOT_FOUND), out[-200:])
+        self.assertEqual(self.left(), ["FW.BIN", "OUT.TXT", "PKG.EXE"])
+
+
+class Filler(UpdaterCase):
+    def test_a_folder_where_the_filler_goes(self):
+        os.mkdir(self.box.path("WASTE.DAT"))
+        code, out, _ = self.run_updater("/nopause")
+        self.assertEqual(code, 1, out)
+        self.assertEqual(out, MissingResources.START + "\r\nfail to open waste.dat")
+        self.assertTrue(os.path.isdir(self.box.path("WASTE.DAT")))
 
 
 class MeOutcomes(UpdaterCase):
