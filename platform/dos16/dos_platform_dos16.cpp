@@ -14,6 +14,9 @@ constexpr int32_t kDosFileNotFound = -2, kDosPathNotFound = -3;
 constexpr int kNotFound = 127, kNotStarted = 126;
 constexpr size_t kLineRoom = 300;   // a 260-byte field, " > ", a file name
 constexpr size_t kProgramRoom = 80;
+// The path DOS started the program by: DOS's full names take up to 128
+// bytes, and a program found through PATH can have 80 characters and more.
+constexpr size_t kOwnPathRoom = 128;
 
 bool HasExtension(const char *name) {
     const char *dot = nullptr;
@@ -135,7 +138,7 @@ void Dos16Platform::ReadPhysical(uint32_t address, uint8_t *out, size_t count) {
 }
 
 DosFile Dos16Platform::OpenOwnFile() {
-    char path[kProgramRoom];
+    char path[kOwnPathRoom];
     if (dos16::OwnPath(path, sizeof path) < 0) return kNoFile;
     return files_.OpenForReading(path);
 }

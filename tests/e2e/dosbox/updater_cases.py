@@ -363,6 +363,22 @@ class Filler(UpdaterCase):
         self.assertTrue(os.path.isdir(self.box.path("WASTE.DAT")))
 
 
+class OwnFile(UpdaterCase):
+    def test_a_package_started_by_a_long_path(self):
+        """DOS starts a program found through PATH by a full path of 80
+        characters: the package still finds its own file. The run's work
+        files go to the current folder, C:\\."""
+        folders = ["DEEPPATH"] * 7 + ["TOTAL8"]
+        folder = "C:\\" + "\\".join(folders)
+        self.assertEqual(len(folder + "\\PKG.EXE"), 80)
+        os.makedirs(os.path.join(self.box.drive, *folders))
+        os.replace(self.box.path("PKG.EXE"), os.path.join(self.box.drive, *folders, "PKG.EXE"))
+        code, out, _ = self.run_updater("", keys="n", environment={"PATH": folder})
+        self.assertEqual(code, 12, out)
+        self.assertTrue(out.endswith("\r\nUpdate BIOS(Yes/No)?n"), out[-200:])
+        self.assertEqual(self.left(), ["FW.BIN", "KEYS.TXT", "OUT.TXT"])
+
+
 class MeOutcomes(UpdaterCase):
     def test_a_log_without_the_version_line(self):
         code, out, _ = self.run_updater("/nopause", environment={"MEINFO_MODE": "nofw"})
