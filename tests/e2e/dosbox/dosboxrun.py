@@ -68,12 +68,24 @@ def ladder(index):
     return lines + [f":{label}end"]
 
 
-class DosBox:
-    """A drive C: folder and the DOSBox runs made in it."""
+# Runs a command with drive C: on a file system of a given size: a tmpfs in
+# a mount namespace of its own, filled from the drive folder before and
+# copied back after. Arguments: size, tmpfs folder, drive folder, command.
+SMALL_DRIVE = """size=$1 room=$2 drive=$3; shift 3
+mount -t tmpfs -o size="$size" tmpfs "$room" && cp -a "$drive"/. "$room"/ || exit 99
+"$@"; status=$?
+find "$drive" -mindepth 1 -delete && cp -a "$room"/. "$drive"/ || exit 99
+exit $status"""
 
-    def __init__(self, folder):
+
+class DosBox:
+    """A drive C: folder and the DOSBox runs made in it; with drive_room,
+    drive C: holds only that many bytes (a full disk)."""
+
+    def __init__(self, folder, drive_room=None):
         self.folder = os.path.abspath(folder)
         self.drive = os.path.join(self.folder, "c")
+        self.drive_room = drive_room
         os.makedirs(self.drive, exist_ok=True)
 
     def path(self, name):
@@ -127,14 +139,23 @@ class DosBox:
             raise HarnessError("dosbox or dosbox-debug is not installed (scripts/setup.sh installs them)")
         env = dict(os.environ, SDL_VIDEODRIVER="dummy", SDL_AUDIODRIVER="dummy", TERM="xterm",
                    HOME=self.folder)  # DOSBox writes its default configuration there
+        drive = self.drive
+        if self.drive_room:
+            drive = os.path.join(self.folder, "small")
+            os.makedirs(drive, exist_ok=True)
         command = ["timeout", "-k", "5", str(RUN_BOUND), program,
                    "-conf", os.path.join(self.folder, "dosbox.conf"),
-                   "-c", f"mount c {self.drive}", "-c", "c:", "-c", "call RUN.BAT", "-c", "exit"]
+                   "-c", f"mount c {drive}", "-c", "c:", "-c", "call RUN.BAT", "-c", "exit"]
+        if self.drive_room:
+            command = ["unshare", "-Urm", "sh", "-c", SMALL_DRIVE, "sh", str(self.drive_room), drive,
+                       self.drive] + command
         proc = subprocess.run(command, env=env, stdin=subprocess.DEVNULL, capture_output=True,
                               cwd=self.folder)
         log = (proc.stdout + proc.stderr).decode("latin-1")
         if proc.returncode in (124, 137):
             raise HarnessError(f"DOSBox still running after {RUN_BOUND} s")
+        if proc.returncode == 99:
+            raise HarnessError(f"drive C: of {self.drive_room} bytes could not be made: {log[-500:]}")
         if proc.returncode != 0:
             raise HarnessError(f"DOSBox failed with status {proc.returncode}: {log[-500:]}")
         return log

@@ -362,6 +362,17 @@ class Filler(UpdaterCase):
         self.assertEqual(out, MissingResources.START + "\r\nfail to open waste.dat")
         self.assertTrue(os.path.isdir(self.box.path("WASTE.DAT")))
 
+    def test_a_drive_too_small_for_the_filler(self):
+        """The filler takes 7,680,000 bytes; drive C: has 1 MiB. The
+        program on its own stops there, before any scan."""
+        self.box = dosboxrun.DosBox(self.box.folder, drive_room=1 << 20)
+        shutil.copy(DOSUPD, self.box.path("PKG.EXE"))
+        os.remove(self.box.path("FW.BIN"))
+        code, out, _ = self.run_updater("/nopause")
+        self.assertEqual(code, 1, out)
+        self.assertEqual(out, MissingResources.START + "\r\nfail to write waste.dat")
+        self.assertEqual(self.left(), ["OUT.TXT", "PKG.EXE"])
+
 
 class OwnFile(UpdaterCase):
     def test_a_package_started_by_a_long_path(self):
