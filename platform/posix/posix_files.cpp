@@ -43,15 +43,6 @@ size_t ReadAll(int fd, uint8_t *data, size_t size) {
     return done;
 }
 
-timespec ToTimespec(uint64_t fileTime) {
-    int64_t s = 0, ns = 0;
-    UnixFromFileTime(fileTime, s, ns);
-    timespec t{};
-    t.tv_sec = time_t(s);
-    t.tv_nsec = long(ns);
-    return t;
-}
-
 int RemoveEntry(const char *path, const struct stat *, int type, FTW *) {
     return type == FTW_DP ? ::rmdir(path) : ::unlink(path);
 }
@@ -67,6 +58,15 @@ uint64_t FileTimeFromUnix(int64_t seconds, int64_t nanoseconds) {
 void UnixFromFileTime(uint64_t fileTime, int64_t &seconds, int64_t &nanoseconds) {
     seconds = int64_t(fileTime / kTicksPerSecond) - kEpochDelta;
     nanoseconds = int64_t(fileTime % kTicksPerSecond) * 100;
+}
+
+timespec TimespecFromFileTime(uint64_t fileTime) {
+    int64_t s = 0, ns = 0;
+    UnixFromFileTime(fileTime, s, ns);
+    timespec t{};
+    t.tv_sec = time_t(s);
+    t.tv_nsec = long(ns);
+    return t;
 }
 
 PosixFileSystem::PosixFileSystem(std::string tempRoot) : tempRoot_(std::move(tempRoot)) {
@@ -112,7 +112,7 @@ std::optional<size_t> PosixFileSystem::WriteWholeFile(std::string_view path,
     size_t written = WriteAll(fd, bytes.data(), bytes.size());
     if (times) {
         // POSIX keeps no creation time: only access and write times are set.
-        timespec t[2] = {ToTimespec(times->LastAccess), ToTimespec(times->LastWrite)};
+        timespec t[2] = {TimespecFromFileTime(times->LastAccess), TimespecFromFileTime(times->LastWrite)};
         (void)::futimens(fd, t);
     }
     ::close(fd);

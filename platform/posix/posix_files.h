@@ -1,6 +1,7 @@
 // The file part of the seam on POSIX systems: real files, '/' as the folder
 // separator, FILETIMEs mapped onto the file's access and modification times.
 #pragma once
+#include <ctime>
 #include <string>
 
 #include "platform/files.h"
@@ -11,6 +12,7 @@ namespace fwpack {
 // 1970-01-01 UTC. Values that do not fit are clamped.
 uint64_t FileTimeFromUnix(int64_t seconds, int64_t nanoseconds);
 void UnixFromFileTime(uint64_t fileTime, int64_t &seconds, int64_t &nanoseconds);
+timespec TimespecFromFileTime(uint64_t fileTime);
 
 class PosixFileSystem : public FileSystem {
   public:

@@ -5,8 +5,7 @@
 #include <set>
 #include <system_error>
 
-#include "atomic_file.h"
-#include "file_times.h"
+#include "platform/builder_files.h"
 #include "flag_names.h"
 #include "payload/tagged_resource.h"
 #include "printable_text.h"
@@ -106,9 +105,11 @@ bool ExtractPayload(const PayloadReport &report, const std::string &dir,
         written.push_back(path);
     }
     if (!files.Commit(error)) return false;
-    for (const Timed &t : timed)
-        if (!ApplyFileTimes(t.Path, t.Record->LastAccessTime, t.Record->LastWriteTime, error))
-            return false;
+    for (const Timed &t : timed) {
+        SourceFileTimes stored{t.Record->CreationTime, t.Record->LastAccessTime,
+                               t.Record->LastWriteTime, true};
+        if (!ApplyFileTimes(t.Path, stored, error)) return false;
+    }
     return true;
 }
 

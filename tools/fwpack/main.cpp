@@ -13,6 +13,7 @@
 #include "payload_builder.h"
 #include "payload_check.h"
 #include "payload_report.h"
+#include "platform/program_text.h"
 
 namespace {
 
@@ -108,7 +109,14 @@ int RunExtract(const std::string &path, const std::string &dir) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    Utf8Console console;
+    std::vector<std::string> args = Utf8Arguments(argc, argv);
+    std::vector<char *> argp;
+    for (std::string &a : args) argp.push_back(a.data());
+
     CLI::App app{"fwpack: build, inspect, verify and extract firmware-update packages"};
+    // "/x" is a path on every host, never an option.
+    app.allow_windows_style_options(false);
     app.require_subcommand(1);
     app.failure_message([](const CLI::App *, const CLI::Error &e) {
         return std::string("fwpack: ") + e.what() + " (see --help)\n";
@@ -155,7 +163,7 @@ int main(int argc, char **argv) {
     extract->add_option("DIR", dir, "folder to unpack into")->required();
 
     try {
-        app.parse(argc, argv);
+        app.parse(int(argp.size()), argp.data());
     } catch (const CLI::ParseError &e) {
         int rc = app.exit(e);
         return rc == 0 ? kExitOk : kExitBadInput;

@@ -8,6 +8,7 @@
 #include "flag_names.h"
 #include "payload/file_package.h"
 #include "payload/option_block.h"
+#include "platform/builder_files.h"
 #include "printable_text.h"
 
 namespace fwpack {
@@ -118,9 +119,14 @@ bool LoadManifest(const std::string &path, Manifest &out, std::string &error) {
         error = path + ": " + (fs::exists(path, ec) ? "not a file" : "no such file");
         return false;
     }
+    // Read here rather than by the parser, so that any path the file layer
+    // opens (non-ASCII names on Windows) is a manifest path.
+    std::vector<uint8_t> text;
+    if (!ReadWholeFile(path, text, error)) return false;
     toml::table root;
     try {
-        root = toml::parse_file(path);
+        root = toml::parse(std::string_view(reinterpret_cast<const char *>(text.data()), text.size()),
+                           path);
     } catch (const toml::parse_error &e) {
         const auto &where = e.source().begin;
         std::ostringstream s;

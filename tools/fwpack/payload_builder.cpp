@@ -6,8 +6,7 @@
 #include <map>
 #include <system_error>
 
-#include "atomic_file.h"
-#include "file_times.h"
+#include "platform/builder_files.h"
 #include "payload/option_block.h"
 #include "payload/tagged_resource.h"
 #include "zlib_stream.h"

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "atomic_file.h"
+#include "platform/builder_files.h"
 #include "container.h"
 #include "payload/tagged_resource.h"
 
