@@ -155,6 +155,27 @@ TEST_F(BadManifest, ToolFoldersAndImages) {
     EXPECT_EQ(Fwpack({"build", manifest, "--resources-dir", out}).Code, 0);
     fs::remove_all(out);
 
+    // DOS creates only 8.3 names: with [dos], its tools and both images must
+    // have one; the Windows tools need not.
+    fs::copy_file(sample + "/bios.bin", sample + "/bios.rom1");
+    std::string longExtension = Replace(kGood, "image = \"bios.bin\"", "image = \"bios.rom1\"");
+    ExpectRefused(longExtension, {"bios.image", "\"bios.rom1\" is not a DOS 8.3 name"});
+    noDos = longExtension.substr(0, longExtension.find("[dos]")) +
+            longExtension.substr(longExtension.find("[bios]"));
+    WriteBytes(manifest, {noDos.begin(), noDos.end()});
+    EXPECT_EQ(Fwpack({"build", manifest, "--resources-dir", out}).Code, 0);
+    fs::remove_all(out);
+    for (const char *name : {"flashtool.exe", "two.dots.exe", "a b.exe"}) {
+        WriteBytes(sample + "/dos/" + name, {'x'});
+        ExpectRefused(kGood, {"dos.tools", "\"" + std::string(name) + "\" is not a DOS 8.3 name"});
+        fs::remove(sample + "/dos/" + name);
+    }
+    WriteBytes(sample + "/win/flashtool-for-windows.exe", {'x'});
+    WriteBytes(manifest, {kGood.begin(), kGood.end()});
+    EXPECT_EQ(Fwpack({"build", manifest, "--resources-dir", out}).Code, 0);
+    fs::remove_all(out);
+    fs::remove(sample + "/win/flashtool-for-windows.exe");
+
     WriteBytes(sample + "/win/zero.txt", {});
     ExpectRefused(kGood, {"windows.tools", "zero.txt", "empty"});
     fs::remove(sample + "/win/zero.txt");

@@ -231,7 +231,23 @@ TEST_F(BrokenResources, OptionBlockNamesMustMatchThePackages) {
         {"2003 OptionBlock: BiosImageName \"bios-image-for-board.bin\" is 24 "
          "characters; the DOS updater opens at most 19"});
 
+    // Short enough for the buffer, but not a name DOS can create.
+    longBios.Record.FileName = "bios.rom1";
+    Put(BiosPackage, MakeTaggedResource(BiosPackage, BuildFilePackage({longBios})));
+    longName.BiosImageName = longBios.Record.FileName;
+    PutOptions(longName);
+    ExpectProblems({"2003 OptionBlock: BiosImageName \"bios.rom1\" is not a DOS 8.3 name"});
     Put(BiosPackage, bios);
+    PutOptions(good);
+
+    // The DOS package's own files likewise.
+    const std::vector<uint8_t> dosPackage = Get(DosPackage);
+    auto dosFiles = DosFiles();
+    dosFiles[1].Record.FileName = "meinfo-tool.exe";
+    Put(DosPackage, MakeTaggedResource(DosPackage, Deflate(BuildFilePackage(dosFiles), 10)));
+    ExpectProblems({"2000 DosPackage: record 1 \"meinfo-tool.exe\": not a DOS 8.3 name",
+                    "2003 OptionBlock: DosMeQueryTool \"meinfo.exe\" is not a file of DosPackage"});
+    Put(DosPackage, dosPackage);
 
     // Empty program names are allowed: an unpack-only package.
     OptionBlock unpackOnly = good;

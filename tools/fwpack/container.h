@@ -27,11 +27,15 @@ bool WriteResourcesFolder(const std::string &dir, const ResourceSet &set, std::s
 
 // pe_container.cpp: a copy of the stub with the five resources added to its
 // resource section, the stub's own resources kept. A stub that already holds
-// "SETUP" resources is refused unless replace is set.
+// "SETUP" resources is refused unless replace is set. With a DOS program
+// (path not empty) that program goes in front of the PE headers.
 bool LooksLikePe(const std::vector<uint8_t> &file);
 bool ReadPeResources(const std::vector<uint8_t> &file, ResourceSet &out, std::string &error);
 bool WritePePackage(const std::string &stubPath, const ResourceSet &set, const std::string &outPath,
-                    bool replace, std::string &error);
+                    bool replace, std::string &error, const std::string &dosProgramPath = "");
+// One line about the DOS program in front of the PE file at path (its size,
+// memory and entry); false with the problem when its header does not fit.
+bool DescribeDosProgram(const std::string &path, std::string &line, std::string &error);
 
 // run_container.cpp: the DOS updater binary followed by the tagged
 // resources 2000, 2002, 2003 and 2004, made executable.

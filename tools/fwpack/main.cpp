@@ -27,7 +27,7 @@ int Fail(const std::string &line) {
 }
 
 struct BuildArgs {
-    std::string Manifest, ResourcesDir, Stub, DosStub, Output;
+    std::string Manifest, ResourcesDir, Stub, DosStub, DosProgram, Output;
     bool Replace = false;
     int Level = kDefaultDeflateLevel;
 };
@@ -42,6 +42,8 @@ int RunBuild(const BuildArgs &a) {
     if (!toPackage && (!a.Stub.empty() || !a.DosStub.empty()))
         return Fail("build: --stub and --dos-stub need -o FILE");
     if (a.Replace && a.Stub.empty()) return Fail("build: --replace applies to --stub only");
+    if (!a.DosProgram.empty() && a.Stub.empty())
+        return Fail("build: --dos-program applies to --stub only");
 
     Manifest m;
     std::string error;
@@ -52,7 +54,7 @@ int RunBuild(const BuildArgs &a) {
     if (!BuildPayload(m, settings, set, error)) return Fail(error);
 
     bool ok = toFolder          ? WriteResourcesFolder(a.ResourcesDir, set, error)
-              : !a.Stub.empty() ? WritePePackage(a.Stub, set, a.Output, a.Replace, error)
+              : !a.Stub.empty() ? WritePePackage(a.Stub, set, a.Output, a.Replace, error, a.DosProgram)
                                 : WriteRunPackage(a.DosStub, set, a.Output, error);
     if (!ok) return Fail(error);
     std::cout << "wrote " << (toFolder ? a.ResourcesDir : a.Output) << ":";
@@ -81,6 +83,9 @@ int RunInspect(const std::string &path, bool json) {
     ContainerKind kind;
     if (!Load(path, report, kind)) return kExitBadInput;
     std::cout << (json ? InspectJson(report, path, kind) : InspectText(report, path, kind));
+    std::string dos, error;
+    if (!json && kind == ContainerKind::WindowsPackage && DescribeDosProgram(path, dos, error))
+        std::cout << dos << "\n";
     return kExitOk;
 }
 
@@ -89,6 +94,9 @@ int RunVerify(const std::string &path) {
     ContainerKind kind;
     if (!Load(path, report, kind)) return kExitBadInput;
     std::vector<std::string> problems = PayloadProblems(report);
+    std::string dos, error;
+    if (kind == ContainerKind::WindowsPackage && !DescribeDosProgram(path, dos, error))
+        problems.push_back("DOS program: " + error);
     for (const auto &p : problems) std::cout << p << "\n";
     if (!problems.empty()) return kExitProblems;
     std::cout << path << ": consistent\n";
@@ -133,6 +141,9 @@ int main(int argc, char **argv) {
     build->add_option("--stub", b.Stub, "Windows updater .exe to put the resources into");
     build->add_option("--dos-stub", b.DosStub, "DOS updater program to append the resources to");
     build->add_flag("--replace", b.Replace, "replace SETUP resources the stub already holds");
+    build->add_option("--dos-program", b.DosProgram,
+                      "with --stub: a real-mode DOS program (MZ file) to put in front of the "
+                      "package's PE headers, making the package dual-mode");
     build->add_option("--level", b.Level, "deflate level 0..9 (default 6)")
         ->check(CLI::Range(0, 9));
     build->footer(

@@ -6,6 +6,7 @@
 #include <map>
 #include <system_error>
 
+#include "dos_short_name.h"
 #include "platform/builder_files.h"
 #include "payload/option_block.h"
 #include "payload/tagged_resource.h"
@@ -168,6 +169,13 @@ bool BuildPayload(const Manifest &m, const BuildSettings &settings, ResourceSet 
             !RequireProgram(dosTools, m.DosMeQueryTool, "dos.me_query_tool", m.DosTools, why) ||
             !RequireProgram(dosTools, m.DosMeUpdateTool, "dos.me_update_tool", m.DosTools, why))
             return fail();
+        for (const PackageFile &tool : dosTools) {
+            if (!IsDosShortName(tool.Record.FileName)) {
+                why = "dos.tools: file name " + Quoted(tool.Record.FileName) + " is " +
+                      DosShortNameRule();
+                return fail();
+            }
+        }
         if (dosTools.size() > kDosPackageMaxFiles) {
             why = "dos.tools: " + m.DosTools + " holds " + std::to_string(dosTools.size()) +
                   " files; the DOS updater takes at most " + std::to_string(kDosPackageMaxFiles);
@@ -186,6 +194,10 @@ bool BuildPayload(const Manifest &m, const BuildSettings &settings, ResourceSet 
             why = std::string(key) + ": file name " + Quoted(name) + " is " +
                   std::to_string(name.size()) + " characters; the DOS updater takes at most " +
                   std::to_string(kDosImageNameMax);
+            return fail();
+        }
+        if (m.HasDos && !IsDosShortName(name)) {
+            why = std::string(key) + ": file name " + Quoted(name) + " is " + DosShortNameRule();
             return fail();
         }
     }

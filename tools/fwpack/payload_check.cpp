@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "dos_short_name.h"
 #include "payload/tagged_resource.h"
 #include "payload_builder.h"
 #include "printable_text.h"
@@ -59,6 +60,8 @@ void CheckPackage(const ResourceReport &r, Problems &p) {
         std::string name = "record " + std::to_string(i) + " " + Quoted(rec.Record.FileName);
         if (!IsBareFileName(rec.Record.FileName))
             p.Add(r, name + ": not a bare file name; it would be written outside its folder");
+        else if (r.Id == DosPackage && !IsDosShortName(rec.Record.FileName))
+            p.Add(r, name + ": " + DosShortNameRule());
         if (rec.Record.Size == 0) p.Add(r, name + ": size 0");
         if (rec.BytesInside && rec.Record.Checksum != rec.Computed)
             p.Add(r, name + ": checksum " + Hex(rec.Record.Checksum, 8) + " stored, bytes sum to " +
@@ -133,6 +136,8 @@ void CheckOptions(const PayloadReport &report, const ResourceReport &r, Problems
                          std::to_string(n.Value.size()) +
                          " characters; the DOS updater opens at most " +
                          std::to_string(kDosImageNameMax));
+        else if (image && DosToolsPresent(report) && !IsDosShortName(n.Value))
+            p.Add(r, std::string(n.Field) + " " + Quoted(n.Value) + " is " + DosShortNameRule());
         if (image) {
             const std::string record = pkg.Records.empty() ? "" : pkg.Records[0].Record.FileName;
             if (record != n.Value)

@@ -3,11 +3,13 @@
 // "SETUP" entries, write a complete new directory. The new section is the
 // image's last one, so nothing else in the image has to move.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "payload/bytes.h"
 #include "platform/builder_files.h"
 #include "tools/fwpack/container.h"
+#include "tools/fwpack/pe_dos_program.h"
 #include "tools/fwpack/pe_image.h"
 #include "tools/fwpack/pe_package.h"
 #include "tools/fwpack/pe_resource_tree.h"
@@ -266,14 +268,40 @@ bool ReadPeResources(const std::vector<uint8_t> &file, ResourceSet &out, std::st
 }
 
 bool WritePePackage(const std::string &stubPath, const ResourceSet &set, const std::string &outPath,
-                    bool replace, std::string &error) {
+                    bool replace, std::string &error, const std::string &dosProgramPath) {
     std::vector<uint8_t> stub, package;
     if (!ReadWholeFile(stubPath, stub, error)) return false;
     if (BuildPePackage(stub, set, replace, package, error) != PeBuildError::None) {
         error = "stub " + stubPath + ": " + error;
         return false;
     }
+    if (!dosProgramPath.empty()) {
+        std::vector<uint8_t> dos, dualMode;
+        if (!ReadWholeFile(dosProgramPath, dos, error)) return false;
+        if (!InsertDosProgram(package, dos, dualMode, error)) {
+            error = "--dos-program " + dosProgramPath + " with stub " + stubPath + ": " + error;
+            return false;
+        }
+        package.swap(dualMode);
+    }
     return WriteFileAtomically(outPath, package, error, 0755);
+}
+
+bool DescribeDosProgram(const std::string &path, std::string &line, std::string &error) {
+    std::vector<uint8_t> file;
+    if (!ReadWholeFile(path, file, error)) return false;
+    PeImage image;
+    if (ParsePeImage(file, image, error) != PeError::None) return false;
+    DosProgramInfo dos;
+    if (!ReadDosProgram(file, image.PeOffset, dos, error)) return false;
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "DOS program: %u bytes (header %u), %u bytes of memory%s, entry %04X:%04X, "
+                  "stack %04X:%04X",
+                  dos.FileSize, dos.HeaderSize, dos.MemorySize,
+                  dos.TakesAllMemory ? " or all free memory" : "", dos.Cs, dos.Ip, dos.Ss, dos.Sp);
+    line = text;
+    return true;
 }
 
 }  // namespace fwpack

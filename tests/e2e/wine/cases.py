@@ -7,7 +7,7 @@ private Xvfb display while the box robot answers its message boxes, and checks
 what the run left behind: files, boxes, the flash programs' command lines,
 exit status, ResultLog, scratch data, and a restart seen in a +process trace.
 
-Usage: cases.py --win64 DIR --fwpack PATH --work DIR CASE...   (--list)
+Usage: cases.py --win64 DIR --fwpack PATH --work DIR [--dos-program MZ] CASE...   (--list)
 Exit status: 0 pass, 1 fail, 77 skipped (the Windows programs are not built).
 """
 
@@ -83,6 +83,9 @@ class Case:
         self.name = name
         self.win64 = os.path.abspath(args.win64)
         self.fwpack = os.path.abspath(args.fwpack)
+        # A real-mode DOS program for the packages' DOS part, when one is built:
+        # the Windows program must run the same from a dual-mode file.
+        self.dos_program = args.dos_program if args.dos_program and os.path.exists(args.dos_program) else None
         self.root = os.path.abspath(args.work)
         self.work = os.path.join(self.root, "cases", name)
         self.results = os.path.join(self.root, "results")
@@ -143,7 +146,8 @@ class Case:
         out_dir = os.path.join(self.work, folder)
         os.makedirs(out_dir, exist_ok=True)
         out = os.path.join(out_dir, name)
-        r = subprocess.run([self.fwpack, "build", manifest, "--stub", self.exe("updater.exe"), "-o", out],
+        dos = ["--dos-program", self.dos_program] if self.dos_program else []
+        r = subprocess.run([self.fwpack, "build", manifest, "--stub", self.exe("updater.exe"), *dos, "-o", out],
                            capture_output=True, text=True, timeout=120)
         if r.returncode != 0:
             raise HarnessError(f"fwpack build failed: {r.stderr.strip()}")
@@ -723,6 +727,7 @@ def main():
     ap.add_argument("--win64", required=False)
     ap.add_argument("--fwpack", required=False)
     ap.add_argument("--work", required=False)
+    ap.add_argument("--dos-program", required=False)
     ap.add_argument("--list", action="store_true")
     ap.add_argument("cases", nargs="*")
     args = ap.parse_args()

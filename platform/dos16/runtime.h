@@ -1,0 +1,72 @@
+// The DOS half of the platform seam: what a real-mode DOS program of this
+// project gets from DOS, the BIOS and the hardware. Results are values:
+// a count, handle or position >= 0, or the negated DOS error code.
+#pragma once
+#include <stdarg.h>
+#include <stddef.h>
+#include <stdint.h>
+
+namespace dos16 {
+
+// Failures of the runtime's own, beside DOS's error codes (all below 0x100):
+// a buffer outside the low 64 KiB of DS, which DOS cannot address; a command
+// tail longer than DOS's 126 characters; standard output not redirected.
+inline constexpr int32_t kBufferOutOfReach = -0x100;
+inline constexpr int32_t kCommandTooLong = -0x101;
+inline constexpr int32_t kRedirectFailed = -0x102;
+inline constexpr int kEndOfInput = -1;
+
+// Start-up: the segment of the program segment prefix (command tail at
+// 80h, environment segment at 2Ch), and the end of the program.
+uint16_t PspSegment();
+[[noreturn]] void Exit(int code);
+
+// Files, through DOS handles.
+enum class OpenMode : uint8_t { Read = 0, Write = 1, ReadWrite = 2 };
+enum class SeekFrom : uint8_t { Start = 0, Current = 1, End = 2 };
+int32_t OpenFile(const char *name, OpenMode mode);
+int32_t CreateFile(const char *name);
+int32_t ReadFile(int handle, void *buffer, uint16_t count);
+int32_t WriteFile(int handle, const void *buffer, uint16_t count);
+int32_t SeekFile(int handle, int32_t offset, SeekFrom from);
+int32_t CloseFile(int handle);
+int32_t DeleteFile(const char *name);
+bool FileExists(const char *name);
+
+// Console output (standard output, so that it can be redirected).
+void Write(const char *text, size_t length);
+void Print(const char *text);
+// printf's %s %c %d %u %x %X %% with an optional '0' flag and width.
+size_t FormatV(char *out, size_t capacity, const char *format, va_list args);
+size_t Format(char *out, size_t capacity, const char *format, ...);
+void Printf(const char *format, ...);
+
+// One key without echo; kEndOfInput when standard input is a file that
+// has no more bytes (DOS would repeat the last byte forever).
+int ReadKey();
+
+// Timing and sound.
+void Delay(uint32_t milliseconds);
+void Beep(uint16_t hertz, uint32_t milliseconds);
+
+// The environment: the program's own full path, and a variable's value.
+// Both return the text's length, or -1 when it is missing or does not fit.
+int32_t OwnPath(char *out, size_t capacity);
+int32_t GetEnvironment(const char *name, char *out, size_t capacity);
+
+// Runs a program file (no command interpreter) with a command tail of at
+// most 126 characters; its exit code (0-255), or the negated DOS error.
+// With an output file, the program's standard output goes there.
+int32_t Execute(const char *program, const char *arguments, const char *outputFile = nullptr);
+
+// Runs a tool the way the updater runs its flash programs: a program file
+// directly (DOS's command interpreters answer 0 whatever the program
+// returned); only a batch file (.BAT) goes through the interpreter named by
+// COMSPEC, and then its result says nothing about the tool's.
+int32_t RunTool(const char *program, const char *arguments, const char *outputFile = nullptr);
+
+// A hardware reset: keyboard controller, then the reset control port, then
+// the reset vector. Does not return.
+[[noreturn]] void RestartMachine();
+
+}  // namespace dos16

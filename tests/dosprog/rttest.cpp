@@ -1,0 +1,215 @@
+// Drives the DOS runtime under DOSBox for tests/e2e/dosbox: one command per
+// run, results printed as "name=value" words that the host checks.
+//   files IN OUT    copy IN to OUT in 4 KiB pieces; size, a sought byte,
+//                   and a created file's existence before and after delete
+//   inflate IN OUT  inflate a zlib stream (window bits 10) from IN into OUT
+//   keys            key codes until the end of input (at most 20)
+//   exec PROG ARGS  run PROG directly; its exit code is also ours
+//   run PROG OUT ARGS  run a tool (a .BAT through COMSPEC), its output to
+//                   OUT ("-": not redirected)
+//   env NAME        the variable's value and the program's own path
+//   flat            BIOS bytes through flat real mode and through F000h
+//   firmware ADDR N N bytes (at most 32) from hexadecimal ADDR as the
+//                   updater reads the firmware (FWPACK_FIRMWARE_DUMP or flat)
+//   restart         request a hardware reset
+#include "platform/dos16/arena.h"
+#include "platform/dos16/firmware_reader.h"
+#include "platform/dos16/flat_memory.h"
+#include "platform/dos16/ports.h"
+#include "platform/dos16/runtime.h"
+#include "zlib.h"
+
+using namespace dos16;
+
+extern "C" int strcmp(const char *a, const char *b) {
+    while (*a && *a == *b)
+        ++a, ++b;
+    return uint8_t(*a) - uint8_t(*b);
+}
+
+namespace {
+
+uint8_t in[4096], out[4096];
+uint8_t arenaMemory[12 * 1024];
+
+int Fail(const char *what, int32_t code) {
+    Printf("%s failed: %d\r\n", what, code);
+    return 1;
+}
+
+int Files(const char *from, const char *to) {
+    int32_t src = OpenFile(from, OpenMode::Read), dst = CreateFile(to);
+    if (src < 0 || dst < 0)
+        return Fail("open", src < 0 ? src : dst);
+    int32_t n;
+    while ((n = ReadFile(int(src), in, sizeof in)) > 0)
+        if (WriteFile(int(dst), in, uint16_t(n)) != n)
+            return Fail("write", n);
+    int32_t size = SeekFile(int(src), 0, SeekFrom::End);
+    SeekFile(int(src), 1000, SeekFrom::Start);
+    uint8_t byte = 0;
+    ReadFile(int(src), &byte, 1);
+    CloseFile(int(src));
+    CloseFile(int(dst));
+    int32_t scratch = CreateFile("SCRATCH.TMP");
+    CloseFile(int(scratch));
+    bool before = FileExists("SCRATCH.TMP");
+    DeleteFile("SCRATCH.TMP");
+    Printf("size=%d byte1000=%u exists=%d,%d\r\n", size, byte, before, FileExists("SCRATCH.TMP"));
+    return 0;
+}
+
+int Inflate(const char *from, const char *to) {
+    int32_t src = OpenFile(from, OpenMode::Read), dst = CreateFile(to);
+    if (src < 0 || dst < 0)
+        return Fail("open", src < 0 ? src : dst);
+    Arena arena(arenaMemory, sizeof arenaMemory);
+    z_stream z{};
+    z.zalloc = ArenaZAlloc;
+    z.zfree = ArenaZFree;
+    z.opaque = &arena;
+    if (int e = inflateInit2(&z, 10); e != Z_OK)
+        return Fail("inflateInit2", e);
+    uint32_t total = 0;
+    int e = Z_OK;
+    while (e != Z_STREAM_END) {
+        if (z.avail_in == 0) {
+            int32_t n = ReadFile(int(src), in, sizeof in);
+            if (n <= 0)
+                return Fail("read", n);
+            z.next_in = in;
+            z.avail_in = unsigned(n);
+        }
+        z.next_out = out;
+        z.avail_out = sizeof out;
+        e = inflate(&z, Z_NO_FLUSH);
+        if (e != Z_OK && e != Z_STREAM_END)
+            return Fail("inflate", e);
+        uint16_t produced = uint16_t(sizeof out - z.avail_out);
+        if (WriteFile(int(dst), out, produced) != produced)
+            return Fail("write", produced);
+        total += produced;
+    }
+    Printf("adler=%08X out=%u arena=%u\r\n", uint32_t(z.adler), total, uint32_t(arena.Used()));
+    inflateEnd(&z);
+    CloseFile(int(src));
+    CloseFile(int(dst));
+    return 0;
+}
+
+int Keys() {
+    for (int i = 0; i < 20; ++i) {
+        int key = ReadKey();
+        if (key == kEndOfInput) {
+            Print("end\r\n");
+            return 0;
+        }
+        Printf("key=%d\r\n", key);
+    }
+    Print("no end of input\r\n");
+    return 1;
+}
+
+// argv[first...] joined by spaces.
+void JoinArguments(int argc, char **argv, int first, char *out, size_t capacity) {
+    size_t n = 0;
+    out[0] = 0;
+    for (int i = first; i < argc && n < capacity; ++i)
+        n += Format(out + n, capacity - n, i > first ? " %s" : "%s", argv[i]);
+}
+
+int Reported(int32_t code) {
+    Printf("exit=%d\r\n", code);
+    return code < 0 ? 255 : int(code);
+}
+
+int Exec(int argc, char **argv) {
+    char tail[127];
+    JoinArguments(argc, argv, 3, tail, sizeof tail);
+    return Reported(Execute(argv[2], tail));
+}
+
+int RunWithOutput(int argc, char **argv) {
+    char tail[127];
+    JoinArguments(argc, argv, 4, tail, sizeof tail);
+    const char *output = strcmp(argv[3], "-") == 0 ? nullptr : argv[3];
+    return Reported(RunTool(argv[2], tail, output));
+}
+
+int Env(const char *name) {
+    char value[64], path[80];
+    int32_t v = GetEnvironment(name, value, sizeof value);
+    int32_t p = OwnPath(path, sizeof path);
+    Printf("value=%s path=%s\r\n", v >= 0 ? value : "(none)", p >= 0 ? path : "(none)");
+    return 0;
+}
+
+int Flat() {
+    if (LoadFSLimit4G() == FlatMode::VirtualMode) {
+        Print(kVirtualModeLine);
+        return 1;
+    }
+    // The whole BIOS segment, and the reset vector's first bytes.
+    uint32_t differences = 0;
+    for (uint32_t offset = 0; offset < 0x10000; ++offset)
+        if (ReadFlatByte(0xF0000 + offset) != ReadRealByte(0xF000, uint16_t(offset)))
+            ++differences;
+    uint8_t vector[5];
+    ReadFlat(0xFFFF0, vector, sizeof vector);
+    Printf("differences=%u vector=%02X%02X%02X%02X%02X\r\n", differences, vector[0], vector[1],
+           vector[2], vector[3], vector[4]);
+    return 0;
+}
+
+uint32_t ParseNumber(const char *text, uint32_t base) {
+    uint32_t n = 0;
+    for (; *text; ++text) {
+        char c = char(*text | 0x20);
+        uint32_t digit = c >= '0' && c <= '9' ? uint32_t(c - '0') : uint32_t(c - 'a' + 10);
+        n = n * base + digit;
+    }
+    return n;
+}
+
+int Firmware(const char *address, const char *count) {
+    uint8_t bytes[32];
+    uint16_t n = uint16_t(ParseNumber(count, 10));
+    if (n > sizeof bytes)
+        n = sizeof bytes;
+    FirmwareReader reader;
+    reader.Open();
+    reader.Read(ParseNumber(address, 16), bytes, n);
+    reader.Close();
+    Print("bytes=");
+    for (uint16_t i = 0; i < n; ++i)
+        Printf("%02X", bytes[i]);
+    Print("\r\n");
+    return 0;
+}
+
+}  // namespace
+
+extern "C" int main(int argc, char **argv) {
+    if (argc >= 4 && strcmp(argv[1], "files") == 0)
+        return Files(argv[2], argv[3]);
+    if (argc >= 4 && strcmp(argv[1], "inflate") == 0)
+        return Inflate(argv[2], argv[3]);
+    if (argc >= 2 && strcmp(argv[1], "keys") == 0)
+        return Keys();
+    if (argc >= 3 && strcmp(argv[1], "exec") == 0)
+        return Exec(argc, argv);
+    if (argc >= 4 && strcmp(argv[1], "run") == 0)
+        return RunWithOutput(argc, argv);
+    if (argc >= 3 && strcmp(argv[1], "env") == 0)
+        return Env(argv[2]);
+    if (argc >= 2 && strcmp(argv[1], "flat") == 0)
+        return Flat();
+    if (argc >= 4 && strcmp(argv[1], "firmware") == 0)
+        return Firmware(argv[2], argv[3]);
+    if (argc >= 2 && strcmp(argv[1], "restart") == 0) {
+        Print("restarting\r\n");
+        RestartMachine();
+    }
+    Print("usage: RTTEST files|inflate|keys|exec|run|env|flat|firmware|restart ...\r\n");
+    return 2;
+}
