@@ -5,6 +5,7 @@
 #include <set>
 #include <system_error>
 
+#include "utf8_path.h"
 #include "platform/builder_files.h"
 #include "flag_names.h"
 #include "payload/tagged_resource.h"
@@ -81,16 +82,16 @@ bool ExtractPayload(const PayloadReport &report, const std::string &dir,
     AtomicFileSet files;
     std::error_code ec;
     for (const ResourceReport *r : packages) {
-        fs::path folder = fs::path(dir) / ResourceName(r->Id);
+        fs::path folder = Utf8Path(dir) / ResourceName(r->Id);
         fs::create_directories(folder, ec);
         if (ec) {
-            error = "cannot create the folder " + folder.string() + ": " + ec.message();
+            error = "cannot create the folder " + Utf8String(folder) + ": " + ec.message();
             return false;
         }
         for (size_t i = 0; i < r->Records.size(); ++i) {
             const FileRecord &f = r->Records[i].Record;
             const uint8_t *bytes = r->PackageBytes.data() + r->Offsets[i];
-            std::string path = (folder / f.FileName).string();
+            std::string path = Utf8String(folder / f.FileName);
             if (!files.Stage(path, std::vector<uint8_t>(bytes, bytes + f.Size), error))
                 return false;
             timed.push_back({path, &f});
@@ -98,9 +99,9 @@ bool ExtractPayload(const PayloadReport &report, const std::string &dir,
         }
     }
     if (haveOptions) {
-        fs::create_directories(dir, ec);
+        fs::create_directories(Utf8Path(dir), ec);
         std::string text = OptionBlockText(options.Options);
-        std::string path = (fs::path(dir) / "OptionBlock.txt").string();
+        std::string path = Utf8String(Utf8Path(dir) / "OptionBlock.txt");
         if (!files.Stage(path, std::vector<uint8_t>(text.begin(), text.end()), error)) return false;
         written.push_back(path);
     }

@@ -5,6 +5,7 @@
 #include <sstream>
 #include <toml++/toml.h>
 
+#include "utf8_path.h"
 #include "flag_names.h"
 #include "payload/file_package.h"
 #include "payload/option_block.h"
@@ -82,8 +83,8 @@ bool ProgramName(Checker &c, const std::string &key, const std::string &name, bo
 }
 
 std::string Resolve(const fs::path &base, const std::string &p) {
-    fs::path path(p);
-    return (path.is_absolute() ? path : base / path).lexically_normal().string();
+    fs::path path = Utf8Path(p);
+    return Utf8String((path.is_absolute() ? path : base / path).lexically_normal());
 }
 
 bool ReadFlags(Checker &c, const toml::node &n, uint32_t &flags) {
@@ -115,8 +116,8 @@ bool LoadManifest(const std::string &path, Manifest &out, std::string &error) {
     out = Manifest{};
     out.Path = path;
     std::error_code ec;
-    if (!fs::is_regular_file(path, ec)) {
-        error = path + ": " + (fs::exists(path, ec) ? "not a file" : "no such file");
+    if (!fs::is_regular_file(Utf8Path(path), ec)) {
+        error = path + ": " + (fs::exists(Utf8Path(path), ec) ? "not a file" : "no such file");
         return false;
     }
     // Read here rather than by the parser, so that any path the file layer
@@ -137,7 +138,7 @@ bool LoadManifest(const std::string &path, Manifest &out, std::string &error) {
         return false;
     }
     Checker c(path, error);
-    fs::path base = fs::path(path).parent_path();
+    fs::path base = Utf8Path(path).parent_path();
     if (base.empty()) base = ".";
 
     if (!KnownKeys(c, root, "", {"options", "windows", "dos", "bios", "me"})) return false;

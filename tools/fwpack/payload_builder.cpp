@@ -6,6 +6,7 @@
 #include <map>
 #include <system_error>
 
+#include "utf8_path.h"
 #include "dos_short_name.h"
 #include "platform/builder_files.h"
 #include "payload/option_block.h"
@@ -109,14 +110,14 @@ bool ReadToolFolder(const std::string &dir, const std::string &key, std::vector<
                     std::string &error) {
     out.clear();
     std::error_code ec;
-    if (!fs::is_directory(dir, ec)) {
+    if (!fs::is_directory(Utf8Path(dir), ec)) {
         error = key + ": " + dir + " is not a folder";
         return false;
     }
     std::vector<std::string> names;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    for (fs::directory_iterator it(Utf8Path(dir), ec), end; !ec && it != end; it.increment(ec)) {
         std::error_code typeError;
-        if (it->is_regular_file(typeError)) names.push_back(it->path().filename().string());
+        if (it->is_regular_file(typeError)) names.push_back(Utf8String(it->path().filename()));
     }
     if (ec) {
         error = key + ": cannot list " + dir + ": " + ec.message();
@@ -131,7 +132,7 @@ bool ReadToolFolder(const std::string &dir, const std::string &key, std::vector<
     for (const auto &name : names) {
         PackageFile file;
         if (!CheckRecordName(name, key, error) ||
-            !ReadSourceFile((fs::path(dir) / name).string(), name, key, file, error))
+            !ReadSourceFile(Utf8String(Utf8Path(dir) / Utf8Path(name)), name, key, file, error))
             return false;
         out.push_back(std::move(file));
     }
@@ -140,7 +141,7 @@ bool ReadToolFolder(const std::string &dir, const std::string &key, std::vector<
 
 bool ReadImageFile(const std::string &path, const std::string &key, PackageFile &out,
                    std::string &error) {
-    std::string name = fs::path(path).filename().string();
+    std::string name = Utf8String(Utf8Path(path).filename());
     return CheckRecordName(name, key, error) && ReadSourceFile(path, name, key, out, error);
 }
 
