@@ -21,6 +21,7 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "e2e", "dosbox"))
 import dosboxrun  # noqa: E402
 
 ROUNDS = 5
+TRANSFER_SIZE = 51200  # kDosTransferSize (payload/dos_limits.h)
 
 
 def section_sizes(elf):
@@ -74,6 +75,10 @@ def main():
               f"{s.get('.bss', 0):6} {s.get('stack top', 0):#10x} {os.path.getsize(exe):6}")
     rttest = os.path.join(programs, "dos16_rttest.elf")
     print(f"zlib's inflate and checksums in RTTEST: {zlib_share(rttest)} bytes of code")
+    # The tiny model: code, data, bss and stack share one 64 KiB segment.
+    top = section_sizes(rttest).get("stack top", 0)
+    print(f"room left in RTTEST's one 64 KiB segment: {0x10000 - top} bytes; the DOS updater's "
+          f"transfer buffer alone needs {TRANSFER_SIZE}")
 
     fwpack = os.path.join(ROOT, "build", "host", "fwpack")
     updater = os.path.join(ROOT, "build", "win64", "updater.exe")

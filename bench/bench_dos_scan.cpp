@@ -13,6 +13,8 @@
 #include <unistd.h>
 
 #include "dos/tag_scan.h"
+#include "payload/dos_limits.h"
+#include "platform/posix/posix_dos_files.h"
 
 using namespace fwpack;
 
@@ -41,7 +43,7 @@ bool WriteNoise(const std::string &path) {
 
 double PlainRead(const std::string &path, uint64_t &sink) {
     std::FILE *f = std::fopen(path.c_str(), "rb");
-    std::vector<uint8_t> buffer(kScanChunkSize);
+    std::vector<uint8_t> buffer(kDosTransferSize);
     auto start = Clock::now();
     size_t n;
     while ((n = std::fread(buffer.data(), 1, buffer.size(), f)) > 0) sink += buffer[n - 1];
@@ -51,13 +53,15 @@ double PlainRead(const std::string &path, uint64_t &sink) {
 }
 
 double Scan(const std::string &path, long &found) {
-    std::FILE *f = std::fopen(path.c_str(), "rb");
+    PosixDosFiles files;
+    DosFile f = files.OpenForReading(path.c_str());
     auto start = Clock::now();
-    TagScanner scanner(f, kFileSize);
+    std::vector<uint8_t> chunk(kDosTransferSize);
+    TagScanner scanner(files, f, kFileSize, chunk.data(), chunk.size());
     uint16_t id = 0;
     found = scanner.FindTag(0, kFileSize - 20, &id);
     double t = Seconds(Clock::now() - start);
-    std::fclose(f);
+    files.Close(f);
     return t;
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "payload/marker_search.h"
 #include "platform/dos_platform.h"
 
 namespace fwpack {
@@ -13,6 +14,7 @@ namespace {
 constexpr size_t kOffsets[kBiosIdFields + 1] = {0, 0, 10, 20, 30, 40, 50, 70};
 constexpr size_t kRooms[kBiosIdFields + 1] = {0, 10, 10, 10, 10, 10, 20, 10};
 constexpr size_t kBlockBufferSize = 128;
+constexpr size_t kBiosInfoChunkSize = 65536;
 }  // namespace
 
 size_t BiosIdRecord::FieldOffset(int field) {
@@ -45,37 +47,55 @@ void strToStruct(std::string_view text, BiosIdRecord &record) {
     }
 }
 
-std::string GetBiosInfo(PhysicalMemoryReader &memory) {
-    // Enough beyond a range's end for a marker found at its last address
-    // and the copy that follows it.
-    constexpr size_t kTail = kBiosInfoCopyLimit + 2;
-    std::vector<uint8_t> window;
-    for (const MemoryRange &range : kBiosInfoRanges) {
-        size_t span = range.End - range.Begin;
-        window.assign(span + kTail, 0xFF);
-        memory.ReadPhysical(range.Begin, window.data(), window.size());
-        for (size_t i = 0; i < span; ++i) {
-            const void *hit = std::memchr(window.data() + i, '$', span - i);
-            if (!hit) break;
-            i = static_cast<const uint8_t *>(hit) - window.data();
-            if (window[i + 1] != 'F' || window[i + 2] != 'B') continue;
+namespace {
+// A range of physical memory read at offsets from its start. Memory has no
+// end: every read is filled.
+class MemoryRangeSource : public ByteSource {
+  public:
+    MemoryRangeSource(PhysicalMemoryReader &memory, uint32_t begin) : memory_(memory), begin_(begin) {}
+    size_t ReadAt(uint64_t offset, uint8_t *into, size_t room) override {
+        memory_.ReadPhysical(uint32_t(begin_ + offset), into, room);
+        return room;
+    }
 
-            std::string text;
-            int dollars = 0;
-            for (size_t k = 0; k < kBiosInfoCopyLimit; ++k) {
-                char c = char(window[i + k]);
-                text.push_back(c);
-                if (c == '$' && ++dollars == kBiosIdFields) {
-                    size_t next = i + k + 1;
-                    unsigned word = window[next] | (window[next + 1] << 8);
-                    char hex[8];
-                    std::snprintf(hex, sizeof hex, "%X", word);
-                    text += hex;
-                    break;
-                }
-            }
-            return text;
+  private:
+    PhysicalMemoryReader &memory_;
+    uint32_t begin_;
+};
+
+// The block from its "$FB" on: at most 64 bytes, and after the seventh '$'
+// the little-endian word that follows it in hexadecimal.
+std::string CopyBlock(const uint8_t *block) {
+    std::string text;
+    int dollars = 0;
+    for (size_t k = 0; k < kBiosInfoCopyLimit; ++k) {
+        char c = char(block[k]);
+        text.push_back(c);
+        if (c == '$' && ++dollars == kBiosIdFields) {
+            unsigned word = block[k + 1] | (block[k + 2] << 8);
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "%X", word);
+            return text + hex;
         }
+    }
+    return text;
+}
+}  // namespace
+
+std::string GetBiosInfo(PhysicalMemoryReader &memory) {
+    static constexpr uint8_t kMarker[3] = {'$', 'F', 'B'};
+    const Marker marker{kMarker, sizeof kMarker};
+    std::vector<uint8_t> chunk(kBiosInfoChunkSize);
+    for (const MemoryRange &range : kBiosInfoRanges) {
+        MemoryRangeSource source(memory, range.Begin);
+        const MarkerHit hit =
+            FindMarker(source, 0, range.End - range.Begin, &marker, 1, chunk.data(), chunk.size());
+        if (!hit.Found) continue;
+        // The copy may run past the range's end, as far as the word after
+        // the last byte it can take.
+        uint8_t block[kBiosInfoCopyLimit + 2];
+        memory.ReadPhysical(uint32_t(range.Begin + hit.Offset), block, sizeof block);
+        return CopyBlock(block);
     }
     return {};
 }

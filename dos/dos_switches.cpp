@@ -1,7 +1,5 @@
 #include "dos/dos_switches.h"
 
-#include <string_view>
-
 #include "platform/dos_platform.h"
 
 namespace fwpack {
@@ -10,14 +8,15 @@ namespace {
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
 
-bool StartsWithNoCase(std::string_view arg, std::string_view prefix) {
-    if (arg.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i)
-        if (Lower(arg[i]) != prefix[i]) return false;
+// prefix is in lower case.
+bool StartsWithNoCase(const char *arg, const char *prefix) {
+    for (; *prefix; ++arg, ++prefix)
+        if (Lower(*arg) != *prefix) return false;   // the end of arg differs too
     return true;
 }
-bool EqualsNoCase(std::string_view arg, std::string_view word) {
-    return arg.size() == word.size() && StartsWithNoCase(arg, word);
+bool EqualsNoCase(const char *arg, const char *word) {
+    while (*word && Lower(*arg) == *word) ++arg, ++word;
+    return *arg == '\0' && *word == '\0';
 }
 
 constexpr const char *kHelpLines[] = {
@@ -33,7 +32,7 @@ constexpr const char *kHelpLines[] = {
 SwitchResult ParseDosSwitches(int argc, const char *const *argv, DosSwitches &out,
                               DosConsole &console) {
     for (int i = 1; i < argc; ++i) {
-        std::string_view arg = argv[i];
+        const char *arg = argv[i];
         if (EqualsNoCase(arg, "/factory")) out.Factory = true;
         else if (EqualsNoCase(arg, "/forceit")) out.ForceIt = true;
         else if (EqualsNoCase(arg, "/forcetype")) out.ForceType = true;

@@ -1,6 +1,4 @@
 #include <algorithm>
-#include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 #include <zlib.h>
@@ -14,6 +12,7 @@
 #include "dos/work_files.h"
 #include "payload/bytes.h"
 #include "payload/checksum16.h"
+#include "payload/dos_limits.h"
 #include "payload/file_package.h"
 #include "payload/option_block.h"
 #include "payload/tagged_resource.h"
@@ -24,16 +23,12 @@ namespace fwpack {
 
 namespace {
 
-constexpr size_t kTransferSize = 51200;
+constexpr size_t kTransferSize = kDosTransferSize;
 constexpr int kWasteWrites = 150;
-constexpr uint32_t kRecordTableRoom = 5;
 // Bytes a package may carry after its last file.
 constexpr uint64_t kTrailingRoom = kTransferSize;
-// Image names go through a 20-byte path buffer: 19 characters and the NUL.
-constexpr size_t kImageNameRoom = 20;
 // Command lines are built inside a 260-byte option field.
 constexpr size_t kCommandRoom = kNameFieldSize;
-constexpr uint32_t kScanMargin = 20;
 constexpr unsigned kBeepHertz = 500, kBeepMilliseconds = 100;
 
 // How a package resource is unpacked, and what its step says.
@@ -85,13 +80,18 @@ constexpr PackageStep kMeStep{"ME package",
                               dos_exit::MePackage,
                               false};
 
-enum class Cleanup { WasteOnly, Everything };
+// How an unpacked image is checked, and what the check says.
+struct ImageCheck {
+    const char *Begin;
+    const char *Kind;  // "BIOS" or "ME" in the messages
+    int OpenExit, ChecksumExit;
+};
+constexpr ImageCheck kBiosCheck{"\nBegin to check bin file.", "BIOS", dos_exit::BiosImageOpen,
+                                dos_exit::BiosChecksum};
+constexpr ImageCheck kMeCheck{"\nBegin to check ME bin file.", "ME", dos_exit::MeImageOpen,
+                              dos_exit::MeChecksum};
 
-bool FileExists(const char *path) {
-    std::error_code ec;
-    return std::filesystem::exists(path, ec);
-}
-void RemoveFile(const std::string &path) { std::remove(path.c_str()); }
+enum class Cleanup { WasteOnly, Everything };
 
 class DosUpdater {
   public:
@@ -99,7 +99,9 @@ class DosUpdater {
     int Run(int argc, const char *const *argv);
 
   private:
-    void Print(const std::string &text) { os_.Write(text); }
+    void Print(const std::string &text) { os_.Write(text.data(), text.size()); }
+    bool FileExists(const char *path) { return os_.Files().Exists(path); }
+    void RemoveFile(const std::string &path) { os_.Files().Remove(path.c_str()); }
     int Finish(int code, Cleanup cleanup);
     int DeleteFiles(int mode);
 
@@ -110,21 +112,21 @@ class DosUpdater {
     std::vector<FileRecord> &TableOf(uint16_t id);
     int RefuseSecondResource(uint16_t id, uint32_t at);
     int FailToWrite(const char *name, const PackageStep &step);
-    void ReadOptionBlock(std::FILE *self, uint32_t at);
-    int UnpackPackage(std::FILE *self, uint32_t at, uint32_t bodyLength, const PackageStep &step,
+    void ReadOptionBlock(DosFile self, uint32_t at);
+    int UnpackPackage(DosFile self, uint32_t at, uint32_t bodyLength, const PackageStep &step,
                       std::vector<FileRecord> &table);
     int WritePackageFiles(const std::string &path, const PackageStep &step,
                           std::vector<FileRecord> &table);
     bool SumFile(const std::string &path, uint16_t &sum);
     const FileRecord *FindImage(const std::vector<FileRecord> &table, const std::string &name);
-    int CheckBiosImage();
+    int CheckImage(const std::vector<FileRecord> &table, const std::string &name,
+                   const ImageCheck &check);
     void ApplyOptionFlags();
     int CheckIdentity();
     enum class Answer { Yes, No, Stop };
     Answer Ask();
     int StopIfAsked();
     int FlashBios();
-    int CheckMeImage();
     int FlashMe();
     int End();
 
@@ -167,12 +169,13 @@ int DosUpdater::DeleteFiles(int mode) {
 DosUpdater::WasteResult DosUpdater::WriteWasteFile() {
     std::fill(transfer_.begin(), transfer_.end(), 0xFF);
     RemoveFile(kWasteFile);
-    std::FILE *waste = std::fopen(kWasteFile, "wb");
-    if (!waste) return WasteResult::OpenFailed;
+    DosFiles &files = os_.Files();
+    DosFile waste = files.CreateForWriting(kWasteFile);
+    if (waste == kNoFile) return WasteResult::OpenFailed;
     bool ok = true;
     for (int i = 0; ok && i < kWasteWrites; ++i)
-        ok = std::fwrite(transfer_.data(), 1, transfer_.size(), waste) == transfer_.size();
-    if (std::fclose(waste) != 0) ok = false;
+        ok = files.Write(waste, transfer_.data(), transfer_.size()) == transfer_.size();
+    if (!files.Close(waste)) ok = false;
     if (ok) return WasteResult::Written;
     RemoveFile(kWasteFile);
     return WasteResult::WriteFailed;
@@ -181,26 +184,26 @@ DosUpdater::WasteResult DosUpdater::WriteWasteFile() {
 // Offsets are unsigned 32-bit values checked against the file's size, so a
 // length read from the file cannot send the scan backwards.
 int DosUpdater::ScanOwnFile() {
-    std::FILE *self = os_.OpenOwnFile();
-    if (!self) {
+    DosFiles &files = os_.Files();
+    DosFile self = os_.OpenOwnFile();
+    if (self == kNoFile) {
         Print("\nOpen selffile fail!");
         return Finish(dos_exit::OwnFile, Cleanup::WasteOnly);
     }
     uint32_t size = 0;
-    if (std::fseek(self, 0, SEEK_END) == 0)
-        if (long end = std::ftell(self); end > 0) size = uint32_t(end);
+    if (!files.Length(self, size)) size = 0;
 
     constexpr unsigned kAllTags = 0xF;
     auto tagBit = [](uint16_t id) {
         return id == DosPackage ? 1u : id == BiosPackage ? 2u : id == OptionResource ? 4u : 8u;
     };
-    TagScanner scanner(self, long(size));
+    TagScanner scanner(files, self, long(size), transfer_.data(), transfer_.size());
     unsigned seen = 0;
     uint32_t p = 0;
     int result = 0;
     for (;;) {
         uint16_t id = 0;
-        long found = size > kScanMargin ? scanner.FindTag(long(p), long(size - kScanMargin), &id) : -1;
+        long found = size > kDosScanMargin ? scanner.FindTag(long(p), long(size - kDosScanMargin), &id) : -1;
         if (found < 0) {
             Print("\nCan not find useful file to flash BIOS or ME.");
             result = Finish(dos_exit::TagsMissing, Cleanup::WasteOnly);
@@ -216,9 +219,9 @@ int DosUpdater::ScanOwnFile() {
             ReadOptionBlock(self, at);
         } else {
             uint8_t length[4] = {};
-            if (std::fseek(self, long(at + kTagLength), SEEK_SET) == 0)
-                if (std::fread(length, 1, 4, self) != 4) std::fill(length, length + 4, 0);
-            bodyLength = ReadU32(length);
+            if (files.Seek(self, at + kTagLength))
+                if (files.Read(self, length, 4) != 4) std::fill(length, length + 4, 0);
+            ReadU32(length, sizeof length, 0, bodyLength);
             result = UnpackPackage(self, at, bodyLength, StepOf(id), TableOf(id));
             if (result != 0) break;
         }
@@ -228,7 +231,7 @@ int DosUpdater::ScanOwnFile() {
         // The byte right after a resource is not looked at.
         p = ScanResumeOffset(at, bodyLength, size);
     }
-    std::fclose(self);
+    files.Close(self);
     return result;
 }
 
@@ -257,10 +260,11 @@ int DosUpdater::RefuseSecondResource(uint16_t id, uint32_t at) {
     return Finish(package ? StepOf(id).ExitCode : dos_exit::TagsMissing, Cleanup::Everything);
 }
 
-void DosUpdater::ReadOptionBlock(std::FILE *self, uint32_t at) {
+void DosUpdater::ReadOptionBlock(DosFile self, uint32_t at) {
+    DosFiles &files = os_.Files();
     std::vector<uint8_t> block(kOptionBlockSize, 0);
-    if (std::fseek(self, long(at + kTaggedHeaderSize), SEEK_SET) == 0)
-        std::fread(block.data(), 1, block.size(), self);   // a short block reads as zeros
+    if (files.Seek(self, at + kTaggedHeaderSize))
+        files.Read(self, block.data(), block.size());   // a short block reads as zeros
     option_ = OptionBlock{};
     // A field without its NUL keeps all its bytes; the rooms checked later
     // (image names, command lines) refuse such a text.
@@ -272,26 +276,27 @@ void DosUpdater::ReadOptionBlock(std::FILE *self, uint32_t at) {
     strToStruct(option_.IdString, packageId_);
 }
 
-int DosUpdater::UnpackPackage(std::FILE *self, uint32_t at, uint32_t bodyLength, const PackageStep &step,
+int DosUpdater::UnpackPackage(DosFile self, uint32_t at, uint32_t bodyLength, const PackageStep &step,
                               std::vector<FileRecord> &table) {
+    DosFiles &files = os_.Files();
     if (step.Intro) Print(step.Intro);
     RemoveFile(step.Scratch);
-    std::FILE *out = std::fopen(step.Scratch, "wb");
-    if (!out) {
+    DosFile out = files.CreateForWriting(step.Scratch);
+    if (out == kNoFile) {
         Print(step.OpenFailed);
         return Finish(step.ExitCode, Cleanup::Everything);
     }
     scratch_.push_back(step.Scratch);
     uint32_t remaining = bodyLength;
-    if (std::fseek(self, long(at + kTaggedHeaderSize), SEEK_SET) != 0) remaining = 0;
+    if (!files.Seek(self, at + kTaggedHeaderSize)) remaining = 0;
     bool written = true;
     while (written && remaining > 0) {
-        size_t got = std::fread(transfer_.data(), 1, std::min<size_t>(remaining, kTransferSize), self);
+        size_t got = files.Read(self, transfer_.data(), std::min<size_t>(remaining, kTransferSize));
         if (got == 0) break;   // a body cut short by the end of the file
-        written = std::fwrite(transfer_.data(), 1, got, out) == got;
+        written = files.Write(out, transfer_.data(), got) == got;
         remaining -= uint32_t(got);
     }
-    if (std::fclose(out) != 0) written = false;
+    if (!files.Close(out)) written = false;
     // A scratch file cut short by a full disk would only show later as a
     // damaged stream or package.
     if (!written) return FailToWrite(step.Scratch, step);
@@ -325,38 +330,40 @@ int DosUpdater::UnpackPackage(std::FILE *self, uint32_t at, uint32_t bodyLength,
 // gigabytes needs no more memory than the transfer buffer.
 int DosUpdater::WritePackageFiles(const std::string &path, const PackageStep &step,
                                   std::vector<FileRecord> &table) {
-    std::FILE *in = std::fopen(path.c_str(), "rb");
+    DosFiles &files = os_.Files();
+    DosFile in = files.OpenForReading(path.c_str());
     uint64_t size = 0;
-    if (in && std::fseek(in, 0, SEEK_END) == 0)
-        if (long end = std::ftell(in); end > 0) size = uint64_t(end);
+    if (uint32_t length = 0; in != kNoFile && files.Length(in, length)) size = length;
     auto fail = [&](const std::string &text) {
-        if (in) std::fclose(in);
+        if (in != kNoFile) files.Close(in);
         Print(text);
         return Finish(step.ExitCode, Cleanup::Everything);
     };
     auto damaged = [&](PackageError e) {
         return fail(std::string("\nThe package is damaged: ") + PackageErrorText(e) + ". Exit the Flash!");
     };
-    uint8_t head[kPackageHeaderSize + kRecordTableRoom * kFileRecordSize];
-    if (size < kPackageHeaderSize || std::fseek(in, 0, SEEK_SET) != 0 ||
-        std::fread(head, 1, kPackageHeaderSize, in) != kPackageHeaderSize)
+    uint8_t head[kPackageHeaderSize + kDosRecordTableRoom * kFileRecordSize];
+    if (size < kPackageHeaderSize || !files.Seek(in, 0) ||
+        files.Read(in, head, kPackageHeaderSize) != kPackageHeaderSize)
         return damaged(PackageError::TooShort);
     // Each record table has room for five records.
-    const uint32_t count = ReadU32(head);
-    if (count > kRecordTableRoom)
+    uint32_t count = 0;
+    ReadU32(head, kPackageHeaderSize, 0, count);
+    if (count > kDosRecordTableRoom)
         return fail("\nThe package holds " + std::to_string(count) +
                     " files, more than the 5 this program can hold. Exit the Flash!");
     const size_t tableSize = size_t(count) * kFileRecordSize;
     if (kPackageHeaderSize + tableSize > size ||
-        std::fread(head + kPackageHeaderSize, 1, tableSize, in) != tableSize)
+        files.Read(in, head + kPackageHeaderSize, tableSize) != tableSize)
         return damaged(PackageError::TableOverflow);
 
     std::vector<FileRecord> records(count);
     std::vector<uint64_t> offsets(count);
     uint64_t cursor = kPackageHeaderSize + tableSize;
     for (uint32_t i = 0; i < count; ++i) {
-        if (!ReadFileRecord(head + kPackageHeaderSize + i * kFileRecordSize, records[i]))
-            return damaged(PackageError::NameNotTerminated);
+        const PackageError read =
+            ReadFileRecord(head, sizeof head, kPackageHeaderSize + i * kFileRecordSize, records[i]);
+        if (read != PackageError::None) return damaged(read);
         if (!IsBareFileName(records[i].FileName)) return damaged(PackageError::NameNotBare);
         // Written here, it would replace the package being read, or a later
         // step's work, and be deleted with it.
@@ -375,64 +382,69 @@ int DosUpdater::WritePackageFiles(const std::string &path, const PackageStep &st
     for (uint32_t i = 0; i < count; ++i) {
         const FileRecord &record = records[i];
         RemoveFile(record.FileName);
-        std::FILE *out = std::fopen(record.FileName.c_str(), "wb");
-        bool ok = out != nullptr && std::fseek(in, long(offsets[i]), SEEK_SET) == 0;
+        DosFile out = files.CreateForWriting(record.FileName.c_str());
+        bool ok = out != kNoFile && files.Seek(in, uint32_t(offsets[i]));
         for (uint32_t done = 0; ok && done < record.Size;) {
             size_t n = std::min<size_t>(record.Size - done, kTransferSize);
-            ok = std::fread(transfer_.data(), 1, n, in) == n && std::fwrite(transfer_.data(), 1, n, out) == n;
+            ok = files.Read(in, transfer_.data(), n) == n && files.Write(out, transfer_.data(), n) == n;
             done += uint32_t(n);
         }
-        if (out && std::fclose(out) != 0) ok = false;
+        if (out != kNoFile && !files.Close(out)) ok = false;
         if (!ok) {
-            std::fclose(in);
+            files.Close(in);
             return FailToWrite(record.FileName.c_str(), step);
         }
-        if (step.Tools) os_.MakeRunnable(record.FileName);
+        if (step.Tools) os_.MakeRunnable(record.FileName.c_str());
     }
-    std::fclose(in);
+    files.Close(in);
     return 0;
 }
 
 bool DosUpdater::SumFile(const std::string &path, uint16_t &sum) {
-    std::FILE *in = std::fopen(path.c_str(), "rb");
-    if (!in) return false;
+    DosFiles &files = os_.Files();
+    DosFile in = files.OpenForReading(path.c_str());
+    if (in == kNoFile) return false;
     uint32_t running = 0;
     size_t n;
-    while ((n = std::fread(transfer_.data(), 1, kTransferSize, in)) > 0)
+    while ((n = files.Read(in, transfer_.data(), kTransferSize)) > 0)
         running = Checksum16Add(running, transfer_.data(), n);
-    std::fclose(in);
+    files.Close(in);
     sum = uint16_t(running);
     return true;
 }
 
 const FileRecord *DosUpdater::FindImage(const std::vector<FileRecord> &table, const std::string &name) {
-    for (size_t i = 0; i < table.size() && i < kRecordTableRoom; ++i)
+    for (size_t i = 0; i < table.size() && i < kDosRecordTableRoom; ++i)
         if (table[i].FileName == name) return &table[i];
     return nullptr;
 }
 
-int DosUpdater::CheckBiosImage() {
-    const FileRecord *record = FindImage(fiB_, option_.BiosImageName);
+// The image is one of the files just unpacked here: its checksum must
+// match its record's, compared as 16-bit values. A name that leads
+// elsewhere (a device that never ends, another folder) is not read.
+int DosUpdater::CheckImage(const std::vector<FileRecord> &table, const std::string &name,
+                           const ImageCheck &check) {
+    const FileRecord *record = FindImage(table, name);
     uint16_t expected = record ? uint16_t(record->Checksum) : 0;
-    Print("\nBegin to check bin file.");
-    if (option_.BiosImageName.size() >= kImageNameRoom) {
-        Print("\nThe BIOS bin file name is too long (at most 19 characters): " + option_.BiosImageName);
-        return Finish(dos_exit::BiosImageOpen, Cleanup::WasteOnly);
+    Print(check.Begin);
+    const std::string kind = check.Kind;
+    if (name.size() >= kDosImageNameRoom) {
+        Print("\nThe " + kind + " bin file name is too long (at most " +
+              std::to_string(kDosImageNameMax) + " characters): " + name);
+        return Finish(check.OpenExit, Cleanup::WasteOnly);
     }
-    // The image is one of the files just unpacked here: a name that leads
-    // elsewhere (a device that never ends, another folder) is not read.
-    if (!option_.BiosImageName.empty() && !IsBareFileName(option_.BiosImageName)) {
-        Print("\nThe BIOS bin file name is not a plain file name: " + option_.BiosImageName);
-        return Finish(dos_exit::BiosImageOpen, Cleanup::WasteOnly);
+    if (!name.empty() && !IsBareFileName(name)) {
+        Print("\nThe " + kind + " bin file name is not a plain file name: " + name);
+        return Finish(check.OpenExit, Cleanup::WasteOnly);
     }
     uint16_t sum = 0;
-    if (!SumFile(option_.BiosImageName, sum)) {
-        Print("\nFail to open BIOS bin file, can't get checksum");
-        return Finish(dos_exit::BiosImageOpen, Cleanup::WasteOnly);
+    if (!SumFile(name, sum)) {
+        Print("\nFail to open " + kind + " bin file, can't get checksum");
+        return Finish(check.OpenExit, Cleanup::WasteOnly);
     }
     if (sum != expected) {
-        Print("\nThe BIOS bin file has destroyed, checksum error");
-        return Finish(dos_exit::BiosChecksum, Cleanup::Everything);
+        Print("\nThe " + kind + " bin file has destroyed, checksum error");
+        return Finish(check.ChecksumExit, Cleanup::Everything);
     }
     return 0;
 }
@@ -522,36 +534,9 @@ int DosUpdater::FlashBios() {
     }
     if (sw_.Debug) Print("\nsetinfo.szAutoExecFileDOS :\n" + command);
     Print("\nInvoke the exe file!\n");
-    if (os_.RunCommand(command) != 0) {
+    if (os_.RunCommand(command.c_str()) != 0) {
         Print("\n" + command + " run fail\n");
         return Finish(dos_exit::BiosFlashFailed, Cleanup::Everything);
-    }
-    return 0;
-}
-
-int DosUpdater::CheckMeImage() {
-    const FileRecord *record = FindImage(fiC_, option_.MeImageName);
-    uint16_t expected = record ? uint16_t(record->Checksum) : 0;
-    Print("\nBegin to check ME bin file.");
-    if (option_.MeImageName.size() >= kImageNameRoom) {
-        Print("\nThe ME bin file name is too long (at most 19 characters): " + option_.MeImageName);
-        return Finish(dos_exit::MeImageOpen, Cleanup::WasteOnly);
-    }
-    // The image is one of the files just unpacked here: a name that leads
-    // elsewhere (a device that never ends, another folder) is not read.
-    if (!option_.MeImageName.empty() && !IsBareFileName(option_.MeImageName)) {
-        Print("\nThe ME bin file name is not a plain file name: " + option_.MeImageName);
-        return Finish(dos_exit::MeImageOpen, Cleanup::WasteOnly);
-    }
-    uint16_t sum = 0;
-    if (!SumFile(option_.MeImageName, sum)) {
-        Print("\nFail to open ME bin file, can't get checksum");
-        return Finish(dos_exit::MeImageOpen, Cleanup::WasteOnly);
-    }
-    // Both sides as 16-bit values: sums that differ never pass.
-    if (sum != expected) {
-        Print("\nThe ME bin file has destroyed, checksum error");
-        return Finish(dos_exit::MeChecksum, Cleanup::Everything);
     }
     return 0;
 }
@@ -564,17 +549,18 @@ int DosUpdater::FlashMe() {
         Print("\nThe ME information command line is too long: " + query);
         return Finish(dos_exit::CurrentMeVersion, Cleanup::Everything);
     }
-    os_.RunCommand(query);   // what it found is in the log, or nowhere
+    os_.RunCommand(query.c_str());   // what it found is in the log, or nowhere
     MeVersion current{};
     if (FileExists(kMeLog)) {
-        if (!GetCurMEVersion(kMeLog, current, os_)) {
+        if (!GetCurMEVersion(kMeLog, current, os_.Files(), os_)) {
             Print("\nCan not get current ME version from log!");
             return Finish(dos_exit::CurrentMeVersion, Cleanup::Everything);
         }
         Print("\nCurrent ME version: " + MeVersionText(current));
     }
     MeVersion fresh{};
-    if (!GetNewMEVersion(option_.MeImageName, fresh, os_)) {
+    if (!GetNewMEVersion(option_.MeImageName, fresh, os_.Files(), os_, transfer_.data(),
+                         transfer_.size())) {
         Print("\nCan not get the new ME version!");
         return Finish(dos_exit::NewMeVersion, Cleanup::Everything);
     }
@@ -593,7 +579,7 @@ int DosUpdater::FlashMe() {
     if (int r = StopIfAsked()) return r;
     RemoveFile(kErrorLog);
     Print("\n" + update);
-    os_.RunCommand(update);   // the tool reports failure through error.log only
+    os_.RunCommand(update.c_str());   // the tool reports failure through error.log only
     if (FileExists(kErrorLog)) {
         Print("Flash ME fail");
         return Finish(dos_exit::MeFlashFailed, Cleanup::Everything);
@@ -642,7 +628,7 @@ int DosUpdater::Run(int argc, const char *const *argv) {
     }
     if (int r = StopIfAsked()) return r;
     if (int r = ScanOwnFile()) return r;
-    if (int r = CheckBiosImage()) return r;
+    if (int r = CheckImage(fiB_, option_.BiosImageName, kBiosCheck)) return r;
     ApplyOptionFlags();
     if (int r = CheckIdentity()) return r;
     if (!sw_.NoPause && !sw_.Factory) {
@@ -656,7 +642,7 @@ int DosUpdater::Run(int argc, const char *const *argv) {
     if (int r = StopIfAsked()) return r;
     if (int r = FlashBios()) return r;
     if (int r = StopIfAsked()) return r;
-    if (int r = CheckMeImage()) return r;
+    if (int r = CheckImage(fiC_, option_.MeImageName, kMeCheck)) return r;
     if (int r = FlashMe()) return r;
     if (int r = StopIfAsked()) return r;
     return End();

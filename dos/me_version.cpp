@@ -1,11 +1,13 @@
 #include "dos/me_version.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "dos/bios_version.h"
+#include "dos/file_source.h"
 #include "payload/bytes.h"
 #include "platform/dos_platform.h"
 
@@ -15,6 +17,37 @@ namespace {
 constexpr char kFwVersionPrefix[] = "FW Version:";
 constexpr size_t kLogVersionIndex = 40;
 constexpr size_t kLogLineRoom = 256;   // 255 characters and the NUL
+
+// The log's lines as a 256-byte line buffer takes them: at most 255
+// characters, the '\n' that ends one included; a longer line goes on in
+// the next.
+class LogLines {
+  public:
+    LogLines(DosFiles &files, DosFile file) : files_(files), file_(file) {}
+
+    // The next line, NUL-terminated; false at the end of the log.
+    bool Next(char (&line)[kLogLineRoom]) {
+        size_t n = 0;
+        while (n + 1 < kLogLineRoom) {
+            if (at_ == have_) {
+                have_ = files_.Read(file_, buffer_, sizeof buffer_);
+                at_ = 0;
+                if (have_ == 0) break;
+            }
+            const char c = char(buffer_[at_++]);
+            line[n++] = c;
+            if (c == '\n') break;
+        }
+        line[n] = '\0';
+        return n > 0;
+    }
+
+  private:
+    DosFiles &files_;
+    DosFile file_;
+    uint8_t buffer_[512];
+    size_t at_ = 0, have_ = 0;
+};
 }  // namespace
 
 std::string MeVersionText(const MeVersion &v) {
@@ -36,21 +69,23 @@ void VerStrtoInt(std::string_view text, MeVersion &version) {
     for (int i = 0; i < 4; ++i) version[i] = uint16_t(LeadingNumber(parts[i]));
 }
 
-bool GetCurMEVersion(const std::string &logPath, MeVersion &version, DosConsole &console) {
-    std::FILE *log = std::fopen(logPath.c_str(), "r");
-    if (!log) {
+bool GetCurMEVersion(const std::string &logPath, MeVersion &version, DosFiles &files,
+                     DosConsole &console) {
+    DosFile log = files.OpenForReading(logPath.c_str());
+    if (log == kNoFile) {
         console.Write("Can't open ME log file.\n");
         return false;
     }
     char line[kLogLineRoom];
     bool found = false;
-    while (std::fgets(line, sizeof line, log)) {
+    LogLines lines(files, log);
+    while (lines.Next(line)) {
         if (std::strncmp(line, kFwVersionPrefix, sizeof kFwVersionPrefix - 1) == 0) {
             found = true;
             break;
         }
     }
-    std::fclose(log);
+    files.Close(log);
     if (!found) {
         console.Write("There is not FW version in log file.\n");
         return false;
@@ -63,44 +98,28 @@ bool GetCurMEVersion(const std::string &logPath, MeVersion &version, DosConsole 
     return true;
 }
 
-bool GetNewMEVersion(const std::string &imagePath, MeVersion &version, DosConsole &console) {
-    std::FILE *image = std::fopen(imagePath.c_str(), "rb");
-    if (!image) {
+bool GetNewMEVersion(const std::string &imagePath, MeVersion &version, DosFiles &files,
+                     DosConsole &console, uint8_t *buffer, size_t bufferSize) {
+    DosFile image = files.OpenForReading(imagePath.c_str());
+    if (image == kNoFile) {
         console.Write("Bin file do not exist.\n");
         return false;
     }
-    // Searched in 64 KiB chunks that keep the last 3 bytes of the one before,
-    // so a marker across a chunk border is whole in the next chunk.
     static constexpr uint8_t kMarker[4] = {'$', 'M', 'N', '2'};
-    constexpr size_t kKeep = sizeof kMarker - 1;
-    std::vector<uint8_t> chunk(65536);
-    uint64_t base = 0;   // file offset of chunk[0]
-    size_t kept = 0;
-    long at = -1;
-    for (;;) {
-        size_t n = std::fread(chunk.data() + kept, 1, chunk.size() - kept, image);
-        size_t have = kept + n;
-        for (size_t i = 0; at < 0 && i + sizeof kMarker <= have; ++i) {
-            const void *hit = std::memchr(chunk.data() + i, '$', have - kKeep - i);
-            if (!hit) break;
-            i = static_cast<const uint8_t *>(hit) - chunk.data();
-            if (std::memcmp(chunk.data() + i, kMarker, sizeof kMarker) == 0) at = long(base + i);
-        }
-        if (at >= 0 || n == 0) break;
-        kept = std::min(have, kKeep);
-        std::memmove(chunk.data(), chunk.data() + have - kept, kept);
-        base += have - kept;
-    }
+    const Marker marker{kMarker, sizeof kMarker};
+    FileByteSource source(files, image);
+    const MarkerHit hit = FindMarker(source, 0, UINT64_MAX, &marker, 1, buffer, bufferSize);
+    const long at = hit.Found && hit.Offset <= uint64_t(LONG_MAX - 8) ? long(hit.Offset) : -1;
     if (at < 0) {
-        std::fclose(image);
+        files.Close(image);
         console.Write("\nCan't find the flag '$MN2' in bin file!");
         return false;
     }
     uint8_t words[8];
-    bool whole = std::fseek(image, at + 8, SEEK_SET) == 0 && std::fread(words, 1, sizeof words, image) == sizeof words;
-    std::fclose(image);
+    bool whole = files.Seek(image, uint32_t(at + 8)) && files.Read(image, words, sizeof words) == sizeof words;
+    files.Close(image);
     if (!whole) return false;   // the words would lie past the end
-    for (int k = 0; k < 4; ++k) version[k] = ReadU16(words + 2 * k);
+    for (int k = 0; k < 4; ++k) ReadU16(words, sizeof words, 2 * size_t(k), version[k]);
     return version[0] || version[1] || version[2] || version[3];
 }
 

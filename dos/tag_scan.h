@@ -1,21 +1,20 @@
-// Finds the tagged resources in the program's own file. Every tag starts
-// with '$', so the scanner reads the file in 64 KiB chunks that overlap by
-// 11 bytes (a tag that starts in one chunk is whole in the next) and jumps
-// from '$' to '$' with memchr, instead of reading 12 bytes at every offset.
+// Finds the tagged resources in the program's own file: the chunked marker
+// search over the file with the four tags as markers, read in chunks of the
+// caller's buffer (the transfer buffer) that overlap by 11 bytes.
 #pragma once
 #include <cstdint>
-#include <cstdio>
-#include <string>
-#include <vector>
+
+#include "dos/file_source.h"
+#include "payload/tag_markers.h"
 
 namespace fwpack {
 
-inline constexpr size_t kScanChunkSize = 65536;
-
 class TagScanner {
   public:
-    // file stays owned by the caller; size is its length in bytes.
-    TagScanner(std::FILE *file, long size);
+    // file, a file of files, stays owned by the caller; size is its length
+    // in bytes. chunk (chunkSize bytes, at least a tag's length) is borrowed
+    // for every FindTag.
+    TagScanner(DosFiles &files, DosFile file, long size, uint8_t *chunk, size_t chunkSize);
 
     // The first position q with from <= q < limit where the 12 bytes at q
     // spell one of the four tags; its resource id in *id. -1 when there is
@@ -23,20 +22,11 @@ class TagScanner {
     long FindTag(long from, long limit, uint16_t *id);
 
   private:
-    bool Load(long at);
-
-    uint16_t Match(const uint8_t *p) const;
-
-    struct Tag {
-        uint16_t Id;
-        std::string Text;   // assembled at run time, never a literal here
-    };
-    std::vector<Tag> tags_;
-    std::FILE *file_;
+    TagMarkers tags_;
+    FileByteSource source_;
     long size_;
-    std::vector<uint8_t> chunk_;
-    long base_ = -1;    // file offset of chunk_[0]
-    size_t length_ = 0; // valid bytes in chunk_
+    uint8_t *chunk_;
+    size_t chunkSize_;
 };
 
 // Where the scan goes on after a resource whose header starts at `at` in a

@@ -7,17 +7,24 @@
 
 namespace fwpack {
 
-bool ReadFileRecord(const uint8_t *r, FileRecord &out) {
+PackageError ReadFileRecord(const uint8_t *bytes, size_t size, size_t offset, FileRecord &out) {
     using namespace record_offset;
-    out.Index = ReadU32(r + Index);
-    out.Checksum = ReadU32(r + Checksum);
-    out.CreationTime = ReadU64(r + CreationTime);
-    out.LastAccessTime = ReadU64(r + LastAccessTime);
-    out.LastWriteTime = ReadU64(r + LastWriteTime);
-    out.Reserved = ReadU32(r + Reserved);
-    out.Size = ReadU32(r + Size);
-    out.FileName = std::string(FieldText(r + FileName, kFileNameSize));
-    return FieldTerminated(r + FileName, kFileNameSize);
+    if (bytes == nullptr || !FitsInside(size, offset, kFileRecordSize))
+        return PackageError::TableOverflow;
+    const uint8_t *r = bytes + offset;
+    FileRecord rec;
+    ReadU32(r, kFileRecordSize, Index, rec.Index);
+    ReadU32(r, kFileRecordSize, Checksum, rec.Checksum);
+    ReadU64(r, kFileRecordSize, CreationTime, rec.CreationTime);
+    ReadU64(r, kFileRecordSize, LastAccessTime, rec.LastAccessTime);
+    ReadU64(r, kFileRecordSize, LastWriteTime, rec.LastWriteTime);
+    ReadU32(r, kFileRecordSize, Reserved, rec.Reserved);
+    ReadU32(r, kFileRecordSize, Size, rec.Size);
+    FieldSpan name;
+    ReadField(r, kFileRecordSize, FileName, kFileNameSize, name);
+    rec.FileName.assign(reinterpret_cast<const char *>(r + FileName), name.Length);
+    out = std::move(rec);
+    return name.Terminated ? PackageError::None : PackageError::NameNotTerminated;
 }
 
 void WriteFileRecord(const FileRecord &in, uint8_t *r) {
@@ -60,7 +67,7 @@ PackageError ParseFilePackage(const uint8_t *data, size_t size, FilePackageView 
     out.Size = size;
     if (badRecord) *badRecord = -1;
     if (data == nullptr || size < kPackageHeaderSize) return PackageError::TooShort;
-    out.Count = ReadU32(data);
+    ReadU32(data, size, 0, out.Count);
     // count x 300 in 64 bits cannot overflow (count < 2^32), and is compared
     // with the real size before anything is read.
     const uint64_t tableEnd = kPackageHeaderSize + uint64_t(out.Count) * kFileRecordSize;
@@ -71,12 +78,13 @@ PackageError ParseFilePackage(const uint8_t *data, size_t size, FilePackageView 
     out.Offsets.reserve(out.Count);
     for (uint32_t i = 0; i < out.Count; ++i) {
         FileRecord rec;
-        const bool terminated = ReadFileRecord(data + kPackageHeaderSize + size_t(i) * kFileRecordSize, rec);
+        const PackageError read =
+            ReadFileRecord(data, size, kPackageHeaderSize + size_t(i) * kFileRecordSize, rec);
         auto fail = [&](PackageError e) {
             if (badRecord) *badRecord = long(i);
             return e;
         };
-        if (!terminated) return fail(PackageError::NameNotTerminated);
+        if (read != PackageError::None) return fail(read);
         if (check.RequireBareNames && !IsBareFileName(rec.FileName)) return fail(PackageError::NameNotBare);
         if (cursor + rec.Size > size) return fail(PackageError::SizePastEnd);
         out.Offsets.push_back(size_t(cursor));

@@ -7,17 +7,9 @@
 #include <string_view>
 #include <vector>
 
+#include "payload/package_layout.h"
+
 namespace fwpack {
-
-inline constexpr size_t kPackageHeaderSize = 4;
-inline constexpr size_t kFileRecordSize = 300;
-inline constexpr size_t kFileNameSize = 260;
-
-// Byte offsets inside a 300-byte record.
-namespace record_offset {
-inline constexpr size_t Index = 0, Checksum = 4, CreationTime = 8, LastAccessTime = 16,
-                        LastWriteTime = 24, Reserved = 32, Size = 36, FileName = 40;
-}
 
 struct FileRecord {
     uint32_t Index = 0;
@@ -30,9 +22,6 @@ struct FileRecord {
     std::string FileName;
 };
 
-// Reads one record. False when FileName has no NUL within its 260 bytes
-// (out.FileName then holds all 260 bytes).
-bool ReadFileRecord(const uint8_t *record, FileRecord &out);
 // Writes one record; the name must be shorter than 260 bytes.
 void WriteFileRecord(const FileRecord &in, uint8_t *record);
 
@@ -51,13 +40,17 @@ enum class PackageError {
 };
 const char *PackageErrorText(PackageError e);
 
+// Reads the 300-byte record at offset of size bytes. TableOverflow (out
+// untouched) when the record runs past the end; NameNotTerminated when
+// FileName has no NUL within its 260 bytes (out.FileName then holds all 260).
+PackageError ReadFileRecord(const uint8_t *bytes, size_t size, size_t offset, FileRecord &out);
+
 struct FilePackageView {
     uint32_t Count = 0;
     std::vector<FileRecord> Records;
     std::vector<size_t> Offsets;   // where each file's bytes start
     const uint8_t *Data = nullptr;
     size_t Size = 0;
-    const uint8_t *FileBytes(size_t i) const { return Data + Offsets[i]; }
 };
 
 struct PackageCheck {

@@ -5,87 +5,77 @@
 
 #include "payload/bytes.h"
 #include "payload/tagged_resource.h"
-#include "platform/resources.h"
 
 namespace fwpack {
 
 namespace {
-struct TextField {
-    const char *name;
-    size_t offset, width;
-    std::string OptionBlock::*member;
+// Where each text field of kOptionFields lives in an OptionBlock, by field.
+std::string OptionBlock::*const kMembers[kOptionFieldCount] = {
+    nullptr,
+    &OptionBlock::FlashProgram,
+    &OptionBlock::DosFlashProgram,
+    &OptionBlock::BiosImageName,
+    &OptionBlock::IdString,
+    &OptionBlock::MeFlashProgram,
+    &OptionBlock::MeImageName,
+    &OptionBlock::DosMeQueryTool,
+    &OptionBlock::DosMeUpdateTool,
 };
-constexpr TextField kTextFields[] = {
-    {"FlashProgram", option_offset::FlashProgram, kNameFieldSize, &OptionBlock::FlashProgram},
-    {"DosFlashProgram", option_offset::DosFlashProgram, kNameFieldSize, &OptionBlock::DosFlashProgram},
-    {"BiosImageName", option_offset::BiosImageName, kNameFieldSize, &OptionBlock::BiosImageName},
-    {"IdString", option_offset::IdString, kIdStringSize, &OptionBlock::IdString},
-    {"MeFlashProgram", option_offset::MeFlashProgram, kNameFieldSize, &OptionBlock::MeFlashProgram},
-    {"MeImageName", option_offset::MeImageName, kNameFieldSize, &OptionBlock::MeImageName},
-    {"DosMeQueryTool", option_offset::DosMeQueryTool, kNameFieldSize, &OptionBlock::DosMeQueryTool},
-    {"DosMeUpdateTool", option_offset::DosMeUpdateTool, kNameFieldSize, &OptionBlock::DosMeUpdateTool},
-};
+
+bool IsText(const OptionFieldSpec &f) { return f.Kind != OptionFieldKind::Word; }
 }  // namespace
+
+std::string *OptionText(OptionBlock &block, OptionField field) {
+    auto member = kMembers[size_t(field)];
+    return member ? &(block.*member) : nullptr;
+}
+const std::string *OptionText(const OptionBlock &block, OptionField field) {
+    auto member = kMembers[size_t(field)];
+    return member ? &(block.*member) : nullptr;
+}
 
 bool ParseOptionBlock(const uint8_t *data, size_t size, OptionBlock &out) {
     out = OptionBlock{};
     if (data == nullptr) return true;
-    if (size >= 4) out.Flags = ReadU32(data);
+    ReadU32(data, size, OptionFieldOf(OptionField::Flags).Offset, out.Flags);
     bool ok = true;
-    for (const auto &f : kTextFields) {
-        if (f.offset >= size) break;
-        const size_t width = std::min(f.width, size - f.offset);
-        out.*f.member = std::string(FieldText(data + f.offset, width));
-        ok = ok && FieldTerminated(data + f.offset, width);
+    for (const OptionFieldSpec &f : kOptionFields) {
+        if (!IsText(f) || f.Offset >= size) continue;
+        const size_t width = std::min<size_t>(f.Size, size - f.Offset);
+        FieldSpan span;
+        ReadField(data, size, f.Offset, width, span);
+        OptionText(out, f.Field)->assign(reinterpret_cast<const char *>(data + f.Offset), span.Length);
+        ok = ok && span.Terminated;
     }
     return ok;
 }
 
 bool SerializeOptionBlock(const OptionBlock &in, std::vector<uint8_t> &out, std::string *field) {
     out.assign(kOptionBlockSize, 0);
-    PutU32(out.data(), in.Flags);
-    for (const auto &f : kTextFields) {
-        const std::string &text = in.*f.member;
-        if (text.size() >= f.width || text.find('\0') != std::string::npos) {
-            if (field) *field = f.name;
+    PutU32(out.data() + OptionFieldOf(OptionField::Flags).Offset, in.Flags);
+    for (const OptionFieldSpec &f : kOptionFields) {
+        if (!IsText(f)) continue;
+        const std::string &text = *OptionText(in, f.Field);
+        if (text.size() >= f.Size || text.find('\0') != std::string::npos) {
+            if (field) *field = f.Name;
             return false;
         }
-        std::memcpy(out.data() + f.offset, text.data(), text.size());
+        std::memcpy(out.data() + f.Offset, text.data(), text.size());
     }
     return true;
 }
 
-static std::string_view CopyField(const std::array<uint8_t, kProgramOptionSize> &b, size_t off,
-                                  size_t width) {
-    return FieldText(b.data() + off, width);
+uint32_t ProgramOptionCopy::Flags() const {
+    uint32_t flags = 0;
+    ReadU32(Bytes.data(), Bytes.size(), OptionFieldOf(OptionField::Flags).Offset, flags);
+    return flags;
 }
 
-uint32_t ProgramOptionCopy::Flags() const { return ReadU32(Bytes.data()); }
-std::string_view ProgramOptionCopy::FlashProgram() const {
-    return CopyField(Bytes, option_offset::FlashProgram, kNameFieldSize);
-}
-std::string_view ProgramOptionCopy::BiosImageName() const {
-    return CopyField(Bytes, option_offset::BiosImageName, kNameFieldSize);
-}
-std::string_view ProgramOptionCopy::IdString() const {
-    return CopyField(Bytes, option_offset::IdString, kIdStringSize);
-}
-std::string_view ProgramOptionCopy::MeFlashProgram() const {
-    return CopyField(Bytes, option_offset::MeFlashProgram, kNameFieldSize);
-}
-std::string_view ProgramOptionCopy::MeImageName() const {
-    return CopyField(Bytes, option_offset::MeImageName, kNameFieldSize);
-}
-
-uint32_t LoadOptionBlock(const ResourceSource &resources, ProgramOptionCopy &copy) {
-    const auto res = resources.SetupResource(OptionResource);
-    if (res.size() <= kTaggedHeaderSize) return 0;
-    // A short body fills what it has; the rest of the copy stays zero, so
-    // every name still ends inside its field.
-    const size_t n = std::min(res.size() - kTaggedHeaderSize, kProgramOptionSize);
-    copy.Bytes.fill(0);
-    std::memcpy(copy.Bytes.data(), res.data() + kTaggedHeaderSize, n);
-    return copy.Flags();
+std::string_view ProgramOptionCopy::Text(OptionField field) const {
+    const OptionFieldSpec &f = OptionFieldOf(field);
+    FieldSpan span;
+    if (!IsText(f) || !ReadField(Bytes.data(), Bytes.size(), f.Offset, f.Size, span)) return {};
+    return {reinterpret_cast<const char *>(Bytes.data() + f.Offset), span.Length};
 }
 
 }  // namespace fwpack

@@ -8,34 +8,22 @@
 #include <string_view>
 #include <vector>
 
+#include "payload/option_layout.h"
+
 namespace fwpack {
 
 class ResourceSource;
-
-inline constexpr size_t kOptionBlockSize = 2472;
-inline constexpr size_t kProgramOptionSize = 1952;
-inline constexpr size_t kNameFieldSize = 260;
-inline constexpr size_t kIdStringSize = 128;
-
-namespace option_offset {
-inline constexpr size_t Flags = 0, FlashProgram = 4, DosFlashProgram = 524, BiosImageName = 1044,
-                        IdString = 1304, MeFlashProgram = 1432, MeImageName = 1692,
-                        DosMeQueryTool = 1952, DosMeUpdateTool = 2212;
-}
-
-// Option word bits (the Windows and DOS meanings share the word).
-namespace option_bit {
-inline constexpr uint32_t DeleteAtEnd = 0x1, ShowWindow = 0x2, Factory = 0x4, ForceIt = 0x8,
-                          ForceType = 0x10, NoPause = 0x20, NoReboot = 0x40,
-                          RestartModeN = 0x80, RestartModeR = 0x100, KeepAll = 0x200,
-                          KeepK0 = 0x400, KeepK1 = 0x800, KeepK2 = 0x1000, Debug = 0x20000;
-}
 
 struct OptionBlock {
     uint32_t Flags = 0;
     std::string FlashProgram, DosFlashProgram, BiosImageName, IdString, MeFlashProgram,
         MeImageName, DosMeQueryTool, DosMeUpdateTool;
 };
+
+// The member that holds a text field (every field of kOptionFields but
+// Flags); Flags yields nullptr.
+std::string *OptionText(OptionBlock &block, OptionField field);
+const std::string *OptionText(const OptionBlock &block, OptionField field);
 
 // Reads the fields present in size bytes (a short block leaves the later
 // fields empty). False when a present field has no NUL in its width; the
@@ -52,17 +40,13 @@ class ProgramOptionCopy {
   public:
     std::array<uint8_t, kProgramOptionSize> Bytes{};
     uint32_t Flags() const;
-    std::string_view FlashProgram() const;
-    std::string_view BiosImageName() const;
-    std::string_view IdString() const;
-    std::string_view MeFlashProgram() const;
-    std::string_view MeImageName() const;
+    // A text field inside the copy (FlashProgram through MeImageName).
+    std::string_view Text(OptionField field) const;
+    std::string_view FlashProgram() const { return Text(OptionField::FlashProgram); }
+    std::string_view BiosImageName() const { return Text(OptionField::BiosImageName); }
+    std::string_view IdString() const { return Text(OptionField::IdString); }
+    std::string_view MeFlashProgram() const { return Text(OptionField::MeFlashProgram); }
+    std::string_view MeImageName() const { return Text(OptionField::MeImageName); }
 };
-
-// Fills copy from resource 2003 and returns its Flags. A missing resource,
-// or one no longer than its 16-byte header, returns 0 and leaves the copy
-// untouched. The tag and BodyLength are not examined; a short body fills
-// what it has and leaves the rest zero.
-uint32_t LoadOptionBlock(const ResourceSource &resources, ProgramOptionCopy &copy);
 
 }  // namespace fwpack

@@ -6,48 +6,18 @@
 
 namespace fwpack {
 
-namespace {
-// The tags, each byte XOR-ed with a mask read through a volatile, so that
-// no build of a program that scans its own file carries them in clear.
-constexpr uint8_t kMask = 0x5A;
-constexpr uint8_t Masked(char c) { return uint8_t(c) ^ kMask; }
-struct MaskedTag {
-    uint16_t id;
-    uint8_t bytes[kTagLength];
-};
-#define FWPACK_TAG(id, a, b, c, d, e, f, g, h, i, j, k, l)                                  \
-    {id, {Masked(a), Masked(b), Masked(c), Masked(d), Masked(e), Masked(f), Masked(g),     \
-          Masked(h), Masked(i), Masked(j), Masked(k), Masked(l)}}
-constexpr MaskedTag kTags[] = {
-    FWPACK_TAG(DosPackage, '$', '_', 'D', 'O', 'S', '_', '_', 'E', 'X', 'E', '_', '$'),
-    FWPACK_TAG(BiosPackage, '$', '_', 'B', 'I', 'N', '_', 'F', 'I', 'L', 'E', '_', '$'),
-    FWPACK_TAG(OptionResource, '$', '_', '_', 'O', 'P', 'T', 'I', 'O', 'N', '_', '_', '$'),
-    FWPACK_TAG(MePackage, '$', '_', 'M', 'E', '_', '_', 'F', 'I', 'L', 'E', '_', '$'),
-};
-#undef FWPACK_TAG
-volatile uint8_t gMask = kMask;
-
-void Unmask(const MaskedTag &t, char out[kTagLength]) {
-    const uint8_t mask = gMask;
-    for (size_t i = 0; i < kTagLength; ++i) out[i] = char(t.bytes[i] ^ mask);
-}
-}  // namespace
-
 std::string ResourceTag(uint16_t id) {
-    for (const auto &t : kTags) {
-        if (t.id != id) continue;
-        char text[kTagLength];
-        Unmask(t, text);
-        return std::string(text, kTagLength);
-    }
-    return {};
+    char text[kTagLength];
+    return TagText(id, text) ? std::string(text, kTagLength) : std::string();
 }
 
-uint16_t ResourceIdForTag(const uint8_t *p) {
-    for (const auto &t : kTags) {
+uint16_t ResourceIdForTag(const uint8_t *bytes, size_t size, size_t offset) {
+    if (bytes == nullptr || !FitsInside(size, offset, kTagLength)) return 0;
+    const uint8_t *p = bytes + offset;
+    for (size_t n = 0; n < kTaggedResourceCount; ++n) {
         char text[kTagLength];
-        Unmask(t, text);
-        if (std::memcmp(p, text, kTagLength) == 0) return t.id;
+        const uint16_t id = TaggedResourceId(n);
+        if (TagText(id, text) && std::memcmp(p, text, kTagLength) == 0) return id;
     }
     return 0;
 }
@@ -66,7 +36,7 @@ const char *ResourceName(uint16_t id) {
 bool ParseTaggedResource(const uint8_t *data, size_t size, TaggedResource &out) {
     if (data == nullptr || size < kTaggedHeaderSize) return false;
     out.Tag.assign(reinterpret_cast<const char *>(data), kTagLength);
-    out.BodyLength = ReadU32(data + kTagLength);
+    ReadU32(data, size, kTagLength, out.BodyLength);
     out.Body = data + kTaggedHeaderSize;
     out.BodySize = size - kTaggedHeaderSize;
     return true;

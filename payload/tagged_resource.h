@@ -6,26 +6,16 @@
 #include <string>
 #include <vector>
 
+#include "payload/resource_layout.h"
+
 namespace fwpack {
 
-enum ResourceId : uint16_t {
-    DosPackage = 2000,
-    ToolPackage = 2001,      // no header: the zlib stream fills the resource
-    BiosPackage = 2002,
-    OptionResource = 2003,
-    MePackage = 2004,
-};
-inline constexpr uint16_t kFirstResourceId = 2000, kLastResourceId = 2004;
-inline constexpr size_t kTagLength = 12, kTaggedHeaderSize = 16;
-inline constexpr const char *kResourceType = "SETUP";
-inline constexpr uint16_t kResourceLanguage = 1033;
-
-// The tag of a tagged resource, or "" for 2001 and unknown ids. The texts
-// are assembled at run time: a program that scans its own file for them
-// (the DOS updater) must not hold them as literals.
+// The tag of a tagged resource, or "" for 2001 and unknown ids (TagText,
+// as a string).
 std::string ResourceTag(uint16_t id);
-// The id whose tag the 12 bytes at p spell, or 0.
-uint16_t ResourceIdForTag(const uint8_t *p);
+// The id whose tag the 12 bytes at offset spell, or 0 (also when fewer
+// than 12 bytes are left there).
+uint16_t ResourceIdForTag(const uint8_t *bytes, size_t size, size_t offset);
 // "DosPackage", "ToolPackage", ... for messages; "" for unknown ids.
 const char *ResourceName(uint16_t id);
 

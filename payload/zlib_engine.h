@@ -2,7 +2,9 @@
 // 1 KiB) into a file holding the uncompressed bytes, through two fixed
 // 4096-byte buffers. One object serves one run.
 #pragma once
+#include <cstddef>
 #include <cstdio>
+#include <memory>
 #include <zlib.h>
 
 namespace fwpack {
@@ -11,7 +13,6 @@ namespace fwpack {
 inline constexpr int kUnzipWriteFailed = -1;   // a short write to the output
 inline constexpr int kUnzipUserAbort = -7;
 inline constexpr int kUnzipOpenFailed = -8;    // input not opened or output not created
-inline constexpr int kZlibWindowBits = 10;
 inline constexpr unsigned kUnzipBufferSize = 4096;
 
 class ZlibEngine {
@@ -41,6 +42,14 @@ class ZlibEngine {
     int err = 0;
     unsigned char input_buffer[kUnzipBufferSize];
     unsigned char output_buffer[kUnzipBufferSize];
+
+  private:
+    // Flushed output waits here and goes to fout in large writes; without
+    // it (allocation failed) every flush is its own fwrite.
+    bool write_out(const unsigned char *bytes, size_t n);
+    bool write_pending();
+    std::unique_ptr<unsigned char[]> pending_;
+    size_t pendingSize_ = 0;
 };
 
 // The entry point the Windows program uses: one engine, one run.

@@ -18,10 +18,10 @@ class DialogControls {
     virtual void HideControl(int id) = 0;
     // SetDlgItemTextA(id, text); text holds no NUL. No repaint of its own.
     virtual void SetControlText(int id, std::string_view text) = 0;
-    // PBM_SETRANGE (0x401) to the progress bar 1003: wParam 0, lParam with
+    // PBM_SETRANGE (0x401) to the progress bar: wParam 0, lParam with
     // minimum in the low and maximum in the high 16 bits. No repaint.
     virtual void SetProgressRange(uint16_t minimum, uint16_t maximum) = 0;
-    // PBM_SETPOS (0x402) to the progress bar 1003. No repaint.
+    // PBM_SETPOS (0x402) to the progress bar. No repaint.
     virtual void SetProgressPosition(int position) = 0;
     // UpdateWindow(GetDlgItem(id)): repaint one control at once.
     virtual void RepaintControl(int id) = 0;

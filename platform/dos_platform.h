@@ -1,13 +1,14 @@
-// What the DOS updater needs from the machine it runs on: its own file, the
-// command interpreter, the keyboard, the speaker, delays, physical memory
-// below 4 GiB, the reset, and the text console. The updater's logic sees
-// nothing else of the operating system.
+// What the DOS updater needs from the machine it runs on: files, its own
+// file, the command interpreter, the keyboard, the speaker, delays, physical
+// memory below 4 GiB, the reset, and the text console. The updater's logic
+// sees nothing else of the operating system.
+//
+// Plain types only (character and byte pointers with lengths, integers), so
+// that a layer without a standard library can implement it. Texts passed as
+// a pointer alone end with a NUL.
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <string>
-#include <string_view>
 
 namespace fwpack {
 
@@ -15,7 +16,12 @@ namespace fwpack {
 class DosConsole {
   public:
     virtual ~DosConsole() = default;
-    virtual void Write(std::string_view text) = 0;
+    virtual void Write(const char *text, size_t length) = 0;
+    void Write(const char *text) {
+        size_t length = 0;
+        while (text[length] != '\0') ++length;
+        Write(text, length);
+    }
 };
 
 // Reads of 32-bit physical addresses, as flat real mode gives them. Bytes
@@ -26,6 +32,37 @@ class PhysicalMemoryReader {
     virtual void ReadPhysical(uint32_t address, uint8_t *out, size_t count) = 0;
 };
 
+// An open file, as the platform numbers it; kNoFile when there is none.
+using DosFile = int;
+inline constexpr DosFile kNoFile = -1;
+
+// Files as DOS handles them: opened by name, read and written in order from
+// where the last seek left them, closed by the caller.
+class DosFiles {
+  public:
+    virtual ~DosFiles() = default;
+    // An existing file, for reading only; kNoFile when it cannot be opened.
+    virtual DosFile OpenForReading(const char *path) = 0;
+    // A file made anew (an existing one is emptied), for writing only;
+    // kNoFile when it cannot be made.
+    virtual DosFile CreateForWriting(const char *path) = 0;
+    // Moves to offset bytes from the start. False when it cannot.
+    virtual bool Seek(DosFile file, uint32_t offset) = 0;
+    // The file's length. False when it cannot be told or exceeds 32 bits.
+    virtual bool Length(DosFile file, uint32_t &length) = 0;
+    // Up to count bytes; the number read, short only at the end of the file
+    // or when reading failed.
+    virtual size_t Read(DosFile file, uint8_t *out, size_t count) = 0;
+    // The number of bytes written, short only when writing failed.
+    virtual size_t Write(DosFile file, const uint8_t *data, size_t count) = 0;
+    // False when what was written could not be kept.
+    virtual bool Close(DosFile file) = 0;
+    // Deletes a file. False when there is none or it cannot be deleted.
+    virtual bool Remove(const char *path) = 0;
+    // Whether a file or folder of that name exists.
+    virtual bool Exists(const char *path) = 0;
+};
+
 inline constexpr int kEndOfInput = -1;
 // ReadKey's answer when the wait was ended by a request to stop the program
 // (a signal); StopRequest() then gives the exit code.
@@ -33,14 +70,16 @@ inline constexpr int kStopRequested = -2;
 
 class DosPlatform : public DosConsole, public PhysicalMemoryReader {
   public:
-    // The program's own file, opened for reading only; null when it cannot
-    // be opened. The caller closes it.
-    virtual std::FILE *OpenOwnFile() = 0;
+    // The files of the current directory and the program's own file.
+    virtual DosFiles &Files() = 0;
+    // The program's own file, opened through Files() for reading only;
+    // kNoFile when it cannot be opened. The caller closes it.
+    virtual DosFile OpenOwnFile() = 0;
     // Runs a command line through the command interpreter, which looks for
     // a program in the current directory first. 0 is success.
-    virtual int RunCommand(const std::string &commandLine) = 0;
+    virtual int RunCommand(const char *commandLine) = 0;
     // Called for every unpacked tool file, so that the interpreter can run it.
-    virtual void MakeRunnable(const std::string &fileName) = 0;
+    virtual void MakeRunnable(const char *fileName) = 0;
     // One key, without echo; kEndOfInput when no more keys will come;
     // kStopRequested when a stop request ended the wait.
     virtual int ReadKey() = 0;

@@ -66,10 +66,6 @@ class FileSystem {
     // empty file gives true and an empty out.
     virtual bool ReadWholeFile(std::string_view path, std::vector<uint8_t> &out) = 0;
 
-    // The three times of an existing file or folder. False when unreadable.
-    // Platforms without a creation time report the last status change.
-    virtual bool GetFileTimes(std::string_view path, FileTimes &out) = 0;
-
     // Copies one file over another (CopyFileA with an existing target
     // replaced); the target gets the source's bytes and last write time.
     // False when the source cannot be read or the target cannot be written.

@@ -10,6 +10,7 @@ packages=(
   zlib1g-dev libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
   libcli11-dev libtomlplusplus-dev
+  libssl-dev openssl osslsigncode
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 libz-mingw-w64-dev
   wine64 xvfb x11-utils xdotool imagemagick icoutils
   util-linux

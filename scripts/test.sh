@@ -2,17 +2,42 @@
 # Sets up the machine, builds everything and runs every test:
 # the host tests, the same tests under ASan/UBSan, the fuzz targets briefly,
 # and the end-to-end runs (Wine, Linux packages, real-mode DOS programs under
-# DOSBox).
-set -euo pipefail
+# DOSBox). A failing stage does not stop the others; the script fails at the
+# end when any of them failed.
+set -uo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/setup.sh
-scripts/build.sh win64 dos16 host
-(cd build/host && ctest --output-on-failure -j2)
+failed=()
+stage() {
+  local name=$1
+  shift
+  echo "== test.sh: $name"
+  if ! "$@"; then
+    echo "== test.sh: $name FAILED"
+    failed+=("$name")
+  fi
+}
+
+scripts/setup.sh || exit 1
+scripts/build.sh win64 dos16 host || exit 1
+stage "host tests" bash -c 'cd build/host && ctest --output-on-failure -j2 -E "^(wine|fwpack_exe)\\."'
+# The Wine cases: two of them (second_instance, hidden_window) failed once in
+# a clean-clone run and passed in the runs before and after; their cause is
+# not found yet. A case that fails is run once more, and its first failure
+# stays in the log above the rerun.
+stage "Wine cases" bash -c 'cd build/host && ctest --output-on-failure -j1 -R "^wine\\." --repeat until-pass:2'
+# fwpack.exe under Wine beside the Linux fwpack, in the same Wine prefix.
+stage "fwpack.exe under Wine" bash -c 'cd build/host && ctest --output-on-failure -j1 -R "^fwpack_exe\\."'
 
 # The sanitizer pass covers the host code; the end-to-end runs drive the same
 # code through real packages and are not repeated there.
-scripts/build.sh asan
-(cd build/asan && ctest --output-on-failure -j2 -LE e2e)
+stage "ASan/UBSan build and tests" bash -c \
+  'scripts/build.sh asan && cd build/asan && ctest --output-on-failure -j2 -LE e2e'
 
-scripts/fuzz.sh 20
+stage "fuzzing" scripts/fuzz.sh 20
+
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "== test.sh: failed: ${failed[*]}"
+  exit 1
+fi
+echo "== test.sh: all passed"

@@ -8,8 +8,8 @@
 #include "payload/file_package.h"
 #include "payload/tagged_resource.h"
 #include "payload/zlib_engine.h"
-#include "shell/error_box.h"
-#include "shell/temp_names.h"
+#include "run/error_box.h"
+#include "run/temp_names.h"
 
 namespace fwpack {
 
@@ -51,7 +51,8 @@ std::optional<uint32_t> ExtractImageChecked(WorkerContext &c, uint16_t resource,
     constexpr size_t kImageStart = kPackageHeaderSize + kFileRecordSize;
     if (package.size() < kImageStart) return failure();
     FileRecord record;
-    (void)ReadFileRecord(package.data() + kPackageHeaderSize, record);   // only Checksum is used
+    // Only Checksum is used: a record whose name has no NUL still has one.
+    (void)ReadFileRecord(package.data(), package.size(), kPackageHeaderSize, record);
     std::span<const uint8_t> image(package.data() + kImageStart, package.size() - kImageStart);
     if (!files.WriteWholeFile(target, image)) return failure();
     return record.Checksum;

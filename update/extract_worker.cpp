@@ -9,10 +9,10 @@
 #include "payload/bytes.h"
 #include "payload/tagged_resource.h"
 #include "payload/zlib_engine.h"
-#include "shell/dialog_updates.h"
-#include "shell/error_box.h"
-#include "shell/folder_tree.h"
-#include "shell/temp_names.h"
+#include "run/dialog_updates.h"
+#include "run/error_box.h"
+#include "run/folder_tree.h"
+#include "run/temp_names.h"
 #include "update/decide_restart.h"
 #include "update/flash_stage.h"
 
@@ -76,6 +76,7 @@ class Worker {
         if (!LoadPackage()) return Exit::Cleanup;
         if (Exit e; !Unpack(e)) return e;
         if (Exit e; !Copy(e)) return e;
+        c_.Run.UnpackingCompleted.store(true);
         return Complete();
     }
 
@@ -157,7 +158,7 @@ class Worker {
             Fail("No data in the decompressed data file, extracting process aborted!");
             return false;
         }
-        s_.FileCount = ReadU32(s_.PackageBuffer.data());
+        ReadU32(s_.PackageBuffer.data(), s_.PackageBuffer.size(), 0, s_.FileCount);
         files_.RemoveFile(s_.ScratchB);
         if (s_.FileCount == 0) {
             Fail("No file require to extract, process aborted!");
@@ -172,9 +173,9 @@ class Worker {
         nameUsable_.assign(s_.FileCount, false);
         s_.Copied.assign(s_.FileCount, false);
         for (uint32_t i = 0; i < s_.FileCount; ++i) {
-            const uint8_t *record =
-                s_.PackageBuffer.data() + kPackageHeaderSize + size_t(i) * kFileRecordSize;
-            nameUsable_[i] = ReadFileRecord(record, s_.RecordTable[i]) &&
+            const size_t at = kPackageHeaderSize + size_t(i) * kFileRecordSize;
+            nameUsable_[i] = ReadFileRecord(s_.PackageBuffer.data(), s_.PackageBuffer.size(), at,
+                                            s_.RecordTable[i]) == PackageError::None &&
                              IsBareFileName(s_.RecordTable[i].FileName);
         }
         s_.HaveRecordTable = true;
@@ -274,11 +275,11 @@ class Worker {
             c_.Boxes.Show("All files successfully extract to the specified folder.",
                           c_.Run.WindowTitle, BoxIcon::Information, BoxButtons::Ok);
         if (!bios) return Exit::Cleanup;
-        if (!RunFlashStage(c_, s_, FlashStage::Bios)) return Exit::Rollback;
-        if (s_.RtnStatus == 1 && s_.RtnReboot == 1 && me &&
-            !RunFlashStage(c_, s_, FlashStage::Me))
-            return Exit::Rollback;
-        return Exit::Cleanup;
+        StageEnd end = RunFlashStage(c_, s_, FlashStage::Bios);
+        if (end == StageEnd::Completed && s_.RtnStatus == 1 && s_.RtnReboot == 1 && me)
+            end = RunFlashStage(c_, s_, FlashStage::Me);
+        // A cancel takes the cleanup path, as at every other check.
+        return end == StageEnd::Failed ? Exit::Rollback : Exit::Cleanup;
     }
 
     // Deletes, newest first, the files of this run: in the work folder while

@@ -8,8 +8,8 @@
 
 #include "payload/file_package.h"
 #include "payload/tagged_resource.h"
-#include "shell/error_box.h"
-#include "shell/run_options.h"
+#include "run/error_box.h"
+#include "run/run_options.h"
 #include "update/extract_image_detail.h"
 
 namespace fwpack {
@@ -63,14 +63,14 @@ const char *WaitText(uint32_t result) {
 
 }  // namespace
 
-bool RunFlashStage(WorkerContext &c, WorkerRunState &state, FlashStage stage) {
+StageEnd RunFlashStage(WorkerContext &c, WorkerRunState &state, FlashStage stage) {
     FileSystem &files = c.Files;
     RunState &run = c.Run;
     const StageRow row = RowFor(run.OptionCopy, stage);
     const std::string &dest = run.DestinationFolder;
     auto fail = [&](const char *text) {
         ShowErrorBox(c.Boxes, run.WindowTitle, text);
-        return false;
+        return StageEnd::Failed;
     };
 
     // The folder already ends with the separator; the doubled one is read
@@ -95,7 +95,7 @@ bool RunFlashStage(WorkerContext &c, WorkerRunState &state, FlashStage stage) {
         files.SetWorkingDirectory(*saved);
         ShowErrorBox(c.Boxes, run.WindowTitle, text);
         if (dropImage) files.RemoveFile(imagePath);
-        return false;
+        return StageEnd::Failed;
     };
 
     // The bare name is resolved in the DestinationFolder.
@@ -124,6 +124,14 @@ bool RunFlashStage(WorkerContext &c, WorkerRunState &state, FlashStage stage) {
     // without its ".exe" gets it, as the command line alone would have.
     std::string application = program;
     if (!files.Exists(application) && files.Exists(application + ".exe")) application += ".exe";
+    // The last look at a cancel: the dialog stopped waiting for this worker
+    // when the unpacking completed, so a program started now would run with
+    // nobody to read its verdict. The window is hidden by now, so the user
+    // has no way left to cancel after this point.
+    if (run.AbortRequested()) {
+        files.SetWorkingDirectory(*saved);
+        return StageEnd::Aborted;
+    }
     std::optional<StartedProcess> process = c.Programs.Start(application, commandLine, dest);
     if (!process) return failHere(row.StartFailed, false);
     state.Launched = 1;
@@ -134,7 +142,7 @@ bool RunFlashStage(WorkerContext &c, WorkerRunState &state, FlashStage stage) {
     state.*row.Restart = ReadResultValue(c.Results, kResultKey, row.RestartValue);
     files.SetWorkingDirectory(*saved);
     c.Programs.Close(*process);
-    return true;
+    return StageEnd::Completed;
 }
 
 int32_t ReadResultValue(ResultValues &results, std::string_view subkey,

@@ -13,10 +13,14 @@ enum class FlashStage { Bios, Me };
 
 inline constexpr const char *kResultKey = "Software\\RIVIREVOV";
 
-// Runs one stage. True when the flash program was started and has ended
-// (its two result fields are written); false after the stage has shown its
-// error box (the worker then rolls back).
-bool RunFlashStage(WorkerContext &context, WorkerRunState &state, FlashStage stage);
+// How a stage ended: Completed when the flash program was started and has
+// ended (its two result fields are written); Failed after the stage has
+// shown its error box (the worker then rolls back); Aborted, without a box,
+// when a cancel had come by the moment the program was to start, so that
+// nothing was started (the worker then cleans up).
+enum class StageEnd { Completed, Failed, Aborted };
+
+StageEnd RunFlashStage(WorkerContext &context, WorkerRunState &state, FlashStage stage);
 
 // Writes the image held in package resource (BiosPackage or MePackage) to
 // target and returns the Checksum field of its FileRecord; 0 after any

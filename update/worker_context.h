@@ -11,7 +11,7 @@
 #include "platform/resources.h"
 #include "platform/restart.h"
 #include "platform/result_values.h"
-#include "shell/run_state.h"
+#include "run/run_state.h"
 
 namespace fwpack {
 

@@ -1,7 +1,8 @@
-// The C memory functions gcc and zlib call. The copies use the 32-bit
-// address form (addr32 rep movsb): the plain form would take SI, DI and CX
-// as 16-bit registers and wrap inside the first 64 KiB. ESI is reserved
-// from gcc (cmake/dos16.cmake), so the copies borrow it and give it back.
+// The C memory and string functions gcc, zlib and our programs call. The
+// copies use the 32-bit address form (addr32 rep movsb): the plain form
+// would take SI, DI and CX as 16-bit registers and wrap inside the first
+// 64 KiB. ESI is reserved from gcc (cmake/dos16.cmake), so the copies
+// borrow it and give it back.
 #include <stddef.h>
 #include <stdint.h>
 
@@ -45,10 +46,24 @@ int memcmp(const void *a, const void *b, size_t count) {
     return 0;
 }
 
+const void *memchr(const void *bytes, int value, size_t count) {
+    auto *p = static_cast<const uint8_t *>(bytes);
+    for (size_t i = 0; i < count; ++i)
+        if (p[i] == uint8_t(value))
+            return p + i;
+    return nullptr;
+}
+
 size_t strlen(const char *text) {
     size_t n = 0;
     while (text[n])
         ++n;
     return n;
+}
+
+int strcmp(const char *a, const char *b) {
+    while (*a && *a == *b)
+        ++a, ++b;
+    return uint8_t(*a) - uint8_t(*b);
 }
 }

@@ -1,8 +1,11 @@
 #include "platform/posix/dos_platform_linux.h"
 
+#include "platform/posix/posix_io.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -20,16 +23,6 @@ namespace fwpack {
 namespace {
 
 constexpr uint64_t kFourGiB = uint64_t(1) << 32;
-
-void WriteAll(int fd, const char *data, size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        data += n;
-        size -= size_t(n);
-    }
-}
 
 // Reads what it can of [offset, offset + count) into out; the rest stays.
 void ReadRange(int fd, uint64_t offset, uint8_t *out, size_t count) {
@@ -104,14 +97,20 @@ void Complain(const char *what, const char *name, int error) {
 
 }  // namespace
 
-void LinuxDosPlatform::Write(std::string_view text) { WriteAll(STDOUT_FILENO, text.data(), text.size()); }
+void LinuxDosPlatform::Write(const char *text, size_t length) { WriteAll(STDOUT_FILENO, text, length); }
 
 bool ReadFirmwareDump(const std::string &dumpPath, uint32_t address, uint8_t *out, size_t count) {
     std::memset(out, 0xFF, count);
-    int fd = ::open(dumpPath.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without blocking, so that a FIFO cannot hang the open; only a regular
+    // file is read.
+    int fd = ::open(dumpPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && st.st_size > 0) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    if (st.st_size > 0) {
         uint64_t size = std::min<uint64_t>(uint64_t(st.st_size), kFourGiB);
         uint64_t base = kFourGiB - size;   // where byte 0 of the dump appears
         // Only the dump's last size bytes lie in the 4 GiB space.
@@ -127,7 +126,7 @@ bool ReadFirmwareDump(const std::string &dumpPath, uint32_t address, uint8_t *ou
 void LinuxDosPlatform::ReadPhysical(uint32_t address, uint8_t *out, size_t count) {
     if (const char *dump = std::getenv(kFirmwareDumpVariable); dump && *dump) {
         if (!ReadFirmwareDump(dump, address, out, count)) {
-            std::string warning = std::string(kFirmwareDumpVariable) + ": cannot open " + dump + "\n";
+            std::string warning = std::string(kFirmwareDumpVariable) + ": cannot open " + dump + " as a regular file\n";
             WriteAll(STDERR_FILENO, warning.data(), warning.size());
         }
         return;
@@ -140,7 +139,7 @@ void LinuxDosPlatform::ReadPhysical(uint32_t address, uint8_t *out, size_t count
     ::close(fd);
 }
 
-std::FILE *LinuxDosPlatform::OpenOwnFile() { return std::fopen("/proc/self/exe", "rb"); }
+DosFile LinuxDosPlatform::OpenOwnFile() { return files_.OpenForReading("/proc/self/exe"); }
 
 DosCommand ParseDosCommandLine(std::string_view commandLine) {
     DosCommand command;
@@ -164,7 +163,7 @@ DosCommand ParseDosCommandLine(std::string_view commandLine) {
 
 // No shell: the words go to the program as they are, whatever characters
 // they hold, and the layer itself sends the output to its file.
-int LinuxDosPlatform::RunCommand(const std::string &commandLine) {
+int LinuxDosPlatform::RunCommand(const char *commandLine) {
     DosCommand command = ParseDosCommandLine(commandLine);
     std::vector<char *> argv;
     for (std::string &word : command.Words) argv.push_back(word.data());
@@ -183,7 +182,7 @@ int LinuxDosPlatform::RunCommand(const std::string &commandLine) {
     return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
 }
 
-void LinuxDosPlatform::MakeRunnable(const std::string &fileName) { ::chmod(fileName.c_str(), 0755); }
+void LinuxDosPlatform::MakeRunnable(const char *fileName) { ::chmod(fileName, 0755); }
 
 void LinuxDosPlatform::CatchStopSignals() {
     struct sigaction note {};

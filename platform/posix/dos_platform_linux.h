@@ -1,6 +1,7 @@
 // The DOS updater's platform on Linux:
 // - own file: /proc/self/exe, read-only (a running executable cannot be
 //   opened for writing, and nothing is written to it);
+// - files: file descriptors (PosixDosFiles);
 // - command interpreter: none; the command line is split into words at its
 //   spaces, a trailing "> name" sends the output to that file, and the
 //   program is looked for with "." in front of PATH, so that, as on DOS, a
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "platform/dos_platform.h"
+#include "platform/posix/posix_dos_files.h"
 
 namespace fwpack {
 
@@ -31,15 +33,19 @@ class LinuxDosPlatform : public DosPlatform {
     // Turns the stop signals into stop requests, for the rest of the process.
     static void CatchStopSignals();
     int StopRequest() override;
-    void Write(std::string_view text) override;
+    void Write(const char *text, size_t length) override;
     void ReadPhysical(uint32_t address, uint8_t *out, size_t count) override;
-    std::FILE *OpenOwnFile() override;
-    int RunCommand(const std::string &commandLine) override;
-    void MakeRunnable(const std::string &fileName) override;
+    DosFiles &Files() override { return files_; }
+    DosFile OpenOwnFile() override;
+    int RunCommand(const char *commandLine) override;
+    void MakeRunnable(const char *fileName) override;
     int ReadKey() override;
     void Beep(unsigned hertz, unsigned milliseconds) override;
     void Delay(unsigned milliseconds) override;
     void Restart() override;
+
+  private:
+    PosixDosFiles files_;
 };
 
 // A command line as the updater builds it: words separated by runs of

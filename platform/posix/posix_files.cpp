@@ -1,6 +1,8 @@
 // POSIX files and folders for the seam.
 #include "platform/posix/posix_files.h"
 
+#include "platform/posix/posix_io.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -20,29 +22,6 @@ constexpr int64_t kTicksPerSecond = 10000000LL;
 
 std::string Str(std::string_view s) { return std::string(s); }
 
-// One write, continued over partial writes; the count that made it.
-size_t WriteAll(int fd, const uint8_t *data, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-        ssize_t n = ::write(fd, data + done, size - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += size_t(n);
-    }
-    return done;
-}
-
-size_t ReadAll(int fd, uint8_t *data, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-        ssize_t n = ::read(fd, data + done, size - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += size_t(n);
-    }
-    return done;
-}
-
 int RemoveEntry(const char *path, const struct stat *, int type, FTW *) {
     return type == FTW_DP ? ::rmdir(path) : ::unlink(path);
 }
@@ -50,9 +29,12 @@ int RemoveEntry(const char *path, const struct stat *, int type, FTW *) {
 }  // namespace
 
 uint64_t FileTimeFromUnix(int64_t seconds, int64_t nanoseconds) {
+    // Compared before adding and multiplying, so nothing overflows.
     if (seconds < -kEpochDelta) return 0;
-    if (seconds > (int64_t(UINT64_MAX / kTicksPerSecond) - kEpochDelta - 1)) return UINT64_MAX;
-    return uint64_t(seconds + kEpochDelta) * kTicksPerSecond + uint64_t(nanoseconds / 100);
+    if (seconds > int64_t(UINT64_MAX / kTicksPerSecond) - kEpochDelta) return UINT64_MAX;
+    const uint64_t ticks = uint64_t(seconds + kEpochDelta) * kTicksPerSecond;
+    const uint64_t below = uint64_t(nanoseconds / 100);
+    return ticks > UINT64_MAX - below ? UINT64_MAX : ticks + below;
 }
 
 void UnixFromFileTime(uint64_t fileTime, int64_t &seconds, int64_t &nanoseconds) {
@@ -136,15 +118,6 @@ bool PosixFileSystem::ReadWholeFile(std::string_view path, std::vector<uint8_t> 
     }
     (void)ReadAll(fd, out.data(), out.size());
     ::close(fd);
-    return true;
-}
-
-bool PosixFileSystem::GetFileTimes(std::string_view path, FileTimes &out) {
-    struct stat st {};
-    if (::stat(Str(path).c_str(), &st) != 0) return false;
-    out.Creation = FileTimeFromUnix(st.st_ctim.tv_sec, st.st_ctim.tv_nsec);
-    out.LastAccess = FileTimeFromUnix(st.st_atim.tv_sec, st.st_atim.tv_nsec);
-    out.LastWrite = FileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
     return true;
 }
 

@@ -9,9 +9,12 @@
 namespace fwpack {
 
 // FILETIME (100 ns since 1601-01-01 UTC) <-> seconds and nanoseconds since
-// 1970-01-01 UTC. Values that do not fit are clamped.
+// 1970-01-01 UTC: the one conversion on POSIX. Every FILETIME has its Unix
+// time (before 1970 the seconds are negative), so nothing is lost that way;
+// a Unix time outside the FILETIME range is clamped to 0 or UINT64_MAX.
 uint64_t FileTimeFromUnix(int64_t seconds, int64_t nanoseconds);
 void UnixFromFileTime(uint64_t fileTime, int64_t &seconds, int64_t &nanoseconds);
+// The same as the timespec that utimensat and futimens take.
 timespec TimespecFromFileTime(uint64_t fileTime);
 
 class PosixFileSystem : public FileSystem {
@@ -27,7 +30,6 @@ class PosixFileSystem : public FileSystem {
     std::optional<size_t> WriteWholeFile(std::string_view path, std::span<const uint8_t> bytes,
                                          const FileTimes *times = nullptr) override;
     bool ReadWholeFile(std::string_view path, std::vector<uint8_t> &out) override;
-    bool GetFileTimes(std::string_view path, FileTimes &out) override;
     bool CopyFileOver(std::string_view from, std::string_view to) override;
     bool RemoveFile(std::string_view path) override;
     bool Exists(std::string_view path) override;

@@ -42,9 +42,8 @@ HANDLE OpenSource(const std::wstring &path, bool &canSetTimes) {
     return h;
 }
 
-bool ReadAll(HANDLE h, std::vector<uint8_t> &out) {
-    LARGE_INTEGER size{};
-    if (GetFileSizeEx(h, &size)) out.reserve(size_t(size.QuadPart));
+bool ReadAll(HANDLE h, std::vector<uint8_t> &out, uint64_t size) {
+    out.reserve(size_t(size));
     std::vector<uint8_t> buf(kChunk);
     for (;;) {
         DWORD n = 0;
@@ -54,34 +53,66 @@ bool ReadAll(HANDLE h, std::vector<uint8_t> &out) {
     }
 }
 
-bool WriteAll(HANDLE h, const std::vector<uint8_t> &bytes) {
-    for (size_t done = 0; done < bytes.size();) {
-        DWORD want = DWORD(std::min<size_t>(kChunk, bytes.size() - done)), n = 0;
-        if (!WriteFile(h, bytes.data() + done, want, &n, nullptr) || n == 0) return false;
+bool WriteAll(HANDLE h, const uint8_t *data, size_t size) {
+    for (size_t done = 0; done < size;) {
+        DWORD want = DWORD(std::min<size_t>(kChunk, size - done)), n = 0;
+        if (!WriteFile(h, data + done, want, &n, nullptr) || n == 0) return false;
         done += n;
     }
     return true;
 }
 
-// A new file beside path whose name no other file has: path + ".tmp-" and
-// six hexadecimal digits, as on Linux.
+// What comes before a file name beside path: its folder with the last
+// separator, a drive ("D:name"), or nothing for a bare name.
+std::string FolderPrefix(const std::string &path) {
+    size_t slash = path.find_last_of("/\\");
+    if (slash != std::string::npos) return path.substr(0, slash + 1);
+    return path.size() >= 2 && path[1] == ':' ? path.substr(0, 2) : std::string();
+}
+
+// A new file beside path whose name no other file has: ".fwpack-" and six
+// hexadecimal digits, as on Linux. Others may delete it while it is open,
+// so that a stop request can remove it before the handle is closed.
 HANDLE CreateTemp(const std::string &path, std::string &temp) {
     static unsigned counter = 0;
+    const std::string folder = FolderPrefix(path);
     for (int tries = 0; tries < 100; ++tries) {
-        char suffix[16];
-        std::snprintf(suffix, sizeof suffix, ".tmp-%06lX",
+        char name[32];
+        std::snprintf(name, sizeof name, ".fwpack-%06lX",
                       (GetCurrentProcessId() * 7919ul + GetTickCount() + ++counter) & 0xFFFFFFul);
-        temp = path + suffix;
-        HANDLE h = CreateFileW(Wide(temp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        temp = folder + name;
+        HANDLE h = CreateFileW(Wide(temp).c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return h;
     }
     return INVALID_HANDLE_VALUE;
 }
 
+HANDLE Handle(intptr_t value) { return reinterpret_cast<HANDLE>(value); }
+
+// The contents of an opened source: a regular file of at most maxSize bytes.
+bool ReadOpened(HANDLE h, const std::string &path, std::vector<uint8_t> &out,
+                std::string &error, uint64_t maxSize) {
+    LARGE_INTEGER size{};
+    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileSizeEx(h, &size)) {
+        error = "not a regular file: " + path;
+        return false;
+    }
+    if (uint64_t(size.QuadPart) > maxSize) {
+        error = path + " is " + std::to_string(size.QuadPart) + " bytes; at most " +
+                std::to_string(maxSize) + " fit";
+        return false;
+    }
+    out.clear();
+    if (ReadAll(h, out, uint64_t(size.QuadPart))) return true;
+    error = Why("cannot read", path);
+    return false;
+}
+
 }  // namespace
 
-bool ReadWholeFile(const std::string &path, std::vector<uint8_t> &out, std::string &error) {
+bool ReadWholeFile(const std::string &path, std::vector<uint8_t> &out, std::string &error,
+                   uint64_t maxSize) {
     std::wstring wide = Wide(path);
     if (IsFolder(wide)) {
         error = "not a regular file: " + path;
@@ -100,11 +131,7 @@ bool ReadWholeFile(const std::string &path, std::vector<uint8_t> &out, std::stri
     FILETIME accessed{}, keep{0xFFFFFFFF, 0xFFFFFFFF};
     canSetTimes = canSetTimes && GetFileTime(h, nullptr, &accessed, nullptr) &&
                   SetFileTime(h, nullptr, &keep, nullptr);
-    bool regular = GetFileType(h) == FILE_TYPE_DISK;
-    if (!regular) error = "not a regular file: " + path;
-    out.clear();
-    bool ok = regular && ReadAll(h, out);
-    if (regular && !ok) error = Why("cannot read", path);
+    bool ok = ReadOpened(h, path, out, error, maxSize);
     if (canSetTimes) SetFileTime(h, nullptr, &accessed, nullptr);
     CloseHandle(h);
     return ok;
@@ -134,28 +161,56 @@ bool ApplyFileTimes(const std::string &path, const SourceFileTimes &times, std::
     return ok;
 }
 
-AtomicFileSet::~AtomicFileSet() {
-    for (auto &[temp, final] : staged_) DeleteFileW(Wide(temp).c_str());
+// 255 UTF-16 units is the longest name NTFS, exFAT and FAT's long names
+// take. Asking the volume instead makes Wine print a warning for its
+// root folder, which is no volume.
+FileNameRoom NameRoomIn(const std::string &, const std::string &name) {
+    return {Wide(name).size(), 255, "UTF-16 units"};
 }
 
-bool AtomicFileSet::Stage(const std::string &path, const std::vector<uint8_t> &bytes,
-                          std::string &error, unsigned) {
+AtomicFileSet::~AtomicFileSet() {
+    if (open_ != -1) CloseHandle(Handle(open_));
+    for (auto &[temp, final] : staged_) {
+        DeleteFileW(Wide(temp).c_str());
+        ForgetOnInterrupt(temp);
+    }
+}
+
+bool AtomicFileSet::Open(const std::string &path, std::string &error, unsigned) {
+    // A rename would put a file in the place of a folder; a device is no
+    // file to replace either.
+    std::wstring wide = Wide(path);
+    DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE))) {
+        error = path + " exists and is not a regular file; refusing to replace it";
+        return false;
+    }
     std::string temp;
     HANDLE h = CreateTemp(path, temp);
     if (h == INVALID_HANDLE_VALUE) {
         error = Why("cannot create a file beside", path);
         return false;
     }
+    open_ = reinterpret_cast<intptr_t>(h);
     staged_.emplace_back(temp, path);   // from here on the destructor removes it
-    if (!WriteAll(h, bytes)) {
-        error = Why("cannot write", temp);
-        CloseHandle(h);
-        return false;
-    }
+    RemoveOnInterrupt(temp);
+    return true;
+}
+
+bool AtomicFileSet::Append(const uint8_t *data, size_t size, std::string &error) {
+    if (WriteAll(Handle(open_), data, size)) return true;
+    error = Why("cannot write", staged_.back().first);
+    return false;
+}
+
+bool AtomicFileSet::Close(std::string &error) {
+    HANDLE h = Handle(open_);
+    open_ = -1;
     bool finished = FlushFileBuffers(h);
-    if (!finished) error = Why("cannot finish", temp);
+    if (!finished) error = Why("cannot finish", staged_.back().first);
     if (!CloseHandle(h) && finished) {
-        error = Why("cannot finish", temp);
+        error = Why("cannot finish", staged_.back().first);
         finished = false;
     }
     return finished;

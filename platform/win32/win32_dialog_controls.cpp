@@ -6,10 +6,6 @@
 
 namespace fwpack {
 
-namespace {
-constexpr int kProgressBar = 1003;
-}
-
 void Win32DialogControls::EnableControl(int id, bool enable) {
     if (HWND control = GetDlgItem(dialog_, id)) EnableWindow(control, enable);
 }
@@ -23,11 +19,11 @@ void Win32DialogControls::SetControlText(int id, std::string_view text) {
 }
 
 void Win32DialogControls::SetProgressRange(uint16_t minimum, uint16_t maximum) {
-    SendDlgItemMessageA(dialog_, kProgressBar, PBM_SETRANGE, 0, MAKELPARAM(minimum, maximum));
+    SendDlgItemMessageA(dialog_, progressBar_, PBM_SETRANGE, 0, MAKELPARAM(minimum, maximum));
 }
 
 void Win32DialogControls::SetProgressPosition(int position) {
-    SendDlgItemMessageA(dialog_, kProgressBar, PBM_SETPOS, WPARAM(position), 0);
+    SendDlgItemMessageA(dialog_, progressBar_, PBM_SETPOS, WPARAM(position), 0);
 }
 
 void Win32DialogControls::RepaintControl(int id) {
@@ -36,10 +32,7 @@ void Win32DialogControls::RepaintControl(int id) {
 
 void Win32DialogControls::RepaintWindow() { UpdateWindow(dialog_); }
 
-void Win32DialogControls::HideWindow() {
-    if (hidden_) hidden_->store(true);
-    ShowWindow(dialog_, SW_HIDE);
-}
+void Win32DialogControls::HideWindow() { ShowWindow(dialog_, SW_HIDE); }
 
 void Win32DialogControls::PostQuit(int code) { PostMessageA(dialog_, WM_QUIT, WPARAM(code), 0); }
 

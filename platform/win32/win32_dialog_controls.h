@@ -4,18 +4,14 @@
 #pragma once
 #include <windows.h>
 
-#include <atomic>
-
 #include "platform/dialog.h"
 
 namespace fwpack {
 
 class Win32DialogControls : public DialogControls {
   public:
-    // hidden, when given, is set as the worker hides the window, which it
-    // does once per run, right before it starts the first flash program.
-    explicit Win32DialogControls(HWND dialog, std::atomic<bool> *hidden = nullptr)
-        : dialog_(dialog), hidden_(hidden) {}
+    // progressBar is the id of the control the progress calls go to.
+    Win32DialogControls(HWND dialog, int progressBar) : dialog_(dialog), progressBar_(progressBar) {}
     void EnableControl(int id, bool enable) override;
     void HideControl(int id) override;
     void SetControlText(int id, std::string_view text) override;
@@ -28,7 +24,7 @@ class Win32DialogControls : public DialogControls {
 
   private:
     HWND dialog_;
-    std::atomic<bool> *hidden_;
+    int progressBar_;
 };
 
 }  // namespace fwpack

@@ -20,9 +20,6 @@ FILETIME ToFileTime(uint64_t t) {
     ft.dwHighDateTime = DWORD(t >> 32);
     return ft;
 }
-uint64_t FromFileTime(const FILETIME &ft) {
-    return uint64_t(ft.dwHighDateTime) << 32 | ft.dwLowDateTime;
-}
 
 // A whole-file transfer is one call with a DWORD count.
 constexpr size_t kMaxTransfer = 0xFFFFFFFFu;
@@ -88,15 +85,6 @@ bool Win32FileSystem::ReadWholeFile(std::string_view path, std::vector<uint8_t> 
         ReadFile(file, out.data(), size, &read, nullptr);
     }
     CloseHandle(file);
-    return true;
-}
-
-bool Win32FileSystem::GetFileTimes(std::string_view path, FileTimes &out) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(Z(path).c_str(), GetFileExInfoStandard, &data)) return false;
-    out.Creation = FromFileTime(data.ftCreationTime);
-    out.LastAccess = FromFileTime(data.ftLastAccessTime);
-    out.LastWrite = FromFileTime(data.ftLastWriteTime);
     return true;
 }
 

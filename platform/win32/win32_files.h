@@ -13,7 +13,6 @@ class Win32FileSystem : public FileSystem {
     std::optional<size_t> WriteWholeFile(std::string_view path, std::span<const uint8_t> bytes,
                                          const FileTimes *times = nullptr) override;
     bool ReadWholeFile(std::string_view path, std::vector<uint8_t> &out) override;
-    bool GetFileTimes(std::string_view path, FileTimes &out) override;
     bool CopyFileOver(std::string_view from, std::string_view to) override;
     bool RemoveFile(std::string_view path) override;
     bool Exists(std::string_view path) override;

@@ -21,11 +21,7 @@
 
 using namespace dos16;
 
-extern "C" int strcmp(const char *a, const char *b) {
-    while (*a && *a == *b)
-        ++a, ++b;
-    return uint8_t(*a) - uint8_t(*b);
-}
+extern "C" int strcmp(const char *a, const char *b);
 
 namespace {
 

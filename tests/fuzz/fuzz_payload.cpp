@@ -6,6 +6,7 @@
 #include <vector>
 #include <zlib.h>
 
+#include "dialog/load_option_block.h"
 #include "payload/checksum16.h"
 #include "payload/file_package.h"
 #include "payload/option_block.h"
@@ -38,7 +39,7 @@ void ReadPackage(const uint8_t *data, size_t size) {
             // Every file the reader hands out lies inside the buffer.
             uint32_t sum = 0;
             for (size_t i = 0; i < view.Records.size(); ++i)
-                sum = Checksum16Add(sum, view.FileBytes(i), view.Records[i].Size);
+                sum = Checksum16Add(sum, view.Data + view.Offsets[i], view.Records[i].Size);
             if (view.Records.size() != view.Count) __builtin_trap();
         }
     }
@@ -48,7 +49,7 @@ void ReadInflated(const uint8_t *data, size_t size) {
     // Bounded, so a small input cannot ask for unbounded memory.
     std::vector<uint8_t> out(1 << 16);
     z_stream s{};
-    if (inflateInit2(&s, 10) != Z_OK) return;
+    if (inflateInit2(&s, kPayloadWindowBits) != Z_OK) return;
     s.next_in = const_cast<Bytef *>(data);
     s.avail_in = uInt(size);
     s.next_out = out.data();
@@ -64,7 +65,7 @@ void ReadInflated(const uint8_t *data, size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     TaggedResource tagged;
     if (ParseTaggedResource(data, size, tagged)) {
-        ResourceIdForTag(data);
+        ResourceIdForTag(data, size, 0);
         ReadPackage(tagged.Body, tagged.BodySize);
         ReadInflated(tagged.Body, tagged.BodySize);
     }

@@ -71,7 +71,7 @@ TEST(DosCommandLine, WordsAreSplitAtSpacesAndATrailingRedirectionIsTakenOff) {
 TEST_F(DosCommandRun, ShellCharactersReachTheProgramAsTheyAre) {
     const std::string name = "t;o&u|c$h`x'y\"(z).exe";
     Program(name);
-    EXPECT_EQ(platform.RunCommand(name + " a;touch${IFS}pwned $HOME 'q' \"r\" `id` * > out.log"), 0);
+    EXPECT_EQ(platform.RunCommand((name + " a;touch${IFS}pwned $HOME 'q' \"r\" `id` * > out.log").c_str()), 0);
     EXPECT_EQ(ReadText("out.log"), "a;touch${IFS}pwned\n$HOME\n'q'\n\"r\"\n`id`\n*\n");
     EXPECT_FALSE(std::filesystem::exists("pwned"));
 }

@@ -6,7 +6,9 @@
 #include <random>
 
 #include "dos/tag_scan.h"
+#include "payload/dos_limits.h"
 #include "payload/tagged_resource.h"
+#include "platform/posix/posix_dos_files.h"
 #include "support/test_files.h"
 
 using namespace fwpack;
@@ -14,10 +16,13 @@ using namespace fwpack::test;
 
 namespace {
 
+// The updater scans through its transfer buffer.
+constexpr size_t kScanChunkSize = kDosTransferSize;
+
 // Every offset from `from`, 12 bytes compared: the slow reference.
 long ReferenceFind(const std::vector<uint8_t> &file, long from, long limit, uint16_t &id) {
     for (long p = from; p < limit && p + 12 <= long(file.size()); ++p) {
-        uint16_t found = ResourceIdForTag(file.data() + p);
+        uint16_t found = ResourceIdForTag(file.data(), file.size(), size_t(p));
         if (found != 0) {
             id = found;
             return p;
@@ -43,15 +48,17 @@ class ScanFile {
   public:
     explicit ScanFile(const std::vector<uint8_t> &bytes) : bytes_(bytes) {
         WriteBytes(dir_ / "self", bytes);
-        file_ = std::fopen((dir_ / "self").c_str(), "rb");
+        file_ = files_.OpenForReading((dir_ / "self").c_str());
     }
-    ~ScanFile() { std::fclose(file_); }
-    std::FILE *get() { return file_; }
+    ~ScanFile() { files_.Close(file_); }
+    TagScanner Scanner(long size) { return TagScanner(files_, file_, size, chunk_.data(), chunk_.size()); }
 
   private:
     TempDir dir_;
     std::vector<uint8_t> bytes_;
-    std::FILE *file_ = nullptr;
+    PosixDosFiles files_;
+    DosFile file_ = kNoFile;
+    std::vector<uint8_t> chunk_ = std::vector<uint8_t>(kScanChunkSize);
 };
 
 // Walks the file from 0 as the updater does and lists every hit.
@@ -86,7 +93,7 @@ TEST(DosTagScan, TagsAroundChunkBordersAreFoundLikeByteByByte) {
             Place(file, s, ids[(placed + 1) % 4]);
             ++placed;
             ScanFile f(file);
-            TagScanner scanner(f.get(), long(file.size()));
+            TagScanner scanner = f.Scanner(long(file.size()));
             long limit = long(file.size()) - 20;
             auto hits = AllHits(scanner, limit);
             EXPECT_EQ(hits, AllReferenceHits(file, limit)) << "tag at " << s;
@@ -100,7 +107,7 @@ TEST(DosTagScan, TheLimitIsExclusiveAndTheToolPackageIsNotATag) {
     std::vector<uint8_t> file(200, 0);
     Place(file, 179, MePackage);   // size - 21: the last position looked at
     ScanFile f(file);
-    TagScanner scanner(f.get(), long(file.size()));
+    TagScanner scanner = f.Scanner(long(file.size()));
     uint16_t id = 0;
     EXPECT_EQ(scanner.FindTag(0, 180, &id), 179);
     EXPECT_EQ(id, MePackage);
@@ -109,7 +116,7 @@ TEST(DosTagScan, TheLimitIsExclusiveAndTheToolPackageIsNotATag) {
 
     std::vector<uint8_t> none(100, '$');
     ScanFile g(none);
-    TagScanner empty(g.get(), long(none.size()));
+    TagScanner empty = g.Scanner(long(none.size()));
     EXPECT_EQ(empty.FindTag(0, 80, &id), -1);
 }
 
@@ -118,7 +125,7 @@ TEST(DosTagScan, SearchesCanJumpBackAndForthThroughTheFile) {
     Place(file, 100, OptionResource);
     Place(file, 4 * kScanChunkSize + 7, DosPackage);
     ScanFile f(file);
-    TagScanner scanner(f.get(), long(file.size()));
+    TagScanner scanner = f.Scanner(long(file.size()));
     uint16_t id = 0;
     long limit = long(file.size()) - 20;
     EXPECT_EQ(scanner.FindTag(50, limit, &id), 100);
@@ -137,7 +144,7 @@ TEST(DosTagScan, RandomFilesMatchTheReference) {
         const uint16_t ids[] = {DosPackage, BiosPackage, OptionResource, MePackage};
         for (int t = 0; t < tags; ++t) Place(file, rng() % (size - 11), ids[rng() % 4]);
         ScanFile f(file);
-        TagScanner scanner(f.get(), long(size));
+        TagScanner scanner = f.Scanner(long(size));
         long limit = long(size) - 20;
         EXPECT_EQ(AllHits(scanner, limit), AllReferenceHits(file, limit)) << "round " << round;
     }
@@ -153,7 +160,7 @@ TEST(DosTagScan, JumpsOfAnyLengthMatchTheReference) {
         std::vector<uint8_t> file = Noise(size, rng());
         for (int t = 0; t < 12; ++t) Place(file, rng() % (size - 11), ids[rng() % 4]);
         ScanFile f(file);
-        TagScanner scanner(f.get(), long(size));
+        TagScanner scanner = f.Scanner(long(size));
         long limit = long(size) - 20;
         for (long from = 0; from < limit;) {
             uint16_t id = 0, refId = 0;

@@ -16,6 +16,7 @@
 #include "payload/bytes.h"
 #include "payload/tagged_resource.h"
 #include "platform/dos_platform.h"
+#include "platform/posix/posix_dos_files.h"
 #include "support/dos_package.h"
 #include "support/test_files.h"
 #include "tools/fwpack/container.h"
@@ -36,17 +37,24 @@ class FakeDos : public DosPlatform {
     int stop = 0;   // what StopRequest() answers; a '!' among the keys sets it to 143
     unsigned delayed = 0;
 
-    void Write(std::string_view text) override { out += text; }
+    PosixDosFiles files;
+
+    void Write(const char *text, size_t length) override { out.append(text, length); }
     void ReadPhysical(uint32_t address, uint8_t *o, size_t count) override {
+        // The block lies at 0xFFEB0000; a read may start anywhere.
+        constexpr uint64_t kBlockAt = 0xFFEB0000;
         std::memset(o, 0xFF, count);
-        if (address == 0xFFEB0000) std::memcpy(o, memoryBlock.data(), std::min(count, memoryBlock.size()));
+        for (size_t i = 0; i < memoryBlock.size(); ++i)
+            if (kBlockAt + i >= address && kBlockAt + i < uint64_t(address) + count)
+                o[kBlockAt + i - address] = uint8_t(memoryBlock[i]);
     }
-    std::FILE *OpenOwnFile() override { return std::fopen(ownFile.c_str(), "rb"); }
-    int RunCommand(const std::string &c) override {
+    DosFiles &Files() override { return files; }
+    DosFile OpenOwnFile() override { return files.OpenForReading(ownFile.c_str()); }
+    int RunCommand(const char *c) override {
         commands.push_back(c);
         return tool(c);
     }
-    void MakeRunnable(const std::string &f) override {
+    void MakeRunnable(const char *f) override {
         runnable.push_back(f);
         onRunnable();
     }

@@ -6,7 +6,9 @@
 #include "dos/bios_version.h"
 #include "dos/me_version.h"
 #include "payload/bytes.h"
+#include "payload/dos_limits.h"
 #include "platform/dos_platform.h"
+#include "platform/posix/posix_dos_files.h"
 #include "support/dos_package.h"
 #include "support/test_files.h"
 
@@ -16,9 +18,15 @@ using namespace fwpack::test;
 namespace {
 class StringConsole : public DosConsole {
   public:
-    void Write(std::string_view text) override { out += text; }
+    void Write(const char *text, size_t length) override { out.append(text, length); }
     std::string out;
 };
+PosixDosFiles files;
+// The image searched through a buffer of the updater's transfer size.
+bool NewMeVersion(const std::string &path, MeVersion &v, DosConsole &console) {
+    std::vector<uint8_t> buffer(kDosTransferSize);
+    return GetNewMEVersion(path, v, files, console, buffer.data(), buffer.size());
+}
 void WriteText(const std::string &path, const std::string &text) {
     WriteBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
 }
@@ -85,33 +93,57 @@ TEST(DosMeVersion, CurrentVersionComesFromIndex40OfTheFirstFwVersionLine) {
     TempDir dir;
     StringConsole console;
     MeVersion v{};
-    WriteText(dir / "me.log", "Intel(R) tool\nFW Version is below\n" + FwLine("8.1.0.1057") +
+    WriteText(dir / "me.log", "Engine query tool\nFW Version is below\n" + FwLine("8.1.0.1057") +
                                   FwLine("9.9.9.9"));
-    ASSERT_TRUE(GetCurMEVersion(dir / "me.log", v, console));
+    ASSERT_TRUE(GetCurMEVersion(dir / "me.log", v, files, console));
     EXPECT_EQ(v, (MeVersion{8, 1, 0, 1057}));
 
     // The last character is taken for the line end, even when it is not one.
     WriteText(dir / "me.log", FwLine("8.1.0.1057", ""));
-    ASSERT_TRUE(GetCurMEVersion(dir / "me.log", v, console));
+    ASSERT_TRUE(GetCurMEVersion(dir / "me.log", v, files, console));
     EXPECT_EQ(v, (MeVersion{8, 1, 0, 105}));
 
     // A line of 41 characters gives an empty text: version 0.0.0.0.
     WriteText(dir / "me.log", FwLine("x"));
     v = {1, 1, 1, 1};
-    ASSERT_TRUE(GetCurMEVersion(dir / "me.log", v, console));
+    ASSERT_TRUE(GetCurMEVersion(dir / "me.log", v, files, console));
     EXPECT_EQ(v, (MeVersion{0, 0, 0, 0}));
     EXPECT_EQ(console.out, "");
+}
+
+// The log is read in lines of at most 255 characters: a longer line goes on
+// as a line of its own, and lines that straddle the reader's buffer are whole.
+TEST(DosMeVersion, LongLinesAndBufferBordersInTheLog) {
+    TempDir dir;
+    StringConsole console;
+    MeVersion v{};
+    WriteText(dir / "me.log", std::string(255, 'x') + FwLine("3.2.1.0"));
+    ASSERT_TRUE(GetCurMEVersion(dir / "me.log", v, files, console));
+    EXPECT_EQ(v, (MeVersion{3, 2, 1, 0}));
+
+    WriteText(dir / "me.log", std::string(254, 'x') + FwLine("3.2.1.0"));   // one line
+    EXPECT_FALSE(GetCurMEVersion(dir / "me.log", v, files, console));
+
+    for (size_t pad : {400, 500, 511, 512, 1023}) {
+        std::string log;
+        while (log.size() + 100 < pad) log += std::string(99, 'y') + "\n";
+        log += std::string(pad - log.size(), 'z') + "\n" + FwLine("4.5.6.7");
+        WriteText(dir / "me.log", log);
+        v = {};
+        ASSERT_TRUE(GetCurMEVersion(dir / "me.log", v, files, console)) << pad;
+        EXPECT_EQ(v, (MeVersion{4, 5, 6, 7})) << pad;
+    }
 }
 
 TEST(DosMeVersion, CurrentVersionFailuresPrintTheReadersMessages) {
     TempDir dir;
     StringConsole console;
     MeVersion v{};
-    EXPECT_FALSE(GetCurMEVersion(dir / "missing.log", v, console));
+    EXPECT_FALSE(GetCurMEVersion(dir / "missing.log", v, files, console));
     EXPECT_EQ(console.out, "Can't open ME log file.\n");
     console.out.clear();
     WriteText(dir / "me.log", "fw version: 1.2.3.4\n FW Version: 1.2.3.4\n");
-    EXPECT_FALSE(GetCurMEVersion(dir / "me.log", v, console));
+    EXPECT_FALSE(GetCurMEVersion(dir / "me.log", v, files, console));
     EXPECT_EQ(console.out, "There is not FW version in log file.\n");
 }
 
@@ -123,13 +155,13 @@ TEST(DosMeVersion, NewVersionIsReadBehindTheFirstMarker) {
     std::vector<uint8_t> second = MeImage(12, 0, 0, 1, 64);
     image.insert(image.end(), second.begin(), second.end());
     WriteBytes(dir / "me.bin", image);
-    ASSERT_TRUE(GetNewMEVersion(dir / "me.bin", v, console));
+    ASSERT_TRUE(NewMeVersion(dir / "me.bin", v, console));
     EXPECT_EQ(v, (MeVersion{11, 8, 50, 3425}));
     EXPECT_EQ(MeVersionText(v), "11.8.50.3425");
 
     std::vector<uint8_t> atZero = {'$', 'M', 'N', '2', 0, 0, 0, 0, 1, 0, 2, 0, 3, 0, 4, 0};
     WriteBytes(dir / "me.bin", atZero);
-    ASSERT_TRUE(GetNewMEVersion(dir / "me.bin", v, console));
+    ASSERT_TRUE(NewMeVersion(dir / "me.bin", v, console));
     EXPECT_EQ(v, (MeVersion{1, 2, 3, 4}));
     EXPECT_EQ(console.out, "");
 }
@@ -140,7 +172,7 @@ TEST(DosMeVersion, NewVersionIsReadBehindTheFirstMarker) {
 TEST(DosMeVersion, NewVersionAcrossReadBorders) {
     TempDir dir;
     StringConsole console;
-    constexpr size_t kPiece = 65536;
+    constexpr size_t kPiece = kDosTransferSize;
     for (size_t at = kPiece - 16; at <= kPiece + 1; ++at) {
         std::vector<uint8_t> image(3 * kPiece, '#');
         image[kPiece - 3] = '$', image[kPiece - 2] = 'M', image[kPiece - 1] = 'N';   // a near miss
@@ -148,7 +180,7 @@ TEST(DosMeVersion, NewVersionAcrossReadBorders) {
         std::copy(marker, marker + 16, image.begin() + long(at));
         WriteBytes(dir / "me.bin", image);
         MeVersion v{};
-        EXPECT_TRUE(GetNewMEVersion(dir / "me.bin", v, console)) << at;
+        EXPECT_TRUE(NewMeVersion(dir / "me.bin", v, console)) << at;
         EXPECT_EQ(v, (MeVersion{9, 8, 7, 6})) << at;
     }
     // The marker far into a large image.
@@ -157,7 +189,7 @@ TEST(DosMeVersion, NewVersionAcrossReadBorders) {
     large.insert(large.end(), image.begin(), image.end());
     WriteBytes(dir / "me.bin", large);
     MeVersion v{};
-    EXPECT_TRUE(GetNewMEVersion(dir / "me.bin", v, console));
+    EXPECT_TRUE(NewMeVersion(dir / "me.bin", v, console));
     EXPECT_EQ(v, (MeVersion{1, 2, 3, 4}));
     EXPECT_EQ(console.out, "");
 }
@@ -166,22 +198,22 @@ TEST(DosMeVersion, NewVersionFailures) {
     TempDir dir;
     StringConsole console;
     MeVersion v{};
-    EXPECT_FALSE(GetNewMEVersion(dir / "none.bin", v, console));
+    EXPECT_FALSE(NewMeVersion(dir / "none.bin", v, console));
     EXPECT_EQ(console.out, "Bin file do not exist.\n");
 
     console.out.clear();
     WriteBytes(dir / "me.bin", std::vector<uint8_t>(1000, '$'));
-    EXPECT_FALSE(GetNewMEVersion(dir / "me.bin", v, console));
+    EXPECT_FALSE(NewMeVersion(dir / "me.bin", v, console));
     EXPECT_EQ(console.out, "\nCan't find the flag '$MN2' in bin file!");
 
     console.out.clear();
     WriteBytes(dir / "me.bin", MeImage(0, 0, 0, 0));
-    EXPECT_FALSE(GetNewMEVersion(dir / "me.bin", v, console));
+    EXPECT_FALSE(NewMeVersion(dir / "me.bin", v, console));
 
     // A marker whose words would lie past the end of the image.
     std::vector<uint8_t> cut = {'x', '$', 'M', 'N', '2', 0, 0, 0, 0, 1, 0, 2, 0, 3, 0};
     WriteBytes(dir / "me.bin", cut);
-    EXPECT_FALSE(GetNewMEVersion(dir / "me.bin", v, console));
+    EXPECT_FALSE(NewMeVersion(dir / "me.bin", v, console));
     EXPECT_EQ(console.out, "");
 }
 

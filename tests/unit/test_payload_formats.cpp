@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 
+#include "dialog/load_option_block.h"
 #include "payload/bytes.h"
 #include "payload/checksum16.h"
 #include "payload/file_package.h"
@@ -90,7 +91,7 @@ TEST(FilePackage, FilesFollowTheTableInRecordOrder) {
     ASSERT_EQ(ParseFilePackage(pkg.data(), pkg.size(), view), PackageError::None);
     EXPECT_EQ(view.Offsets, (std::vector<size_t>{904, 907, 907}));
     EXPECT_EQ(view.Records[2].Index, 2u);
-    EXPECT_EQ(view.FileBytes(2)[1], 9);
+    EXPECT_EQ(view.Data[view.Offsets[2] + 1], 9);
 }
 
 TEST(FilePackage, MalformedPackagesAreRefusedWithoutReadingPastTheEnd) {
@@ -233,7 +234,7 @@ TEST(TaggedResource, TagsHeaderAndLookup) {
     EXPECT_EQ(ResourceTag(ToolPackage), "");
     const auto res = MakeTaggedResource(MePackage, {1, 2, 3});
     ASSERT_EQ(res.size(), 19u);
-    EXPECT_EQ(ResourceIdForTag(res.data()), MePackage);
+    EXPECT_EQ(ResourceIdForTag(res.data(), res.size(), 0), MePackage);
     TaggedResource t;
     ASSERT_TRUE(ParseTaggedResource(res.data(), res.size(), t));
     EXPECT_EQ(t.BodyLength, 3u);
@@ -241,5 +242,79 @@ TEST(TaggedResource, TagsHeaderAndLookup) {
     EXPECT_EQ(t.Body[2], 3);
     EXPECT_FALSE(ParseTaggedResource(res.data(), 15, t));
     const uint8_t other[12] = {'$', '_', 'D', 'O', 'S', '_', '_', 'E', 'X', 'E', '_', '#'};
-    EXPECT_EQ(ResourceIdForTag(other), 0);
+    EXPECT_EQ(ResourceIdForTag(other, sizeof other, 0), 0);
+}
+
+TEST(BoundedReads, FailAtTheEndPastTheEndAndOnWrappingOffsets) {
+    const uint8_t b[8] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
+    uint16_t u16 = 7;
+    uint32_t u32 = 7;
+    uint64_t u64 = 7;
+    EXPECT_TRUE(ReadU32(b, 8, 4, u32));
+    EXPECT_EQ(u32, 0x88776655u);
+    EXPECT_TRUE(ReadU16(b, 8, 6, u16));
+    EXPECT_EQ(u16, 0x8877);
+    EXPECT_TRUE(ReadU64(b, 8, 0, u64));
+    EXPECT_EQ(u64, 0x8877665544332211ull);
+    // At the end, one byte short, and offsets that wrap when the width is added.
+    u32 = 7;
+    for (size_t offset : {size_t(8), size_t(5), size_t(9), SIZE_MAX, SIZE_MAX - 2})
+        EXPECT_FALSE(ReadU32(b, 8, offset, u32)) << offset;
+    EXPECT_EQ(u32, 7u);  // untouched
+    EXPECT_FALSE(ReadU16(b, 8, 7, u16));
+    EXPECT_FALSE(ReadU64(b, 8, 1, u64));
+    EXPECT_FALSE(ReadU32(nullptr, 8, 0, u32));
+    EXPECT_FALSE(ReadU32(b, 0, 0, u32));
+}
+
+TEST(BoundedReads, FieldsRecordsAndTagsStopAtTheirBytes) {
+    const uint8_t text[6] = {'a', 'b', 0, 'x', 'y', 'z'};
+    FieldSpan span;
+    ASSERT_TRUE(ReadField(text, 6, 0, 6, span));
+    EXPECT_EQ(span.Length, 2u);
+    EXPECT_TRUE(span.Terminated);
+    ASSERT_TRUE(ReadField(text, 6, 3, 3, span));
+    EXPECT_EQ(span.Length, 3u);
+    EXPECT_FALSE(span.Terminated);
+    EXPECT_FALSE(ReadField(text, 6, 3, 4, span));
+    EXPECT_FALSE(ReadField(text, 6, SIZE_MAX, 2, span));
+
+    const auto pkg = BuildFilePackage({File("a.bin", {1, 2, 3})});
+    FileRecord rec;
+    EXPECT_EQ(ReadFileRecord(pkg.data(), pkg.size(), kPackageHeaderSize, rec), PackageError::None);
+    EXPECT_EQ(rec.FileName, "a.bin");
+    FileRecord untouched;
+    untouched.FileName = "keep";
+    // 303 bytes: the record lacks its last byte.
+    EXPECT_EQ(ReadFileRecord(pkg.data(), kPackageHeaderSize + kFileRecordSize - 1, kPackageHeaderSize,
+                             untouched),
+              PackageError::TableOverflow);
+    EXPECT_EQ(ReadFileRecord(pkg.data(), pkg.size(), SIZE_MAX - 100, untouched),
+              PackageError::TableOverflow);
+    EXPECT_EQ(untouched.FileName, "keep");
+
+    const auto res = MakeTaggedResource(BiosPackage, {});
+    EXPECT_EQ(ResourceIdForTag(res.data(), res.size(), 0), BiosPackage);
+    EXPECT_EQ(ResourceIdForTag(res.data(), kTagLength - 1, 0), 0);
+    EXPECT_EQ(ResourceIdForTag(res.data(), res.size(), SIZE_MAX), 0);
+}
+
+TEST(OptionLayout, ProgramCopyReadsEachFieldFromTheTable) {
+    OptionBlock in;
+    for (const OptionFieldSpec &f : kOptionFields)
+        if (std::string *text = OptionText(in, f.Field)) *text = std::string(f.Name) + ".x";
+    in.Flags = 0x1234;
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(SerializeOptionBlock(in, bytes));
+    for (const OptionFieldSpec &f : kOptionFields)
+        if (f.Kind != OptionFieldKind::Word)
+            EXPECT_EQ(std::string(reinterpret_cast<const char *>(bytes.data() + f.Offset)),
+                      std::string(f.Name) + ".x");
+    ProgramOptionCopy copy;
+    std::memcpy(copy.Bytes.data(), bytes.data(), kProgramOptionSize);
+    EXPECT_EQ(copy.Flags(), 0x1234u);
+    EXPECT_EQ(copy.MeImageName(), "MeImageName.x");
+    EXPECT_EQ(copy.IdString(), "IdString.x");
+    // Fields past the copy's 1952 bytes read as empty.
+    EXPECT_EQ(copy.Text(OptionField::DosMeUpdateTool), "");
 }

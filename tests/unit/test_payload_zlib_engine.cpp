@@ -56,7 +56,9 @@ class ZlibEngineTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(ZlibEngineTest, ValidStreamsOfManySizes) {
-    for (size_t size : {size_t(1), size_t(4095), size_t(4096), size_t(3 * 4096), size_t(100000)}) {
+    // Up to several times the output the engine gathers before it writes.
+    for (size_t size : {size_t(1), size_t(4095), size_t(4096), size_t(3 * 4096), size_t(100000),
+                        size_t(1) << 18, (size_t(3) << 18) + 1234}) {
         const auto data = test::SampleBytes(size, uint32_t(size));
         const auto stream = test::Deflate(data);
         ASSERT_EQ(stream[0], 0x28);

@@ -22,6 +22,34 @@ TEST(PosixFiles, FileTimeMapping) {
     EXPECT_EQ(s, -11644473600LL);
 }
 
+// Every FILETIME survives the trip through Unix time, before 1970 and at
+// both ends of its range; only Unix times FILETIME cannot hold are clamped.
+TEST(PosixFiles, FileTimeRoundTripLosesNothing) {
+    const uint64_t kEpoch1970 = FileTimeFromUnix(0, 0);
+    const uint64_t kCases[] = {0, 1, kEpoch1970 - 1, kEpoch1970,
+                               kEpoch1970 - uint64_t(10000000) * 86400 * 365 * 5 + 1234567,
+                               UINT64_MAX - 1, UINT64_MAX};
+    for (uint64_t ft : kCases) {
+        int64_t s = 0, ns = 0;
+        UnixFromFileTime(ft, s, ns);
+        EXPECT_EQ(FileTimeFromUnix(s, ns), ft) << ft;
+        timespec t = TimespecFromFileTime(ft);
+        EXPECT_EQ(t.tv_sec, s);
+        EXPECT_EQ(t.tv_nsec, ns);
+    }
+    int64_t s = 0, ns = 0;
+    UnixFromFileTime(kEpoch1970 - 5, s, ns);   // half a microsecond before 1970
+    EXPECT_EQ(s, -1);
+    EXPECT_EQ(ns, 999999500);
+
+    UnixFromFileTime(UINT64_MAX, s, ns);
+    EXPECT_EQ(FileTimeFromUnix(s, ns + 100), UINT64_MAX);   // one step past the end
+    EXPECT_EQ(FileTimeFromUnix(s + 1, 0), UINT64_MAX);
+    EXPECT_EQ(FileTimeFromUnix(INT64_MAX, 999999999), UINT64_MAX);
+    EXPECT_EQ(FileTimeFromUnix(-11644473600LL, 99), 0u);   // 1601-01-01, below 100 ns
+    EXPECT_EQ(FileTimeFromUnix(INT64_MIN, 0), 0u);
+}
+
 TEST(PosixFiles, WholeFilesTimesAndCopy) {
     test::TempDir dir;
     PosixFileSystem files(dir.path());
@@ -29,8 +57,7 @@ TEST(PosixFiles, WholeFilesTimesAndCopy) {
     const std::vector<uint8_t> bytes = test::SampleBytes(10000);
     FileTimes t{126000000000000000ULL, 126100000000000000ULL, 126200000000000000ULL};
     EXPECT_EQ(files.WriteWholeFile(dir / "a", bytes, &t), bytes.size());
-    FileTimes got;
-    ASSERT_TRUE(files.GetFileTimes(dir / "a", got));
+    FileTimes got = test::FileTimesOf(dir / "a");
     EXPECT_EQ(got.LastWrite, t.LastWrite);
     EXPECT_EQ(got.LastAccess, t.LastAccess);
 
@@ -45,8 +72,7 @@ TEST(PosixFiles, WholeFilesTimesAndCopy) {
     test::WriteBytes(dir / "b", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12});
     EXPECT_TRUE(files.CopyFileOver(dir / "a", dir / "b"));   // replaced, not merged
     EXPECT_EQ(test::ReadBytes(dir / "b"), bytes);
-    ASSERT_TRUE(files.GetFileTimes(dir / "b", got));
-    EXPECT_EQ(got.LastWrite, t.LastWrite);
+    EXPECT_EQ(test::FileTimesOf(dir / "b").LastWrite, t.LastWrite);
     EXPECT_FALSE(files.CopyFileOver(dir / "missing", dir / "c"));
     EXPECT_FALSE(test::FileExists(dir / "c"));
 }

@@ -9,9 +9,11 @@
 #include "tools/fwpack/pe_dos_program.h"
 #include "tools/fwpack/pe_image.h"
 #include "tools/fwpack/pe_package.h"
+#include "support/dos_package.h"
 #include "test_tool_support.h"
 
 using namespace fwpack;
+using fwpack::test::DosProgram;
 
 namespace {
 
@@ -22,23 +24,6 @@ std::vector<uint8_t> Fixture(const std::string &name) {
                               error))
         << error;
     return bytes;
-}
-
-// An MZ file of size bytes as the dos16 linker script lays one out: a
-// 64-byte header, no relocations, equal minimum and maximum extra memory.
-std::vector<uint8_t> DosProgram(uint32_t size, uint8_t seed) {
-    std::vector<uint8_t> file(size);
-    for (uint32_t i = 64; i < size; ++i) file[i] = uint8_t(i * 13 + seed);
-    file[0] = 'M';
-    file[1] = 'Z';
-    PutU16(file.data() + 2, uint16_t(size % 512));
-    PutU16(file.data() + 4, uint16_t((size + 511) / 512));
-    PutU16(file.data() + 8, 4);
-    PutU16(file.data() + 10, 0x100);
-    PutU16(file.data() + 12, 0x100);
-    PutU16(file.data() + 16, 0xFFF0);
-    PutU32(file.data() + 0x3C, 0);
-    return file;
 }
 
 PeImage Parse(const std::vector<uint8_t> &file) {

@@ -5,6 +5,8 @@
 #include "payload/file_package.h"
 #include "payload/tagged_resource.h"
 #include "test_tool_support.h"
+#include "platform/posix/posix_files.h"
+#include "platform/builder_files.h"
 #include "tools/fwpack/file_times.h"
 
 using namespace fwpack;
@@ -14,29 +16,26 @@ namespace {
 
 TEST(FileTimes, Iso8601AcrossCenturiesAndLeapDays) {
     EXPECT_EQ(FileTimeIso8601(0), "1601-01-01T00:00:00Z");
-    EXPECT_EQ(FileTimeIso8601(kFileTimeUnixEpoch), "1970-01-01T00:00:00Z");
+    EXPECT_EQ(FileTimeIso8601(FileTimeFromUnix(0, 0)), "1970-01-01T00:00:00Z");
     EXPECT_EQ(FileTimeIso8601(125911583990000000ull), "1999-12-31T23:59:59Z");
     EXPECT_EQ(FileTimeIso8601(125963012965000000ull), "2000-02-29T12:34:56.5000000Z");
     EXPECT_EQ(FileTimeIso8601(157520160000000000ull), "2100-03-01T00:00:00Z");
     EXPECT_EQ(FileTimeIso8601(134410943190000001ull), "2026-12-07T05:18:39.0000001Z");
 }
 
-TEST(FileTimes, UnixConversionsRoundTripAndClampBefore1970) {
-    struct timespec t {
-        1700000000, 123456700
-    };
-    uint64_t ft = FileTimeFromUnix(t);
-    EXPECT_EQ(ft, kFileTimeUnixEpoch + 17000000001234567ull);
-    struct timespec back = UnixFromFileTime(ft);
-    EXPECT_EQ(back.tv_sec, t.tv_sec);
-    EXPECT_EQ(back.tv_nsec, t.tv_nsec);
-    struct timespec before = UnixFromFileTime(1000);
-    EXPECT_EQ(before.tv_sec, 0);
-    EXPECT_EQ(before.tv_nsec, 0);
-    struct timespec negative {
-        - 1, 0
-    };
-    EXPECT_EQ(FileTimeFromUnix(negative), kFileTimeUnixEpoch - 10000000);
+// A stored time before 1970 is set as it is, not moved to 1970.
+TEST(FileTimes, AppliedTimesKeepTheirValueBefore1970) {
+    TempDir dir;
+    const std::string path = dir / "old.bin";
+    std::string error;
+    ASSERT_TRUE(WriteFileAtomically(path, {1, 2, 3}, error)) << error;
+    const uint64_t accessed = FileTimeFromUnix(-86400 * 365, 123456700);   // 1969
+    const uint64_t written = FileTimeFromUnix(1700000000, 500);
+    ASSERT_TRUE(ApplyFileTimes(path, {written, accessed, written, false}, error)) << error;
+    SourceFileTimes back;
+    ASSERT_TRUE(ReadSourceFileTimes(path, back, error)) << error;
+    EXPECT_EQ(back.LastAccess, accessed);
+    EXPECT_EQ(back.LastWrite, written);
 }
 
 class InspectSample : public ::testing::Test {

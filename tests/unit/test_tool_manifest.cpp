@@ -5,8 +5,10 @@
 #include <filesystem>
 
 #include "test_tool_support.h"
+#include "tools/fwpack/printable_text.h"
 
 using namespace fwpack::test;
+using fwpack::Quoted;
 namespace fs = std::filesystem;
 
 namespace {
@@ -251,6 +253,95 @@ TEST(FwpackUsage, EveryCommandHasHelp) {
                              "no-pause", "no-reboot", "restart-n", "restart-r", "keep-all",
                              "keep-k0", "keep-k1", "keep-k2", "debug", "statx"})
         EXPECT_NE(build.Out.find(flag), std::string::npos) << flag;
+}
+
+}  // namespace
+
+namespace {
+
+// Names the built package could not carry safely: one line naming the key
+// and the name, exit 2, nothing written.
+class BadNames : public BadManifest {
+  protected:
+    RunResult BuildWith(const std::string &text, std::vector<std::string> extra = {}) {
+        std::string manifest = sample + "/package.toml";
+        WriteBytes(manifest, {text.begin(), text.end()});
+        std::vector<std::string> args = {"build", manifest};
+        if (extra.empty()) extra = {"--resources-dir", out};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return Fwpack(args);
+    }
+    void ExpectNameRefused(const std::string &text, const std::vector<std::string> &want,
+                           std::vector<std::string> extra = {}) {
+        RunResult r = BuildWith(text, extra);
+        EXPECT_EQ(r.Code, 2);
+        ASSERT_EQ(r.ErrLines().size(), 1u) << r.Err;
+        for (const auto &w : want)
+            EXPECT_NE(r.Err.find(w), std::string::npos) << "want " << w << " in " << r.Err;
+        EXPECT_FALSE(fs::exists(out));
+    }
+    void AddFile(const std::string &path) { WriteBytes(sample + "/" + path, {'x'}); }
+    std::string LinuxStub() const { return std::string(FWPACK_BINARY_DIR) + "/dosupdater"; }
+};
+
+TEST_F(BadNames, WindowsCannotCreateTheName) {
+    for (const char *name : {"nul.txt", "CON", "com1.exe", "LPT9", "a*b", "what?", "q\"t",
+                             "x<y", "y>x", "p|q", "tab\tname", "trailing.", "space "}) {
+        SCOPED_TRACE(name);
+        AddFile(std::string("win/") + name);
+        ExpectNameRefused(kGood, {"windows.tools", Quoted(name)});
+        fs::remove(sample + "/win/" + name);
+    }
+    // Near misses build.
+    for (const char *name : {"console.txt", "com10", "lpt0", "nul_", "a.b.c"}) AddFile(std::string("win/") + name);
+    EXPECT_EQ(BuildWith(kGood).Code, 0);
+}
+
+TEST_F(BadNames, DosWorkFilesInTheDosPackageAndAsImages) {
+    AddFile("dos/BIN.DAT");
+    ExpectNameRefused(kGood, {"dos.tools", "\"BIN.DAT\"", "work file"});
+    fs::remove(sample + "/dos/BIN.DAT");
+    // Only the DOS updater has work files: a Windows tool may be named so.
+    AddFile("win/waste.dat");
+    AddFile("me.log");
+    ExpectNameRefused(Replace(kGood, "image = \"me.bin\"", "image = \"me.log\""),
+                      {"me.image", "\"me.log\"", "work file"});
+    AddFile("Error.Log");
+    ExpectNameRefused(Replace(kGood, "image = \"bios.bin\"", "image = \"Error.Log\""),
+                      {"bios.image", "\"Error.Log\""});
+    EXPECT_EQ(BuildWith(kGood).Code, 0);
+}
+
+TEST_F(BadNames, ImagesThatShareOneNameInTheDosFolder) {
+    fs::create_directory(sample + "/me");
+    AddFile("me/BIOS.bin");
+    ExpectNameRefused(Replace(kGood, "image = \"me.bin\"", "image = \"me/BIOS.bin\""),
+                      {"me.image", "\"BIOS.bin\"", "\"bios.bin\""});
+}
+
+TEST_F(BadNames, LinuxPackagesTakeOnlyPortableNames) {
+    const std::string run = dir / "package.run";
+    AddFile("dos/a$b");   // a DOS name, but the Linux updater's words are stricter
+    ExpectNameRefused(kGood, {"dos.tools", "\"a$b\"", "Linux package"},
+                      {"--dos-stub", LinuxStub(), "-o", run});
+    EXPECT_FALSE(fs::exists(run));
+    // The same name is fine in a package for Windows and DOS.
+    EXPECT_EQ(BuildWith(kGood).Code, 0);
+    fs::remove_all(out);
+    fs::remove(sample + "/dos/a$b");
+    AddFile("bios(1).bin");
+    ExpectNameRefused(Replace(kGood, "image = \"bios.bin\"", "image = \"bios(1).bin\""),
+                      {"bios.image", "\"bios(1).bin\""}, {"--dos-stub", LinuxStub(), "-o", run});
+}
+
+TEST_F(BadNames, ALinuxPackageNeedsDosTools) {
+    const std::string run = dir / "package.run";
+    std::string noDos = Replace(kGood,
+                                "[dos]\ntools = \"dos\"\nflash_program = \"dosflash.exe\"\n"
+                                "me_query_tool = \"meinfo.exe\"\nme_update_tool = \"meupd.exe\"\n",
+                                "");
+    ExpectNameRefused(noDos, {"[dos]", "--dos-stub"}, {"--dos-stub", LinuxStub(), "-o", run});
+    EXPECT_EQ(BuildWith(noDos).Code, 0) << "a Windows-only package needs no [dos]";
 }
 
 }  // namespace

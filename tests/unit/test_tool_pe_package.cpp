@@ -422,6 +422,19 @@ TEST(PeResourceTree, RefusesDamagedTrees) {
     PutU32(farName.data() + firstEntry, 0x80000000u | 0x00fffff0u);
     ExpectDamagedTree(farName);
 
+    // Two root entries with one key: found by the sorted lookup, wherever
+    // they stand.
+    ASSERT_GE(ReadU16(stub.data() + root + 12) + ReadU16(stub.data() + root + 14), 3);
+    for (size_t second : {1, 2}) {
+        std::vector<uint8_t> twice = stub;
+        PutU32(twice.data() + firstEntry + 8 * second, ReadU32(twice.data() + firstEntry));
+        ExpectDamagedTree(twice);
+        std::vector<PeSetupResource> all;
+        std::string error;
+        EXPECT_FALSE(ReadPeSetupResources(twice, all, error));
+        EXPECT_NE(error.find("appears twice"), std::string::npos) << error;
+    }
+
     std::vector<uint8_t> manyEntries = stub;  // more entries than the section holds
     PutU16(manyEntries.data() + root + 14, 0xffff);
     ExpectDamagedTree(manyEntries);

@@ -258,7 +258,7 @@ TEST_F(BrokenResources, OptionBlockNamesMustMatchThePackages) {
 
 TEST_F(BrokenResources, IdStringOverItsFieldAndSeveralProblemsAtOnce) {
     auto opt = Get(OptionResource);
-    std::memset(opt.data() + 16 + option_offset::IdString, '$', kIdStringSize);
+    std::memset(opt.data() + 16 + OptionFieldOf(OptionField::IdString).Offset, '$', kIdStringSize);
     Put(OptionResource, opt);
     ExpectProblems({"2003 OptionBlock: IdString is over 127 characters"});
 
@@ -287,6 +287,74 @@ TEST_F(BrokenResources, ExtractRefusesNamesThatLeaveTheFolder) {
     r = Fwpack({"extract", res, out});
     EXPECT_EQ(r.Code, 2);
     EXPECT_FALSE(fs::exists(out));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(BrokenResources, NamesWindowsOrTheDosUpdaterCannotTake) {
+    auto files = WinFiles();
+    files[2].Record.FileName = "nul.txt";
+    Put(ToolPackage, Deflate(BuildFilePackage(files), 10));
+    auto dos = DosFiles();
+    dos.push_back(dos[0]);
+    dos.back().Record.FileName = "WASTE.DAT";
+    Put(DosPackage, MakeTaggedResource(DosPackage, Deflate(BuildFilePackage(dos), 10)));
+    ExpectProblems({"2000 DosPackage: record 3 \"WASTE.DAT\" is the name of a work file",
+                    "2001 ToolPackage: record 2 \"nul.txt\" is a device name on Windows"});
+
+    // Images that the DOS folder takes for one file.
+    Put(ToolPackage, Deflate(BuildFilePackage(WinFiles()), 10));
+    Put(DosPackage, MakeTaggedResource(DosPackage, Deflate(BuildFilePackage(DosFiles()), 10)));
+    PackageFile me;
+    me.Record.FileName = "BIOS.BIN";
+    me.Bytes = {7};
+    Put(MePackage, MakeTaggedResource(MePackage, Deflate(BuildFilePackage({me}), 10)));
+    OptionBlock o = Options();
+    o.MeImageName = "BIOS.BIN";
+    PutOptions(o);
+    ExpectProblems({"2003 OptionBlock: MeImageName \"BIOS.BIN\" names the same file as "
+                    "BiosImageName \"bios.bin\""});
+}
+
+TEST_F(BrokenResources, ExtractShowsNamesAndFieldsAsText) {
+    // A name with a terminal escape, 250 bytes long: valid, and printed escaped.
+    auto files = WinFiles();
+    std::string name = "\x1b]0;owned\x07" + std::string(240, 'n');
+    files[2].Record.FileName = name;
+    Put(ToolPackage, Deflate(BuildFilePackage(files), 10));
+    OptionBlock o = Options();
+    o.IdString = "$FB\nFlashProgram = evil.exe";
+    PutOptions(o);
+    std::string out = dir / "unpacked";
+    RunResult r = Fwpack({"extract", res, out});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(r.Out.find('\x1b'), std::string::npos);
+    EXPECT_NE(r.Out.find("\\x1B]0;owned\\x07nnn"), std::string::npos) << r.Out;
+    EXPECT_EQ(ReadBytes(out + "/ToolPackage/" + name), files[2].Bytes);
+    std::string text = Text(ReadBytes(out + "/OptionBlock.txt"));
+    EXPECT_EQ(RunResult::Lines(text).size(), 9u) << text;
+    EXPECT_NE(text.find("IdString = $FB\\x0AFlashProgram = evil.exe\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nFlashProgram = flash.exe\n"), std::string::npos) << text;
+}
+
+TEST_F(BrokenResources, ExtractLeavesNoFoldersAfterAFailure) {
+    // Valid in a record, too long for the filesystem: fails when it is
+    // renamed into place, after the folders were made.
+    auto files = WinFiles();
+    files[2].Record.FileName = std::string(258, 'x');
+    Put(ToolPackage, Deflate(BuildFilePackage(files), 10));
+    std::string out = dir / "new/unpacked";
+    RunResult r = Fwpack({"extract", res, out});
+    EXPECT_EQ(r.Code, 2);
+    EXPECT_EQ(r.ErrLines().size(), 1u) << r.Err;
+    EXPECT_FALSE(fs::exists(dir / "new"));
+    // A folder that was there before stays.
+    fs::create_directory(dir / "kept");
+    r = Fwpack({"extract", res, dir / "kept"});
+    EXPECT_EQ(r.Code, 2);
+    EXPECT_TRUE(fs::is_empty(dir / "kept"));
 }
 
 }  // namespace

@@ -2,13 +2,14 @@
 // files: images, checksums, command lines, verdicts, boxes and restart.
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 
 #include <gtest/gtest.h>
 
 #include "payload/bytes.h"
 #include "payload/checksum16.h"
 #include "payload/tagged_resource.h"
-#include "shell/run_options.h"
+#include "run/run_options.h"
 #include "support/update_fakes.h"
 #include "update/decide_restart.h"
 #include "update/flash_stage.h"
@@ -146,7 +147,7 @@ TEST(FlashStages, WaitResultTextsOnlyWithTheDebugSwitch) {
         rig.programs.waitResult = result;
         std::filesystem::create_directory(rig.dest);
         WorkerRunState s;
-        EXPECT_TRUE(RunFlashStage(rig.context, s, FlashStage::Bios));
+        EXPECT_EQ(RunFlashStage(rig.context, s, FlashStage::Bios), StageEnd::Completed);
         EXPECT_EQ(rig.boxes.Texts(), Events{text});
         EXPECT_EQ(s.RtnStatus, -1);   // the key is absent
         EXPECT_EQ(s.Launched, 1);
@@ -155,7 +156,7 @@ TEST(FlashStages, WaitResultTextsOnlyWithTheDebugSwitch) {
     Arrange(rig, 0x20000, "x", false);
     std::filesystem::create_directory(rig.dest);
     WorkerRunState s;
-    EXPECT_TRUE(RunFlashStage(rig.context, s, FlashStage::Bios));
+    EXPECT_EQ(RunFlashStage(rig.context, s, FlashStage::Bios), StageEnd::Completed);
     EXPECT_TRUE(rig.boxes.shown.empty());
     EXPECT_TRUE(rig.programs.starts[0].commandLine.ends_with(" /option:00020000"));
 }
@@ -294,6 +295,62 @@ TEST(FlashStages, BiosVerdictOtherThanOneAndOneSkipsTheMeStage) {
     rig.RunWorker();
     EXPECT_EQ(rig.programs.starts.size(), 2u);
     EXPECT_TRUE(rig.boxes.shown.empty());
+}
+
+// A cancel after the unpacking has completed (the dialog stops waiting for
+// the worker then) still starts no flash program: not when it comes while
+// the completion box is up, nor while the window is being hidden, nor for
+// the ME stage while the BIOS flash program runs.
+TEST(FlashStages, NothingStartsAfterACancel) {
+    struct Case {
+        const char *name;
+        bool me;
+        std::function<void(UpdateRig &)> arm;
+        size_t starts;
+    };
+    const Case cases[] = {
+        {"completion box", false,
+         [](UpdateRig &rig) {
+             rig.boxes.onShow = [&rig](const test::ShownBox &) {
+                 EXPECT_TRUE(rig.run.UnpackingCompleted.load());
+                 rig.run.AbortFlag = 1;
+             };
+         },
+         0},
+        {"window hidden", true,
+         [](UpdateRig &rig) {
+             rig.dialog.onEvent = [&rig](const std::string &e) {
+                 if (e == "hide window") rig.run.AbortFlag = 1;
+             };
+         },
+         0},
+        {"BIOS flash program running", true,
+         [](UpdateRig &rig) {
+             auto verdicts = rig.programs.onStart;
+             rig.programs.onStart = [&rig, verdicts](const test::StartCall &c) {
+                 verdicts(c);
+                 rig.run.AbortFlag = 1;
+             };
+         },
+         1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        UpdateRig rig;
+        Arrange(rig, 0, "ID", c.me);
+        ASSERT_TRUE(ParseCommandLine(rig.run.Options, "/nopause"));
+        InstallPrograms(rig);
+        c.arm(rig);
+        rig.RunWorker();
+        EXPECT_EQ(rig.programs.starts.size(), c.starts);
+        EXPECT_EQ(rig.restart.calls, 0);
+        // An abort takes the cleanup path: no rollback, no box of its own.
+        EXPECT_EQ(RollbackBars(rig), 0u);
+        EXPECT_EQ(rig.boxes.shown.size(), c.me ? 0u : 1u);
+        EXPECT_EQ(*rig.files.WorkingDirectory(), rig.startDir);
+        EXPECT_TRUE(test::FileExists(rig.dest + "flash.exe"));
+        EXPECT_EQ(rig.dialog.events.back(), "quit 0");
+    }
 }
 
 TEST(DecideRestart, EveryPath) {

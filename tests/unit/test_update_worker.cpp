@@ -74,9 +74,7 @@ TEST(ExtractWorker, OneFileRunFollowsTheControlProtocolAndLeavesTheTool) {
     EXPECT_EQ(rig.boxes.shown[0].buttons, BoxButtons::Ok);
     EXPECT_EQ(test::ReadBytes(rig.dest + "f0.bin"), tools[0].Bytes);
     // The stored write time survives the unpack and the copy.
-    FileTimes t;
-    ASSERT_TRUE(rig.files.GetFileTimes(rig.dest + "f0.bin", t));
-    EXPECT_EQ(t.LastWrite, tools[0].Record.LastWriteTime);
+    EXPECT_EQ(test::FileTimesOf(rig.dest + "f0.bin").LastWrite, tools[0].Record.LastWriteTime);
     EXPECT_TRUE(rig.TempRootEntries().empty());   // work folder, scratch A and B gone
     EXPECT_EQ(rig.clock.sleeps, std::vector<uint32_t>{10});
     EXPECT_TRUE(rig.programs.starts.empty());
@@ -169,6 +167,8 @@ TEST(ExtractWorker, AbortDuringCopyingKeepsWhatWasCopied) {
     EXPECT_EQ(std::count(rig.dialog.events.begin(), rig.dialog.events.end(),
                          "text 1009 Rollback the updated file..."), 0);
     EXPECT_EQ(rig.dialog.events.back(), "quit 0");
+    // Stopped inside the unpacking: the dialog waits for its cleanup.
+    EXPECT_FALSE(rig.run.UnpackingCompleted.load());
 }
 
 TEST(ExtractWorker, FailuresBeforeTheTableGoStraightToCleanup) {

@@ -3,6 +3,7 @@
 // Linux package (the DOS updater followed by the four tagged resources).
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -31,8 +32,12 @@ bool WriteResourcesFolder(const std::string &dir, const ResourceSet &set, std::s
 // (path not empty) that program goes in front of the PE headers.
 bool LooksLikePe(const std::vector<uint8_t> &file);
 bool ReadPeResources(const std::vector<uint8_t> &file, ResourceSet &out, std::string &error);
+// finish, when given, is the last step on the finished bytes before they are
+// written (the signature); when it fails nothing is written.
+using PackageFinisher = std::function<bool(std::vector<uint8_t> &, std::string &)>;
 bool WritePePackage(const std::string &stubPath, const ResourceSet &set, const std::string &outPath,
-                    bool replace, std::string &error, const std::string &dosProgramPath = "");
+                    bool replace, std::string &error, const std::string &dosProgramPath = "",
+                    const PackageFinisher &finish = {});
 // One line about the DOS program in front of the PE file at path (its size,
 // memory and entry); false with the problem when its header does not fit.
 bool DescribeDosProgram(const std::string &path, std::string &line, std::string &error);

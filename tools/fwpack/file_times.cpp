@@ -4,21 +4,6 @@
 
 namespace fwpack {
 
-uint64_t FileTimeFromUnix(const struct timespec &t) {
-    int64_t ticks = int64_t(t.tv_sec) * 10000000 + t.tv_nsec / 100;
-    if (ticks < -int64_t(kFileTimeUnixEpoch)) return 0;
-    return uint64_t(int64_t(kFileTimeUnixEpoch) + ticks);
-}
-
-struct timespec UnixFromFileTime(uint64_t fileTime) {
-    struct timespec t {};
-    if (fileTime <= kFileTimeUnixEpoch) return t;
-    uint64_t ticks = fileTime - kFileTimeUnixEpoch;
-    t.tv_sec = time_t(ticks / 10000000);
-    t.tv_nsec = long(ticks % 10000000) * 100;
-    return t;
-}
-
 std::string FileTimeIso8601(uint64_t fileTime) {
     // Civil date by era arithmetic counted from 0000-03-01, so that leap days
     // fall at the end of a year; 1601-01-01 is day 584694 of that count.

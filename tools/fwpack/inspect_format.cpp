@@ -14,21 +14,6 @@ namespace {
 
 std::string Q(std::string_view s) { return Quoted(s); }
 
-struct OptionField {
-    const char *Name;
-    std::string OptionBlock::*Member;
-};
-const OptionField kOptionFields[] = {
-    {"FlashProgram", &OptionBlock::FlashProgram},
-    {"DosFlashProgram", &OptionBlock::DosFlashProgram},
-    {"BiosImageName", &OptionBlock::BiosImageName},
-    {"IdString", &OptionBlock::IdString},
-    {"MeFlashProgram", &OptionBlock::MeFlashProgram},
-    {"MeImageName", &OptionBlock::MeImageName},
-    {"DosMeQueryTool", &OptionBlock::DosMeQueryTool},
-    {"DosMeUpdateTool", &OptionBlock::DosMeUpdateTool},
-};
-
 void TextResource(std::ostream &s, const ResourceReport &r) {
     s << r.Id << " " << ResourceName(r.Id);
     if (!r.Present) {
@@ -55,13 +40,13 @@ void TextResource(std::ostream &s, const ResourceReport &r) {
             s << "  zlib header   " << Hex(r.Stream.Cmf, 2) << " " << Hex(r.Stream.Flg, 2);
             if (r.Stream.Valid)
                 s << ": window " << r.Stream.WindowSize << " bytes, level hint " << r.Stream.Level
-                  << (r.Stream.WindowSize > 1024 ? "  WINDOW TOO LARGE" : "");
+                  << (r.Stream.WindowSize > kPayloadWindowSize ? "  WINDOW TOO LARGE" : "");
             else
                 s << ": not a zlib header";
             s << "\n";
         }
         if (r.Inflated)
-            s << "  uncompressed  " << r.PackageBytes.size() << " bytes\n";
+            s << "  uncompressed  " << r.PackageSize << " bytes\n";
         else
             s << "  uncompressed  FAILED: " << r.InflateError << "\n";
     }
@@ -86,10 +71,12 @@ void TextResource(std::ostream &s, const ResourceReport &r) {
         const OptionBlock &o = r.Options;
         s << "  block         " << r.RealBodyLength << " bytes\n";
         s << "  Flags         " << Hex(o.Flags, 8) << " " << DescribeFlags(o.Flags) << "\n";
-        for (const auto &f : kOptionFields) {
+        for (const OptionFieldSpec &f : kOptionFields) {
+            const std::string *text = OptionText(o, f.Field);
+            if (!text) continue;
             std::string name = f.Name;
             s << "  " << name << std::string(name.size() < 16 ? 16 - name.size() : 1, ' ')
-              << Q(o.*f.Member) << "\n";
+              << Q(*text) << "\n";
         }
     }
 }
@@ -125,7 +112,7 @@ void JsonResource(std::ostream &s, const ResourceReport &r) {
             s << "null";
         s << ", \"decompressed\": " << (r.Inflated ? "true" : "false");
         if (r.Inflated)
-            s << ", \"uncompressed_size\": " << r.PackageBytes.size();
+            s << ", \"uncompressed_size\": " << r.PackageSize;
         else
             s << ", \"error\": " << JsonString(r.InflateError);
         s << "}";
@@ -163,8 +150,9 @@ void JsonResource(std::ostream &s, const ResourceReport &r) {
             first = false;
         }
         s << "]";
-        for (const auto &f : kOptionFields)
-            s << ", " << JsonString(f.Name) << ": " << JsonString(o.*f.Member);
+        for (const OptionFieldSpec &f : kOptionFields)
+            if (const std::string *text = OptionText(o, f.Field))
+                s << ", " << JsonString(f.Name) << ": " << JsonString(*text);
         s << "}";
     }
     s << "}";
@@ -209,7 +197,8 @@ std::string InspectText(const PayloadReport &report, const std::string &path, Co
     return s.str();
 }
 
-std::string InspectJson(const PayloadReport &report, const std::string &path, ContainerKind kind) {
+std::string InspectJson(const PayloadReport &report, const std::string &path, ContainerKind kind,
+                        const std::string &extraMember) {
     std::ostringstream s;
     s << "{\n  \"path\": " << JsonString(path)
       << ",\n  \"container\": " << JsonString(ContainerKindName(kind)) << ",\n  \"resources\": [\n";
@@ -220,7 +209,9 @@ std::string InspectJson(const PayloadReport &report, const std::string &path, Co
     s << "  ],\n  \"problems\": [";
     std::vector<std::string> problems = PayloadProblems(report);
     for (size_t i = 0; i < problems.size(); ++i) s << (i ? ", " : "") << JsonString(problems[i]);
-    s << "]\n}\n";
+    s << "]";
+    if (!extraMember.empty()) s << ",\n  " << extraMember;
+    s << "\n}\n";
     return s.str();
 }
 

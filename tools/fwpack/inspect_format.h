@@ -7,7 +7,9 @@
 namespace fwpack {
 
 std::string InspectText(const PayloadReport &report, const std::string &path, ContainerKind kind);
-std::string InspectJson(const PayloadReport &report, const std::string &path, ContainerKind kind);
+// extraMember: one more "name": value member of the top-level object, or "".
+std::string InspectJson(const PayloadReport &report, const std::string &path, ContainerKind kind,
+                        const std::string &extraMember = "");
 
 // A JSON string literal, quotes included. Bytes above 0x7F are taken as
 // Latin-1, the names being 8-bit text of no fixed code page.

@@ -4,16 +4,20 @@
 #include <cstdio>
 #include <iostream>
 
+#include "authenticode_format.h"
 #include "container.h"
 #include "extract.h"
 #include "flag_names.h"
 #include "inspect_format.h"
 #include "manifest.h"
+#include "package_signing.h"
 #include "payload/tagged_resource.h"
 #include "payload_builder.h"
 #include "payload_check.h"
 #include "payload_report.h"
+#include "platform/builder_files.h"
 #include "platform/program_text.h"
+#include "printable_text.h"
 
 namespace {
 
@@ -30,6 +34,7 @@ struct BuildArgs {
     std::string Manifest, ResourcesDir, Stub, DosStub, DosProgram, Output;
     bool Replace = false;
     int Level = kDefaultDeflateLevel;
+    SigningRequest Sign;
 };
 
 int RunBuild(const BuildArgs &a) {
@@ -50,11 +55,20 @@ int RunBuild(const BuildArgs &a) {
     if (!LoadManifest(a.Manifest, m, error)) return Fail(error);
     BuildSettings settings;
     settings.Level = a.Level;
+    settings.LinuxPackage = !a.DosStub.empty();
     ResourceSet set;
+    SigningPlan signing;
+    std::string note;
+    if (!PlanSigning(a.Sign, m, !a.Stub.empty(), signing, note, error)) return Fail(error);
+    if (!note.empty()) std::cerr << "fwpack: note: " << note << "\n";
     if (!BuildPayload(m, settings, set, error)) return Fail(error);
+    if (!a.Stub.empty() && StubCarriesSignature(a.Stub))
+        std::cerr << "fwpack: note: stub " << a.Stub
+                  << " is signed; its certificate table is dropped, as the new resources break it\n";
 
     bool ok = toFolder          ? WriteResourcesFolder(a.ResourcesDir, set, error)
-              : !a.Stub.empty() ? WritePePackage(a.Stub, set, a.Output, a.Replace, error, a.DosProgram)
+              : !a.Stub.empty() ? WritePePackage(a.Stub, set, a.Output, a.Replace, error,
+                                                 a.DosProgram, SigningStep(signing))
                                 : WriteRunPackage(a.DosStub, set, a.Output, error);
     if (!ok) return Fail(error);
     std::cout << "wrote " << (toFolder ? a.ResourcesDir : a.Output) << ":";
@@ -74,22 +88,64 @@ bool Load(const std::string &path, PayloadReport &report, ContainerKind &kind) {
         Fail(error);
         return false;
     }
-    report = AnalyzePayload(set, kind);
+    report = AnalyzePayload(std::move(set), kind);
     return true;
+}
+
+// A Windows package's signature; trust: root certificates for the chain, or "".
+SignatureReport Signature(const std::string &path, const std::string &trust) {
+    std::vector<uint8_t> file;
+    std::string error;
+    if (!ReadWholeFile(path, file, error)) {
+        SignatureReport unread;
+        unread.Problems.push_back("signature: " + error);
+        return unread;
+    }
+    return ReadSignature(file, trust);
 }
 
 int RunInspect(const std::string &path, bool json) {
     PayloadReport report;
     ContainerKind kind;
     if (!Load(path, report, kind)) return kExitBadInput;
-    std::cout << (json ? InspectJson(report, path, kind) : InspectText(report, path, kind));
+    std::string signature;
+    if (kind == ContainerKind::WindowsPackage) {
+        SignatureReport s = Signature(path, "");
+        signature = json ? SignatureJson(s) : SignatureText(s);
+    }
+    std::cout << (json ? InspectJson(report, path, kind, signature) : InspectText(report, path, kind));
     std::string dos, error;
     if (!json && kind == ContainerKind::WindowsPackage && DescribeDosProgram(path, dos, error))
         std::cout << dos << "\n";
+    if (!json) std::cout << signature;
     return kExitOk;
 }
 
-int RunVerify(const std::string &path) {
+struct VerifyArgs {
+    bool RequireSignature = false;
+    std::string Trust;
+};
+
+// The signature's problems; an unsigned package is one only when required.
+std::vector<std::string> SignatureProblems(const std::string &path, ContainerKind kind,
+                                           const VerifyArgs &v) {
+    if (kind != ContainerKind::WindowsPackage)
+        return v.RequireSignature || !v.Trust.empty()
+                   ? std::vector<std::string>{std::string("signature: a ") + ContainerKindName(kind) +
+                                              " carries none; only Windows packages are signed"}
+                   : std::vector<std::string>{};
+    SignatureReport s = Signature(path, v.Trust);
+    if (!s.Unchecked.empty())
+        std::cerr << "fwpack: note: " << path << " is signed; its signature is not checked: "
+                  << s.Unchecked << "\n";
+    if (!s.Signed && (v.RequireSignature || !v.Trust.empty()) && s.Problems.empty())
+        s.Problems.push_back("signature: none, and one is required");
+    return s.Problems;
+}
+
+int RunVerify(const std::string &path, const VerifyArgs &v) {
+    if ((v.RequireSignature || !v.Trust.empty()) && !SigningUnavailable().empty())
+        return Fail("verify: " + SigningUnavailable());
     PayloadReport report;
     ContainerKind kind;
     if (!Load(path, report, kind)) return kExitBadInput;
@@ -97,6 +153,7 @@ int RunVerify(const std::string &path) {
     std::string dos, error;
     if (kind == ContainerKind::WindowsPackage && !DescribeDosProgram(path, dos, error))
         problems.push_back("DOS program: " + error);
+    for (std::string &p : SignatureProblems(path, kind, v)) problems.push_back(std::move(p));
     for (const auto &p : problems) std::cout << p << "\n";
     if (!problems.empty()) return kExitProblems;
     std::cout << path << ": consistent\n";
@@ -110,7 +167,7 @@ int RunExtract(const std::string &path, const std::string &dir) {
     std::vector<std::string> written;
     std::string error;
     if (!ExtractPayload(report, dir, written, error)) return Fail(error);
-    for (const auto &w : written) std::cout << w << "\n";
+    for (const auto &w : written) std::cout << Printable(w) << "\n";
     return kExitOk;
 }
 
@@ -146,14 +203,26 @@ int main(int argc, char **argv) {
                       "package's PE headers, making the package dual-mode");
     build->add_option("--level", b.Level, "deflate level 0..9 (default 6)")
         ->check(CLI::Range(0, 9));
+    build->add_option("--sign-cert", b.Sign.Cert,
+                      "sign the package: PEM certificate, the signer's first, then its chain");
+    build->add_option("--sign-key", b.Sign.Key, "the signer's PEM private key");
+    build->add_option("--sign-pkcs12", b.Sign.Pkcs12,
+                      "sign with the key and certificates of a PKCS#12 file instead");
+    build->add_option("--timestamp-url", b.Sign.TimestampUrl,
+                      "time-stamp the signature at this RFC 3161 authority (http://)");
     build->footer(
         "Flag names for [options] flags (or give the number, e.g. flags = 0x3):\n" +
         FlagNamesHelp() +
         "\nFile times: each record takes the source file's last access and last write time; "
-        "its creation time is the file's birth time where the filesystem reports one "
-        "(statx), else its last write time.\n"
+        "its creation time is the file's birth time where the system reports one "
+        "(always on Windows, statx on Linux), else its last write time.\n"
         "Without a [dos] section resource 2000 holds an empty package (0 files).\n"
-        "Nothing is written unless the whole build succeeds.");
+        "Nothing is written unless the whole build succeeds.\n"
+        "Signing: a protected key or PKCS#12 file takes its password from " +
+        std::string(kSignPasswordVariable) +
+        ". The flags win over the manifest's [signing] section (cert, key, pkcs12, "
+        "timestamp_url). A signature without a time-stamp expires with its certificate." +
+        (SigningUnavailable().empty() ? "" : "\n" + SigningUnavailable() + "."));
 
     std::string path, dir;
     bool json = false;
@@ -166,6 +235,10 @@ int main(int argc, char **argv) {
     CLI::App *verify = app.add_subcommand(
         "verify", "Check a package; prints one line per problem and exits 1 when there are any.");
     verify->add_option("PATH", path, "resources folder, package .exe or Linux package")->required();
+    VerifyArgs v;
+    verify->add_flag("--require-signature", v.RequireSignature, "an unsigned package is a problem");
+    verify->add_option("--trust", v.Trust,
+                       "PEM root certificate(s): the signer's chain must lead to one of them");
 
     CLI::App *extract = app.add_subcommand(
         "extract", "Unpack every package into DIR/<package name>/ with the stored file times.");
@@ -179,9 +252,15 @@ int main(int argc, char **argv) {
         int rc = app.exit(e);
         return rc == 0 ? kExitOk : kExitBadInput;
     }
-    if (build->parsed()) return RunBuild(b);
-    if (inspect->parsed()) return RunInspect(path, json);
-    if (verify->parsed()) return RunVerify(path);
-    if (extract->parsed()) return RunExtract(path, dir);
+    try {
+        if (build->parsed()) return RunBuild(b);
+        if (inspect->parsed()) return RunInspect(path, json);
+        if (verify->parsed()) return RunVerify(path, v);
+        if (extract->parsed()) return RunExtract(path, dir);
+    } catch (const std::exception &e) {
+        // A name the system cannot take as a path, or memory that ran out:
+        // one line, after the staged files have been removed.
+        return Fail(e.what());
+    }
     return kExitBadInput;
 }

@@ -110,11 +110,8 @@ bool ReadFlags(Checker &c, const toml::node &n, uint32_t &flags) {
     return true;
 }
 
-}  // namespace
-
-bool LoadManifest(const std::string &path, Manifest &out, std::string &error) {
-    out = Manifest{};
-    out.Path = path;
+// The file parsed as TOML; a syntax error names its line and column.
+bool ParseToml(const std::string &path, toml::table &root, std::string &error) {
     std::error_code ec;
     if (!fs::is_regular_file(Utf8Path(path), ec)) {
         error = path + ": " + (fs::exists(Utf8Path(path), ec) ? "not a file" : "no such file");
@@ -124,7 +121,6 @@ bool LoadManifest(const std::string &path, Manifest &out, std::string &error) {
     // opens (non-ASCII names on Windows) is a manifest path.
     std::vector<uint8_t> text;
     if (!ReadWholeFile(path, text, error)) return false;
-    toml::table root;
     try {
         root = toml::parse(std::string_view(reinterpret_cast<const char *>(text.data()), text.size()),
                            path);
@@ -137,28 +133,26 @@ bool LoadManifest(const std::string &path, Manifest &out, std::string &error) {
         error = s.str();
         return false;
     }
-    Checker c(path, error);
-    fs::path base = Utf8Path(path).parent_path();
-    if (base.empty()) base = ".";
+    return true;
+}
 
-    if (!KnownKeys(c, root, "", {"options", "windows", "dos", "bios", "me"})) return false;
+bool ReadOptions(Checker &c, const toml::table &root, Manifest &out) {
+    const toml::table *opt = Section(c, root, "options", false);
+    if (!opt) return !c.Failed();
+    if (!KnownKeys(c, *opt, "options.", {"flags", "id_string"})) return false;
+    if (const toml::node *f = opt->get("flags"); f && !ReadFlags(c, *f, out.Flags)) return false;
+    if (!String(c, *opt, "options", "id_string", false, out.IdString)) return false;
+    if (out.IdString.size() >= kIdStringSize)
+        return c.Fail("options.id_string", "is " + std::to_string(out.IdString.size()) +
+                                               " characters; at most " +
+                                               std::to_string(kIdStringSize - 1) + " fit");
+    return true;
+}
 
-    if (const toml::table *opt = Section(c, root, "options", false)) {
-        if (!KnownKeys(c, *opt, "options.", {"flags", "id_string"})) return false;
-        if (const toml::node *f = opt->get("flags"); f && !ReadFlags(c, *f, out.Flags))
-            return false;
-        if (!String(c, *opt, "options", "id_string", false, out.IdString)) return false;
-        if (out.IdString.size() >= kIdStringSize)
-            return c.Fail("options.id_string", "is " + std::to_string(out.IdString.size()) +
-                                                   " characters; at most " +
-                                                   std::to_string(kIdStringSize - 1) + " fit");
-    }
-    if (c.Failed()) return false;
-
+bool ReadWindows(Checker &c, const toml::table &root, const fs::path &base, Manifest &out) {
     const toml::table *win = Section(c, root, "windows", true);
-    if (!win) return false;
     std::string tools;
-    if (!KnownKeys(c, *win, "windows.", {"tools", "flash_program", "me_flash_program"}) ||
+    if (!win || !KnownKeys(c, *win, "windows.", {"tools", "flash_program", "me_flash_program"}) ||
         !String(c, *win, "windows", "tools", true, tools) ||
         !String(c, *win, "windows", "flash_program", false, out.FlashProgram) ||
         !String(c, *win, "windows", "me_flash_program", false, out.MeFlashProgram) ||
@@ -166,37 +160,76 @@ bool LoadManifest(const std::string &path, Manifest &out, std::string &error) {
         !ProgramName(c, "windows.me_flash_program", out.MeFlashProgram, true))
         return false;
     out.WindowsTools = Resolve(base, tools);
-
-    if (const toml::table *dos = Section(c, root, "dos", false)) {
-        out.HasDos = true;
-        if (!KnownKeys(c, *dos, "dos.",
-                       {"tools", "flash_program", "me_query_tool", "me_update_tool"}) ||
-            !String(c, *dos, "dos", "tools", true, tools) ||
-            !String(c, *dos, "dos", "flash_program", true, out.DosFlashProgram) ||
-            !String(c, *dos, "dos", "me_query_tool", true, out.DosMeQueryTool) ||
-            !String(c, *dos, "dos", "me_update_tool", true, out.DosMeUpdateTool) ||
-            !ProgramName(c, "dos.flash_program", out.DosFlashProgram, false) ||
-            !ProgramName(c, "dos.me_query_tool", out.DosMeQueryTool, false) ||
-            !ProgramName(c, "dos.me_update_tool", out.DosMeUpdateTool, false))
-            return false;
-        out.DosTools = Resolve(base, tools);
-    }
-    if (c.Failed()) return false;
-
-    std::string image;
-    const toml::table *bios = Section(c, root, "bios", true);
-    if (!bios || !KnownKeys(c, *bios, "bios.", {"image"}) ||
-        !String(c, *bios, "bios", "image", true, image))
-        return false;
-    if (image.empty()) return c.Fail("bios.image", "must not be empty");
-    out.BiosImage = Resolve(base, image);
-
-    const toml::table *me = Section(c, root, "me", true);
-    if (!me || !KnownKeys(c, *me, "me.", {"image"}) || !String(c, *me, "me", "image", true, image))
-        return false;
-    if (image.empty()) return c.Fail("me.image", "must not be empty");
-    out.MeImage = Resolve(base, image);
     return true;
+}
+
+bool ReadDos(Checker &c, const toml::table &root, const fs::path &base, Manifest &out) {
+    const toml::table *dos = Section(c, root, "dos", false);
+    if (!dos) return !c.Failed();
+    out.HasDos = true;
+    std::string tools;
+    if (!KnownKeys(c, *dos, "dos.", {"tools", "flash_program", "me_query_tool", "me_update_tool"}) ||
+        !String(c, *dos, "dos", "tools", true, tools) ||
+        !String(c, *dos, "dos", "flash_program", true, out.DosFlashProgram) ||
+        !String(c, *dos, "dos", "me_query_tool", true, out.DosMeQueryTool) ||
+        !String(c, *dos, "dos", "me_update_tool", true, out.DosMeUpdateTool) ||
+        !ProgramName(c, "dos.flash_program", out.DosFlashProgram, false) ||
+        !ProgramName(c, "dos.me_query_tool", out.DosMeQueryTool, false) ||
+        !ProgramName(c, "dos.me_update_tool", out.DosMeUpdateTool, false))
+        return false;
+    out.DosTools = Resolve(base, tools);
+    return true;
+}
+
+// [bios] or [me]: one non-empty image path.
+bool ReadImage(Checker &c, const toml::table &root, const fs::path &base, const char *section,
+               std::string &out) {
+    const std::string key = std::string(section) + ".image";
+    const toml::table *t = Section(c, root, section, true);
+    std::string image;
+    if (!t || !KnownKeys(c, *t, std::string(section) + ".", {"image"}) ||
+        !String(c, *t, section, "image", true, image))
+        return false;
+    if (image.empty()) return c.Fail(key, "must not be empty");
+    out = Resolve(base, image);
+    return true;
+}
+
+// [signing] (optional): a PKCS#12 file, or a certificate with its key.
+bool ReadSigning(Checker &c, const toml::table &root, const fs::path &base, Manifest &out) {
+    const toml::table *sign = Section(c, root, "signing", false);
+    if (!sign) return !c.Failed();
+    std::string cert, key, pkcs12;
+    if (!KnownKeys(c, *sign, "signing.", {"cert", "key", "pkcs12", "timestamp_url"}) ||
+        !String(c, *sign, "signing", "cert", false, cert) ||
+        !String(c, *sign, "signing", "key", false, key) ||
+        !String(c, *sign, "signing", "pkcs12", false, pkcs12) ||
+        !String(c, *sign, "signing", "timestamp_url", false, out.TimestampUrl))
+        return false;
+    if (!pkcs12.empty() && (!cert.empty() || !key.empty()))
+        return c.Fail("signing.pkcs12", "give either pkcs12 or cert with key, not both");
+    if (pkcs12.empty() && cert.empty() != key.empty())
+        return c.Fail(cert.empty() ? "signing.cert" : "signing.key", "required key is missing");
+    if (!cert.empty()) out.SignCert = Resolve(base, cert);
+    if (!key.empty()) out.SignKey = Resolve(base, key);
+    if (!pkcs12.empty()) out.SignPkcs12 = Resolve(base, pkcs12);
+    return true;
+}
+
+}  // namespace
+
+bool LoadManifest(const std::string &path, Manifest &out, std::string &error) {
+    out = Manifest{};
+    out.Path = path;
+    toml::table root;
+    if (!ParseToml(path, root, error)) return false;
+    Checker c(path, error);
+    fs::path base = Utf8Path(path).parent_path();
+    if (base.empty()) base = ".";
+    return KnownKeys(c, root, "", {"options", "windows", "dos", "bios", "me", "signing"}) &&
+           ReadOptions(c, root, out) && ReadWindows(c, root, base, out) &&
+           ReadDos(c, root, base, out) && ReadImage(c, root, base, "bios", out.BiosImage) &&
+           ReadImage(c, root, base, "me", out.MeImage) && ReadSigning(c, root, base, out);
 }
 
 }  // namespace fwpack

@@ -20,6 +20,9 @@ struct Manifest {
 
     std::string BiosImage;  // [bios] image, resolved
     std::string MeImage;    // [me] image, resolved
+
+    // [signing] (optional): the signer for a Windows package, resolved.
+    std::string SignCert, SignKey, SignPkcs12, TimestampUrl;
 };
 
 // Reads and checks the manifest's shape: known sections and keys, types,

@@ -4,7 +4,9 @@
 #include <cstdio>
 
 #include "dos_short_name.h"
+#include "payload/dos_limits.h"
 #include "payload/tagged_resource.h"
+#include "name_rules.h"
 #include "payload_builder.h"
 #include "printable_text.h"
 
@@ -42,24 +44,34 @@ void CheckStream(const ResourceReport &r, Problems &p) {
     if (!r.Stream.Valid) {
         p.Add(r, "body does not begin with a zlib header (" + Hex(r.Stream.Cmf, 2) + " " +
                      Hex(r.Stream.Flg, 2) + ")");
-    } else if (r.Stream.WindowSize > 1024) {
+    } else if (r.Stream.WindowSize > kPayloadWindowSize) {
         p.Add(r, "zlib stream declares a " + std::to_string(r.Stream.WindowSize) +
-                     "-byte window; the readers accept at most 1024");
+                     "-byte window; the readers accept at most " + std::to_string(kPayloadWindowSize));
     }
     if (!r.Inflated && r.Stream.Valid)
         p.Add(r, "zlib stream does not decompress: " + r.InflateError);
 }
 
-void CheckPackage(const ResourceReport &r, Problems &p) {
+NameUse UseOf(uint16_t id) {
+    return id == ToolPackage ? NameUse::WindowsTool : id == DosPackage ? NameUse::DosTool : NameUse::Image;
+}
+
+void CheckPackage(const ResourceReport &r, bool linuxPackage, Problems &p) {
     if (r.Error != PackageError::None) {
         std::string where = r.BadRecord >= 0 ? " (record " + std::to_string(r.BadRecord) + ")" : "";
         p.Add(r, std::string("broken package: ") + PackageErrorText(r.Error) + where);
     }
+    if (r.TooManyRecords)
+        p.Add(r, std::to_string(r.Count) + " records; fwpack reads at most " +
+                     std::to_string(kMaxReadRecords));
     for (size_t i = 0; i < r.Records.size(); ++i) {
         const RecordReport &rec = r.Records[i];
         std::string name = "record " + std::to_string(i) + " " + Quoted(rec.Record.FileName);
         if (!IsBareFileName(rec.Record.FileName))
             p.Add(r, name + ": not a bare file name; it would be written outside its folder");
+        else if (std::string problem = NameProblem(rec.Record.FileName, UseOf(r.Id), linuxPackage);
+                 !problem.empty())
+            p.Add(r, "record " + std::to_string(i) + " " + problem);
         else if (r.Id == DosPackage && !IsDosShortName(rec.Record.FileName))
             p.Add(r, name + ": " + DosShortNameRule());
         if (rec.Record.Size == 0) p.Add(r, name + ": size 0");
@@ -74,9 +86,9 @@ void CheckPackage(const ResourceReport &r, Problems &p) {
                      std::to_string(b) + " " + Quoted(names[b]) +
                      " differ only in case; unpacked on Windows one would overwrite the other");
     bool dosReads = r.Id == DosPackage || r.Id == BiosPackage || r.Id == MePackage;
-    if (dosReads && r.Count > kDosPackageMaxFiles && r.Error != PackageError::TableOverflow)
+    if (dosReads && r.Count > kDosRecordTableRoom && r.Error != PackageError::TableOverflow)
         p.Add(r, std::to_string(r.Count) + " files; the DOS updater holds at most " +
-                     std::to_string(kDosPackageMaxFiles));
+                     std::to_string(kDosRecordTableRoom));
     if ((r.Id == BiosPackage || r.Id == MePackage) && r.Count != 1 &&
         r.Error != PackageError::TableOverflow && r.Error != PackageError::TooShort)
         p.Add(r, std::to_string(r.Count) + " records; the image package holds exactly 1");
@@ -93,61 +105,59 @@ bool DosToolsPresent(const PayloadReport &report) {
     return dos.PackageRead && !dos.Records.empty();
 }
 
+// A field that names a file: it must be a bare name of a file that its
+// package holds (for an image: the package's one record).
+void CheckNamedFile(const PayloadReport &report, const ResourceReport &r,
+                    const OptionFieldSpec &f, const std::string &value, Problems &p) {
+    const std::string field = f.Name;
+    const bool image = f.Package == BiosPackage || f.Package == MePackage;
+    if (value.empty()) {
+        if (image) p.Add(r, field + " is empty");
+        return;
+    }
+    if (!IsBareFileName(value)) {
+        p.Add(r, field + " " + Quoted(value) + " is not a bare file name");
+        return;
+    }
+    const ResourceReport &pkg = report.Get(f.Package);
+    if (!pkg.PackageRead || pkg.Error != PackageError::None) return;  // reported with the package
+    if (image && value.size() > kDosImageNameMax && DosToolsPresent(report))
+        p.Add(r, field + " " + Quoted(value) + " is " + std::to_string(value.size()) +
+                     " characters; the DOS updater opens at most " + std::to_string(kDosImageNameMax));
+    else if (image && DosToolsPresent(report) && !IsDosShortName(value))
+        p.Add(r, field + " " + Quoted(value) + " is " + DosShortNameRule());
+    if (image) {
+        const std::string record = pkg.Records.empty() ? "" : pkg.Records[0].Record.FileName;
+        if (record != value)
+            p.Add(r, field + " " + Quoted(value) + " differs from the " + ResourceName(f.Package) +
+                         " record's FileName " + Quoted(record));
+    } else if (!PackageHas(pkg, value)) {
+        p.Add(r, field + " " + Quoted(value) + " is not a file of " + ResourceName(f.Package));
+    }
+}
+
 void CheckOptions(const PayloadReport &report, const ResourceReport &r, Problems &p) {
-    const OptionBlock &o = r.Options;
     if (r.RealBodyLength < kOptionBlockSize)
         p.Add(r, "option block is " + std::to_string(r.RealBodyLength) + " bytes; " +
                      std::to_string(kOptionBlockSize) + " expected");
-    for (const auto &field : r.UnterminatedFields) {
-        if (field == "IdString")
-            p.Add(r, "IdString is over 127 characters (no NUL in its 128 bytes)");
+    for (OptionField field : r.UnterminatedFields) {
+        const OptionFieldSpec &f = OptionFieldOf(field);
+        const std::string name = f.Name, bytes = std::to_string(f.Size);
+        if (f.Kind == OptionFieldKind::Text)
+            p.Add(r, name + " is over " + std::to_string(f.Size - 1) + " characters (no NUL in its " +
+                         bytes + " bytes)");
         else
-            p.Add(r, field + " has no NUL in its 260 bytes");
+            p.Add(r, name + " has no NUL in its " + bytes + " bytes");
     }
-    struct Named {
-        const char *Field;
-        const std::string &Value;
-        uint16_t Package;
-    };
-    const Named names[] = {
-        {"FlashProgram", o.FlashProgram, ToolPackage},
-        {"MeFlashProgram", o.MeFlashProgram, ToolPackage},
-        {"DosFlashProgram", o.DosFlashProgram, DosPackage},
-        {"DosMeQueryTool", o.DosMeQueryTool, DosPackage},
-        {"DosMeUpdateTool", o.DosMeUpdateTool, DosPackage},
-        {"BiosImageName", o.BiosImageName, BiosPackage},
-        {"MeImageName", o.MeImageName, MePackage},
-    };
-    for (const auto &n : names) {
-        bool image = n.Package == BiosPackage || n.Package == MePackage;
-        if (n.Value.empty()) {
-            if (image) p.Add(r, std::string(n.Field) + " is empty");
-            continue;
-        }
-        if (!IsBareFileName(n.Value)) {
-            p.Add(r, std::string(n.Field) + " " + Quoted(n.Value) + " is not a bare file name");
-            continue;
-        }
-        const ResourceReport &pkg = report.Get(n.Package);
-        if (!pkg.PackageRead || pkg.Error != PackageError::None)
-            continue;  // reported with the package
-        if (image && n.Value.size() > kDosImageNameMax && DosToolsPresent(report))
-            p.Add(r, std::string(n.Field) + " " + Quoted(n.Value) + " is " +
-                         std::to_string(n.Value.size()) +
-                         " characters; the DOS updater opens at most " +
-                         std::to_string(kDosImageNameMax));
-        else if (image && DosToolsPresent(report) && !IsDosShortName(n.Value))
-            p.Add(r, std::string(n.Field) + " " + Quoted(n.Value) + " is " + DosShortNameRule());
-        if (image) {
-            const std::string record = pkg.Records.empty() ? "" : pkg.Records[0].Record.FileName;
-            if (record != n.Value)
-                p.Add(r, std::string(n.Field) + " " + Quoted(n.Value) + " differs from the " +
-                             ResourceName(n.Package) + " record's FileName " + Quoted(record));
-        } else if (!PackageHas(pkg, n.Value)) {
-            p.Add(r, std::string(n.Field) + " " + Quoted(n.Value) + " is not a file of " +
-                         ResourceName(n.Package));
-        }
-    }
+    const OptionBlock &o = r.Options;
+    if (!o.BiosImageName.empty() && SameDosName(o.BiosImageName, o.MeImageName))
+        p.Add(r, "MeImageName " + Quoted(o.MeImageName) + " names the same file as BiosImageName " +
+                     Quoted(o.BiosImageName) + " in the folder both are unpacked into");
+    // Windows programs first, then the DOS tools, then the images.
+    for (uint16_t package : {ToolPackage, DosPackage, BiosPackage, MePackage})
+        for (const OptionFieldSpec &f : kOptionFields)
+            if (f.Kind == OptionFieldKind::FileName && f.Package == package)
+                CheckNamedFile(report, r, f, *OptionText(r.Options, f.Field), p);
 }
 
 }  // namespace
@@ -162,7 +172,7 @@ std::vector<std::string> PayloadProblems(const PayloadReport &report) {
         }
         if (r.Tagged) CheckHeader(r, p);
         if (r.Compressed && (!r.Tagged || r.HeaderComplete)) CheckStream(r, p);
-        if (r.PackageRead) CheckPackage(r, p);
+        if (r.PackageRead) CheckPackage(r, report.Kind == ContainerKind::LinuxPackage, p);
     }
     const ResourceReport &options = report.Get(OptionResource);
     if (options.Present && options.HeaderComplete) CheckOptions(report, options, p);

@@ -11,50 +11,51 @@ namespace {
 
 void AnalyzeOptions(const uint8_t *body, size_t size, ResourceReport &r) {
     ParseOptionBlock(body, size, r.Options);
-    struct Field {
-        const char *Name;
-        size_t Offset, Width;
-    };
-    static const Field fields[] = {
-        {"FlashProgram", option_offset::FlashProgram, kNameFieldSize},
-        {"DosFlashProgram", option_offset::DosFlashProgram, kNameFieldSize},
-        {"BiosImageName", option_offset::BiosImageName, kNameFieldSize},
-        {"IdString", option_offset::IdString, kIdStringSize},
-        {"MeFlashProgram", option_offset::MeFlashProgram, kNameFieldSize},
-        {"MeImageName", option_offset::MeImageName, kNameFieldSize},
-        {"DosMeQueryTool", option_offset::DosMeQueryTool, kNameFieldSize},
-        {"DosMeUpdateTool", option_offset::DosMeUpdateTool, kNameFieldSize},
-    };
-    for (const auto &f : fields)
-        if (f.Offset + f.Width <= size && !FieldTerminated(body + f.Offset, f.Width))
-            r.UnterminatedFields.push_back(f.Name);
+    for (const OptionFieldSpec &f : kOptionFields) {
+        FieldSpan span;
+        if (f.Kind != OptionFieldKind::Word && ReadField(body, size, f.Offset, f.Size, span) &&
+            !span.Terminated)
+            r.UnterminatedFields.push_back(f.Field);
+    }
+}
+
+// Feeds the package's bytes (inflating a compressed body) to stream.
+bool StreamPackage(const ResourceReport &r, PackageStream &stream, std::string &error) {
+    if (r.Compressed)
+        return InflateStream(r.Body.data(), r.Body.size(),
+                         [&](const uint8_t *data, size_t size) { return stream.Feed(data, size); },
+                         error);
+    if (stream.Feed(r.Body.data(), r.Body.size())) return true;
+    error = "stopped";
+    return false;
 }
 
 void AnalyzePackage(ResourceReport &r) {
+    PackageStream stream;
+    bool streamed = StreamPackage(r, stream, r.InflateError);
+    if (r.Compressed) r.Inflated = streamed;
+    if (!streamed) return;
+    stream.Finish();
     r.PackageRead = true;
-    FilePackageView view;
-    PackageCheck check;
-    check.RequireBareNames = false;  // reported by the checks, so inspect still shows them
-    r.Error =
-        ParseFilePackage(r.PackageBytes.data(), r.PackageBytes.size(), view, check, &r.BadRecord);
-    if (r.PackageBytes.size() >= 4) r.Count = ReadU32(r.PackageBytes.data());
-    r.Offsets = view.Offsets;
-    for (size_t i = 0; i < view.Records.size(); ++i) {
+    r.PackageSize = stream.Size;
+    r.Count = stream.Count;
+    r.Error = stream.Error;
+    r.TooManyRecords = stream.TooManyRecords;
+    r.BadRecord = stream.BadRecord;
+    for (size_t i = 0; i < stream.Records.size(); ++i) {
         RecordReport rec;
-        rec.Record = view.Records[i];
-        if (i < view.Offsets.size() && view.Offsets[i] <= r.PackageBytes.size() &&
-            rec.Record.Size <= r.PackageBytes.size() - view.Offsets[i]) {
-            rec.BytesInside = true;
-            rec.Computed = Checksum16(r.PackageBytes.data() + view.Offsets[i], rec.Record.Size);
-        }
+        rec.Record = std::move(stream.Records[i]);
+        rec.BytesInside = stream.Offsets[i] + rec.Record.Size <= stream.Size;
+        if (rec.BytesInside) rec.Computed = stream.Computed[i];
         r.Records.push_back(std::move(rec));
     }
 }
 
 }  // namespace
 
-PayloadReport AnalyzePayload(const ResourceSet &set, ContainerKind kind) {
+PayloadReport AnalyzePayload(ResourceSet set, ContainerKind kind) {
     PayloadReport report;
+    report.Kind = kind;
     for (uint16_t id = kFirstResourceId; id <= kLastResourceId; ++id) {
         ResourceReport r;
         r.Id = id;
@@ -89,12 +90,12 @@ PayloadReport AnalyzePayload(const ResourceSet &set, ContainerKind kind) {
             } else {
                 r.RealBodyLength = bytes.size();
             }
-            if (haveBody && r.Compressed) {
-                r.Stream = ReadZlibHeader(body, bodySize);
-                r.Inflated = InflateStream(body, bodySize, r.PackageBytes, r.InflateError);
-                if (r.Inflated) AnalyzePackage(r);
-            } else if (haveBody && r.IsPackage) {
-                r.PackageBytes.assign(body, body + bodySize);
+            if (haveBody && r.IsPackage) {
+                if (r.Compressed) r.Stream = ReadZlibHeader(body, bodySize);
+                // The body moves into the report: no second copy of it.
+                const size_t headerSize = size_t(body - bytes.data());
+                r.Body = std::move(it->second);
+                r.Body.erase(r.Body.begin(), r.Body.begin() + long(headerSize));
                 AnalyzePackage(r);
             } else if (haveBody && r.IsOptions) {
                 AnalyzeOptions(body, bodySize, r);
@@ -103,6 +104,11 @@ PayloadReport AnalyzePayload(const ResourceSet &set, ContainerKind kind) {
         report.Resources.push_back(std::move(r));
     }
     return report;
+}
+
+bool StreamPackageFiles(const ResourceReport &r, const FileBytesSink &sink, std::string &error) {
+    PackageStream stream(sink);
+    return StreamPackage(r, stream, error);
 }
 
 }  // namespace fwpack

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "container.h"
+#include "package_stream.h"
 #include "payload/file_package.h"
 #include "payload/option_block.h"
 #include "zlib_stream.h"
@@ -37,30 +38,39 @@ struct ResourceReport {
     bool Inflated = false;
     std::string InflateError;
 
-    // FilePackage (2000, 2001, 2002, 2004): the uncompressed form.
+    // FilePackage (2000, 2001, 2002, 2004): the uncompressed form, read as
+    // it streams past; Body keeps the stored form to stream it again.
     bool IsPackage = false;
-    std::vector<uint8_t> PackageBytes;
+    std::vector<uint8_t> Body;
+    uint64_t PackageSize = 0;  // uncompressed bytes
     bool PackageRead = false;  // the package bytes are available at all
     PackageError Error = PackageError::None;
+    bool TooManyRecords = false;  // more than kMaxReadRecords: none read
     long BadRecord = -1;
     uint32_t Count = 0;
     std::vector<RecordReport> Records;
-    std::vector<size_t> Offsets;  // where each record's bytes start (when parsed)
 
     // Option block (2003).
     bool IsOptions = false;  // the option body is RealBodyLength bytes
     OptionBlock Options;
-    std::vector<std::string> UnterminatedFields;
+    std::vector<OptionField> UnterminatedFields;
 };
 
 struct PayloadReport {
+    ContainerKind Kind = ContainerKind::ResourcesFolder;
     std::vector<ResourceReport> Resources;  // 2000..2004 in order
-    const ResourceReport &Get(uint16_t id) const { return Resources[id - 2000]; }
+    const ResourceReport &Get(uint16_t id) const { return Resources[id - kFirstResourceId]; }
 };
 
-// kind decides which resources the container should hold: a Linux package
-// has no use for the Windows tools and carries no 2001.
-PayloadReport AnalyzePayload(const ResourceSet &set,
+// The package bodies move from set into the report. kind decides which
+// resources the container should hold: a Linux package has no use for the
+// Windows tools and carries no 2001.
+PayloadReport AnalyzePayload(ResourceSet set,
                              ContainerKind kind = ContainerKind::ResourcesFolder);
+
+// Streams r's package once more, inflating it when it is compressed, and
+// hands every record's file bytes to sink in order. False with error when
+// the stream fails or the sink refuses.
+bool StreamPackageFiles(const ResourceReport &r, const FileBytesSink &sink, std::string &error);
 
 }  // namespace fwpack

@@ -76,27 +76,10 @@ void DropCertificate(std::vector<uint8_t> &file, const PeImage &image) {
     PutU32(entry + 4, 0);
 }
 
-}  // namespace
-
-bool LooksLikePe(const std::vector<uint8_t> &file) {
-    if (file.size() < 0x40 || file[0] != 'M' || file[1] != 'Z') return false;
-    uint32_t peOffset = ReadU32(file.data() + 0x3c);
-    return uint64_t(peOffset) + 4 <= file.size() && std::memcmp(file.data() + peOffset, "PE\0\0", 4) == 0;
-}
-
-PeBuildError BuildPePackage(const std::vector<uint8_t> &stub, const ResourceSet &set, bool replace,
-                            std::vector<uint8_t> &out, std::string &error) {
-    PeImage image;
-    if (PeError e = ParsePeImage(stub, image, error); e != PeError::None) return FromPeError(e);
-    if (image.Directories.size() <= kDirectoryResource) {
-        error = "the stub's headers have no resource directory entry";
-        return PeBuildError::Damaged;
-    }
-    ResourceNode root;
-    if (!ParseResourceTree(stub, image, root, error)) return PeBuildError::Damaged;
-
-    // 1. The tree: the stub's resources plus ours.
-    const ResourceKey setupType = ResourceKey::FromName(kSetupType);
+// 1. The tree: the stub's resources plus ours.
+PeBuildError AddSetupResources(ResourceNode &root, const ResourceSet &set, bool replace,
+                               std::string &error) {
+    const ResourceKey setupType = ResourceKey::FromName(kResourceType);
     if (root.Find(setupType)) {
         if (!replace) {
             error = "the stub already carries SETUP resources (use --replace to replace them)";
@@ -104,71 +87,81 @@ PeBuildError BuildPePackage(const std::vector<uint8_t> &stub, const ResourceSet 
         }
         root.Remove(setupType);
     }
-    if (!set.empty()) {
-        ResourceNode &type = root.Child(setupType);
-        for (const auto &[id, bytes] : set) {
-            ResourceNode &lang = type.Child(ResourceKey::FromId(id)).Child(ResourceKey::FromId(kSetupLanguage));
-            lang.IsDirectory = false;
-            lang.Data = bytes;
-        }
+    if (set.empty()) return PeBuildError::None;
+    ResourceNode &type = root.Child(setupType);
+    for (const auto &[id, bytes] : set) {
+        ResourceNode &lang = type.Child(ResourceKey::FromId(id)).Child(ResourceKey::FromId(kResourceLanguage));
+        lang.IsDirectory = false;
+        lang.Data = bytes;
     }
+    return PeBuildError::None;
+}
 
-    // 2. Where the section goes: in place when the resource section is
-    // already the image's last one, else a new last section.
-    out = stub;
-    DropCertificate(out, image);
-    const long rsrc = ResourceSectionIndex(image);
+// 2. Where the section goes: in place when the resource section is already
+// the image's last one, else a new last section.
+struct Placement {
+    long Rsrc = -1;           // the stub's resource section, or -1
+    bool OwnSection = false;  // it holds nothing but the resources
+    bool InPlace = false;     // ... and comes last: it is rewritten
+    uint64_t Rva = 0;
+    const PeSection *Reused = nullptr;
+};
+
+PeBuildError Place(const PeImage &image, Placement &p, std::string &error) {
+    p.Rsrc = ResourceSectionIndex(image);
     const size_t count = image.Sections.size();
-    // A section that holds nothing but the resources: it may be rewritten
-    // whole. A resource directory inside some other section is left alone.
-    const bool ownSection = rsrc >= 0 && image.Sections[size_t(rsrc)].Name == ".rsrc" &&
-                            image.Directories[kDirectoryResource].Rva == image.Sections[size_t(rsrc)].VirtualAddress;
-    const bool inPlace = ownSection && size_t(rsrc) == count - 1;
-    uint64_t rva = inPlace ? image.Sections[size_t(rsrc)].VirtualAddress
-                           : AlignUp(count ? image.Sections.back().VirtualEnd() : image.SizeOfHeaders,
-                                     image.SectionAlignment);
-    if (rva > UINT32_MAX) {
+    // A resource directory inside some other section is left alone.
+    p.OwnSection = p.Rsrc >= 0 && image.Sections[size_t(p.Rsrc)].Name == ".rsrc" &&
+                   image.Directories[kDirectoryResource].Rva == image.Sections[size_t(p.Rsrc)].VirtualAddress;
+    p.InPlace = p.OwnSection && size_t(p.Rsrc) == count - 1;
+    p.Reused = p.InPlace ? &image.Sections[size_t(p.Rsrc)] : nullptr;
+    p.Rva = p.InPlace ? image.Sections[size_t(p.Rsrc)].VirtualAddress
+                      : AlignUp(count ? image.Sections.back().VirtualEnd() : image.SizeOfHeaders,
+                                image.SectionAlignment);
+    if (p.Rva > UINT32_MAX) {
         error = "the stub's address space is full";
         return PeBuildError::TooLarge;
     }
-    std::vector<uint8_t> section;
-    if (!SerializeResourceTree(root, uint32_t(rva), section, error)) return PeBuildError::TooLarge;
-    const uint32_t virtualSize = uint32_t(section.size());
-    const uint64_t rawSize = AlignUp(section.size(), image.FileAlignment);
-    section.resize(size_t(rawSize), 0);
+    return PeBuildError::None;
+}
 
-    // 3. The section header: the old one reused, or a new one behind the
-    // section table.
-    const PeSection *reused = inPlace ? &image.Sections[size_t(rsrc)] : nullptr;
+// 3. A new section header goes behind the section table; the old resource
+// section, when it held only resources, keeps its place (so no address in
+// the image changes) with its bytes cleared, so that no stale copy of a
+// payload is left behind. characteristics: what the new header carries.
+PeBuildError MakeRoomForHeader(const PeImage &image, const Placement &p, std::vector<uint8_t> &out,
+                               uint32_t &characteristics, std::string &error) {
+    characteristics = kScnInitializedData | kScnMemRead;
+    if (p.Reused) return PeBuildError::None;
+    const size_t count = image.Sections.size();
     const size_t newHeaderAt = image.SectionTableOffset + count * kSectionHeaderSize;
-    uint32_t characteristics = kScnInitializedData | kScnMemRead;
-    if (!reused) {
-        uint64_t firstRaw = image.SizeOfHeaders;
-        for (const PeSection &s : image.Sections)
-            if (s.SizeOfRawData != 0) firstRaw = std::min<uint64_t>(firstRaw, s.PointerToRawData);
-        if (count >= kMaxSections || newHeaderAt + kSectionHeaderSize > firstRaw ||
-            newHeaderAt + kSectionHeaderSize > out.size() ||
-            (count && newHeaderAt + kSectionHeaderSize > image.Sections.front().VirtualAddress) ||
-            !AllZero(out, newHeaderAt, kSectionHeaderSize)) {
-            error = "no room in the stub's section table for a new resource section";
-            return PeBuildError::NoRoom;
-        }
-        if (ownSection) {
-            // The old resource section keeps its place, so no address in
-            // the image changes; its bytes are cleared so that no stale copy
-            // of a payload is left behind.
-            const PeSection &old = image.Sections[size_t(rsrc)];
-            characteristics = old.Characteristics;
-            std::fill(out.begin() + old.PointerToRawData,
-                      out.begin() + old.PointerToRawData + old.SizeOfRawData, 0);
-            std::memcpy(out.data() + old.HeaderOffset, kOldResourceName, 8);
-        }
+    uint64_t firstRaw = image.SizeOfHeaders;
+    for (const PeSection &s : image.Sections)
+        if (s.SizeOfRawData != 0) firstRaw = std::min<uint64_t>(firstRaw, s.PointerToRawData);
+    if (count >= kMaxSections || newHeaderAt + kSectionHeaderSize > firstRaw ||
+        newHeaderAt + kSectionHeaderSize > out.size() ||
+        (count && newHeaderAt + kSectionHeaderSize > image.Sections.front().VirtualAddress) ||
+        !AllZero(out, newHeaderAt, kSectionHeaderSize)) {
+        error = "no room in the stub's section table for a new resource section";
+        return PeBuildError::NoRoom;
     }
+    if (p.OwnSection) {
+        const PeSection &old = image.Sections[size_t(p.Rsrc)];
+        characteristics = old.Characteristics;
+        std::fill(out.begin() + old.PointerToRawData,
+                  out.begin() + old.PointerToRawData + old.SizeOfRawData, 0);
+        std::memcpy(out.data() + old.HeaderOffset, kOldResourceName, 8);
+    }
+    return PeBuildError::None;
+}
 
-    // 4. The section's bytes go right behind the other sections' data, in
-    // place of the old resource bytes when those came last. Whatever
-    // followed (the COFF symbol table, say) moves behind the new bytes, so
-    // the file keeps its order: headers, section data, the rest.
+// 4. The section's bytes go right behind the other sections' data, in place
+// of the old resource bytes when those came last. Whatever followed (the
+// COFF symbol table, say) moves behind the new bytes, so the file keeps its
+// order: headers, section data, the rest. pointer: where the bytes landed.
+PeBuildError SpliceSection(const PeImage &image, const PeSection *reused,
+                           const std::vector<uint8_t> &section, std::vector<uint8_t> &out,
+                           uint64_t &pointer, std::string &error) {
     uint64_t dataEnd = image.SizeOfHeaders;
     for (const PeSection &s : image.Sections)
         if (&s != reused && s.SizeOfRawData != 0)
@@ -185,8 +178,8 @@ PeBuildError BuildPePackage(const std::vector<uint8_t> &stub, const ResourceSet 
     }
     cut = std::min<uint64_t>(cut, out.size());
     cutEnd = std::min<uint64_t>(cutEnd, out.size());
-    const uint64_t pointer = AlignUp(cut, image.FileAlignment);
-    if (pointer + rawSize + (out.size() - cutEnd) > UINT32_MAX) {
+    pointer = AlignUp(cut, image.FileAlignment);
+    if (pointer + section.size() + (out.size() - cutEnd) > UINT32_MAX) {
         error = "the package would be larger than 4 GiB";
         return PeBuildError::TooLarge;
     }
@@ -197,33 +190,79 @@ PeBuildError BuildPePackage(const std::vector<uint8_t> &stub, const ResourceSet 
     out.insert(out.end(), tail.begin(), tail.end());
     if (image.PointerToSymbolTable != 0 && image.PointerToSymbolTable >= cutEnd)
         PutU32(out.data() + image.FileHeaderOffset + 8,
-               uint32_t(image.PointerToSymbolTable + (pointer + rawSize) - cutEnd));
+               uint32_t(image.PointerToSymbolTable + (pointer + section.size()) - cutEnd));
+    return PeBuildError::None;
+}
 
+// 5. The section header (the old one updated or a new one) and the
+// optional header: sizes, the resource directory entry, the checksum.
+void WriteHeaders(const PeImage &image, const Placement &p, uint32_t characteristics,
+                  uint32_t virtualSize, uint64_t rawSize, uint64_t pointer, std::vector<uint8_t> &out) {
     int64_t initializedDelta;
-    if (reused) {
-        uint8_t *h = out.data() + reused->HeaderOffset;
+    if (p.Reused) {
+        uint8_t *h = out.data() + p.Reused->HeaderOffset;
         PutU32(h + 8, virtualSize);
         PutU32(h + 16, uint32_t(rawSize));
         PutU32(h + 20, uint32_t(pointer));
-        initializedDelta = (reused->Characteristics & kScnInitializedData)
-                               ? int64_t(rawSize) - int64_t(reused->SizeOfRawData) : 0;
+        initializedDelta = (p.Reused->Characteristics & kScnInitializedData)
+                               ? int64_t(rawSize) - int64_t(p.Reused->SizeOfRawData) : 0;
     } else {
-        WriteSectionHeader(out.data() + newHeaderAt, ".rsrc", virtualSize, uint32_t(rva),
-                           uint32_t(rawSize), uint32_t(pointer), characteristics);
+        const size_t count = image.Sections.size();
+        WriteSectionHeader(out.data() + image.SectionTableOffset + count * kSectionHeaderSize, ".rsrc",
+                           virtualSize, uint32_t(p.Rva), uint32_t(rawSize), uint32_t(pointer),
+                           characteristics);
         PutU16(out.data() + image.FileHeaderOffset + 2, uint16_t(count + 1));
         initializedDelta = int64_t(rawSize);
     }
-
-    // 5. Headers: sizes, the resource directory entry, the checksum.
     uint8_t *opt = out.data() + image.OptionalOffset;
     PutU32(opt + pe_opt::SizeOfInitializedData,
            uint32_t(int64_t(ReadU32(opt + pe_opt::SizeOfInitializedData)) + initializedDelta));
-    PutU32(opt + pe_opt::SizeOfImage,
-           uint32_t(AlignUp(rva + virtualSize, image.SectionAlignment)));
+    PutU32(opt + pe_opt::SizeOfImage, uint32_t(AlignUp(p.Rva + virtualSize, image.SectionAlignment)));
     uint8_t *dir = opt + pe_opt::DataDirectories + 8 * kDirectoryResource;
-    PutU32(dir, uint32_t(rva));
+    PutU32(dir, uint32_t(p.Rva));
     PutU32(dir + 4, virtualSize);
     PutU32(opt + pe_opt::CheckSum, ComputePeChecksum(out, image.OptionalOffset + pe_opt::CheckSum));
+}
+
+}  // namespace
+
+bool LooksLikePe(const std::vector<uint8_t> &file) {
+    uint32_t peOffset = 0;
+    if (file.size() < 0x40 || file[0] != 'M' || file[1] != 'Z' ||
+        !ReadU32(file.data(), file.size(), 0x3c, peOffset))
+        return false;
+    return FitsInside(file.size(), peOffset, 4) && std::memcmp(file.data() + peOffset, "PE\0\0", 4) == 0;
+}
+
+PeBuildError BuildPePackage(const std::vector<uint8_t> &stub, const ResourceSet &set, bool replace,
+                            std::vector<uint8_t> &out, std::string &error) {
+    PeImage image;
+    if (PeError e = ParsePeImage(stub, image, error); e != PeError::None) return FromPeError(e);
+    if (image.Directories.size() <= kDirectoryResource) {
+        error = "the stub's headers have no resource directory entry";
+        return PeBuildError::Damaged;
+    }
+    ResourceNode root;
+    if (!ParseResourceTree(stub, image, root, error)) return PeBuildError::Damaged;
+    if (PeBuildError e = AddSetupResources(root, set, replace, error); e != PeBuildError::None) return e;
+
+    out = stub;
+    DropCertificate(out, image);
+    Placement place;
+    if (PeBuildError e = Place(image, place, error); e != PeBuildError::None) return e;
+    std::vector<uint8_t> section;
+    if (!SerializeResourceTree(root, uint32_t(place.Rva), section, error)) return PeBuildError::TooLarge;
+    const uint32_t virtualSize = uint32_t(section.size());
+    const uint64_t rawSize = AlignUp(section.size(), image.FileAlignment);
+    section.resize(size_t(rawSize), 0);
+
+    uint32_t characteristics = 0;
+    uint64_t pointer = 0;
+    if (PeBuildError e = MakeRoomForHeader(image, place, out, characteristics, error); e != PeBuildError::None)
+        return e;
+    if (PeBuildError e = SpliceSection(image, place.Reused, section, out, pointer, error); e != PeBuildError::None)
+        return e;
+    WriteHeaders(image, place, characteristics, virtualSize, rawSize, pointer, out);
     return PeBuildError::None;
 }
 
@@ -234,10 +273,10 @@ bool ReadPeSetupResources(const std::vector<uint8_t> &file, std::vector<PeSetupR
     if (ParsePeImage(file, image, error) != PeError::None) return false;
     ResourceNode root;
     if (!ParseResourceTree(file, image, root, error)) return false;
-    const ResourceNode *type = root.Find(ResourceKey::FromName(kSetupType));
+    const ResourceNode *type = root.Find(ResourceKey::FromName(kResourceType));
     if (!type || !type->IsDirectory) return true;
     for (const auto &[name, node] : type->Entries) {
-        if (name.IsName || name.Id < kFirstSetupId || name.Id > kLastSetupId) continue;
+        if (name.IsName || name.Id < kFirstResourceId || name.Id > kLastResourceId) continue;
         if (!node.IsDirectory) {
             // A leaf one level up: no language level at all.
             out.push_back({name.Id, 0, node.CodePage, node.Data});
@@ -257,7 +296,7 @@ bool ReadPeResources(const std::vector<uint8_t> &file, ResourceSet &out, std::st
     out.clear();
     // US English when an id has several languages, else the first found.
     for (const PeSetupResource &r : all)
-        if (r.Language == kSetupLanguage) out[r.Id] = r.Bytes;
+        if (r.Language == kResourceLanguage) out[r.Id] = r.Bytes;
     for (const PeSetupResource &r : all)
         if (!out.count(r.Id)) out[r.Id] = r.Bytes;
     if (out.empty()) {
@@ -268,7 +307,8 @@ bool ReadPeResources(const std::vector<uint8_t> &file, ResourceSet &out, std::st
 }
 
 bool WritePePackage(const std::string &stubPath, const ResourceSet &set, const std::string &outPath,
-                    bool replace, std::string &error, const std::string &dosProgramPath) {
+                    bool replace, std::string &error, const std::string &dosProgramPath,
+                    const PackageFinisher &finish) {
     std::vector<uint8_t> stub, package;
     if (!ReadWholeFile(stubPath, stub, error)) return false;
     if (BuildPePackage(stub, set, replace, package, error) != PeBuildError::None) {
@@ -284,6 +324,7 @@ bool WritePePackage(const std::string &stubPath, const ResourceSet &set, const s
         }
         package.swap(dualMode);
     }
+    if (finish && !finish(package, error)) return false;
     return WriteFileAtomically(outPath, package, error, 0755);
 }
 

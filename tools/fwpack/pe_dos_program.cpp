@@ -47,14 +47,20 @@ bool ReadDosProgram(const std::vector<uint8_t> &file, size_t peOffset, DosProgra
         error = "no MZ header";
         return false;
     }
-    uint16_t lastPage = ReadU16(d + 2), pages = ReadU16(d + 4);
-    out.Relocations = ReadU16(d + 6);
-    out.HeaderSize = uint32_t(ReadU16(d + 8)) * 16;
-    uint16_t minExtra = ReadU16(d + 10), maxExtra = ReadU16(d + 12);
-    out.Ss = ReadU16(d + 14);
-    out.Sp = ReadU16(d + 16);
-    out.Ip = ReadU16(d + 20);
-    out.Cs = ReadU16(d + 22);
+    // Inside the 64 bytes just checked; a word past the end would read 0.
+    auto word = [&](size_t at) {
+        uint16_t v = 0;
+        ReadU16(d, file.size(), at, v);
+        return v;
+    };
+    uint16_t lastPage = word(2), pages = word(4);
+    out.Relocations = word(6);
+    out.HeaderSize = uint32_t(word(8)) * 16;
+    uint16_t minExtra = word(10), maxExtra = word(12);
+    out.Ss = word(14);
+    out.Sp = word(16);
+    out.Ip = word(20);
+    out.Cs = word(22);
     if (pages == 0 || lastPage >= 512) {
         error = "MZ header: " + Number(pages) + " pages, " + Number(lastPage) + " bytes in the last";
         return false;
@@ -91,7 +97,9 @@ bool InsertDosProgram(const std::vector<uint8_t> &pe, const std::vector<uint8_t>
                 " bytes, the file has " + Number(dos.size());
         return false;
     }
-    if (program.Relocations != 0 && ReadU16(dos.data() + 0x18) < kMzHeaderMin) {
+    uint16_t relocationTable = 0;
+    ReadU16(dos.data(), dos.size(), 0x18, relocationTable);
+    if (program.Relocations != 0 && relocationTable < kMzHeaderMin) {
         error = "DOS program: its relocation table overlaps e_lfanew";
         return false;
     }

@@ -64,6 +64,11 @@ PeError ParsePeImage(const std::vector<uint8_t> &file, PeImage &out, std::string
 // one's-complement-style sum of the file with the CheckSum field taken as
 // zero, plus the file's length.
 uint32_t ComputePeChecksum(const std::vector<uint8_t> &file, size_t checksumOffset);
+// The same in pieces, for a caller that reads the file once for more than
+// the checksum: the bytes [from, to) of the file at d as 16-bit words (the
+// sums of pieces add up), and the checksum from the sum of every piece.
+uint64_t PeWordSum(const uint8_t *d, size_t from, size_t to);
+uint32_t PeChecksumFromSum(uint64_t sum, size_t fileSize);
 
 inline uint64_t AlignUp(uint64_t value, uint64_t alignment) {
     return alignment ? (value + alignment - 1) / alignment * alignment : value;

@@ -6,13 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "payload/resource_layout.h"
 #include "tools/fwpack/container.h"
 
 namespace fwpack {
-
-inline constexpr char kSetupType[] = "SETUP";
-inline constexpr uint16_t kSetupLanguage = 1033;
-inline constexpr uint16_t kFirstSetupId = 2000, kLastSetupId = 2004;
 
 enum class PeBuildError { None, NotPe, NotAmd64, Damaged, HasSetup, NoRoom, TooLarge };
 

@@ -104,9 +104,10 @@ struct TreeReader {
         return false;
     }
 
-    bool Inside(uint32_t offset, size_t length) const {
-        return offset <= extent && length <= extent - offset;
-    }
+    // The section's bytes from the resource directory on: every read below
+    // is checked against extent.
+    const uint8_t *Section() const { return file.data() + base; }
+    bool Inside(uint32_t offset, size_t length) const { return FitsInside(extent, offset, length); }
 
     bool ReadKey(uint32_t field, ResourceKey &key) {
         if (!(field & kHighBit)) {
@@ -114,24 +115,27 @@ struct TreeReader {
             key = ResourceKey::FromId(uint16_t(field));
             return true;
         }
-        uint32_t at = field & ~kHighBit;
-        if (!Inside(at, 2)) return Fail("a name outside the section");
-        uint16_t length = ReadU16(file.data() + base + at);
-        if (!Inside(at + 2, size_t(length) * 2)) return Fail("a name outside the section");
+        const size_t at = field & ~kHighBit;
+        uint16_t length = 0;
+        if (!ReadU16(Section(), extent, at, length) || !Inside(uint32_t(at + 2), size_t(length) * 2))
+            return Fail("a name outside the section");
         key.IsName = true;
         key.Name.clear();
-        for (uint16_t i = 0; i < length; ++i)
-            key.Name.push_back(char16_t(ReadU16(file.data() + base + at + 2 + 2 * i)));
+        for (uint16_t i = 0; i < length; ++i) {
+            uint16_t c = 0;
+            ReadU16(Section(), extent, at + 2 + 2 * size_t(i), c);
+            key.Name.push_back(char16_t(c));
+        }
         return true;
     }
 
     bool ReadLeaf(uint32_t at, ResourceNode &leaf) {
         if (!seenDataEntries.insert(at).second) return Fail("a data entry used twice");
-        if (!Inside(at, kDataEntrySize)) return Fail("a data entry outside the section");
-        const uint8_t *e = file.data() + base + at;
-        uint32_t rva = ReadU32(e), size = ReadU32(e + 4);
+        uint32_t rva = 0, size = 0;
+        if (!ReadU32(Section(), extent, at, rva) || !ReadU32(Section(), extent, at + 4, size) ||
+            !ReadU32(Section(), extent, at + 8, leaf.CodePage) || !Inside(at, kDataEntrySize))
+            return Fail("a data entry outside the section");
         leaf.IsDirectory = false;
-        leaf.CodePage = ReadU32(e + 8);
         size_t offset = 0, available = 0;
         if (size != 0 && (!image.RvaToOffset(rva, offset, available) || size > available))
             return Fail("resource data outside the file");
@@ -146,22 +150,28 @@ struct TreeReader {
     bool ReadDirectory(uint32_t at, int level, ResourceNode &dir) {
         if (level >= kMaxDirectoryLevels) return Fail("more than three directory levels");
         if (!seenDirectories.insert(at).second) return Fail("a directory used twice");
-        if (!Inside(at, kDirHeaderSize)) return Fail("a directory outside the section");
-        const uint8_t *h = file.data() + base + at;
+        const uint8_t *s = Section();
+        uint16_t named = 0, ids = 0;
+        if (!Inside(at, kDirHeaderSize) || !ReadU32(s, extent, at, dir.Characteristics) ||
+            !ReadU32(s, extent, at + 4, dir.TimeDateStamp) ||
+            !ReadU16(s, extent, at + 8, dir.MajorVersion) ||
+            !ReadU16(s, extent, at + 10, dir.MinorVersion) || !ReadU16(s, extent, at + 12, named) ||
+            !ReadU16(s, extent, at + 14, ids))
+            return Fail("a directory outside the section");
         dir.IsDirectory = true;
-        dir.Characteristics = ReadU32(h);
-        dir.TimeDateStamp = ReadU32(h + 4);
-        dir.MajorVersion = ReadU16(h + 8);
-        dir.MinorVersion = ReadU16(h + 10);
-        size_t count = size_t(ReadU16(h + 12)) + ReadU16(h + 14);
+        const size_t count = size_t(named) + ids;
         if (!Inside(at + uint32_t(kDirHeaderSize), count * kDirEntrySize))
             return Fail("directory entries outside the section");
+        // Ordered by the loader's comparison: a duplicate costs log n to find.
+        std::set<ResourceKey, decltype(&ResourceKeyLess)> keys(&ResourceKeyLess);
         for (size_t i = 0; i < count; ++i) {
-            const uint8_t *e = h + kDirHeaderSize + i * kDirEntrySize;
+            const size_t e = size_t(at) + kDirHeaderSize + i * kDirEntrySize;
+            uint32_t field = 0, target = 0;
+            ReadU32(s, extent, e, field);
+            ReadU32(s, extent, e + 4, target);
             ResourceKey key;
-            if (!ReadKey(ReadU32(e), key)) return false;
-            if (dir.Find(key)) return Fail("entry " + key.Text() + " appears twice");
-            uint32_t target = ReadU32(e + 4);
+            if (!ReadKey(field, key)) return false;
+            if (!keys.insert(key).second) return Fail("entry " + key.Text() + " appears twice");
             ResourceNode child;
             bool ok = (target & kHighBit) ? ReadDirectory(target & ~kHighBit, level + 1, child)
                                           : ReadLeaf(target, child);
@@ -200,23 +210,29 @@ struct Layout {
     // Nodes in the order their directory tables and data entries are written.
     std::vector<const ResourceNode *> directories, leaves;
     std::vector<const ResourceKey *> names;
+    // Where each piece starts in the section, and the section's size.
+    std::vector<uint64_t> dirAt, nameAt, leafAt, dataAt;
+    uint64_t size = 0;
 };
 
-std::vector<std::pair<const ResourceKey *, const ResourceNode *>> Sorted(const ResourceNode &dir) {
-    std::vector<std::pair<const ResourceKey *, const ResourceNode *>> out;
+using SortedEntries = std::vector<std::pair<const ResourceKey *, const ResourceNode *>>;
+
+SortedEntries Sorted(const ResourceNode &dir) {
+    SortedEntries out;
     for (const auto &[key, node] : dir.Entries) out.emplace_back(&key, &node);
     std::stable_sort(out.begin(), out.end(),
                      [](const auto &a, const auto &b) { return ResourceKeyLess(*a.first, *b.first); });
     return out;
 }
 
-}  // namespace
+size_t NamedCount(const ResourceNode &dir) {
+    return size_t(std::count_if(dir.Entries.begin(), dir.Entries.end(),
+                                [](const ResourceEntry &e) { return e.Key.IsName; }));
+}
 
-bool SerializeResourceTree(const ResourceNode &root, uint32_t sectionRva, std::vector<uint8_t> &out,
-                           std::string &error) {
-    // Pass 1: breadth-first order of directories; leaves and names in the
-    // order their entries are met.
-    Layout layout;
+// Pass 1: breadth-first order of directories; leaves and names in the order
+// their entries are met.
+void Order(const ResourceNode &root, Layout &layout) {
     std::deque<const ResourceNode *> queue{&root};
     while (!queue.empty()) {
         const ResourceNode *dir = queue.front();
@@ -228,88 +244,103 @@ bool SerializeResourceTree(const ResourceNode &root, uint32_t sectionRva, std::v
             else layout.leaves.push_back(node);
         }
     }
+}
 
-    // Pass 2: offsets of every piece.
+// Pass 2: offsets of every piece; false when a count or an offset does not
+// fit the format's fields.
+bool Place(Layout &layout, uint32_t sectionRva, std::string &error) {
     uint64_t at = 0;
-    std::vector<uint64_t> dirAt, nameAt, leafAt, dataAt;
     for (const ResourceNode *d : layout.directories) {
-        size_t named = size_t(std::count_if(d->Entries.begin(), d->Entries.end(),
-                                            [](const ResourceEntry &e) { return e.Key.IsName; }));
+        size_t named = NamedCount(*d);
         if (named > 0xffff || d->Entries.size() - named > 0xffff) {
             error = "too many resources in one directory";
             return false;
         }
-        dirAt.push_back(at);
+        layout.dirAt.push_back(at);
         at += kDirHeaderSize + d->Entries.size() * kDirEntrySize;
     }
     for (const ResourceKey *k : layout.names) {
-        nameAt.push_back(at);
-        at += 2 + 2 * uint64_t(k->Name.size());
-    }
-    at = AlignUp(at, 4);
-    for (size_t i = 0; i < layout.leaves.size(); ++i) {
-        leafAt.push_back(at);
-        at += kDataEntrySize;
-    }
-    for (const ResourceNode *leaf : layout.leaves) {
-        at = AlignUp(at, 8);
-        dataAt.push_back(at);
-        at += leaf->Data.size();
-    }
-    at = AlignUp(at, 8);
-    if (at >= kHighBit || uint64_t(sectionRva) + at > UINT32_MAX) {
-        error = "the resources are too large for a resource section";
-        return false;
-    }
-    for (const ResourceKey *k : layout.names)
         if (k->Name.size() > 0xffff) {
             error = "a resource name is too long";
             return false;
         }
+        layout.nameAt.push_back(at);
+        at += 2 + 2 * uint64_t(k->Name.size());
+    }
+    at = AlignUp(at, 4);
+    for (size_t i = 0; i < layout.leaves.size(); ++i) {
+        layout.leafAt.push_back(at);
+        at += kDataEntrySize;
+    }
+    for (const ResourceNode *leaf : layout.leaves) {
+        at = AlignUp(at, 8);
+        layout.dataAt.push_back(at);
+        at += leaf->Data.size();
+    }
+    layout.size = AlignUp(at, 8);
+    if (layout.size >= kHighBit || uint64_t(sectionRva) + layout.size > UINT32_MAX) {
+        error = "the resources are too large for a resource section";
+        return false;
+    }
+    return true;
+}
 
-    // Pass 3: write. Walking the tree in the same order hands out the same
-    // indices as pass 1.
-    out.assign(size_t(at), 0);
-    uint8_t *p = out.data();
+// Pass 3, for one directory: its header and entries, with the names and
+// leaves they lead to. The counters hand out the indices of pass 1.
+struct Writer {
+    const Layout &layout;
+    uint8_t *p;
+    uint32_t sectionRva;
     size_t nextDir = 1, nextName = 0, nextLeaf = 0;
-    for (size_t di = 0; di < layout.directories.size(); ++di) {
+
+    uint32_t Name(const ResourceKey &key) {
+        size_t ni = nextName++;
+        uint8_t *s = p + layout.nameAt[ni];
+        PutU16(s, uint16_t(key.Name.size()));
+        for (size_t c = 0; c < key.Name.size(); ++c) PutU16(s + 2 + 2 * c, key.Name[c]);
+        return uint32_t(layout.nameAt[ni]) | kHighBit;
+    }
+
+    uint32_t Leaf(const ResourceNode &node) {
+        size_t li = nextLeaf++;
+        uint8_t *de = p + layout.leafAt[li];
+        PutU32(de, sectionRva + uint32_t(layout.dataAt[li]));
+        PutU32(de + 4, uint32_t(node.Data.size()));
+        PutU32(de + 8, node.CodePage);
+        std::copy(node.Data.begin(), node.Data.end(), p + layout.dataAt[li]);
+        return uint32_t(layout.leafAt[li]);
+    }
+
+    void Directory(size_t di) {
         const ResourceNode *d = layout.directories[di];
-        uint8_t *h = p + dirAt[di];
+        uint8_t *h = p + layout.dirAt[di];
         PutU32(h, d->Characteristics);
         PutU32(h + 4, d->TimeDateStamp);
         PutU16(h + 8, d->MajorVersion);
         PutU16(h + 10, d->MinorVersion);
-        auto entries = Sorted(*d);
-        uint16_t named = uint16_t(std::count_if(entries.begin(), entries.end(),
-                                                [](const auto &e) { return e.first->IsName; }));
+        uint16_t named = uint16_t(NamedCount(*d));
         PutU16(h + 12, named);
-        PutU16(h + 14, uint16_t(entries.size() - named));
+        PutU16(h + 14, uint16_t(d->Entries.size() - named));
         uint8_t *e = h + kDirHeaderSize;
-        for (auto [key, node] : entries) {
-            if (key->IsName) {
-                size_t ni = nextName++;
-                PutU32(e, uint32_t(nameAt[ni]) | kHighBit);
-                uint8_t *s = p + nameAt[ni];
-                PutU16(s, uint16_t(key->Name.size()));
-                for (size_t c = 0; c < key->Name.size(); ++c) PutU16(s + 2 + 2 * c, key->Name[c]);
-            } else {
-                PutU32(e, key->Id);
-            }
-            if (node->IsDirectory) {
-                PutU32(e + 4, uint32_t(dirAt[nextDir++]) | kHighBit);
-            } else {
-                size_t li = nextLeaf++;
-                uint8_t *de = p + leafAt[li];
-                PutU32(de, sectionRva + uint32_t(dataAt[li]));
-                PutU32(de + 4, uint32_t(node->Data.size()));
-                PutU32(de + 8, node->CodePage);
-                if (!node->Data.empty())
-                    std::copy(node->Data.begin(), node->Data.end(), p + dataAt[li]);
-                PutU32(e + 4, uint32_t(leafAt[li]));
-            }
+        for (auto [key, node] : Sorted(*d)) {
+            PutU32(e, key->IsName ? Name(*key) : key->Id);
+            PutU32(e + 4, node->IsDirectory ? uint32_t(layout.dirAt[nextDir++]) | kHighBit
+                                            : Leaf(*node));
             e += kDirEntrySize;
         }
     }
+};
+
+}  // namespace
+
+bool SerializeResourceTree(const ResourceNode &root, uint32_t sectionRva, std::vector<uint8_t> &out,
+                           std::string &error) {
+    Layout layout;
+    Order(root, layout);
+    if (!Place(layout, sectionRva, error)) return false;
+    out.assign(size_t(layout.size), 0);
+    Writer writer{layout, out.data(), sectionRva};
+    for (size_t di = 0; di < layout.directories.size(); ++di) writer.Directory(di);
     return true;
 }
 

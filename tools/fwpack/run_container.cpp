@@ -10,6 +10,8 @@
 #include "platform/builder_files.h"
 #include "container.h"
 #include "payload/bytes.h"
+#include "payload/dos_limits.h"
+#include "payload/tag_markers.h"
 #include "payload/option_block.h"
 #include "payload/tagged_resource.h"
 
@@ -18,8 +20,6 @@ namespace fwpack {
 namespace {
 
 constexpr uint16_t kRunResources[] = {DosPackage, BiosPackage, OptionResource, MePackage};
-// The updater stops looking 20 bytes before the end of its file.
-constexpr size_t kScanMargin = 20;
 constexpr size_t kAlignment = 16;
 
 bool IsElf(const std::vector<uint8_t> &file) {
@@ -28,15 +28,12 @@ bool IsElf(const std::vector<uint8_t> &file) {
 
 // The first tag at or after from whose position is below limit, or npos.
 size_t FindTag(const std::vector<uint8_t> &file, size_t from, size_t limit, uint16_t &id) {
-    limit = std::min(limit, file.size() >= kTagLength ? file.size() - kTagLength + 1 : 0);
-    for (size_t p = from; p < limit; ++p) {
-        const void *hit = std::memchr(file.data() + p, '$', limit - p);
-        if (!hit) break;
-        p = size_t(static_cast<const uint8_t *>(hit) - file.data());
-        id = ResourceIdForTag(file.data() + p);
-        if (id != 0 && id != ToolPackage) return p;
-    }
-    return std::string::npos;
+    const TagMarkers tags;
+    const MarkerHit hit =
+        FindMarkerIn(file.data(), file.size(), from, limit, tags.List, kTaggedResourceCount);
+    if (!hit.Found) return std::string::npos;
+    id = TaggedResourceId(hit.Which);
+    return size_t(hit.Offset);
 }
 
 void PadTo16(std::vector<uint8_t> &out) {
@@ -61,11 +58,11 @@ bool LooksLikeRunPackage(const std::vector<uint8_t> &file) {
 
 bool ReadRunPackage(const std::vector<uint8_t> &file, ResourceSet &out, std::string &error) {
     out.clear();
-    if (file.size() <= kScanMargin) {
+    if (file.size() <= kDosScanMargin) {
         error = "Linux package too short";
         return false;
     }
-    const size_t limit = file.size() - kScanMargin;
+    const size_t limit = file.size() - kDosScanMargin;
     std::set<uint16_t> seen;
     size_t p = 0;
     while (seen.size() < std::size(kRunResources)) {
@@ -80,8 +77,9 @@ bool ReadRunPackage(const std::vector<uint8_t> &file, ResourceSet &out, std::str
                     std::to_string(at);
             return false;
         }
-        uint32_t bodyLength = ReadU32(file.data() + at + kTagLength);
-        if (bodyLength > file.size() - at - kTaggedHeaderSize) {
+        uint32_t bodyLength = 0;
+        if (!ReadU32(file.data(), file.size(), at + kTagLength, bodyLength) ||
+            bodyLength > file.size() - at - kTaggedHeaderSize) {
             error = "Linux package: resource " + std::to_string(id) + " at " + std::to_string(at) +
                     " declares " + std::to_string(bodyLength) + " body bytes, past the end of the file";
             return false;
@@ -112,8 +110,10 @@ bool WriteRunPackage(const std::string &dosStubPath, const ResourceSet &set,
             return false;
         }
         const std::vector<uint8_t> &r = it->second;
-        if (r.size() < kTaggedHeaderSize || ResourceIdForTag(r.data()) != id ||
-            ReadU32(r.data() + kTagLength) != r.size() - kTaggedHeaderSize) {
+        uint32_t bodyLength = 0;
+        if (ResourceIdForTag(r.data(), r.size(), 0) != id ||
+            !ReadU32(r.data(), r.size(), kTagLength, bodyLength) ||
+            bodyLength != r.size() - kTaggedHeaderSize) {
             error = "resource " + std::to_string(id) + " has no valid tagged header";
             return false;
         }
@@ -126,7 +126,7 @@ bool WriteRunPackage(const std::string &dosStubPath, const ResourceSet &set,
         bytes.insert(bytes.end(), r.begin(), r.end());
         PadTo16(bytes);
     }
-    while (bytes.size() - lastTag <= kScanMargin) bytes.push_back(0);
+    while (bytes.size() - lastTag <= kDosScanMargin) bytes.push_back(0);
 
     // The updater must find each resource where it was put, and nothing
     // else: a tag text inside a body or the option block would mislead it.

@@ -11,6 +11,17 @@ inline std::filesystem::path Utf8Path(const std::string &text) {
     return std::filesystem::path(std::u8string(text.begin(), text.end()));
 }
 
+// Whether text can name a file here: any bytes on Linux, only UTF-8 on
+// Windows (where Utf8Path throws for anything else).
+inline bool IsPathText(const std::string &text) {
+    try {
+        (void)Utf8Path(text);
+        return true;
+    } catch (const std::exception &) {
+        return false;
+    }
+}
+
 inline std::string Utf8String(const std::filesystem::path &path) {
     std::u8string text = path.u8string();
     return std::string(text.begin(), text.end());

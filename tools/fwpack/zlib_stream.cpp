@@ -1,30 +1,62 @@
 #include "zlib_stream.h"
 
+#include <algorithm>
 #include <zlib.h>
 
-namespace fwpack {
+#include "payload/resource_layout.h"
 
-bool CompressStream(const std::vector<uint8_t> &in, int level, std::vector<uint8_t> &out,
-                    std::string &error) {
+namespace fwpack {
+namespace {
+
+// zlib counts what it is given in 32 bits: larger inputs go in slices.
+constexpr size_t kSlice = size_t(1) << 30;
+constexpr size_t kOutChunk = size_t(1) << 16;
+
+// Runs deflate until it has taken the slice (or finished the stream),
+// appending its output to out in fixed-size steps.
+int DeflateSlice(z_stream &z, int flush, std::vector<uint8_t> &out) {
+    int rc;
+    do {
+        size_t at = out.size();
+        out.resize(at + kOutChunk);
+        z.next_out = out.data() + at;
+        z.avail_out = uInt(kOutChunk);
+        rc = deflate(&z, flush);
+        out.resize(at + (kOutChunk - z.avail_out));
+    } while (rc == Z_OK && (z.avail_in != 0 || z.avail_out == 0 || flush == Z_FINISH));
+    return rc;
+}
+
+}  // namespace
+
+bool CompressStream(const std::vector<std::span<const uint8_t>> &pieces, int level,
+                    std::vector<uint8_t> &out, std::string &error) {
+    out.clear();
     z_stream z{};
-    int rc = deflateInit2(&z, level, Z_DEFLATED, 10, 8, Z_DEFAULT_STRATEGY);
-    if (rc != Z_OK) {
+    if (deflateInit2(&z, level, Z_DEFLATED, kPayloadWindowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
         error = "cannot start deflate at level " + std::to_string(level);
         return false;
     }
-    out.resize(deflateBound(&z, uLong(in.size())));
-    z.next_in = const_cast<Bytef *>(in.data());
-    z.avail_in = uInt(in.size());
-    z.next_out = out.data();
-    z.avail_out = uInt(out.size());
-    rc = deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
+    int rc = Z_OK;
+    for (std::span<const uint8_t> piece : pieces) {
+        for (size_t at = 0; at < piece.size() && rc == Z_OK; at += kSlice) {
+            z.next_in = const_cast<Bytef *>(piece.data() + at);
+            z.avail_in = uInt(std::min(kSlice, piece.size() - at));
+            rc = DeflateSlice(z, Z_NO_FLUSH, out);
+        }
+    }
+    if (rc == Z_OK || rc == Z_BUF_ERROR) rc = DeflateSlice(z, Z_FINISH, out);
     deflateEnd(&z);
     if (rc != Z_STREAM_END) {
         error = "deflate did not finish";
         return false;
     }
     return true;
+}
+
+bool CompressStream(std::span<const uint8_t> in, int level, std::vector<uint8_t> &out,
+                    std::string &error) {
+    return CompressStream(std::vector<std::span<const uint8_t>>{in}, level, out, error);
 }
 
 ZlibHeader ReadZlibHeader(const uint8_t *data, size_t size) {
@@ -40,9 +72,7 @@ ZlibHeader ReadZlibHeader(const uint8_t *data, size_t size) {
     return h;
 }
 
-bool InflateStream(const uint8_t *data, size_t size, std::vector<uint8_t> &out,
-                   std::string &error) {
-    out.clear();
+bool InflateStream(const uint8_t *data, size_t size, const ByteSink &sink, std::string &error) {
     z_stream z{};
     // The window the header declares, so that a larger window than 1 KiB can
     // still be shown; the caller reports that window as a fault of its own.
@@ -52,20 +82,29 @@ bool InflateStream(const uint8_t *data, size_t size, std::vector<uint8_t> &out,
         error = "cannot start inflate";
         return false;
     }
-    z.next_in = const_cast<Bytef *>(data);
-    z.avail_in = uInt(size);
-    uint8_t buf[1 << 16];
+    size_t fed = 0;
+    uint8_t buf[kOutChunk];
     int rc = Z_OK;
-    while (rc == Z_OK) {
+    bool stopped = false;
+    while (rc == Z_OK && !stopped) {
+        if (z.avail_in == 0 && fed < size) {
+            z.next_in = const_cast<Bytef *>(data + fed);
+            z.avail_in = uInt(std::min(kSlice, size - fed));
+            fed += z.avail_in;
+        }
         z.next_out = buf;
         z.avail_out = sizeof buf;
         rc = inflate(&z, Z_NO_FLUSH);
-        out.insert(out.end(), buf, buf + (sizeof buf - z.avail_out));
-        if (rc == Z_BUF_ERROR && z.avail_in == 0) break;  // ran out of input
+        size_t produced = sizeof buf - z.avail_out;
+        if (produced && !sink(buf, produced)) stopped = true;
     }
-    size_t left = z.avail_in;
+    size_t left = z.avail_in + (size - fed);
     std::string msg = z.msg ? z.msg : "";
     inflateEnd(&z);
+    if (stopped) {
+        error = "stopped";
+        return false;
+    }
     if (rc == Z_STREAM_END) {
         if (left == 0) return true;
         error = std::to_string(left) + " bytes follow the end of the stream";

@@ -23,7 +23,7 @@ import zlib
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import dosboxrun  # noqa: E402
 
-PROGRAMS = ["RTTEST.EXE", "DOSFLASH.EXE", "MEINFO.EXE", "MEUPD.EXE"]
+PROGRAMS = ["RTTEST.EXE", "SEAMTEST.EXE", "DOSFLASH.EXE", "MEINFO.EXE", "MEUPD.EXE"]
 PROGRAM_DIR = WORK = FWPACK = UPDATER = None
 SAMPLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "examples",
                       "sample", "package.toml")
@@ -166,6 +166,98 @@ class Tools(RuntimeCase):
         self.assertEqual(self.box.read("CALLS.LOG").splitlines(),
                          ["dosflash.exe direct", "dosflash.exe batch"])
         self.assertEqual(words(self.box.read("OUT3.TXT")), {"exit": "-2"})
+
+
+class Seam(RuntimeCase):
+    """The DOS updater's platform on DOS (SEAMTEST.EXE drives it)."""
+
+    def test_command_lines_run_without_the_interpreter_and_keep_the_tools_result(self):
+        self.box.put("L1.TXT", "DOSFLASH.EXE BIOS.BIN /P /B /N\r\n")
+        self.box.put("L2.TXT", "  DOSFLASH   quiet  \r\n")          # extension looked up
+        self.box.put("L3.TXT", "MEINFO.EXE -fwsts > me.log\r\n")    # output to me.log
+        self.box.put("L4.TXT", "FLASH batch\r\n")                     # a batch file
+        self.box.put("L5.TXT", "NOSUCH.EXE x\r\n")
+        self.box.put("FLASH.BAT", "@DOSFLASH.EXE %1\r\n")
+        run = self.box.run([
+            dosboxrun.Set("DOSFLASH_EXIT", "13"),
+            "SEAMTEST run L1.TXT > OUT1.TXT",
+            "SEAMTEST run L2.TXT > OUT2.TXT",
+            dosboxrun.Set("ME_CURRENT", "11.8.50.3400"),
+            "SEAMTEST run L3.TXT > OUT3.TXT",
+            "SEAMTEST run L4.TXT > OUT4.TXT",
+            "SEAMTEST run L5.TXT > OUT6.TXT",
+        ])
+        self.assertEqual(run.exit_codes, [13, 13, 0, 0, 127])
+        self.assertEqual(words(self.box.read("OUT1.TXT")), {"exit": "13"})
+        self.assertEqual(words(self.box.read("OUT2.TXT")), {"exit": "13"})
+        # The tool's output is in me.log, ours stays on our output.
+        self.assertEqual(self.box.read("OUT3.TXT"), "exit=0\r\n")
+        fw = [l for l in self.box.read("ME.LOG").splitlines() if l.startswith("FW Version:")]
+        self.assertEqual([l[40:] for l in fw], ["11.8.50.3400"])
+        # Through the interpreter a failing tool reads as 0.
+        self.assertEqual(words(self.box.read("OUT4.TXT")), {"exit": "0"})
+        self.assertEqual(self.box.read("CALLS.LOG").splitlines(), [
+            "dosflash.exe BIOS.BIN /P /B /N", "dosflash.exe quiet", "meinfo.exe -fwsts",
+            "dosflash.exe batch"])
+        self.assertEqual(words(self.box.read("OUT6.TXT")), {"exit": "127"})
+
+    def test_keys_end_with_the_input(self):
+        self.box.put("KEYS.TXT", b"Yn")
+        self.box.put("EMPTY.TXT", b"")
+        run = self.box.run(["SEAMTEST keys < KEYS.TXT > OUT.TXT", "SEAMTEST keys < EMPTY.TXT > OUT2.TXT"])
+        self.assertEqual(run.exit_codes, [0, 0])
+        self.assertEqual(self.box.read("OUT.TXT").split(), ["key=89", "key=110", "end"])
+        self.assertEqual(self.box.read("OUT2.TXT").split(), ["end"])
+
+    def test_files_past_one_dos_call_and_the_own_file(self):
+        run = self.box.run(["SEAMTEST files > OUT.TXT", "SEAMTEST own > OUT2.TXT"])
+        self.assertEqual(run.exit_codes, [0, 0])
+        self.assertEqual(words(self.box.read("OUT.TXT")), {
+            "written": "34000", "closed": "1", "told": "1", "length": "34000", "read": "34000",
+            "same": "34000", "sought": "1", "last": str((33999 * 7 + 33999 // 251) & 0xFF),
+            "past": "0", "existed": "1", "removed": "1", "exists": "0", "missing": "1"})
+        size = os.path.getsize(os.path.join(PROGRAM_DIR, "SEAMTEST.EXE"))
+        self.assertEqual(words(self.box.read("OUT2.TXT")), {"own": "1", "length": str(size)})
+
+
+class Logic(RuntimeCase):
+    """dos/ sources that compile for DOS unchanged, run under DOSBox."""
+
+    def test_switches_help_and_a_bad_switch(self):
+        run = self.box.run(["SEAMTEST switches /factory /NOREBOOT /dbgx > OUT1.TXT",
+                            "SEAMTEST switches /? > OUT2.TXT",
+                            "SEAMTEST switches /nopause /forceitx > OUT3.TXT"])
+        self.assertEqual(run.exit_codes, [0, 2, 1])
+        self.assertEqual(words(self.box.read("OUT1.TXT")), {
+            "factory": "1", "forceit": "0", "forcetype": "0", "nopause": "0", "noreboot": "1",
+            "debug": "1"})
+        self.assertIn(" 5) /NoReboot   Will update the NVRAM but will not reboot the system",
+                      self.box.read("OUT2.TXT").splitlines())
+        # The updater's '\n' reaches DOS as "\r\n".
+        self.assertTrue(self.box.read("OUT3.TXT").startswith(
+            "\r\nThe command line parameter is not correct.\r\nfactory="))
+        self.assertEqual(words(self.box.read("OUT3.TXT"))["nopause"], "1")
+
+    def test_tag_scan_of_its_own_file_through_a_small_buffer(self):
+        if not FWPACK:
+            self.skipTest("needs fwpack")
+        stub = os.path.join(PROGRAM_DIR, "SEAMTEST.EXE")
+        package = self.box.path("PKG.EXE")
+        subprocess.run([FWPACK, "build", "--dos-stub", stub, "-o", package, SAMPLE], check=True,
+                       stdout=subprocess.DEVNULL)
+        run = self.box.run(["PKG scan > OUT.TXT"])
+        self.assertEqual(run.exit_codes, [0])
+        found = words(self.box.read("OUT.TXT"))
+        self.assertEqual(found.pop("count"), "4")
+        hits = [tuple(int(x) for x in v.split("@")) for _, v in sorted(found.items())]
+        with open(package, "rb") as f:
+            data = f.read()
+        # The resources follow the program (aligned) in the order they were
+        # appended; each starts with the tag's '$'.
+        self.assertIn(hits[0][1] - os.path.getsize(stub), range(0, 16))
+        self.assertEqual(sorted(i for i, _ in hits), [2000, 2002, 2003, 2004])
+        self.assertEqual([o for _, o in hits], sorted(o for _, o in hits))
+        self.assertTrue(all(data[o:o + 1] == b"$" for _, o in hits))
 
 
 class DualMode(RuntimeCase):

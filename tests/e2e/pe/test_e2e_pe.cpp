@@ -16,6 +16,8 @@
 
 #include "payload/bytes.h"
 #include "platform/builder_files.h"
+#include "tools/fwpack/authenticode_image.h"
+#include "tools/fwpack/authenticode_sign.h"
 #include "tools/fwpack/container.h"
 #include "tools/fwpack/pe_image.h"
 
@@ -261,6 +263,46 @@ TEST_F(PackageReaders, FwpackBuildMakesARunnablePackageAndRefusesToDoItTwice) {
     ASSERT_GE(lines.size(), 5u);
     size_t i = 0;
     for (const auto &[id, data] : set) EXPECT_EQ(lines[i++], ProbeLine(id, data));
+}
+
+// A signed package: the signature is one more thing behind the sections,
+// and every reader still finds what it found before.
+TEST_F(PackageReaders, EveryReaderReadsASignedPackageAsBefore) {
+    const fs::path pki = dir_ / "pki";
+    Output r = Shell(Quote(std::string(FWPACK_SOURCE_DIR) + "/tests/signing/make_pki.sh") + " " + Quote(pki.string()));
+    ASSERT_EQ(r.status, 0) << r.err;
+    SigningRequest request;
+    request.Cert = (pki / "chain.pem").string();
+    request.Key = (pki / "leaf.key").string();
+    SigningIdentity id;
+    std::string error;
+    ASSERT_TRUE(LoadSigningIdentity(request, id, error)) << error;
+    std::vector<uint8_t> bytes = ReadAll(package_);
+    ASSERT_TRUE(SignPeImage(bytes, id, "", error)) << error;
+    const fs::path signedExe = dir_ / "signed.exe";
+    std::string written;
+    ASSERT_TRUE(WriteFileAtomically(signedExe.string(), bytes, written)) << written;
+    SignatureSpan span;
+    ASSERT_TRUE(LocateSignature(bytes, span, error)) << error;
+
+    // objdump: the certificate table where we put it, the checksum ours.
+    r = Shell("x86_64-w64-mingw32-objdump -p " + Quote(signedExe.string()));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.find("orrupt"), std::string::npos);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.out, m, std::regex(R"(Entry 4 ([0-9a-f]+) ([0-9a-f]+) Security Directory)")));
+    EXPECT_EQ(std::stoul(m[1].str(), nullptr, 16), span.TableOffset);
+    EXPECT_EQ(std::stoul(m[2].str(), nullptr, 16), span.TableSize);
+    ASSERT_TRUE(std::regex_search(r.out, m, std::regex(R"(CheckSum\s+([0-9a-f]+))")));
+    EXPECT_EQ(std::stoul(m[1].str(), nullptr, 16), ComputePeChecksum(bytes, span.ChecksumOffset));
+
+    // wrestool and Wine's resource loader: the same as for the unsigned package.
+    EXPECT_EQ(WrestoolList(signedExe), WrestoolList(package_));
+    for (const auto &[resource, data] : SampleSet())
+        EXPECT_EQ(WrestoolExtract(signedExe, "SETUP", std::to_string(resource)), data) << resource;
+    Output plain = WineRun(package_), withSignature = WineRun(signedExe);
+    ASSERT_EQ(withSignature.status, 0) << withSignature.out << withSignature.err;
+    EXPECT_EQ(Lines(withSignature.out), Lines(plain.out));
 }
 
 // ---------------------------------------------------------------- the Windows program

@@ -26,6 +26,7 @@ import winerun  # noqa: E402
 from winerun import HarnessError, Robot, win_path  # noqa: E402
 
 SKIP = 77
+SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
 PACKAGE = "BIOS_A05.exe"
 TITLE = "BIOS_A05"
 ID_STRING = "$FB$TESTBOARD$A05$20261207"
@@ -142,13 +143,13 @@ class Case:
         self.flags = flags
         return manifest
 
-    def build(self, manifest, folder="run", name=PACKAGE):
+    def build(self, manifest, folder="run", name=PACKAGE, extra=()):
         out_dir = os.path.join(self.work, folder)
         os.makedirs(out_dir, exist_ok=True)
         out = os.path.join(out_dir, name)
         dos = ["--dos-program", self.dos_program] if self.dos_program else []
-        r = subprocess.run([self.fwpack, "build", manifest, "--stub", self.exe("updater.exe"), *dos, "-o", out],
-                           capture_output=True, text=True, timeout=120)
+        r = subprocess.run([self.fwpack, "build", manifest, "--stub", self.exe("updater.exe"), *dos, "-o", out,
+                            *extra], capture_output=True, text=True, timeout=120)
         if r.returncode != 0:
             raise HarnessError(f"fwpack build failed: {r.stderr.strip()}")
         return out
@@ -199,15 +200,16 @@ class Case:
         return self.session.host_path(robot.temp_root)
 
     def run(self, package, args=(), answers=(), stubs=None, hold_ms=0, on_hold=None,
-            cancel_now=False, cancel_after_stub=False, cancel_at_status=(), during=None,
-            tag="run"):
+            cancel_now=False, cancel_after_stub=False, cancel_at_status=(), close_at_box=None,
+            during=None, tag="run"):
         """Runs the package once with the robot watching; returns a Run."""
         run = Run()
         env = self.stub_env(stubs or {})
         robot = Robot(self.session, self.exe("boxrobot.exe"), os.path.join(self.work, tag),
                       answers=answers, hold_ms=hold_ms, cancel_now=cancel_now,
                       cancel_after_file=self.stub_log if cancel_after_stub else None,
-                      cancel_at_status=cancel_at_status)
+                      cancel_at_status=cancel_at_status, close_at_box=close_at_box)
+        run.robot_start = robot.start_seconds
         temp = self.temp_root(robot)
         before = set(os.listdir(temp))
         trace_path = os.path.join(self.work, tag, "trace.txt")
@@ -219,9 +221,11 @@ class Case:
         deadline = time.monotonic() + winerun.RUN_BOUND
         while proc.poll() is None:
             if time.monotonic() > deadline:
+                why = self.session.explain(trace_path)
                 self.session.end()
                 proc.wait(10)
-                raise HarnessError(f"{os.path.basename(package)} still running after {winerun.RUN_BOUND} s")
+                raise HarnessError(f"{os.path.basename(package)} still running after "
+                                   f"{winerun.RUN_BOUND} s\n{why}")
             holding = robot.events("holding")
             if on_hold and len(holding) > held:
                 held = len(holding)
@@ -242,6 +246,7 @@ class Case:
         run.robot_ended = not robot.stop()
         run.boxes = robot.boxes()
         run.cancel_events = robot.events("cancelmode")
+        run.close_events = robot.events("close")
         run.stubs = winerun.read_json_lines(self.stub_log)
         run.new_temp = set(os.listdir(temp)) - before
         run.temp = temp
@@ -249,7 +254,8 @@ class Case:
         return run
 
     def report(self, run):
-        print(f"  exit status {run.rc}")
+        print(f"  session booted in {self.session.boot_seconds:.1f} s, robot ready after "
+              f"{run.robot_start:.1f} s; exit status {run.rc}")
         for b in run.boxes:
             print(f"  box: caption={b['caption']!r} text={b['text']!r} icon={b['icon']} "
                   f"buttons={b['buttons']} answer={b['answer']} owned={b['owned']}")
@@ -501,6 +507,28 @@ def case_bios_only(c):
     c.expect_no_scratch(run)
 
 
+def case_signed_package(c):
+    """A package signed by fwpack build runs like an unsigned one: the BIOS
+    stage with its verdict, no question, no restart; fwpack verify accepts
+    the signature against the test root."""
+    pki = os.path.join(c.work, "pki")
+    subprocess.run([os.path.join(SOURCE_DIR, "tests", "signing", "make_pki.sh"), pki], check=True,
+                   capture_output=True)
+    pkg = c.build(c.source(flags=0x2, me=None), extra=(
+        "--sign-cert", os.path.join(pki, "chain.pem"), "--sign-key", os.path.join(pki, "leaf.key")))
+    verify = subprocess.run([c.fwpack, "verify", pkg, "--require-signature", "--trust",
+                             os.path.join(pki, "root.pem")], capture_output=True, text=True, timeout=60)
+    c.check.eq("fwpack verify accepts the signature", (verify.returncode, verify.stdout.count("signature")),
+               (0, 0))
+    run = c.run(pkg, stubs=VERDICTS_11)
+    c.check.eq("exit status", run.rc, 0)
+    c.expect_boxes(run, [(TITLE, SUCCESS_TEXT, "information", ["OK"])])
+    dest_win = c.expect_bios_stage(run, 0x2)
+    c.expect_me_stage(run, dest_win, runs=False)
+    c.expect_restart(run, False)
+    c.expect_no_scratch(run)
+
+
 def case_checksum_failure(c):
     """A BIOS record whose Checksum does not match: the box, rollback (the
     unpacked tools and the image are deleted), no flash program, exit 0."""
@@ -746,6 +774,18 @@ def case_cancel_during_flash_stops_the_run(c):
     c.expect_restart(run, False)
 
 
+def case_close_at_completion_box(c):
+    """The close box while the completion box is up, then OK: exit status 0
+    and no flash program is started, although a BIOS flash program is named."""
+    pkg = c.build(c.source(flags=0x2, me=None))
+    run = c.run(pkg, close_at_box=SUCCESS_TEXT, stubs=VERDICTS_11)
+    c.check.eq("close box delivered", [e["delivered"] for e in run.close_events], [True])
+    c.check.eq("exit status", run.rc, 0)
+    c.expect_boxes(run, [(TITLE, SUCCESS_TEXT, "information", ["OK"])])
+    c.check.eq("flash programs started", run.stubs, [])
+    c.expect_restart(run, False)
+
+
 CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
 
 
@@ -766,6 +806,7 @@ def main():
     if missing:
         print(f"skipped: not built: {', '.join(missing)} (scripts/build.sh win64)")
         return SKIP
+    winerun.FAILURE_LOGS = os.path.join(os.path.abspath(args.work), "results", "wine-logs")
     status = 0
     for name in args.cases or list(CASES):
         fn = CASES.get(name)

@@ -39,6 +39,8 @@ def main():
     ap.add_argument("--sample", required=True)
     ap.add_argument("--out", required=True)
     ap.add_argument("--answer", default="No", choices=["Yes", "No"])
+    ap.add_argument("--sign-cert", help="sign the package with this PEM certificate (chain)")
+    ap.add_argument("--sign-key", help="and this PEM key")
     a = ap.parse_args()
 
     out = os.path.abspath(a.out)
@@ -57,8 +59,9 @@ def main():
     run_dir = os.path.join(out, "run")
     os.makedirs(run_dir, exist_ok=True)
     package = os.path.join(run_dir, "SAMPLE.exe")
+    signing = ["--sign-cert", a.sign_cert, "--sign-key", a.sign_key] if a.sign_cert else []
     subprocess.run([a.fwpack, "build", manifest, "--stub", os.path.join(a.win64, "updater.exe"),
-                    "-o", package], check=True)
+                    "-o", package, *signing], check=True)
 
     ini = os.path.join(out, "flashstub.ini")
     with open(ini, "w") as f:

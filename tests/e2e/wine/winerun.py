@@ -1,9 +1,10 @@
 """Runs Windows programs under Wine for the end-to-end tests.
 
 One Wine prefix is made once and reused by every test (making it takes
-~15 s); each test holds a lock on it, starts its own Xvfb display, and ends
-its Wine session (wineserver -k on that prefix) when it is done. Every wait
-is bounded, so a hang fails the test instead of blocking CI.
+~15 s); each test holds a lock on it, starts its own Xvfb display, boots a
+Wine session on it and ends that session (wineserver -k on that prefix) when
+it is done. Every wait is bounded, so a hang fails the test instead of
+blocking CI, and Wine's own log of a hung step is kept and shown.
 """
 
 import contextlib
@@ -21,6 +22,24 @@ WINESERVER = "/usr/lib/wine/wineserver"
 # Safety nets only: a run that takes this long is hung.
 RUN_BOUND = 120
 START_BOUND = 90
+# Booting a session (wineboot, services, device drivers) on a busy machine;
+# Wine's own programs give up waiting for it after five minutes.
+BOOT_BOUND = 300
+
+# What Wine reports while the tests run: its errors and the programs each
+# process starts; enough to tell a slow start-up from a hung one.
+WINE_LOG_CHANNELS = "+timestamp,err+all,fixme-all,+process"
+# Kept logs of failed starts and runs, one per failure.
+FAILURE_LOGS = None
+
+
+def tail(path, lines=60):
+    try:
+        with open(path, "rb") as f:
+            text = f.read().decode("latin-1")
+    except OSError as e:
+        return f"(no log: {e})"
+    return "\n".join(text.splitlines()[-lines:])
 
 
 class HarnessError(Exception):
@@ -111,8 +130,10 @@ class WineSession:
             "WINEPREFIX": self.prefix,
             "DISPLAY": self.display,
             "WINEDEBUG": debug,
-            # No Mono or Gecko install prompts in a fresh prefix.
-            "WINEDLLOVERRIDES": "mscoree,mshtml=",
+            # No Mono or Gecko install prompts in a fresh prefix, and no menu
+            # and file-type entries written into the user's home (shared by
+            # every prefix of the machine) at each session's start.
+            "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
         })
         env.update(extra or {})
         return env
@@ -121,16 +142,38 @@ class WineSession:
         if os.path.exists(os.path.join(self.prefix, "system.reg")):
             return
         os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
+        log_path = self.prefix + ".wineboot.log"
         try:
-            subprocess.run([WINE, "wineboot", "-i"], env=self.env(), timeout=START_BOUND * 2,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            subprocess.run([WINESERVER, "-w"], env=self.env(), timeout=START_BOUND)
-        except subprocess.TimeoutExpired as e:
+            with open(log_path, "wb") as log:
+                subprocess.run([WINE, "wineboot", "-i"], env=self.env(WINE_LOG_CHANNELS),
+                               timeout=START_BOUND * 2, stdout=log, stderr=log)
+                subprocess.run([WINESERVER, "-w"], env=self.env(), timeout=START_BOUND)
+        except subprocess.TimeoutExpired:
+            why = self.explain(log_path)
             self.end()
             shutil.rmtree(self.prefix, ignore_errors=True)
-            raise HarnessError("making the Wine prefix hung") from e
+            raise HarnessError(f"making the Wine prefix hung\n{why}") from None
         if not os.path.exists(os.path.join(self.prefix, "system.reg")):
-            raise HarnessError("wineboot did not make the Wine prefix")
+            raise HarnessError(f"wineboot did not make the Wine prefix\n{self.explain(log_path)}")
+
+    def boot(self):
+        """Starts the session before any test program: a persistent server,
+        so the session lasts until end(), and one short program, whose start
+        boots the session. A test program then starts in a session that is
+        up, and a slow or hung boot is told apart from a program that does
+        not start; the boot's log is kept."""
+        log_path = self.prefix + ".boot.log"
+        started = time.monotonic()
+        subprocess.run([WINESERVER, "-p"], env=self.env(), timeout=30,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        with open(log_path, "wb") as log:
+            try:
+                subprocess.run([WINE, "cmd", "/c", "exit"], env=self.env(WINE_LOG_CHANNELS),
+                               timeout=BOOT_BOUND, stdout=log, stderr=log)
+            except subprocess.TimeoutExpired:
+                raise HarnessError(f"the Wine session did not boot within {BOOT_BOUND} s\n"
+                                   f"{self.explain(log_path)}") from None
+        self.boot_seconds = time.monotonic() - started
 
     def start(self, args, debug="-all", extra_env=None, stdout=None, stderr=None):
         return subprocess.Popen([WINE] + list(args), env=self.env(debug, extra_env),
@@ -163,6 +206,36 @@ class WineSession:
             subprocess.run([WINESERVER, "-w"], env=self.env(), timeout=30)
         except subprocess.TimeoutExpired:
             raise HarnessError("the Wine session did not end")
+
+    def processes(self):
+        """The host processes of this prefix: pid and command line."""
+        found = []
+        want = ("WINEPREFIX=" + self.prefix).encode()
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open(f"/proc/{pid}/environ", "rb") as f:
+                    if want not in f.read().split(b"\0"):
+                        continue
+                with open(f"/proc/{pid}/cmdline", "rb") as f:
+                    cmd = f.read().replace(b"\0", b" ").decode("latin-1").strip()
+            except OSError:
+                continue
+            found.append(f"{pid} {cmd}")
+        return found
+
+    def explain(self, log_path):
+        """What a hung start left to see: the prefix's processes and the tail
+        of Wine's log, which is also kept next to the results."""
+        kept = log_path
+        if FAILURE_LOGS:
+            os.makedirs(FAILURE_LOGS, exist_ok=True)
+            kept = os.path.join(FAILURE_LOGS, time.strftime("%Y%m%d-%H%M%S-")
+                                + os.path.basename(os.path.dirname(log_path))
+                                + "-" + os.path.basename(log_path))
+            shutil.copyfile(log_path, kept)
+        procs = "\n".join("    " + p for p in self.processes()) or "    (none)"
+        return (f"processes of the prefix:\n{procs}\n"
+                f"Wine's log (kept as {kept}), last lines:\n{tail(log_path)}")
 
     def host_path(self, path):
         """The host path of a Wine path on drive C: or Z:, matching the
@@ -197,6 +270,7 @@ def wine_session(prefix):
             session.end()  # a session left by an interrupted run
             session.ensure_prefix()
             try:
+                session.boot()
                 yield session
             finally:
                 session.end()
@@ -217,7 +291,7 @@ class Robot:
     """The box robot, watching the display of a session while a program runs."""
 
     def __init__(self, session, exe, folder, answers=(), hold_ms=0, cancel_now=False,
-                 cancel_after_file=None, cancel_at_status=()):
+                 cancel_after_file=None, cancel_at_status=(), close_at_box=None):
         self.session = session
         self.folder = folder
         os.makedirs(folder, exist_ok=True)
@@ -239,9 +313,20 @@ class Robot:
             args += ["--cancel-at-status", "|".join(cancel_at_status)]
         if cancel_after_file:
             args += ["--cancel-after-file", win_path(cancel_after_file)]
+        if close_at_box:
+            args += ["--close-at-box", close_at_box]
         self.out = open(os.path.join(folder, "robot.out"), "wb")
-        self.proc = session.start(args, stdout=self.out, stderr=self.out)
-        info = wait_for(lambda: self._ready_info(), START_BOUND, "the box robot to start")
+        # Wine's own messages go to a log of their own.
+        self.wine_log_path = os.path.join(folder, "robot.wine.log")
+        self.wine_log = open(self.wine_log_path, "wb")
+        self.proc = session.start(args, debug=WINE_LOG_CHANNELS, stdout=self.out,
+                                  stderr=self.wine_log)
+        started = time.monotonic()
+        try:
+            info = wait_for(lambda: self._ready_info(), START_BOUND, "the box robot to start")
+        except HarnessError as e:
+            raise HarnessError(f"{e}\n{session.explain(self.wine_log_path)}") from None
+        self.start_seconds = time.monotonic() - started
         self.temp_root = info["temp"]
         self.ended_by_itself = None
 
@@ -277,5 +362,6 @@ class Robot:
             raise HarnessError("the box robot did not stop")
         finally:
             self.out.close()
+            self.wine_log.close()
         self.ended_by_itself = already
         return not already

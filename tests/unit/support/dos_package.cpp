@@ -68,4 +68,19 @@ std::map<uint16_t, std::vector<uint8_t>> BuildDosResources(const DosPackageSpec 
     };
 }
 
+std::vector<uint8_t> DosProgram(uint32_t size, uint8_t seed) {
+    std::vector<uint8_t> file(size);
+    for (uint32_t i = 64; i < size; ++i) file[i] = uint8_t(i * 13 + seed);
+    file[0] = 'M';
+    file[1] = 'Z';
+    PutU16(file.data() + 2, uint16_t(size % 512));
+    PutU16(file.data() + 4, uint16_t((size + 511) / 512));
+    PutU16(file.data() + 8, 4);
+    PutU16(file.data() + 10, 0x100);
+    PutU16(file.data() + 12, 0x100);
+    PutU16(file.data() + 16, 0xFFF0);
+    PutU32(file.data() + 0x3C, 0);
+    return file;
+}
+
 }  // namespace fwpack::test

@@ -33,4 +33,8 @@ std::map<uint16_t, std::vector<uint8_t>> BuildDosResources(const DosPackageSpec 
 
 PackageFile NamedFile(const std::string &name, std::vector<uint8_t> bytes);
 
+// An MZ file of size bytes as the dos16 linker script lays one out: a
+// 64-byte header, no relocations, equal minimum and maximum extra memory.
+std::vector<uint8_t> DosProgram(uint32_t size, uint8_t seed);
+
 }  // namespace fwpack::test

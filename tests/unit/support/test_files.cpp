@@ -5,7 +5,12 @@
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <zlib.h>
+
+#include <gtest/gtest.h>
+
+#include "platform/posix/posix_files.h"
 
 namespace fwpack::test {
 
@@ -65,6 +70,15 @@ std::vector<uint8_t> SampleBytes(size_t size, uint32_t seed) {
     }
     out.resize(size);
     return out;
+}
+
+FileTimes FileTimesOf(const std::string &path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    FileTimes t;
+    t.LastAccess = FileTimeFromUnix(st.st_atim.tv_sec, st.st_atim.tv_nsec);
+    t.LastWrite = FileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+    return t;
 }
 
 }  // namespace fwpack::test

@@ -5,7 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
+
 namespace fwpack::test {
+
+using fwpack::FileTimes;
 
 class TempDir {
   public:
@@ -23,6 +27,8 @@ class TempDir {
 std::vector<uint8_t> ReadBytes(const std::string &path);   // empty when missing
 void WriteBytes(const std::string &path, const std::vector<uint8_t> &bytes);
 bool FileExists(const std::string &path);
+// Last access and last write time as FILETIMEs (asserts that the file exists).
+FileTimes FileTimesOf(const std::string &path);
 
 // A zlib stream with the given window bits (10 for payload streams).
 std::vector<uint8_t> Deflate(const std::vector<uint8_t> &data, int windowBits = 10, int level = 6);

@@ -47,6 +47,7 @@ std::vector<std::string> RecordingDialog::TextsOf(int id) const {
 BoxButton ScriptedBoxes::Show(std::string_view text, std::string_view caption, BoxIcon icon,
                               BoxButtons buttons) {
     shown.push_back({std::string(text), std::string(caption), icon, buttons});
+    if (onShow) onShow(shown.back());
     if (!answers.empty()) {
         BoxButton b = answers.front();
         answers.pop_front();

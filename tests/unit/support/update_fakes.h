@@ -48,6 +48,7 @@ struct ShownBox {
 struct ScriptedBoxes : MessageBoxes {
     std::vector<ShownBox> shown;
     std::deque<BoxButton> answers;   // then Ok, or No for Yes/No boxes
+    std::function<void(const ShownBox &)> onShow;   // while the box is up
     BoxButton Show(std::string_view text, std::string_view caption, BoxIcon icon,
                    BoxButtons buttons) override;
     std::vector<std::string> Texts() const;

@@ -7,6 +7,7 @@
 // Usage: boxrobot --log FILE [--ready FILE] [--stop FILE] [--answers OK,Yes,No]
 //                 [--hold-ms N] [--clear-verdicts] [--max-seconds N]
 //                 [--cancel-now | --cancel-after-file FILE | --cancel-at-status TEXT|TEXT...]
+//                 [--close-at-box TEXT]
 //
 // A message box is a visible top-level window of class "#32770" with a static
 // text and no progress bar (the updater's own dialog has control 1003 and is
@@ -18,6 +19,10 @@
 // the message-only parent) once: at first sight (--cancel-now, to beat its
 // 100 ms start timer), when FILE exists (--cancel-after-file), or when the
 // dialog's status line (control 1009) shows one of the given texts.
+//
+// --close-at-box: when a box with exactly this text appears, the updater's
+// dialog is closed by its close box (SC_CLOSE) first; the box is answered a
+// second later, if it is still there.
 #include <windows.h>
 
 #include "json_line.h"
@@ -48,6 +53,7 @@ struct Options {
   bool clearVerdicts = false;
   bool cancelNow = false;
   std::vector<std::string> cancelStatuses;
+  std::string closeAtBox;
 };
 
 DWORD g_start;
@@ -273,6 +279,7 @@ struct Robot {
     }
     list += "]";
     line.Raw("buttons", list).Bool("owned", owned).Str("scripted", scripted).Str("answer", answer);
+    if (!opt.closeAtBox.empty() && body == opt.closeAtBox) CloseUpdater();
     if (opt.holdMs > 0) {
       // Announce the box first so the harness can photograph it.
       AppendLine(opt.log, JsonObject().Str("event", "holding").Num("seq", seq).Line());
@@ -328,6 +335,16 @@ struct Robot {
                             .Str("status", status).Bool("delivered", ok).Line());
   }
 
+  void CloseUpdater() {
+    HWND dlg = FindUpdaterDialog();
+    DWORD_PTR result = 0;
+    BOOL ok = dlg && SendMessageTimeoutA(dlg, WM_SYSCOMMAND, SC_CLOSE, 0, SMTO_ABORTIFHUNG, 5000,
+                                         &result) != 0;
+    AppendLine(opt.log, JsonObject().Str("event", "close").Num("t_ms", Elapsed())
+                            .Bool("delivered", ok).Line());
+    Sleep(1000);
+  }
+
   int Run() {
     DWORD deadline = opt.maxSeconds * 1000u;
     while (Elapsed() < deadline) {
@@ -381,6 +398,7 @@ int main(int argc, char** argv) {
     else if (a == "--cancel-now") o.cancelNow = true;
     else if (a == "--cancel-after-file") o.cancelFile = next();
     else if (a == "--cancel-at-status") o.cancelStatuses = Split(next(), '|');
+    else if (a == "--close-at-box") o.closeAtBox = next();
     else {
       std::fprintf(stderr, "boxrobot: unknown argument %s\n", a.c_str());
       return 2;

@@ -1,0 +1,126 @@
+#include "dialog/startup.h"
+
+#include <algorithm>
+
+#include "dialog/load_option_block.h"
+#include "payload/option_block.h"
+#include "run/dialog_updates.h"
+#include "run/folder_tree.h"
+#include "run/run_options.h"
+#include "run/temp_names.h"
+
+namespace fwpack {
+
+namespace {
+
+// The module path as a fixed buffer of size bytes holds it: cut to size - 1.
+std::string_view CutToBuffer(std::string_view path, size_t size) {
+    return path.substr(0, std::min(path.size(), size - 1));
+}
+
+void ShowBox(ShellContext &context, std::string_view text, std::string_view caption,
+             BoxIcon icon) {
+    context.Boxes.Show(text, caption, icon, BoxButtons::Ok);
+}
+
+}  // namespace
+
+void WriteFlashResult(ShellContext &context) {
+    context.Program.WritePrivateProfile(context.Run.ResultLogPath, kResultLogSection,
+                                       kResultLogKey, kResultLogValue);
+}
+
+std::string ResultLogPathFor(std::string_view modulePath) {
+    std::string_view path = CutToBuffer(modulePath, kPathBufferSize);
+    size_t slash = path.rfind('\\');
+    std::string folder(slash == std::string_view::npos ? std::string_view{} : path.substr(0, slash));
+    return folder + "\\" + kResultLogName;
+}
+
+std::string WindowTitleFor(std::string_view modulePath) {
+    std::string_view path = CutToBuffer(modulePath, kTitleBufferSize);
+    size_t slash = path.rfind('\\');
+    std::string_view base = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    size_t dot = base.rfind('.');
+    return std::string(dot == std::string_view::npos ? base : base.substr(0, dot));
+}
+
+std::string_view ArgumentText(std::string_view commandLine) {
+    auto atOrBelowSpace = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+    size_t i = 0, n = commandLine.size();
+    if (i < n && commandLine[i] == '"') {
+        ++i;
+        while (i < n && commandLine[i] != '"') ++i;
+        if (i < n) ++i;   // the closing quotation mark
+    } else {
+        while (i < n && !atOrBelowSpace(commandLine[i])) ++i;
+    }
+    while (i < n && atOrBelowSpace(commandLine[i])) ++i;
+    return commandLine.substr(i);
+}
+
+StartupResult RunStartupSequence(ShellContext &context) {
+    RunState &run = context.Run;
+    MainWindow &window = context.Window;
+
+    // The previous run's ResultLog goes first, so a log exists after this
+    // start only when this start could not begin its work.
+    run.ResultLogPath = ResultLogPathFor(context.Program.ModuleFileName());
+    context.Files.RemoveFile(run.ResultLogPath);
+
+    if (context.Program.MutexAlreadyExists(kInstanceMutexName)) {
+        ShowBox(context, "Application has existed!", "Stop", BoxIcon::Warning);
+        WriteFlashResult(context);
+        return StartupResult::Exit;
+    }
+
+    window.CenterWindow();
+
+    if (!context.Program.HaveInstanceHandle()) {
+        // The title is still empty here.
+        ShowBox(context, "Could not get instance handle", run.WindowTitle, BoxIcon::Error);
+        WriteFlashResult(context);
+        return StartupResult::Exit;
+    }
+
+    // Icon 131 ends up large, the main icon small.
+    window.SetIcon(window.MainIcon(), true);
+    window.SetIcon(window.MainIcon(), false);
+    context.Ui.LargeIcon = window.LoadIconResource(resource_id::LargeIcon);
+    window.SetIcon(context.Ui.LargeIcon, true);
+
+    run.WindowTitle = WindowTitleFor(context.Program.ModuleFileName());
+    window.SetTitle(run.WindowTitle);
+
+    context.Ui.BrowseIcon = window.LoadIconImage(resource_id::BrowseIcon, 16);
+    window.SetButtonIcon(control::Browse, context.Ui.BrowseIcon);
+
+    run.Options.OptionWord = LoadOptionBlock(context.Resources, run.OptionCopy);
+
+    // A fresh name under the temp root; whatever already has that name goes.
+    // TempFolderName gives "" rather than the root itself when the temp-name
+    // service fails, so nothing but the new name is ever deleted.
+    run.DestinationFolder =
+        TempFolderName(context.Files, context.Time, context.Files.TempRoot(), "_");
+    DeleteFolderTree(context.Files, run.DestinationFolder);
+    window.SetControlText(control::Destination, run.DestinationFolder);
+
+    if (run.Options.OptionWord & option_bit::ShowWindow)
+        window.Show();
+    else
+        window.HideForGood();
+
+    // Flags first, switches second: a switch can add an option, never clear one.
+    ApplyOptionFlags(run.Options, run.Options.OptionWord);
+    std::string commandLine = context.Program.CommandLine();
+    if (!ParseCommandLine(run.Options, ArgumentText(commandLine))) {
+        ShowBox(context, "The command line parameter is not correct.", "Bad CommandLine",
+                BoxIcon::Warning);
+        return StartupResult::Exit;
+    }
+
+    window.SetTimer(kStartTimerId, kStartTimerPeriod);
+    return StartupResult::Ready;
+}
+
+}  // namespace fwpack

@@ -1,0 +1,170 @@
+#include "platform/dos16/dos_platform_dos16.h"
+
+#include "platform/dos16/command_line.h"
+#include "platform/dos16/runtime.h"
+
+namespace fwpack {
+
+namespace {
+
+// DOS moves at most 64 KiB less one paragraph per call.
+constexpr size_t kMostPerCall = 0x8000;
+constexpr int32_t kDosFileNotFound = -2, kDosPathNotFound = -3;
+// As on the Linux layer: a program that cannot be found, or not started.
+constexpr int kNotFound = 127, kNotStarted = 126;
+constexpr size_t kLineRoom = 300;   // a 260-byte field, " > ", a file name
+constexpr size_t kProgramRoom = 80;
+
+bool HasExtension(const char *name) {
+    const char *dot = nullptr;
+    for (const char *p = name; *p; ++p) {
+        if (*p == '.') dot = p;
+        if (*p == '\\' || *p == '/' || *p == ':') dot = nullptr;
+    }
+    return dot != nullptr;
+}
+
+// name with extension appended into out; false when it does not fit.
+bool WithExtension(const char *name, const char *extension, char (&out)[kProgramRoom]) {
+    size_t n = 0;
+    for (const char *p = name; *p; ++p)
+        if (n + 1 < kProgramRoom) out[n++] = *p; else return false;
+    for (const char *p = extension; *p; ++p)
+        if (n + 1 < kProgramRoom) out[n++] = *p; else return false;
+    out[n] = '\0';
+    return true;
+}
+
+// The program file a name stands for, as the command interpreter looks it
+// up in the current directory: the name itself when it has an extension,
+// else the first of NAME.COM, NAME.EXE, NAME.BAT that exists.
+const char *ProgramFile(const char *name, char (&out)[kProgramRoom]) {
+    if (HasExtension(name)) return name;
+    static constexpr const char *kExtensions[] = {".COM", ".EXE", ".BAT"};
+    for (const char *extension : kExtensions)
+        if (WithExtension(name, extension, out) && dos16::FileExists(out)) return out;
+    return name;
+}
+
+int ExitCodeOf(int32_t result) {
+    if (result >= 0) return int(result);
+    return result == kDosFileNotFound || result == kDosPathNotFound ? kNotFound : kNotStarted;
+}
+
+}  // namespace
+
+DosFile Dos16Files::OpenForReading(const char *path) {
+    int32_t h = dos16::OpenFile(path, dos16::OpenMode::Read);
+    return h < 0 ? kNoFile : DosFile(h);
+}
+
+DosFile Dos16Files::CreateForWriting(const char *path) {
+    int32_t h = dos16::CreateFile(path);
+    return h < 0 ? kNoFile : DosFile(h);
+}
+
+bool Dos16Files::Seek(DosFile file, uint32_t offset) {
+    if (offset > 0x7FFFFFFFu) return false;
+    return dos16::SeekFile(file, int32_t(offset), dos16::SeekFrom::Start) == int32_t(offset);
+}
+
+bool Dos16Files::Length(DosFile file, uint32_t &length) {
+    int32_t here = dos16::SeekFile(file, 0, dos16::SeekFrom::Current);
+    int32_t end = here < 0 ? here : dos16::SeekFile(file, 0, dos16::SeekFrom::End);
+    if (here >= 0) dos16::SeekFile(file, here, dos16::SeekFrom::Start);
+    if (end < 0) return false;
+    length = uint32_t(end);
+    return true;
+}
+
+size_t Dos16Files::Read(DosFile file, uint8_t *out, size_t count) {
+    size_t done = 0;
+    while (done < count) {
+        size_t want = count - done < kMostPerCall ? count - done : kMostPerCall;
+        int32_t got = dos16::ReadFile(file, out + done, uint16_t(want));
+        if (got <= 0) break;
+        done += size_t(got);
+        if (size_t(got) < want) break;
+    }
+    return done;
+}
+
+size_t Dos16Files::Write(DosFile file, const uint8_t *data, size_t count) {
+    size_t done = 0;
+    while (done < count) {
+        size_t want = count - done < kMostPerCall ? count - done : kMostPerCall;
+        int32_t put = dos16::WriteFile(file, data + done, uint16_t(want));
+        if (put <= 0) break;   // DOS writes 0 bytes to a full disk
+        done += size_t(put);
+        if (size_t(put) < want) break;
+    }
+    return done;
+}
+
+bool Dos16Files::Close(DosFile file) { return dos16::CloseFile(file) >= 0; }
+
+bool Dos16Files::Remove(const char *path) { return dos16::DeleteFile(path) >= 0; }
+
+bool Dos16Files::Exists(const char *path) { return dos16::FileExists(path); }
+
+// The updater ends its lines with '\n' alone; DOS's console needs "\r\n",
+// or each line starts where the last one ended.
+void Dos16Platform::Write(const char *text, size_t length) {
+    size_t start = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if (text[i] != '\n' || (i > 0 && text[i - 1] == '\r')) continue;
+        dos16::Write(text + start, i - start);
+        dos16::Write("\r", 1);
+        start = i;   // the '\n' goes out with the next piece
+    }
+    dos16::Write(text + start, length - start);
+}
+
+void Dos16Platform::ReadPhysical(uint32_t address, uint8_t *out, size_t count) {
+    if (!firmwareOpen_) {
+        firmware_.Open();
+        firmwareOpen_ = true;
+    }
+    while (count > 0) {
+        uint16_t piece = count < kMostPerCall ? uint16_t(count) : uint16_t(kMostPerCall);
+        firmware_.Read(address, out, piece);
+        address += piece;
+        out += piece;
+        count -= piece;
+    }
+}
+
+DosFile Dos16Platform::OpenOwnFile() {
+    char path[kProgramRoom];
+    if (dos16::OwnPath(path, sizeof path) < 0) return kNoFile;
+    return files_.OpenForReading(path);
+}
+
+int Dos16Platform::RunCommand(const char *commandLine) {
+    char line[kLineRoom];
+    size_t n = 0;
+    while (commandLine[n] != '\0') {
+        if (n + 1 >= sizeof line) return kNotStarted;
+        line[n] = commandLine[n];
+        ++n;
+    }
+    line[n] = '\0';
+    Dos16Command command = SplitDos16CommandLine(line);
+    if (!command.Program) return 0;
+    char program[kProgramRoom];
+    return ExitCodeOf(dos16::RunTool(ProgramFile(command.Program, program), command.Arguments,
+                                     command.Output));
+}
+
+int Dos16Platform::ReadKey() {
+    int key = dos16::ReadKey();
+    return key == dos16::kEndOfInput ? kEndOfInput : key;
+}
+
+void Dos16Platform::Beep(unsigned hertz, unsigned milliseconds) { dos16::Beep(uint16_t(hertz), milliseconds); }
+
+void Dos16Platform::Delay(unsigned milliseconds) { dos16::Delay(milliseconds); }
+
+void Dos16Platform::Restart() { dos16::RestartMachine(); }
+
+}  // namespace fwpack

@@ -1,0 +1,53 @@
+// The DOS updater's platform on real-mode DOS:
+// - files: DOS handles (INT 21h), every buffer in the program's segment;
+// - own file: the path DOS puts after the environment;
+// - command lines: no command interpreter for a program (DOS's interpreters
+//   answer 0 whatever the program returned). The first word is the program,
+//   found in the current directory (".COM", ".EXE", then ".BAT" tried when
+//   the name has no extension), the rest its command tail, and a trailing
+//   "> name" sends its output to that file. Only a batch file goes through
+//   COMSPEC, and its result then says nothing about the tool's;
+// - keys: DOS's read without echo; the end of redirected input is reported
+//   as such, before DOS would repeat the last byte forever;
+// - physical memory: flat real mode, or the FWPACK_FIRMWARE_DUMP file read
+//   as the top of the 4 GiB space;
+// - restart: keyboard controller, reset control port, reset vector.
+#pragma once
+#include "platform/dos16/firmware_reader.h"
+#include "platform/dos_platform.h"
+
+namespace fwpack {
+
+class Dos16Files : public DosFiles {
+  public:
+    DosFile OpenForReading(const char *path) override;
+    DosFile CreateForWriting(const char *path) override;
+    bool Seek(DosFile file, uint32_t offset) override;
+    bool Length(DosFile file, uint32_t &length) override;
+    size_t Read(DosFile file, uint8_t *out, size_t count) override;
+    size_t Write(DosFile file, const uint8_t *data, size_t count) override;
+    bool Close(DosFile file) override;
+    bool Remove(const char *path) override;
+    bool Exists(const char *path) override;
+};
+
+class Dos16Platform : public DosPlatform {
+  public:
+    void Write(const char *text, size_t length) override;
+    void ReadPhysical(uint32_t address, uint8_t *out, size_t count) override;
+    DosFiles &Files() override { return files_; }
+    DosFile OpenOwnFile() override;
+    int RunCommand(const char *commandLine) override;
+    void MakeRunnable(const char *) override {}   // every file can be run
+    int ReadKey() override;
+    void Beep(unsigned hertz, unsigned milliseconds) override;
+    void Delay(unsigned milliseconds) override;
+    void Restart() override;
+
+  private:
+    Dos16Files files_;
+    dos16::FirmwareReader firmware_;
+    bool firmwareOpen_ = false;
+};
+
+}  // namespace fwpack

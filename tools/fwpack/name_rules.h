@@ -1,0 +1,26 @@
+// The names a package may give its files and images, wherever they are
+// checked: when a package is built and when it is verified. A name must be
+// one that Windows can create; the DOS updater must not take it for one of
+// its work files; a Linux package's updater runs its tools through a shell,
+// so there only a portable set of characters is allowed.
+#pragma once
+#include <string>
+#include <string_view>
+
+namespace fwpack {
+
+enum class NameUse {
+    WindowsTool,  // a file of the ToolPackage
+    DosTool,      // a file of the DosPackage
+    Image,        // the BIOS or the ME image
+};
+
+// What is wrong with name for use (the name quoted, then the rule), or ""
+// when nothing is. linuxPackage: the package runs on the Linux updater.
+std::string NameProblem(std::string_view name, NameUse use, bool linuxPackage);
+
+// True when the DOS folder would take a and b for one file (ASCII case
+// folded).
+bool SameDosName(std::string_view a, std::string_view b);
+
+}  // namespace fwpack
