@@ -5,8 +5,9 @@ Each group runs both builders on the same sources and checks that they agree:
 the resources byte for byte once the three time fields of every record are
 set aside, inspect (text and --json), verify and extract, Windows paths
 (drive letters, backslashes, spaces, non-ASCII names, relative paths),
-bad manifests and paths (the same line and exit code), and source access
-times left where they were.
+bad manifests and paths (the same line and exit code), source access
+times left where they were, signing refused with one line, and Ctrl-C
+leaving no temporary behind.
 
 Usage: fwpack_exe.py --win64 DIR --fwpack PATH --work DIR --prefix DIR GROUP...
 Exit status: 0 pass, 1 fail, 77 skipped (fwpack.exe is not built).
@@ -16,6 +17,7 @@ import argparse
 import json
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import traceback
@@ -332,7 +334,7 @@ def group_packages(g):
         g.check.eq("failed build: exit status", r.rc, 2)
         g.check.true("failed build: the package is unchanged", open(win, "rb").read() == before)
         g.check.eq("failed build: nothing new beside it",
-                   sorted(n for n in os.listdir(g.work) if ".tmp-" in n), [])
+                   sorted(n for n in os.listdir(g.work) if n.startswith(".fwpack-")), [])
 
 
 def group_paths(g):
@@ -378,6 +380,10 @@ BAD = [
      {"win/a.exe": b"a", "b.bin": b"b", "m.bin": b"m"}, ["m.toml", "--resources-dir", "out"]),
     ("unknown flag name", '[options]\nflags = ["nope"]\n[windows]\ntools = "win"\n[bios]\nimage="b.bin"\n[me]\nimage="m.bin"\n',
      {"win/a.exe": b"a", "b.bin": b"b", "m.bin": b"m"}, ["m.toml", "--resources-dir", "out"]),
+    ("image named like a device", '[windows]\ntools = "win"\n[bios]\nimage="aux.txt"\n[me]\nimage="m.bin"\n',
+     {"win/a.exe": b"a", "aux.txt": b"b", "m.bin": b"m"}, ["m.toml", "--resources-dir", "out"]),
+    ("image named like a device, upper case", '[windows]\ntools = "win"\n[bios]\nimage="b.bin"\n[me]\nimage="CON"\n',
+     {"win/a.exe": b"a", "b.bin": b"b", "CON": b"m"}, ["m.toml", "--resources-dir", "out"]),
     ("both outputs", None, {}, ["m.toml", "--resources-dir", "out", "-o", "x.exe"]),
     ("level out of range", None, {}, ["m.toml", "--resources-dir", "out", "--level", "12"]),
 ]
@@ -412,6 +418,91 @@ def group_errors(g):
         g.check.eq(f"{what}: exit status", b.rc, a.rc)
         # The usage text names the program as it was started.
         g.check.eq(f"{what}: first line", b.err.split("\n")[0], a.err.split("\n")[0])
+
+
+def group_signing(g):
+    """Signing is refused by fwpack.exe with one line; a package the Linux
+    fwpack signed inspects and verifies there, its signature named as not read."""
+    manifest = g.sources()
+    stub = os.path.join(g.win64, "updater.exe")
+    pki = os.path.join(g.work, "pki")
+    subprocess.run([os.path.join(SOURCE_DIR, "tests", "signing", "make_pki.sh"), pki], check=True,
+                   capture_output=True)
+    cert, key = os.path.join(pki, "chain.pem"), os.path.join(pki, "leaf.key")
+    out = os.path.join(g.work, "signed.exe")
+    refused = ("fwpack: {}: signing and reading signatures are not built into fwpack.exe "
+               "(it has no OpenSSL); use the Linux fwpack for them\n")
+    r = g.windows("build", win_path(manifest), "--stub", win_path(stub), "-o", win_path(out),
+                  "--sign-cert", win_path(cert), "--sign-key", win_path(key))
+    g.check.eq("build --sign-cert: exit status and line", (r.rc, r.err, r.out), (2, refused.format("build"), ""))
+    with open(manifest, "a") as f:
+        f.write(f'[signing]\ncert = "{cert}"\nkey = "{key}"\n')
+    r = g.windows("build", win_path(manifest), "--stub", win_path(stub), "-o", win_path(out))
+    g.check.eq("build with a [signing] section: exit status and line", (r.rc, r.err), (2, refused.format("build")))
+    g.check.true("nothing written by a refused build", not os.path.exists(out))
+
+    g.ok("Linux build of a signed package", g.linux("build", manifest, "--stub", stub, "-o", out))
+    for flags in (["--require-signature"], ["--trust", win_path(os.path.join(pki, "root.pem"))]):
+        r = g.windows("verify", *flags, win_path(out))
+        g.check.eq(f"verify {flags[0]}: exit status and line", (r.rc, r.err, r.out),
+                   (2, refused.format("verify"), ""))
+    r = g.windows("verify", win_path(out))
+    g.check.eq("verify of the signed package", (r.rc, r.out), (0, win_path(out) + ": consistent\n"))
+    g.check.eq("verify of the signed package: the note",
+               r.err, f"fwpack: note: {win_path(out)} is signed; its signature is not checked: "
+               + refused.format("x").split(": ", 2)[2])
+
+    a, b = g.linux("inspect", out), g.windows("inspect", win_path(out))
+    g.ok("fwpack.exe inspect of the signed package", b)
+    linux_payload = a.out.split("\nsignature\n")[0]
+    payload, _, signature = b.out.replace(win_path(out), out).partition("\nsignature\n")
+    g.check.eq("inspect: the payload as the Linux fwpack shows it", payload, linux_payload)
+    g.check.eq("inspect: the signature block", signature,
+               "  signed        yes\n  not read      " + refused.format("x").split(": ", 2)[2])
+    a, b = g.linux("inspect", "--json", out), g.windows("inspect", "--json", win_path(out))
+    ja, jb = json.loads(a.out), json.loads(b.out)
+    g.check.eq("inspect --json: the signature", jb.pop("signature"),
+               {"signed": True, "readable": False, "problems": [],
+                "not_read": refused.format("x").split(": ", 2)[2].strip()})
+    ja.pop("signature")
+    jb["path"] = ja["path"]
+    g.check.eq("inspect --json: everything else as the Linux fwpack shows it", jb, ja)
+
+
+def group_interrupt(g):
+    """Ctrl-C in the middle of an extraction: the temporaries go, nothing is
+    renamed into place."""
+    src = os.path.join(g.work, "big")
+    os.makedirs(os.path.join(src, "win"))
+    with open(os.path.join(src, "win", "zeros.bin"), "wb") as f:
+        f.truncate(160 << 20)
+    for name in ("b.bin", "m.bin"):
+        open(os.path.join(src, name), "wb").write(name.encode())
+    open(os.path.join(src, "m.toml"), "w").write(
+        '[windows]\ntools = "win"\n[bios]\nimage = "b.bin"\n[me]\nimage = "m.bin"\n')
+    g.ok("Linux build", g.linux("build", "m.toml", "--resources-dir", "res", "--level", "1", cwd=src))
+    target = os.path.join(src, "x")
+    log = os.path.join(g.work, "exe.log")
+    with open(log, "wb") as o:
+        p = subprocess.Popen([winerun.WINE, g.exe, "extract", "res", "x"], cwd=src,
+                             env=g.session.env(), stdout=o, stderr=subprocess.STDOUT)
+        seen = []
+        while p.poll() is None and not seen:
+            seen = temporaries(target)
+        if seen:
+            os.kill(p.pid, signal.SIGINT)
+        p.wait()
+    if not g.check.true("a temporary seen while fwpack.exe extracted", seen, open(log, "rb").read()[-300:]):
+        return
+    g.check.eq("after Ctrl-C: temporaries left", temporaries(target), [])
+    g.check.eq("after Ctrl-C: files renamed into place",
+               [n for _, _, ns in os.walk(target) for n in ns if not n.startswith(".fwpack-")], [])
+    g.check.true("after Ctrl-C: the files were not listed as written",
+                 b"zeros.bin" not in open(log, "rb").read())
+
+
+def temporaries(folder):
+    return sorted(n for _, _, ns in os.walk(folder) for n in ns if n.startswith(".fwpack-"))
 
 
 GROUPS = {name[6:]: fn for name, fn in globals().items() if name.startswith("group_")}
