@@ -236,6 +236,16 @@ def masked_text(text, path):
     return keep
 
 
+def listing(root):
+    """[(relative path, size or None for a folder)] of everything under root."""
+    out = []
+    for folder, dirs, names in os.walk(root):
+        out += [(os.path.relpath(os.path.join(folder, d), root), None) for d in dirs]
+        out += [(os.path.relpath(os.path.join(folder, n), root), os.path.getsize(os.path.join(folder, n)))
+                for n in names]
+    return sorted(out)
+
+
 def tree(root):
     """{relative path: bytes} of every file under root."""
     out = {}
@@ -384,6 +394,11 @@ BAD = [
      {"win/a.exe": b"a", "aux.txt": b"b", "m.bin": b"m"}, ["m.toml", "--resources-dir", "out"]),
     ("image named like a device, upper case", '[windows]\ntools = "win"\n[bios]\nimage="b.bin"\n[me]\nimage="CON"\n',
      {"win/a.exe": b"a", "b.bin": b"b", "CON": b"m"}, ["m.toml", "--resources-dir", "out"]),
+    ("image of 4 GiB and a byte (sparse)", '[windows]\ntools = "win"\n[bios]\nimage="b.bin"\n[me]\nimage="m.bin"\n',
+     {"win/a.exe": b"a", "b.bin": (4 << 30) + 1, "m.bin": b"m"}, ["m.toml", "--resources-dir", "out"]),
+    ("a resource's name taken by a folder", '[windows]\ntools = "win"\n[bios]\nimage="b.bin"\n[me]\nimage="m.bin"\n',
+     {"win/a.exe": b"a", "b.bin": b"b", "m.bin": b"m", "out/2002.bin/x": b""},
+     ["m.toml", "--resources-dir", "out"]),
     ("both outputs", None, {}, ["m.toml", "--resources-dir", "out", "-o", "x.exe"]),
     ("level out of range", None, {}, ["m.toml", "--resources-dir", "out", "--level", "12"]),
 ]
@@ -399,13 +414,31 @@ def group_errors(g):
             open(os.path.join(case, "m.toml"), "w").write(text)
         for name, data in files.items():
             os.makedirs(os.path.dirname(os.path.join(case, name)), exist_ok=True)
-            open(os.path.join(case, name), "wb").write(data)
+            with open(os.path.join(case, name), "wb") as f:
+                f.truncate(data) if isinstance(data, int) else f.write(data)
+        before = listing(case)
         a = g.linux("build", *args, cwd=case)
         b = g.windows("build", *args, cwd=case)
         g.check.true(f"{what}: Linux refuses it", a.rc != 0, a.err)
-        g.check.eq(f"{what}: exit status and line", (b.rc, b.err), (a.rc, a.err))
-        g.check.eq(f"{what}: nothing written", sorted(os.listdir(case)),
-                   sorted({p.split("/")[0] for p in files} | ({"m.toml"} if text is not None else set())))
+        # A path the tool joins shows the host's own separator.
+        g.check.eq(f"{what}: exit status and line", (b.rc, b.err.replace("\\", "/")),
+                   (a.rc, a.err.replace("\\", "/")))
+        g.check.eq(f"{what}: nothing written", listing(case), before)
+    # A record name that is not UTF-8 can be written on Linux, not on Windows.
+    case = os.path.join(g.work, "latin1")
+    os.makedirs(os.path.join(case, "win"))
+    for name, data in ((b"win/caf\xe9.exe", b"a"), (b"b.bin", b"b"), (b"m.bin", b"m")):
+        open(os.path.join(case.encode(), name), "wb").write(data)
+    open(os.path.join(case, "m.toml"), "w").write(BAD[2][1].replace("colour = 1\n", ""))
+    g.ok("Linux build with a Latin-1 tool name", g.linux("build", "m.toml", "--resources-dir", "res", cwd=case))
+    g.ok("Linux extract of it", g.linux("extract", "res", "x-linux", cwd=case))
+    b = g.windows("extract", "res", "x", cwd=case)
+    g.check.eq("fwpack.exe extract of a Latin-1 record name",
+               (b.rc, b.err), (2, 'fwpack: 2001 ToolPackage: refusing file name "caf\\xE9.exe": '
+                                  "not UTF-8, which Windows needs\n"))
+    g.check.true("fwpack.exe extract of a Latin-1 record name: nothing written",
+                 not os.path.exists(os.path.join(case, "x")))
+
     for what, args in (("no command", []), ("unknown command", ["pack"]),
                        ("inspect a missing file", ["inspect", "nothere.exe"]),
                        ("verify a folder without resources", ["verify", "."]),
