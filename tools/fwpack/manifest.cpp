@@ -84,7 +84,7 @@ bool ProgramName(Checker &c, const std::string &key, const std::string &name, bo
 
 std::string Resolve(const fs::path &base, const std::string &p) {
     fs::path path = Utf8Path(p);
-    return Utf8String((path.is_absolute() ? path : base / path).lexically_normal());
+    return Utf8String(NormalPath(path.is_absolute() || IsNetworkPath(path) ? path : base / path));
 }
 
 bool ReadFlags(Checker &c, const toml::node &n, uint32_t &flags) {

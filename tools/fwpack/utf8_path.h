@@ -22,6 +22,26 @@ inline bool IsPathText(const std::string &text) {
     }
 }
 
+// A Windows network path starts with two separators ("\\server\share\x",
+// "\\?\C:\x"). The standard library here does not know that form: it
+// neither counts such a path as absolute nor keeps the two separators when
+// it normalises one. Elsewhere two leading slashes are one.
+inline bool IsNetworkPath(const std::filesystem::path &path) {
+    using Char = std::filesystem::path::value_type;
+    auto separator = [](Char c) { return c == Char('/') || c == Char('\\'); };
+    const auto &text = path.native();
+    return std::filesystem::path::preferred_separator == Char('\\') && text.size() > 2 &&
+           separator(text[0]) && separator(text[1]);
+}
+
+// lexically_normal(), with a network path's two separators kept.
+inline std::filesystem::path NormalPath(const std::filesystem::path &path) {
+    if (!IsNetworkPath(path)) return path.lexically_normal();
+    std::filesystem::path out(path.native().substr(0, 2));
+    out += std::filesystem::path(path.native().substr(2)).lexically_normal();
+    return out;
+}
+
 inline std::string Utf8String(const std::filesystem::path &path) {
     std::u8string text = path.u8string();
     return std::string(text.begin(), text.end());

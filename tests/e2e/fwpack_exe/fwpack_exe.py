@@ -359,6 +359,9 @@ def group_paths(g):
     g.ok("Linux build", g.linux("build", manifest, "--resources-dir", lin))
     forms = {
         "drive letter and backslashes": (win_path(manifest), win_path(os.path.join(odd, "out 1")), None),
+        # Two separators first, as a network path starts: the manifest's
+        # folders resolve under the same prefix.
+        "long-path prefix": ("\\\\?\\" + win_path(manifest), "\\\\?\\" + win_path(os.path.join(odd, "out 2")), None),
         "relative with backslashes": (os.path.basename(odd) + "\\package.toml", "out 3", g.work),
         "relative with slashes": ("package.toml", "./out 4", odd),
     }
