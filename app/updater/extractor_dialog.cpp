@@ -64,7 +64,6 @@ INT_PTR CALLBACK ExtractorDialog::DialogProc(HWND window, UINT message, WPARAM w
 
 // The message map; FALSE hands a message on to the dialog's default processing.
 INT_PTR ExtractorDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    (void)lParam;
     switch (message) {
     case WM_PAINT:
         return OnPaint();
@@ -91,6 +90,9 @@ INT_PTR ExtractorDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CANCELMODE:
         OnCancelMode();
         return TRUE;
+    case WM_WINDOWPOSCHANGING:
+        mainWindow_->KeepHidden(*reinterpret_cast<WINDOWPOS *>(lParam));
+        return FALSE;
     default:
         return FALSE;
     }

@@ -49,7 +49,14 @@ void Win32MainWindow::SetControlText(int id, std::string_view text) {
 
 void Win32MainWindow::Show() { ShowWindow(window_, SW_SHOW); }
 
-void Win32MainWindow::HideForGood() { SetParent(window_, HWND_MESSAGE); }
+void Win32MainWindow::HideForGood() {
+    hiddenForGood_ = true;
+    SetParent(window_, HWND_MESSAGE);
+}
+
+void Win32MainWindow::KeepHidden(WINDOWPOS &change) const {
+    if (hiddenForGood_) change.flags &= ~UINT(SWP_SHOWWINDOW);
+}
 
 void Win32MainWindow::SetTimer(unsigned id, unsigned milliseconds) {
     ::SetTimer(window_, id, milliseconds, nullptr);

@@ -34,6 +34,13 @@ class Win32MainWindow : public MainWindow {
     // The worker thread, or null before it was started.
     HANDLE WorkerThread() const { return workerThread_; }
 
+    // Called with every WM_WINDOWPOSCHANGING: once the window is hidden for
+    // good, a change that would show it is turned into one that does not.
+    // The message-only parent alone is not enough: when the system cannot
+    // give one, SetParent leaves the window on the desktop, and the dialog
+    // manager shows a WS_VISIBLE dialog after its initialisation.
+    void KeepHidden(WINDOWPOS &change) const;
+
   private:
     HWND window_;
     HINSTANCE instance_;
@@ -41,6 +48,7 @@ class Win32MainWindow : public MainWindow {
     LPTHREAD_START_ROUTINE worker_;
     HANDLE workerThread_ = nullptr;
     DWORD workerId_ = 0;
+    bool hiddenForGood_ = false;
 };
 
 }  // namespace fwpack

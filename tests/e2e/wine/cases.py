@@ -210,6 +210,7 @@ class Case:
                       cancel_after_file=self.stub_log if cancel_after_stub else None,
                       cancel_at_status=cancel_at_status, close_at_box=close_at_box)
         run.robot_start = robot.start_seconds
+        run.desktop_tries = robot.desktop_tries
         temp = self.temp_root(robot)
         before = set(os.listdir(temp))
         trace_path = os.path.join(self.work, tag, "trace.txt")
@@ -255,7 +256,8 @@ class Case:
 
     def report(self, run):
         print(f"  session booted in {self.session.boot_seconds:.1f} s, robot ready after "
-              f"{run.robot_start:.1f} s; exit status {run.rc}")
+              f"{run.robot_start:.1f} s (desktop ready at try {run.desktop_tries}); "
+              f"exit status {run.rc}")
         for b in run.boxes:
             print(f"  box: caption={b['caption']!r} text={b['text']!r} icon={b['icon']} "
                   f"buttons={b['buttons']} answer={b['answer']} owned={b['owned']}")
@@ -658,6 +660,27 @@ def case_second_instance(c):
     if dest:
         c.expect_tools(dest, extra=("bios.bin",))
     c.expect_no_scratch(run)
+
+
+def case_window_kept_hidden(c):
+    """The window hidden for good stays hidden also where the system gives no
+    message-only parent (SetParent then leaves it on the desktop): the dialog
+    manager's own show and a later ShowWindow both leave it undisplayed."""
+    out = os.path.join(c.work, "hideprobe.txt")
+    # The robot holds the desktop up, with its message-only parent, meanwhile.
+    robot = Robot(c.session, c.exe("boxrobot.exe"), os.path.join(c.work, "probe"))
+    try:
+        rc = c.session.run([c.exe("hideprobe.exe"), win_path(out)])
+    finally:
+        robot.stop()
+    lines = open(out).read().splitlines() if os.path.exists(out) else []
+    for line in lines:
+        print("  " + line)
+    c.check.eq("hideprobe exit status", rc, 0)
+    c.check.eq("ways probed", [l.split(":")[0] for l in lines],
+               ["shown", "message-only", "no-message-parent"])
+    for line in lines:
+        c.check.true(line.split(":")[0], line.split(": ", 1)[1].startswith("ok"), line)
 
 
 def case_bad_command_line(c):

@@ -328,6 +328,12 @@ class Robot:
             raise HarnessError(f"{e}\n{session.explain(self.wine_log_path)}") from None
         self.start_seconds = time.monotonic() - started
         self.temp_root = info["temp"]
+        # The robot waited for the desktop to give a message-only parent
+        # before it wrote its ready file, and keeps the desktop up from then on.
+        self.desktop_tries = info.get("desktop_tries", 0)
+        if not self.desktop_tries:
+            self.stop()
+            raise HarnessError("the Wine desktop gave no message-only parent within 10 s")
         self.ended_by_itself = None
 
     def _ready_info(self):

@@ -381,6 +381,37 @@ void ClearVerdicts() {
 
 }  // namespace
 
+// Whether a window made under the message-only parent really lands there.
+// Wine's desktop process makes that parent after the desktop window; a
+// thread that asks in between gets none, keeps that answer for its life and
+// puts "message-only" windows on the desktop. Each try is a new thread.
+DWORD WINAPI ProbeMessageParent(void*) {
+  HWND probe = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
+                               nullptr);
+  if (!probe) return 0;
+  bool underMessageParent = GetAncestor(probe, GA_PARENT) != GetDesktopWindow();
+  DestroyWindow(probe);
+  return underMessageParent ? 1 : 0;
+}
+
+// Waits until the session's desktop gives a message-only parent; the number
+// of tries it took, or 0 when it never did. The robot, a user of the desktop
+// from then on, keeps it up until the run has ended.
+int WaitForMessageParent() {
+  for (int tries = 1; tries <= 200; ++tries) {
+    HANDLE thread = CreateThread(nullptr, 0, &ProbeMessageParent, nullptr, 0, nullptr);
+    DWORD result = 0;
+    if (thread) {
+      WaitForSingleObject(thread, INFINITE);
+      GetExitCodeThread(thread, &result);
+      CloseHandle(thread);
+    }
+    if (result == 1) return tries;
+    Sleep(50);
+  }
+  return 0;
+}
+
 int main(int argc, char** argv) {
   g_start = GetTickCount();
   Robot robot;
@@ -409,12 +440,14 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (o.clearVerdicts) ClearVerdicts();
+  int desktopTries = WaitForMessageParent();
   if (!o.ready.empty()) {
     char temp[MAX_PATH] = {};
     GetTempPathA(sizeof temp, temp);
     FILE* f = std::fopen(o.ready.c_str(), "wb");
     if (f) {
-      std::fprintf(f, "%s\n", JsonObject().Str("temp", temp).Line().c_str());
+      std::fprintf(f, "%s\n",
+                   JsonObject().Str("temp", temp).Num("desktop_tries", desktopTries).Line().c_str());
       std::fclose(f);
     }
   }
