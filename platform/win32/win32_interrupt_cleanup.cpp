@@ -18,12 +18,16 @@ bool gStopping = false;
 // Every event ends the program by default; the temporaries go first. A
 // temporary still open is deleted when its handle closes (it is shared for
 // deletion), which the end of the program does.
-BOOL WINAPI RemoveTemporaries(DWORD) {
+BOOL WINAPI RemoveTemporaries(DWORD event) {
     AcquireSRWLockExclusive(&gLock);
     gStopping = true;
     for (const std::wstring &path : *gPaths) DeleteFileW(path.c_str());
     gPaths->clear();
     ReleaseSRWLockExclusive(&gLock);
+    // Ctrl-C and Ctrl-Break end the program with the status Windows gives
+    // them, here rather than in the default handler, which under Wine ends
+    // it with 0 as if the command had succeeded.
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) ExitProcess(STATUS_CONTROL_C_EXIT);
     return FALSE;   // on to the default handler, which ends the program
 }
 

@@ -530,6 +530,9 @@ def group_interrupt(g):
         p.wait()
     if not g.check.true("a temporary seen while fwpack.exe extracted", seen, open(log, "rb").read()[-300:]):
         return
+    # STATUS_CONTROL_C_EXIT, of which Wine passes on the low byte: not 0,
+    # which would say the extraction succeeded.
+    g.check.eq("after Ctrl-C: the exit status", p.returncode, 0xC000013A & 0xFF)
     g.check.eq("after Ctrl-C: temporaries left", temporaries(target), [])
     g.check.eq("after Ctrl-C: files renamed into place",
                [n for _, _, ns in os.walk(target) for n in ns if not n.startswith(".fwpack-")], [])
