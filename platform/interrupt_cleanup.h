@@ -5,8 +5,8 @@
 //   again, so the caller still sees the program killed by that signal.
 // - Windows: Ctrl-C, Ctrl-Break, closing the console, logging off or
 //   shutting down. The console handler (on a thread of its own) deletes the
-//   registered paths and leaves the event to the default handler, which
-//   ends the program as before.
+//   registered paths; Ctrl-C and Ctrl-Break then end the program with
+//   STATUS_CONTROL_C_EXIT, the other events go on to the default handler.
 #pragma once
 #include <string>
 
