@@ -1,14 +1,17 @@
 #!/usr/bin/env python3
-"""The real-mode DOS programs: their code and data sizes, and DOSBox runs
-timed side by side with a bare DOSBox start and exit.
+"""The real-mode DOS programs: their code segment, their data segment (data,
+bss and stack), the conventional memory they take and the room their data
+segment has left beside the DOS updater's 51,200-byte transfer buffer; and
+DOSBox runs timed side by side with a bare DOSBox start and exit.
 
-With the host and win64 builds there, also what a DOS program in front of
-the sample package adds to its size.
+With the host and win64 builds there, also the sample package's size with
+the DOS program updater.exe carries and with RTTEST or MODELTST in front.
 
 Usage: bench/bench_dos16.py [DOS16_BUILD_DIR]   (default build/dos16)
 """
 import os
 import random
+import re
 import statistics
 import subprocess
 import sys
@@ -24,20 +27,25 @@ ROUNDS = 5
 TRANSFER_SIZE = 51200  # kDosTransferSize (payload/dos_limits.h)
 
 
-def section_sizes(elf):
-    """Bytes of code, read-only data, data and bss, and the stack top."""
-    out = subprocess.run(["objdump", "-h", elf], capture_output=True, text=True, check=True).stdout
-    sizes = {}
+PSP_BYTES = 256
+DATA_SEGMENT_LIMIT = 0xFFF0  # the highest stack top the linker script allows
+CODE_GOAL = 48 * 1024
+
+
+def layout(elf):
+    """The small model's figures from the linker's own symbols."""
+    out = subprocess.run(["nm", elf], capture_output=True, text=True, check=True).stdout
+    symbols = {}
     for line in out.splitlines():
-        parts = line.split()
-        if len(parts) >= 3 and parts[1] in (".text", ".rodata", ".data", ".bss"):
-            sizes[parts[1]] = int(parts[2], 16)
-    symbols = subprocess.run(["nm", elf], capture_output=True, text=True, check=True).stdout
-    for line in symbols.splitlines():
         value, _, name = line.split()
-        if name == "__stack_top":
-            sizes["stack top"] = int(value, 16)
-    return sizes
+        symbols[name] = int(value, 16)
+    return {
+        "code": symbols["__code_size"],
+        "data": symbols["__stack_top"],  # null guard, rodata, data, bss and stack
+        "stack": symbols["__stack_size"],
+        "memory": PSP_BYTES + 16 * (symbols["__code_paragraphs"] + symbols["__data_paragraphs"]),
+        "left": DATA_SEGMENT_LIMIT - symbols["__stack_top"],
+    }
 
 
 def zlib_share(elf):
@@ -65,34 +73,43 @@ def timed(box, steps):
 def main():
     build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "dos16"))
     programs = os.path.join(build, "tests", "dosprog")
-    print("DOS program        code  rodata   data    bss  stack top  file")
+    print("Sizes in bytes. memory: PSP, code and data segment (conventional memory);")
+    print(f"left: the data segment's room, alone and beside a {TRANSFER_SIZE}-byte transfer buffer")
+    print("DOS program        code  data+bss+stack  (stack)  memory    file    left  with buffer")
     for name in sorted(os.listdir(programs)):
         if not name.endswith(".elf"):
             continue
-        s = section_sizes(os.path.join(programs, name))
+        m = layout(os.path.join(programs, name))
         exe = os.path.join(programs, name[len("dos16_"):-4].upper() + ".EXE")
-        print(f"{name[:-4]:<17} {s.get('.text', 0):6} {s.get('.rodata', 0):7} {s.get('.data', 0):6} "
-              f"{s.get('.bss', 0):6} {s.get('stack top', 0):#10x} {os.path.getsize(exe):6}")
+        # MODELTST holds the buffer already; the others would have to add it.
+        beside = m["left"] if name == "dos16_modeltst.elf" else m["left"] - TRANSFER_SIZE
+        print(f"{name[:-4]:<17} {m['code']:6} {m['data']:15} ({m['stack']:6}) {m['memory']:7} "
+              f"{os.path.getsize(exe):7} {m['left']:7} {beside:12}")
     rttest = os.path.join(programs, "dos16_rttest.elf")
     print(f"zlib's inflate and checksums in RTTEST: {zlib_share(rttest)} bytes of code")
-    # The tiny model: code, data, bss and stack share one 64 KiB segment.
-    top = section_sizes(rttest).get("stack top", 0)
-    print(f"room left in RTTEST's one 64 KiB segment: {0x10000 - top} bytes; the DOS updater's "
-          f"transfer buffer alone needs {TRANSFER_SIZE}")
+    model = layout(os.path.join(programs, "dos16_modeltst.elf"))
+    print(f"MODELTST (transfer buffer, zlib, 8 KiB arena): code {model['code']} bytes "
+          f"(goal <= {CODE_GOAL}), conventional memory {model['memory']} bytes "
+          f"(goal <= {160 * 1024}), data segment left {model['left']} bytes beside "
+          f"its {model['stack']}-byte stack")
 
     fwpack = os.path.join(ROOT, "build", "host", "fwpack")
     updater = os.path.join(ROOT, "build", "win64", "updater.exe")
     if os.path.exists(fwpack) and os.path.exists(updater):
+        # updater.exe may carry a DOS program already (the win64 build's
+        # FWPACK_DOS_STUB_PROGRAM): each package's DOS part is read back.
         with tempfile.TemporaryDirectory(prefix="bench-dos16-") as folder:
             sample = os.path.join(ROOT, "examples", "sample", "package.toml")
-            sizes = []
-            for extra in ([], ["--dos-program", os.path.join(programs, "RTTEST.EXE")]):
-                out = os.path.join(folder, f"pkg{len(extra)}.exe")
+            for label, extra in (("as updater.exe carries it", []),
+                                 ("RTTEST", ["--dos-program", os.path.join(programs, "RTTEST.EXE")]),
+                                 ("MODELTST", ["--dos-program", os.path.join(programs, "MODELTST.EXE")])):
+                out = os.path.join(folder, "pkg.exe")
                 subprocess.run([fwpack, "build", sample, "--stub", updater, *extra, "-o", out],
                                check=True, capture_output=True)
-                sizes.append(os.path.getsize(out))
-            print(f"sample package: {sizes[0]} bytes; with RTTEST in front: {sizes[1]} bytes "
-                  f"(+{sizes[1] - sizes[0]})")
+                inspect = subprocess.run([fwpack, "inspect", out], capture_output=True, text=True).stdout
+                dos = re.search(r"DOS program: (\d+) bytes", inspect)
+                print(f"sample package, DOS program {label}: {os.path.getsize(out)} bytes, "
+                      f"{dos.group(1) if dos else 'no'} of them the DOS program")
 
     with tempfile.TemporaryDirectory(prefix="bench-dos16-") as folder:
         box = dosboxrun.DosBox(folder)
@@ -101,6 +118,13 @@ def main():
         data = bytes(rng.choice(b"abcdefgh ") for _ in range(138465))
         packer = zlib.compressobj(9, zlib.DEFLATED, 10)
         box.put("DATA.Z", packer.compress(data) + packer.flush())
+        box.put("MODELTST.EXE", open(os.path.join(programs, "MODELTST.EXE"), "rb").read())
+        box.put("DOSFLASH.EXE", open(os.path.join(programs, "DOSFLASH.EXE"), "rb").read())
+        box.run(["MODELTST DOSFLASH.EXE DATA.Z MODEL.OUT > MODEL.TXT"])
+        unused = re.search(r"stack_unused=(\d+)", box.read("MODEL.TXT") or "")
+        if unused:
+            print(f"MODELTST's deepest stack in DOSBox: {model['stack'] - int(unused.group(1))} of "
+                  f"{model['stack']} bytes")
         bare = timed(box, [])
         inflate = timed(box, ["RTTEST inflate DATA.Z DATA.OUT > OUT.TXT"])
         print(f"DOSBox start, empty batch and exit:     {bare:.2f} s (median of {ROUNDS})")

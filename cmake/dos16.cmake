@@ -1,6 +1,8 @@
 # Real-mode DOS programs for a 386 or later: gcc's -m16 (32-bit code with
 # operand- and address-size prefixes), freestanding, linked to an ELF whose
 # first bytes are the MZ header (cmake/dos16.ld) and then cut to a flat file.
+# The code and data segments both start at offset 0 (their addresses overlap;
+# the linker still checks that their places in the file do not).
 set(CMAKE_SYSTEM_NAME Generic)
 set(CMAKE_SYSTEM_PROCESSOR i386)
 set(CMAKE_C_COMPILER gcc)

@@ -5,7 +5,8 @@
    a 386 in real mode cannot run (SSE and MMX registers, cmov and the other
    486/Pentium additions) and on string instructions that address through
    16-bit SI/DI: in this 32-bit-pointer code they silently wrap inside the
-   first 64 KiB.
+   first 64 KiB; and on memory reached through CS, which holds code only
+   (data, bss and stack are in the data segment, DS = ES = SS).
 2. objcopy -O binary, then checks the MZ header against the file. objcopy
    leaves out a trailing stretch that holds only padding; that stretch is
    put back as zeros so the file is as long as its header says.
@@ -25,10 +26,12 @@ FORBIDDEN_MNEMONICS = re.compile(
 VECTOR_REGISTER = re.compile(r"%[xy]?mm\d")
 STRING_OP = re.compile(r"^(movs|stos|lods|cmps|scas|ins|outs)[bwlq]?$")
 SHORT_INDEX = re.compile(r"\(%(si|di)\)")
+PREFIXES = ("rep", "repz", "repnz", "repe", "repne", "lock", "addr32", "data32", "data16",
+            "cs", "ds", "es", "fs", "gs", "ss")
 
 
 def instructions(elf):
-    """(address, mnemonic, operands) of every instruction in the code."""
+    """(address, mnemonic, operands, prefixes) of every instruction in the code."""
     out = subprocess.run(["objdump", "-d", "-j", ".text", "-m", "i8086", "--no-show-raw-insn", elf],
                          check=True, capture_output=True, text=True).stdout
     for line in out.splitlines():
@@ -36,27 +39,32 @@ def instructions(elf):
         if not m:
             continue
         words = m.group(2).split()
-        while words and words[0] in ("rep", "repz", "repnz", "repe", "repne", "lock",
-                                     "addr32", "data32", "data16", "cs", "ds", "es", "fs", "gs", "ss"):
-            words = words[1:]
+        prefixes = []
+        while words and words[0] in PREFIXES:
+            prefixes.append(words.pop(0))
         if words:
-            yield m.group(1), words[0], " ".join(words[1:])
+            yield m.group(1), words[0], " ".join(words[1:]), prefixes
 
 
 def faults(elf):
     found = []
-    for address, mnemonic, operands in instructions(elf):
+    for address, mnemonic, operands, prefixes in instructions(elf):
         if FORBIDDEN_MNEMONICS.match(mnemonic):
             found.append(f"{address}: {mnemonic} {operands}: not a 386 instruction")
         elif VECTOR_REGISTER.search(operands):
             found.append(f"{address}: {mnemonic} {operands}: SSE/MMX register")
         elif STRING_OP.match(mnemonic) and SHORT_INDEX.search(operands):
             found.append(f"{address}: {mnemonic} {operands}: string instruction with 16-bit SI/DI")
+        elif "%cs:" in operands or "cs" in prefixes:
+            found.append(f"{address}: {mnemonic} {operands}: memory through CS, the code segment")
     return found
 
 
 def check_header(data):
-    """One line per mismatch between the MZ header and the file."""
+    """One line per mismatch between the MZ header and the file: the code
+    segment at the image's start, the data segment (SS) after it, the stack
+    top inside the data segment's 64 KiB and past the loaded bytes, and the
+    extra memory covering it."""
     if len(data) < 64 or data[:2] != b"MZ":
         return ["no MZ header"]
     (cblp, pages, relocations, header_paragraphs, min_extra, max_extra, ss, sp, _, ip, cs) = \
@@ -70,8 +78,13 @@ def check_header(data):
     if min_extra != max_extra:
         problems.append(f"minimum {min_extra} and maximum {max_extra} extra paragraphs differ")
     image = len(data) - 64
-    if ss or cs or sp > 0xFFF0 or sp <= image or ip >= image:
-        problems.append(f"SS:SP {ss:04X}:{sp:04X} CS:IP {cs:04X}:{ip:04X} for a {image}-byte image")
+    data_start = ss * 16
+    if cs or ip >= data_start or data_start > image:
+        problems.append(f"CS:IP {cs:04X}:{ip:04X} and data segment {ss:04X} for a {image}-byte image")
+    if sp > 0xFFF0 or data_start + sp <= image:
+        problems.append(f"SS:SP {ss:04X}:{sp:04X} for a {image}-byte image")
+    elif data_start + sp > (image + 15) // 16 * 16 + min_extra * 16:
+        problems.append(f"SS:SP {ss:04X}:{sp:04X} past the image and its {min_extra} extra paragraphs")
     return problems
 
 

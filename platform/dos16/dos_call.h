@@ -21,7 +21,7 @@ inline bool CallDos(DosRegisters &r) {
 }
 
 // DOS takes buffers as 16-bit offsets in DS: a buffer must lie wholly in
-// the first 64 KiB of the program's segment.
+// the program's 64 KiB data segment.
 inline bool InDosReach(const void *buffer, size_t size) {
     uintptr_t at = reinterpret_cast<uintptr_t>(buffer);
     return at <= 0x10000 && size <= 0x10000 - at;

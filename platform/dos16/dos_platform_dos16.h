@@ -1,5 +1,5 @@
 // The DOS updater's platform on real-mode DOS:
-// - files: DOS handles (INT 21h), every buffer in the program's segment;
+// - files: DOS handles (INT 21h), every buffer in the program's data segment;
 // - own file: the path DOS puts after the environment;
 // - command lines: no command interpreter for a program (DOS's interpreters
 //   answer 0 whatever the program returned). The first word is the program,

@@ -1,6 +1,7 @@
 // Runs a program file through DOS's loader (INT 21h AH=4Bh) and takes its
 // exit code (AH=4Dh). DOS versions before 3.0 keep no register but CS:IP
-// across EXEC, so every register and SS:ESP are saved and put back.
+// across EXEC, so every register and SS:ESP are saved and put back; the
+// data segment is found again from CS, a fixed number of paragraphs below.
 #include "platform/dos16/dos_call.h"
 #include "platform/dos16/ports.h"
 #include "platform/dos16/runtime.h"
@@ -26,16 +27,19 @@ dos16_exec:
     pushw %gs
     movl 8(%ebp), %edx
     movl 12(%ebp), %ebx
-    movl %esp, %cs:dos16_exec_esp
+    movl %esp, dos16_exec_esp
     movw $0x4B00, %ax
     int $0x21
+    setc %cl
     cli
     movw %cs, %bx
+    addw $__code_paragraphs, %bx
+    movw %bx, %ds
     movw %bx, %ss
-    movl %cs:dos16_exec_esp, %esp
+    movl dos16_exec_esp, %esp
     sti
-    movw %ax, %cs:dos16_exec_ax
-    setc %cs:dos16_exec_cf
+    movw %ax, dos16_exec_ax
+    movb %cl, dos16_exec_cf
     popw %gs
     popw %fs
     popw %es
@@ -147,7 +151,7 @@ int32_t Execute(const char *program, const char *arguments, const char *outputFi
     OutputRedirect redirect(outputFile);
     if (redirect.Error() < 0)
         return redirect.Error();
-    uint16_t segment = ProgramSegment();
+    uint16_t segment = DataSegment();
     static ExecParameters parameters;
     parameters.environment = 0;
     parameters.commandTail = {uint16_t(reinterpret_cast<uintptr_t>(tail)), segment};

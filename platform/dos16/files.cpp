@@ -1,5 +1,5 @@
 // Files through DOS handles (INT 21h). Names and buffers are offsets in DS,
-// so both must lie in the low 64 KiB of the program's segment.
+// so both must lie in the program's data segment.
 #include "platform/dos16/dos_call.h"
 #include "platform/dos16/runtime.h"
 

@@ -52,7 +52,7 @@ FlatMode LoadFSLimit4G() {
         return FlatMode::VirtualMode;
     EnableA20();
     DescriptorTablePointer pointer{sizeof descriptorTable - 1,
-                                   uint32_t(ProgramSegment()) * 16 +
+                                   uint32_t(DataSegment()) * 16 +
                                        uint32_t(reinterpret_cast<uintptr_t>(descriptorTable))};
     asm volatile(R"(
         pushfl

@@ -1,6 +1,6 @@
 // Machine access that real mode allows directly: I/O ports and bytes of
-// other real-mode segments. Everything else in the program lives in its own
-// 64 KiB segment (CS = DS = ES = SS).
+// other real-mode segments. Everything else the program touches lives in its
+// data segment (DS = ES = SS); its code has a segment of its own (CS).
 #pragma once
 #include <stdint.h>
 
@@ -29,10 +29,11 @@ inline uint16_t ReadRealWord(uint16_t segment, uint16_t offset) {
     return uint16_t(ReadRealByte(segment, offset) | ReadRealByte(segment, uint16_t(offset + 1)) << 8);
 }
 
-// The segment the program runs in (its code, data and stack).
-inline uint16_t ProgramSegment() {
+// The segment of the program's data, bss and stack: what DOS needs beside
+// an offset to reach a buffer, and the base of a linear address.
+inline uint16_t DataSegment() {
     uint16_t segment;
-    asm("movw %%cs, %0" : "=r"(segment));
+    asm("movw %%ds, %0" : "=r"(segment));
     return segment;
 }
 

@@ -20,6 +20,9 @@ inline constexpr int kEndOfInput = -1;
 // 80h, environment segment at 2Ch), and the end of the program.
 uint16_t PspSegment();
 [[noreturn]] void Exit(int code);
+// The stack bytes, from its bottom, that nothing has written since start-up
+// (interrupt handlers included): what the program's deepest call left over.
+size_t StackUnused();
 
 // Files, through DOS handles.
 enum class OpenMode : uint8_t { Read = 0, Write = 1, ReadWrite = 2 };

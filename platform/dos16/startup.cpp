@@ -1,13 +1,20 @@
 // Program start: DOS enters with CS:IP and SS:SP from the MZ header and DS =
-// ES = the PSP segment. The code puts every segment register on the one
-// program segment, takes a 32-bit stack pointer, clears the direction flag
-// (the memory functions copy upward), zeroes .bss and keeps the PSP segment,
-// then runs main with arguments split from the command tail.
+// ES = the PSP segment. The code puts DS, ES and SS on the data segment
+// (CS plus the code's paragraphs), takes a 32-bit stack pointer, clears the
+// direction flag (the memory functions copy upward), zeroes .bss, fills the
+// stack with a mark (so that its depth can be measured), shrinks
+// the program's memory block to its PSP, code and data (a loader that gave
+// it all free memory would leave none for the programs it runs) and keeps
+// the PSP segment, then runs main with arguments split from the command tail.
 #include "platform/dos16/dos_call.h"
 #include "platform/dos16/ports.h"
 #include "platform/dos16/runtime.h"
 
 extern "C" int main(int argc, char **argv);
+extern "C" const uint8_t __stack_bottom[], __stack_top[];
+
+// The byte the start-up fills the stack with.
+extern "C" const uint8_t dos16_stack_mark = 0xA5;
 
 namespace {
 
@@ -59,6 +66,7 @@ _start:
     cli
     movw %ds, %dx
     movw %cs, %ax
+    addw $__code_paragraphs, %ax
     movw %ax, %ds
     movw %ax, %es
     movw %ax, %ss
@@ -70,6 +78,19 @@ _start:
     subl %edi, %ecx
     xorl %eax, %eax
     addr32 rep stosb
+    movl $__stack_bottom, %edi
+    movl $__stack_top, %ecx
+    subl %edi, %ecx
+    movb dos16_stack_mark, %al
+    addr32 rep stosb
+    movw %ds, %bx
+    subw %dx, %bx
+    addw $__data_paragraphs, %bx
+    movw %dx, %es
+    movw $0x4A00, %ax
+    int $0x21
+    movw %ds, %ax
+    movw %ax, %es
     movzwl %dx, %edx
     pushl %edx
     calll dos16_run
@@ -79,6 +100,15 @@ _start:
 namespace dos16 {
 
 uint16_t PspSegment() { return pspSegment; }
+
+size_t StackUnused() {
+    const size_t size =
+        reinterpret_cast<uintptr_t>(__stack_top) - reinterpret_cast<uintptr_t>(__stack_bottom);
+    size_t n = 0;
+    while (n < size && __stack_bottom[n] == dos16_stack_mark)
+        ++n;
+    return n;
+}
 
 void Exit(int code) {
     DosRegisters r;

@@ -12,14 +12,15 @@
 //   firmware ADDR N N bytes (at most 32) from hexadecimal ADDR as the
 //                   updater reads the firmware (FWPACK_FIRMWARE_DUMP or flat)
 //   restart         request a hardware reset
-#include "platform/dos16/arena.h"
 #include "platform/dos16/firmware_reader.h"
 #include "platform/dos16/flat_memory.h"
 #include "platform/dos16/ports.h"
 #include "platform/dos16/runtime.h"
-#include "zlib.h"
+#include "tests/dosprog/bios_compare.h"
+#include "tests/dosprog/inflate_file.h"
 
 using namespace dos16;
+using dosprog::Fail;
 
 extern "C" int strcmp(const char *a, const char *b);
 
@@ -27,11 +28,6 @@ namespace {
 
 uint8_t in[4096], out[4096];
 uint8_t arenaMemory[12 * 1024];
-
-int Fail(const char *what, int32_t code) {
-    Printf("%s failed: %d\r\n", what, code);
-    return 1;
-}
 
 int Files(const char *from, const char *to) {
     int32_t src = OpenFile(from, OpenMode::Read), dst = CreateFile(to);
@@ -56,41 +52,8 @@ int Files(const char *from, const char *to) {
 }
 
 int Inflate(const char *from, const char *to) {
-    int32_t src = OpenFile(from, OpenMode::Read), dst = CreateFile(to);
-    if (src < 0 || dst < 0)
-        return Fail("open", src < 0 ? src : dst);
-    Arena arena(arenaMemory, sizeof arenaMemory);
-    z_stream z{};
-    z.zalloc = ArenaZAlloc;
-    z.zfree = ArenaZFree;
-    z.opaque = &arena;
-    if (int e = inflateInit2(&z, 10); e != Z_OK)
-        return Fail("inflateInit2", e);
-    uint32_t total = 0;
-    int e = Z_OK;
-    while (e != Z_STREAM_END) {
-        if (z.avail_in == 0) {
-            int32_t n = ReadFile(int(src), in, sizeof in);
-            if (n <= 0)
-                return Fail("read", n);
-            z.next_in = in;
-            z.avail_in = unsigned(n);
-        }
-        z.next_out = out;
-        z.avail_out = sizeof out;
-        e = inflate(&z, Z_NO_FLUSH);
-        if (e != Z_OK && e != Z_STREAM_END)
-            return Fail("inflate", e);
-        uint16_t produced = uint16_t(sizeof out - z.avail_out);
-        if (WriteFile(int(dst), out, produced) != produced)
-            return Fail("write", produced);
-        total += produced;
-    }
-    Printf("adler=%08X out=%u arena=%u\r\n", uint32_t(z.adler), total, uint32_t(arena.Used()));
-    inflateEnd(&z);
-    CloseFile(int(src));
-    CloseFile(int(dst));
-    return 0;
+    return dosprog::InflateFile(from, to, {in, sizeof in}, {out, sizeof out},
+                                {arenaMemory, sizeof arenaMemory});
 }
 
 int Keys() {
@@ -146,10 +109,7 @@ int Flat() {
         return 1;
     }
     // The whole BIOS segment, and the reset vector's first bytes.
-    uint32_t differences = 0;
-    for (uint32_t offset = 0; offset < 0x10000; ++offset)
-        if (ReadFlatByte(0xF0000 + offset) != ReadRealByte(0xF000, uint16_t(offset)))
-            ++differences;
+    uint32_t differences = dosprog::BiosDifferences();
     uint8_t vector[5];
     ReadFlat(0xFFFF0, vector, sizeof vector);
     Printf("differences=%u vector=%02X%02X%02X%02X%02X\r\n", differences, vector[0], vector[1],

@@ -22,7 +22,7 @@ extern "C" int strcmp(const char *a, const char *b);
 
 namespace {
 
-// Past the 32 KiB the layer moves per DOS call; the program's one segment
+// Past the 32 KiB the layer moves per DOS call; the program's data segment
 // holds no second copy, so it is read back in pieces and compared with the
 // pattern.
 constexpr size_t kBig = 34000;

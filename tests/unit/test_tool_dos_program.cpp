@@ -3,6 +3,8 @@
 // its symbol table and a valid header chain; what does not fit is refused.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "payload/bytes.h"
 #include "platform/builder_files.h"
 #include "tools/fwpack/container.h"
@@ -204,4 +206,35 @@ TEST(DosProgramInFrontOfPe, FwpackBuildWritesADualModePackageThatInspectAndVerif
     r = test::Fwpack({"verify", package});
     EXPECT_EQ(r.Code, 1);
     EXPECT_NE(r.Out.find("DOS program: its header says"), std::string::npos) << r.Out;
+}
+
+TEST(DosProgramInFrontOfPe, FwpackDosProgramGivesAWindowsProgramItsDosStubInPlace) {
+    test::TempDir dir;
+    const std::string stubs = std::string(FWPACK_SOURCE_DIR) + "/tests/fixtures/pe/";
+    const std::string program = dir / "updater.exe", big = dir / "BIG.EXE", small = dir / "DOSUPD.EXE";
+    std::string error;
+    ASSERT_TRUE(WriteFileAtomically(program, Fixture("stub_roomy.exe"), error)) << error;
+    ASSERT_TRUE(WriteFileAtomically(big, DosProgram(30000, 11), error)) << error;
+    ASSERT_TRUE(WriteFileAtomically(small, DosProgram(3000, 12), error)) << error;
+
+    // As a build runs it after every link: the program itself is rewritten,
+    // and a second run replaces the first run's DOS program.
+    for (const std::string &dos : {big, small}) {
+        test::RunResult r = test::Fwpack({"dos-program", program, dos, "-o", program});
+        ASSERT_EQ(r.Code, 0) << r.Err;
+    }
+    std::vector<uint8_t> written;
+    ASSERT_TRUE(ReadWholeFile(program, written, error)) << error;
+    EXPECT_EQ(written, Insert(Fixture("stub_roomy.exe"), DosProgram(3000, 12)));
+
+    // Refused with one line, and nothing written.
+    const std::string out = dir / "out.exe";
+    test::RunResult r = test::Fwpack({"dos-program", stubs + "stub_reloc.exe", big, "-o", out});
+    EXPECT_EQ(r.Code, 2);
+    ASSERT_EQ(r.ErrLines().size(), 1u) << r.Err;
+    EXPECT_NE(r.Err.find("first section starts at 4096"), std::string::npos) << r.Err;
+    r = test::Fwpack({"dos-program", program, dir / "NONE.EXE", "-o", out});
+    EXPECT_EQ(r.Code, 2);
+    EXPECT_NE(r.Err.find("NONE.EXE"), std::string::npos) << r.Err;
+    EXPECT_FALSE(std::filesystem::exists(out));
 }

@@ -38,6 +38,11 @@ using PackageFinisher = std::function<bool(std::vector<uint8_t> &, std::string &
 bool WritePePackage(const std::string &stubPath, const ResourceSet &set, const std::string &outPath,
                     bool replace, std::string &error, const std::string &dosProgramPath = "",
                     const PackageFinisher &finish = {});
+// The Windows program at pePath with the DOS program at dosProgramPath in
+// front of its PE headers, written to outPath (which may be pePath): how the
+// build gives updater.exe its DOS stub.
+bool WriteDualModeProgram(const std::string &pePath, const std::string &dosProgramPath,
+                          const std::string &outPath, std::string &error);
 // One line about the DOS program in front of the PE file at path (its size,
 // memory and entry); false with the problem when its header does not fit.
 bool DescribeDosProgram(const std::string &path, std::string &line, std::string &error);

@@ -171,6 +171,13 @@ int RunExtract(const std::string &path, const std::string &dir) {
     return kExitOk;
 }
 
+int RunDosProgram(const std::string &pe, const std::string &dos, const std::string &output) {
+    std::string error;
+    if (!WriteDualModeProgram(pe, dos, output, error)) return Fail(error);
+    std::cout << "wrote " << output << ": " << dos << " in front of " << pe << "\n";
+    return kExitOk;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -246,6 +253,14 @@ int main(int argc, char **argv) {
         ->required();
     extract->add_option("DIR", dir, "folder to unpack into")->required();
 
+    std::string pe, dos, output;
+    CLI::App *dosProgram = app.add_subcommand(
+        "dos-program",
+        "Put a real-mode DOS program in front of a Windows program's PE headers (its DOS stub).");
+    dosProgram->add_option("PE", pe, "Windows program (.exe), unsigned")->required();
+    dosProgram->add_option("DOS", dos, "real-mode DOS program (MZ file)")->required();
+    dosProgram->add_option("-o,--output", output, "file to write (may be PE itself)")->required();
+
     try {
         app.parse(int(argp.size()), argp.data());
     } catch (const CLI::ParseError &e) {
@@ -257,6 +272,7 @@ int main(int argc, char **argv) {
         if (inspect->parsed()) return RunInspect(path, json);
         if (verify->parsed()) return RunVerify(path, v);
         if (extract->parsed()) return RunExtract(path, dir);
+        if (dosProgram->parsed()) return RunDosProgram(pe, dos, output);
     } catch (const std::exception &e) {
         // A name the system cannot take as a path, or memory that ran out:
         // one line, after the staged files have been removed.

@@ -306,6 +306,23 @@ bool ReadPeResources(const std::vector<uint8_t> &file, ResourceSet &out, std::st
     return true;
 }
 
+namespace {
+
+// pe with the DOS program at dosProgramPath in front of its headers.
+bool PutDosProgram(std::vector<uint8_t> &pe, const std::string &peName,
+                   const std::string &dosProgramPath, std::string &error) {
+    std::vector<uint8_t> dos, dualMode;
+    if (!ReadWholeFile(dosProgramPath, dos, error)) return false;
+    if (!InsertDosProgram(pe, dos, dualMode, error)) {
+        error = "DOS program " + dosProgramPath + " with " + peName + ": " + error;
+        return false;
+    }
+    pe.swap(dualMode);
+    return true;
+}
+
+}  // namespace
+
 bool WritePePackage(const std::string &stubPath, const ResourceSet &set, const std::string &outPath,
                     bool replace, std::string &error, const std::string &dosProgramPath,
                     const PackageFinisher &finish) {
@@ -315,17 +332,18 @@ bool WritePePackage(const std::string &stubPath, const ResourceSet &set, const s
         error = "stub " + stubPath + ": " + error;
         return false;
     }
-    if (!dosProgramPath.empty()) {
-        std::vector<uint8_t> dos, dualMode;
-        if (!ReadWholeFile(dosProgramPath, dos, error)) return false;
-        if (!InsertDosProgram(package, dos, dualMode, error)) {
-            error = "--dos-program " + dosProgramPath + " with stub " + stubPath + ": " + error;
-            return false;
-        }
-        package.swap(dualMode);
-    }
+    if (!dosProgramPath.empty() && !PutDosProgram(package, "stub " + stubPath, dosProgramPath, error))
+        return false;
     if (finish && !finish(package, error)) return false;
     return WriteFileAtomically(outPath, package, error, 0755);
+}
+
+bool WriteDualModeProgram(const std::string &pePath, const std::string &dosProgramPath,
+                          const std::string &outPath, std::string &error) {
+    std::vector<uint8_t> pe;
+    if (!ReadWholeFile(pePath, pe, error)) return false;
+    if (!PutDosProgram(pe, pePath, dosProgramPath, error)) return false;
+    return WriteFileAtomically(outPath, pe, error, 0755);
 }
 
 bool DescribeDosProgram(const std::string &path, std::string &line, std::string &error) {

@@ -23,7 +23,8 @@ import zlib
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import dosboxrun  # noqa: E402
 
-PROGRAMS = ["RTTEST.EXE", "SEAMTEST.EXE", "DOSFLASH.EXE", "MEINFO.EXE", "MEUPD.EXE"]
+PROGRAMS = ["RTTEST.EXE", "SEAMTEST.EXE", "MODELTST.EXE", "DOSFLASH.EXE", "MEINFO.EXE",
+            "MEUPD.EXE"]
 PROGRAM_DIR = WORK = FWPACK = UPDATER = None
 SAMPLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "examples",
                       "sample", "package.toml")
@@ -278,6 +279,122 @@ class DualMode(RuntimeCase):
             whole = f.read()
             self.assertEqual(g.read(), whole)
         self.assertEqual(words(self.box.read("OUT2.TXT"))["size"], str(len(whole)))
+
+
+def linker_symbols(elf):
+    """The absolute symbols of a linked DOS program (sizes and paragraphs)."""
+    out = subprocess.run(["nm", elf], capture_output=True, text=True, check=True).stdout
+    return {name: int(value, 16) for value, kind, name in
+            (line.split() for line in out.splitlines()) if kind in "aA"}
+
+
+class Model(RuntimeCase):
+    """MODELTST.EXE: code and data in segments of their own, the 51,200-byte
+    transfer buffer in the data segment beside zlib and its arena."""
+    TRANSFER_SIZE = 51200  # kDosTransferSize (payload/dos_limits.h)
+
+    def setUp(self):
+        super().setUp()
+        self.symbols = linker_symbols(os.path.join(PROGRAM_DIR, "dos16_modeltst.elf"))
+        self.data = sample_data(140000, 4)
+        packer = zlib.compressobj(9, zlib.DEFLATED, 10)
+        self.box.put("DATA.Z", packer.compress(self.data) + packer.flush())
+
+    def run_model(self, program):
+        run = self.box.run([dosboxrun.Set("DOSFLASH_EXIT", "7"),
+                            f"{program} DOSFLASH.EXE DATA.Z DATA.OUT > OUT.TXT"])
+        self.assertEqual(run.exit_codes, [0], self.box.read("OUT.TXT"))
+        return words(self.box.read("OUT.TXT"))
+
+    def expected_block(self):
+        """PSP, code and data segment up to the stack top, in paragraphs."""
+        return 0x10 + self.symbols["__code_paragraphs"] + self.symbols["__data_paragraphs"]
+
+    def test_data_segment_apart_from_code_through_buffer_exec_inflate_and_flat_mode(self):
+        got = self.run_model("MODELTST")
+        cs, ds = int(got["cs"], 16), int(got["ds"], 16)
+        self.assertEqual(got["es"], got["ds"])
+        self.assertEqual(got["ss"], got["ds"])
+        self.assertEqual(ds - cs, self.symbols["__code_paragraphs"])
+        self.assertEqual(int(got["code"]), self.symbols["__code_paragraphs"])
+        self.assertEqual(cs - int(got["psp"], 16), 0x10)
+        self.assertEqual(int(got["block"]), self.expected_block())
+
+        # The buffer went to DOS in one call from the data segment, and the
+        # child, loaded above the program's block, left it alone.
+        pattern = bytes((i * 13 + i // 256) & 0xFF for i in range(self.TRANSFER_SIZE))
+        with open(self.box.path("BUF.BIN"), "rb") as f:
+            self.assertEqual(f.read(), pattern)
+        total = 0
+        for b in pattern:
+            total = (total * 31 + b) & 0xFFFFFFFF
+        self.assertEqual(int(got["sum"], 16), total)
+        self.assertEqual(got["after"], got["sum"])
+        self.assertEqual(got["child"], "7")
+        self.assertEqual(self.box.read("CALLS.LOG").splitlines(), ["dosflash.exe BIOS.BIN /P"])
+
+        # zlib inflated through the buffer, its state from the arena.
+        with open(self.box.path("DATA.OUT"), "rb") as f:
+            self.assertEqual(f.read(), self.data)
+        self.assertEqual(int(got["adler"], 16), zlib.adler32(self.data))
+        self.assertLessEqual(int(got["arena"]), 8 * 1024)
+
+        self.assertEqual(got["differences"], "0")
+        # The deepest call stayed inside the stack the linker gave it.
+        self.assertGreater(int(got["stack_unused"]), 0)
+        self.assertLess(int(got["stack_unused"]), self.symbols["__stack_size"])
+
+    def test_block_is_shrunk_when_the_header_asks_for_all_memory(self):
+        # DOS then hands the program every free paragraph; without giving
+        # them back it could not load the child.
+        with open(self.box.path("MODELTST.EXE"), "rb") as f:
+            image = bytearray(f.read())
+        image[0x0C:0x0E] = b"\xff\xff"
+        self.box.put("MODELBIG.EXE", bytes(image))
+        got = self.run_model("MODELBIG")
+        self.assertEqual(int(got["block"]), self.expected_block())
+        self.assertEqual(got["child"], "7")
+        self.assertEqual(got["after"], got["sum"])
+
+
+def updater_dos_stub():
+    """The DOS program the win64 build put in front of updater.exe, or None."""
+    cache = os.path.join(os.path.dirname(UPDATER), "CMakeCache.txt")
+    if not os.path.exists(cache):
+        return None
+    with open(cache) as f:
+        found = re.search(r"^FWPACK_DOS_STUB_PROGRAM:FILEPATH=(.+)$", f.read(), re.MULTILINE)
+    return found.group(1) if found else None
+
+
+class UpdaterStub(RuntimeCase):
+    def test_every_package_built_from_updater_exe_carries_its_dos_program(self):
+        if not (FWPACK and UPDATER and os.path.exists(UPDATER)):
+            self.skipTest("needs fwpack and the win64 build's updater.exe")
+        stub = updater_dos_stub()
+        if not stub:
+            self.skipTest("the win64 build gives updater.exe no DOS program")
+        package = self.box.path("PKG.EXE")
+        r = subprocess.run([FWPACK, "build", SAMPLE, "--stub", UPDATER, "-o", package],
+                           capture_output=True, text=True)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        r = subprocess.run([FWPACK, "verify", package], capture_output=True, text=True)
+        self.assertEqual(r.returncode, 0, r.stdout)
+        # DOS loads the program byte for byte (e_lfanew aside).
+        with open(stub, "rb") as f:
+            program = f.read()
+        with open(package, "rb") as f:
+            front = bytearray(f.read(len(program)))
+        front[0x3C:0x40] = bytes(4)
+        self.assertEqual(bytes(front), program)
+        if os.path.basename(stub) != "SEAMTEST.EXE":
+            return
+        run = self.box.run(["PKG switches /? > OUT.TXT", "PKG own > OUT2.TXT"])
+        self.assertEqual(run.exit_codes, [2, 0])
+        self.assertIn(" 5) /NoReboot   Will update the NVRAM but will not reboot the system",
+                      self.box.read("OUT.TXT").splitlines())
+        self.assertEqual(words(self.box.read("OUT2.TXT")),
+                         {"own": "1", "length": str(os.path.getsize(package))})
 
 
 class Environment(RuntimeCase):
