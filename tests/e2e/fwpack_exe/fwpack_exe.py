@@ -456,6 +456,44 @@ def group_errors(g):
         g.check.eq(f"{what}: first line", b.err.split("\n")[0], a.err.split("\n")[0])
 
 
+def tiny_mz():
+    """A real-mode program that ends at once (mov ax, 4C00h; int 21h) behind
+    a 64-byte MZ header."""
+    code = bytes([0xB8, 0x00, 0x4C, 0xCD, 0x21])
+    size = 64 + len(code)
+    words = [0x5A4D, size % 512, (size + 511) // 512, 0, 4, 0, 0xFFFF, 0, 0x100, 0, 0, 0, 0x40, 0]
+    header = b"".join(w.to_bytes(2, "little") for w in words)
+    return header + bytes(64 - len(header)) + code
+
+
+def group_dos_program(g):
+    """A DOS program in front of the PE headers: dos-program writes the same
+    bytes on both hosts, and a dual-mode package from fwpack.exe shows and
+    verifies its DOS program as the Linux one does."""
+    stub = os.path.join(g.win64, "updater.exe")
+    mz = os.path.join(g.work, "TINY.EXE")
+    open(mz, "wb").write(tiny_mz())
+    lin, win = os.path.join(g.work, "linux.exe"), os.path.join(g.work, "windows.exe")
+    g.ok("Linux dos-program", g.linux("dos-program", stub, mz, "-o", lin))
+    r = g.windows("dos-program", win_path(stub), win_path(mz), "-o", win_path(win))
+    g.ok("fwpack.exe dos-program", r)
+    g.check.true("dos-program: the same bytes from both hosts",
+                 os.path.exists(win) and open(win, "rb").read() == open(lin, "rb").read())
+    manifest = g.sources()
+    lin, win = os.path.join(g.work, "dual-linux.exe"), os.path.join(g.work, "dual-windows.exe")
+    g.ok("Linux dual-mode build", g.linux("build", manifest, "--stub", stub, "--dos-program", mz, "-o", lin))
+    g.ok("fwpack.exe dual-mode build", g.windows("build", win_path(manifest), "--stub", win_path(stub),
+                                                  "--dos-program", win_path(mz), "-o", win_path(win)))
+    a, b = g.linux("inspect", lin), g.windows("inspect", win_path(win))
+    dos_line = [line for line in a.out.splitlines() if line.startswith("DOS program:")]
+    g.check.eq("inspect: the DOS program line", [line for line in b.out.splitlines()
+                                                 if line.startswith("DOS program:")], dos_line)
+    g.check.true("inspect: the Linux fwpack shows the DOS program", dos_line, a.out[-300:])
+    for who, pkg in (("Linux", lin), ("Windows", win)):
+        b = g.windows("verify", win_path(pkg))
+        g.check.eq(f"fwpack.exe verify of the {who} dual-mode package", (b.rc, b.err), (0, ""))
+
+
 def group_signing(g):
     """Signing is refused by fwpack.exe with one line; a package the Linux
     fwpack signed inspects and verifies there, its signature named as not read."""
