@@ -73,16 +73,18 @@ def timed(box, steps):
 def main():
     build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "dos16"))
     programs = os.path.join(build, "tests", "dosprog")
+    dosupd_dir = os.path.join(build, "app", "dosupd")
     print("Sizes in bytes. memory: PSP, code and data segment (conventional memory);")
     print(f"left: the data segment's room, alone and beside a {TRANSFER_SIZE}-byte transfer buffer")
     print("DOS program        code  data+bss+stack  (stack)  memory    file    left  with buffer")
-    for name in sorted(os.listdir(programs)):
-        if not name.endswith(".elf"):
-            continue
-        m = layout(os.path.join(programs, name))
-        exe = os.path.join(programs, name[len("dos16_"):-4].upper() + ".EXE")
-        # MODELTST holds the buffer already; the others would have to add it.
-        beside = m["left"] if name == "dos16_modeltst.elf" else m["left"] - TRANSFER_SIZE
+    elves = [(programs, n) for n in sorted(os.listdir(programs)) if n.endswith(".elf")]
+    elves += [(dosupd_dir, "dos16_dosupd.elf")]
+    for folder, name in elves:
+        m = layout(os.path.join(folder, name))
+        exe = os.path.join(folder, name[len("dos16_"):-4].upper() + ".EXE")
+        # The updater and MODELTST hold the buffer already; the others would have to add it.
+        holds = name in ("dos16_modeltst.elf", "dos16_dosupd.elf", "dos16_updstack.elf")
+        beside = m["left"] if holds else m["left"] - TRANSFER_SIZE
         print(f"{name[:-4]:<17} {m['code']:6} {m['data']:15} ({m['stack']:6}) {m['memory']:7} "
               f"{os.path.getsize(exe):7} {m['left']:7} {beside:12}")
     rttest = os.path.join(programs, "dos16_rttest.elf")
@@ -92,6 +94,10 @@ def main():
           f"(goal <= {CODE_GOAL}), conventional memory {model['memory']} bytes "
           f"(goal <= {160 * 1024}), data segment left {model['left']} bytes beside "
           f"its {model['stack']}-byte stack")
+    dosupd = layout(os.path.join(dosupd_dir, "dos16_dosupd.elf"))
+    print(f"DOSUPD (the DOS updater): code {dosupd['code']} bytes (goal <= {CODE_GOAL}), "
+          f"conventional memory {dosupd['memory']} bytes (goal <= {160 * 1024}), data segment "
+          f"{dosupd['data']} bytes with its {dosupd['stack']}-byte stack, {dosupd['left']} left")
 
     fwpack = os.path.join(ROOT, "build", "host", "fwpack")
     updater = os.path.join(ROOT, "build", "win64", "updater.exe")
@@ -102,7 +108,8 @@ def main():
             sample = os.path.join(ROOT, "examples", "sample", "package.toml")
             for label, extra in (("as updater.exe carries it", []),
                                  ("RTTEST", ["--dos-program", os.path.join(programs, "RTTEST.EXE")]),
-                                 ("MODELTST", ["--dos-program", os.path.join(programs, "MODELTST.EXE")])):
+                                 ("MODELTST", ["--dos-program", os.path.join(programs, "MODELTST.EXE")]),
+                                 ("DOSUPD", ["--dos-program", os.path.join(dosupd_dir, "DOSUPD.EXE")])):
                 out = os.path.join(folder, "pkg.exe")
                 subprocess.run([fwpack, "build", sample, "--stub", updater, *extra, "-o", out],
                                check=True, capture_output=True)
@@ -129,6 +136,25 @@ def main():
         inflate = timed(box, ["RTTEST inflate DATA.Z DATA.OUT > OUT.TXT"])
         print(f"DOSBox start, empty batch and exit:     {bare:.2f} s (median of {ROUNDS})")
         print(f"DOSBox run inflating {len(data)} bytes: {inflate:.2f} s, {inflate / bare:.2f}x bare")
+        if os.path.exists(fwpack) and os.path.exists(updater):
+            update = timed_package_run(box, fwpack, updater, programs, dosupd_dir)
+            print(f"DOSBox run of a package (DOSUPD /factory, tools flashed): {update:.2f} s, "
+                  f"{update / bare:.2f}x bare")
+
+
+def timed_package_run(box, fwpack, updater, programs, dosupd_dir):
+    """A package built like the DOSBox updater cases' (stand-in DOS tools,
+    a firmware dump), run through its whole update in factory mode."""
+    import updater_cases  # noqa: E402  (tests/e2e/dosbox)
+    updater_cases.TOOLS_DIR = programs
+    for name in updater_cases.TOOLS:
+        box.put(name, open(os.path.join(programs, name), "rb").read())
+    source = tempfile.mkdtemp(prefix="manifest-", dir=box.folder)
+    subprocess.run([fwpack, "build", updater_cases.manifest(source, []), "--stub", updater,
+                    "--dos-program", os.path.join(dosupd_dir, "DOSUPD.EXE"), "-o", box.path("PKG.EXE")],
+                   check=True, capture_output=True)
+    box.put("FW.BIN", updater_cases.dump())
+    return timed(box, [dosboxrun.Set("FWPACK_FIRMWARE_DUMP", "FW.BIN"), "PKG /factory > UPD.TXT"])
 
 
 if __name__ == "__main__":

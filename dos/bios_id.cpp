@@ -1,9 +1,6 @@
 #include "dos/bios_id.h"
 
-#include <algorithm>
-#include <cstdio>
 #include <cstring>
-#include <vector>
 
 #include "payload/marker_search.h"
 #include "platform/dos_platform.h"
@@ -14,7 +11,6 @@ namespace {
 constexpr size_t kOffsets[kBiosIdFields + 1] = {0, 0, 10, 20, 30, 40, 50, 70};
 constexpr size_t kRooms[kBiosIdFields + 1] = {0, 10, 10, 10, 10, 10, 20, 10};
 constexpr size_t kBlockBufferSize = 128;
-constexpr size_t kBiosInfoChunkSize = 65536;
 }  // namespace
 
 size_t BiosIdRecord::FieldOffset(int field) {
@@ -24,18 +20,19 @@ size_t BiosIdRecord::FieldRoom(int field) {
     return field >= 1 && field <= kBiosIdFields ? kRooms[field] : 0;
 }
 
-std::string_view BiosIdRecord::Field(int field) const {
-    const char *start = Bytes.data() + FieldOffset(field);
+TextView BiosIdRecord::Field(int field) const {
+    const char *start = Bytes + FieldOffset(field);
     size_t room = FieldRoom(field), n = 0;
     while (n < room && start[n] != 0) ++n;
     return {start, n};
 }
 
-void strToStruct(std::string_view text, BiosIdRecord &record) {
-    record.Bytes.fill(0);
+void strToStruct(TextView text, BiosIdRecord &record) {
+    std::memset(record.Bytes, 0, sizeof record.Bytes);
     int field = 0;   // 0: before the first '$'
     size_t pos = 0;
-    for (char c : text) {
+    for (size_t i = 0; i < text.Length; ++i) {
+        const char c = text[i];
         if (c == '$') {
             if (++field > kBiosIdFields) return;
             pos = 0;
@@ -65,51 +62,51 @@ class MemoryRangeSource : public ByteSource {
 
 // The block from its "$FB" on: at most 64 bytes, and after the seventh '$'
 // the little-endian word that follows it in hexadecimal.
-std::string CopyBlock(const uint8_t *block) {
-    std::string text;
+void CopyBlock(const uint8_t *block, TextBuilder &out) {
     int dollars = 0;
     for (size_t k = 0; k < kBiosInfoCopyLimit; ++k) {
-        char c = char(block[k]);
-        text.push_back(c);
+        const char c = char(block[k]);
+        out.Append(c);
         if (c == '$' && ++dollars == kBiosIdFields) {
-            unsigned word = block[k + 1] | (block[k + 2] << 8);
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "%X", word);
-            return text + hex;
+            out.AppendHex(uint32_t(block[k + 1] | (block[k + 2] << 8)));
+            return;
         }
     }
-    return text;
 }
 }  // namespace
 
-std::string GetBiosInfo(PhysicalMemoryReader &memory) {
+void GetBiosInfo(PhysicalMemoryReader &memory, uint8_t *chunk, size_t chunkSize, TextBuilder &out) {
     static constexpr uint8_t kMarker[3] = {'$', 'F', 'B'};
     const Marker marker{kMarker, sizeof kMarker};
-    std::vector<uint8_t> chunk(kBiosInfoChunkSize);
+    out.Clear();
     for (const MemoryRange &range : kBiosInfoRanges) {
         MemoryRangeSource source(memory, range.Begin);
         const MarkerHit hit =
-            FindMarker(source, 0, range.End - range.Begin, &marker, 1, chunk.data(), chunk.size());
+            FindMarker(source, 0, range.End - range.Begin, &marker, 1, chunk, chunkSize);
         if (!hit.Found) continue;
         // The copy may run past the range's end, as far as the word after
         // the last byte it can take.
         uint8_t block[kBiosInfoCopyLimit + 2];
         memory.ReadPhysical(uint32_t(range.Begin + hit.Offset), block, sizeof block);
-        return CopyBlock(block);
+        CopyBlock(block, out);
+        return;
     }
-    return {};
 }
 
-std::string biosInfoToString(std::string_view blockText) {
+void biosInfoToString(TextView blockText, TextBuilder &out) {
     char buffer[kBlockBufferSize + 2] = {};   // two spare zeros for the word read
-    std::memcpy(buffer, blockText.data(), std::min(blockText.size(), kBlockBufferSize - 1));
-    size_t length = std::strlen(buffer);
-    size_t last = std::string_view(buffer, length).rfind('$');
-    size_t pos = last == std::string_view::npos ? 1 : last + 1;
-    unsigned word = uint8_t(buffer[pos]) | (uint8_t(buffer[pos + 1]) << 8);
-    char hex[8];
-    std::snprintf(hex, sizeof hex, "%04X", word);
-    return std::string(buffer, std::min(pos, length)) + hex;
+    const size_t copied = blockText.Length < kBlockBufferSize - 1 ? blockText.Length : kBlockBufferSize - 1;
+    std::memcpy(buffer, blockText.Data, copied);
+    const size_t length = std::strlen(buffer);
+    size_t pos = 1;   // without a '$'
+    for (size_t i = length; i > 0; --i)
+        if (buffer[i - 1] == '$') {
+            pos = i;
+            break;
+        }
+    const unsigned word = uint8_t(buffer[pos]) | (uint8_t(buffer[pos + 1]) << 8);
+    out.Clear();
+    out.Append(TextView(buffer, pos < length ? pos : length)).AppendHex(word, 4);
 }
 
 }  // namespace fwpack

@@ -1,22 +1,19 @@
-#include <algorithm>
-#include <string>
-#include <vector>
-#include <zlib.h>
+#include <cstring>
 
 #include "dos/bios_id.h"
 #include "dos/bios_version.h"
 #include "dos/dos_switches.h"
 #include "dos/dos_updater.h"
 #include "dos/me_version.h"
+#include "dos/option_texts.h"
+#include "dos/package_records.h"
 #include "dos/tag_scan.h"
+#include "dos/text.h"
+#include "dos/unzip.h"
 #include "dos/work_files.h"
 #include "payload/bytes.h"
 #include "payload/checksum16.h"
 #include "payload/dos_limits.h"
-#include "payload/file_package.h"
-#include "payload/option_block.h"
-#include "payload/tagged_resource.h"
-#include "payload/zlib_engine.h"
 #include "platform/dos_platform.h"
 
 namespace fwpack {
@@ -27,8 +24,6 @@ constexpr size_t kTransferSize = kDosTransferSize;
 constexpr int kWasteWrites = 150;
 // Bytes a package may carry after its last file.
 constexpr uint64_t kTrailingRoom = kTransferSize;
-// Command lines are built inside a 260-byte option field.
-constexpr size_t kCommandRoom = kNameFieldSize;
 constexpr unsigned kBeepHertz = 500, kBeepMilliseconds = 100;
 
 // How a package resource is unpacked, and what its step says.
@@ -93,15 +88,58 @@ constexpr ImageCheck kMeCheck{"\nBegin to check ME bin file.", "ME", dos_exit::M
 
 enum class Cleanup { WasteOnly, Everything };
 
+// What the run keeps of an unpacked file: its name lives in the name pool.
+struct UnpackedFile {
+    uint32_t Checksum = 0;
+    uint32_t Size = 0;
+    const char *FileName = nullptr;
+};
+
+// What one package unpacked: at most five records.
+struct FileTable {
+    UnpackedFile Records[kDosRecordTableRoom];
+    uint32_t Count = 0;
+};
+
+// The names of every file unpacked, each with its NUL, one after another.
+struct NamePool {
+    char Bytes[kDosFileNamesRoom] = {};
+    size_t Used = 0;
+};
+
+// The scratch files of a run: each step's body and its decompressed form.
+constexpr size_t kScratchRoom = 6;
+
+// Everything a run keeps besides the platform, in static storage, so that
+// a DOS stack stays small. One run at a time uses it.
+struct RunMemory {
+    alignas(16) uint8_t Transfer[kTransferSize] = {};
+    DosOptions Options = {};
+    // fiA, fiB, fiC: what each package unpacked.
+    FileTable Tables[3];
+    NamePool Names;
+};
+// Zeros from the start: no constructor has to run before main.
+constinit RunMemory gRunMemory;
+
 class DosUpdater {
   public:
-    explicit DosUpdater(DosPlatform &os) : os_(os), transfer_(kTransferSize) {}
+    DosUpdater(DosPlatform &os, RunMemory &memory);
     int Run(int argc, const char *const *argv);
 
   private:
-    void Print(const std::string &text) { os_.Write(text.data(), text.size()); }
+    void Print(TextView text) { os_.Write(text.Data, text.Length); }
+    void PrintMeVersion(const MeVersion &version) {
+        FixedText<kMeVersionTextRoom> text;
+        MeVersionText(version, text);
+        Print(text.View());
+    }
+    void PrintNumber(uint32_t value) {
+        FixedText<kNumberTextRoom> text;
+        Print(text.AppendNumber(value).View());
+    }
     bool FileExists(const char *path) { return os_.Files().Exists(path); }
-    void RemoveFile(const std::string &path) { os_.Files().Remove(path.c_str()); }
+    void RemoveFile(const char *path) { os_.Files().Remove(path); }
     int Finish(int code, Cleanup cleanup);
     int DeleteFiles(int mode);
 
@@ -109,23 +147,24 @@ class DosUpdater {
     WasteResult WriteWasteFile();
     int ScanOwnFile();
     static const PackageStep &StepOf(uint16_t id);
-    std::vector<FileRecord> &TableOf(uint16_t id);
+    FileTable &TableOf(uint16_t id);
     int RefuseSecondResource(uint16_t id, uint32_t at);
     int FailToWrite(const char *name, const PackageStep &step);
     void ReadOptionBlock(DosFile self, uint32_t at);
     int UnpackPackage(DosFile self, uint32_t at, uint32_t bodyLength, const PackageStep &step,
-                      std::vector<FileRecord> &table);
-    int WritePackageFiles(const std::string &path, const PackageStep &step,
-                          std::vector<FileRecord> &table);
-    bool SumFile(const std::string &path, uint16_t &sum);
-    const FileRecord *FindImage(const std::vector<FileRecord> &table, const std::string &name);
-    int CheckImage(const std::vector<FileRecord> &table, const std::string &name,
-                   const ImageCheck &check);
+                      FileTable &table);
+    int WritePackageFiles(const char *path, const PackageStep &step, FileTable &table);
+    int RefusePackage(DosFile in, const PackageStep &step, PackageError e);
+    bool SumFile(const char *path, uint16_t &sum);
+    int RefuseNames(DosFile in, const PackageStep &step, const char *name);
+    static const UnpackedFile *FindImage(const FileTable &table, const char *name);
+    int CheckImage(const FileTable &table, const char *name, const ImageCheck &check);
     void ApplyOptionFlags();
     int CheckIdentity();
     enum class Answer { Yes, No, Stop };
     Answer Ask();
     int StopIfAsked();
+    int RefuseLongCommand(const char *what, const TextBuilder &command, int exitCode);
     int FlashBios();
     int FlashMe();
     int End();
@@ -134,18 +173,32 @@ class DosUpdater {
     DosSwitches sw_;
     bool deleteAtEnd_ = false, restartN_ = false, restartR_ = false, keepAll_ = false,
          keepK0_ = false, keepK1_ = false, keepK2_ = false;
-    OptionBlock option_;
+    DosOptions &option_;
     BiosIdRecord packageId_, machineId_;
-    // fiA, fiB, fiC: what each package unpacked, at most 5 records each.
-    std::vector<FileRecord> fiA_, fiB_, fiC_;
-    std::vector<uint8_t> transfer_;
-    std::vector<std::string> scratch_;   // scratch files this run created
+    FileTable &fiA_, &fiB_, &fiC_;
+    NamePool &names_;
+    uint8_t *const transfer_;
+    const char *scratch_[kScratchRoom] = {};   // scratch files this run created
+    size_t scratchCount_ = 0;
     bool meSkipped_ = false;
 };
 
+DosUpdater::DosUpdater(DosPlatform &os, RunMemory &memory)
+    : os_(os),
+      option_(memory.Options),
+      fiA_(memory.Tables[0]),
+      fiB_(memory.Tables[1]),
+      fiC_(memory.Tables[2]),
+      names_(memory.Names),
+      transfer_(memory.Transfer) {
+    std::memset(&option_, 0, sizeof option_);
+    for (FileTable &table : memory.Tables) table.Count = 0;
+    names_.Used = 0;
+}
+
 int DosUpdater::Finish(int code, Cleanup cleanup) {
-    for (const std::string &name : scratch_) RemoveFile(name);
-    scratch_.clear();
+    for (size_t i = 0; i < scratchCount_; ++i) RemoveFile(scratch_[i]);
+    scratchCount_ = 0;
     if (cleanup == Cleanup::Everything) DeleteFiles(1);
     else RemoveFile(kWasteFile);
     return code;
@@ -156,8 +209,9 @@ int DosUpdater::Finish(int code, Cleanup cleanup) {
 // handed to the command interpreter.
 int DosUpdater::DeleteFiles(int mode) {
     if (mode != 1) return 1;
-    for (const auto *table : {&fiA_, &fiB_, &fiC_})
-        for (const FileRecord &record : *table) RemoveFile(record.FileName);
+    const FileTable *tables[] = {&fiA_, &fiB_, &fiC_};
+    for (const FileTable *table : tables)
+        for (uint32_t i = 0; i < table->Count; ++i) RemoveFile(table->Records[i].FileName);
     RemoveFile(kWasteFile);
     RemoveFile(kMeLog);
     RemoveFile(kErrorLog);
@@ -167,14 +221,14 @@ int DosUpdater::DeleteFiles(int mode) {
 // The filler is written whole or not at all: a short write (a full disk)
 // fails the step.
 DosUpdater::WasteResult DosUpdater::WriteWasteFile() {
-    std::fill(transfer_.begin(), transfer_.end(), 0xFF);
+    std::memset(transfer_, 0xFF, kTransferSize);
     RemoveFile(kWasteFile);
     DosFiles &files = os_.Files();
     DosFile waste = files.CreateForWriting(kWasteFile);
     if (waste == kNoFile) return WasteResult::OpenFailed;
     bool ok = true;
     for (int i = 0; ok && i < kWasteWrites; ++i)
-        ok = files.Write(waste, transfer_.data(), transfer_.size()) == transfer_.size();
+        ok = files.Write(waste, transfer_, kTransferSize) == kTransferSize;
     if (!files.Close(waste)) ok = false;
     if (ok) return WasteResult::Written;
     RemoveFile(kWasteFile);
@@ -197,7 +251,7 @@ int DosUpdater::ScanOwnFile() {
     auto tagBit = [](uint16_t id) {
         return id == DosPackage ? 1u : id == BiosPackage ? 2u : id == OptionResource ? 4u : 8u;
     };
-    TagScanner scanner(files, self, long(size), transfer_.data(), transfer_.size());
+    TagScanner scanner(files, self, long(size), transfer_, kTransferSize);
     unsigned seen = 0;
     uint32_t p = 0;
     int result = 0;
@@ -220,7 +274,7 @@ int DosUpdater::ScanOwnFile() {
         } else {
             uint8_t length[4] = {};
             if (files.Seek(self, at + kTagLength))
-                if (files.Read(self, length, 4) != 4) std::fill(length, length + 4, 0);
+                if (files.Read(self, length, 4) != 4) std::memset(length, 0, sizeof length);
             ReadU32(length, sizeof length, 0, bodyLength);
             result = UnpackPackage(self, at, bodyLength, StepOf(id), TableOf(id));
             if (result != 0) break;
@@ -228,7 +282,8 @@ int DosUpdater::ScanOwnFile() {
         seen |= tagBit(id);
         if (seen == kAllTags) break;
         if ((result = StopIfAsked()) != 0) break;
-        // The byte right after a resource is not looked at.
+        // A tag that begins right after a body is found: resources lie
+        // back to back in a PE.
         p = ScanResumeOffset(at, bodyLength, size);
     }
     files.Close(self);
@@ -246,7 +301,7 @@ const PackageStep &DosUpdater::StepOf(uint16_t id) {
     return id == DosPackage ? kDosStep : id == BiosPackage ? kBinStep : kMeStep;
 }
 
-std::vector<FileRecord> &DosUpdater::TableOf(uint16_t id) {
+FileTable &DosUpdater::TableOf(uint16_t id) {
     return id == DosPackage ? fiA_ : id == BiosPackage ? fiB_ : fiC_;
 }
 
@@ -256,20 +311,25 @@ int DosUpdater::RefuseSecondResource(uint16_t id, uint32_t at) {
     const bool package = id != OptionResource;
     Print("\nThe file holds a second ");
     Print(package ? StepOf(id).Name : "option block");
-    Print(" at offset " + std::to_string(at) + ". Exit the Flash!");
+    Print(" at offset ");
+    PrintNumber(at);
+    Print(". Exit the Flash!");
     return Finish(package ? StepOf(id).ExitCode : dos_exit::TagsMissing, Cleanup::Everything);
 }
 
+// The block is read into the transfer buffer, which the tag scan borrows
+// only while it searches.
 void DosUpdater::ReadOptionBlock(DosFile self, uint32_t at) {
+    static_assert(kOptionBlockSize <= kTransferSize, "the option block fits the transfer buffer");
     DosFiles &files = os_.Files();
-    std::vector<uint8_t> block(kOptionBlockSize, 0);
+    uint8_t *block = transfer_;
+    std::memset(block, 0, kOptionBlockSize);
     if (files.Seek(self, at + kTaggedHeaderSize))
-        files.Read(self, block.data(), block.size());   // a short block reads as zeros
-    option_ = OptionBlock{};
+        files.Read(self, block, kOptionBlockSize);   // a short block reads as zeros
     // A field without its NUL keeps all its bytes; the rooms checked later
     // (image names, command lines) refuse such a text.
-    ParseOptionBlock(block.data(), block.size(), option_);
-    if (option_.IdString.empty()) {
+    ReadDosOptions(block, kOptionBlockSize, option_);
+    if (option_.IdString[0] == '\0') {
         Print("\nCheck Bios Version Failed!");
         Print("\nCan Not Get Version Information!");
     }
@@ -277,7 +337,7 @@ void DosUpdater::ReadOptionBlock(DosFile self, uint32_t at) {
 }
 
 int DosUpdater::UnpackPackage(DosFile self, uint32_t at, uint32_t bodyLength, const PackageStep &step,
-                              std::vector<FileRecord> &table) {
+                              FileTable &table) {
     DosFiles &files = os_.Files();
     if (step.Intro) Print(step.Intro);
     RemoveFile(step.Scratch);
@@ -286,14 +346,14 @@ int DosUpdater::UnpackPackage(DosFile self, uint32_t at, uint32_t bodyLength, co
         Print(step.OpenFailed);
         return Finish(step.ExitCode, Cleanup::Everything);
     }
-    scratch_.push_back(step.Scratch);
+    scratch_[scratchCount_++] = step.Scratch;
     uint32_t remaining = bodyLength;
     if (!files.Seek(self, at + kTaggedHeaderSize)) remaining = 0;
     bool written = true;
     while (written && remaining > 0) {
-        size_t got = files.Read(self, transfer_.data(), std::min<size_t>(remaining, kTransferSize));
+        size_t got = files.Read(self, transfer_, remaining < kTransferSize ? remaining : kTransferSize);
         if (got == 0) break;   // a body cut short by the end of the file
-        written = files.Write(out, transfer_.data(), got) == got;
+        written = files.Write(out, transfer_, got) == got;
         remaining -= uint32_t(got);
     }
     if (!files.Close(out)) written = false;
@@ -303,16 +363,21 @@ int DosUpdater::UnpackPackage(DosFile self, uint32_t at, uint32_t bodyLength, co
 
     Print(step.Separate);
     Print("\nUsing the zlib data compression library");
-    Print(std::string("\nzlib version ") + zlibVersion());
+    Print("\nzlib version ");
+    Print(UnzipLibraryVersion());
     Print(step.Decompress);
 
-    std::string package = step.Scratch;
+    const char *package = step.Scratch;
     if (step.Unpacked) {
         RemoveFile(step.Unpacked);
-        scratch_.push_back(step.Unpacked);
-        int r = unzip(step.Scratch, step.Unpacked);
+        scratch_[scratchCount_++] = step.Unpacked;
+        // Nothing else uses the transfer buffer while the stream is inflated.
+        int r = unzip(os_.Files(), step.Scratch, step.Unpacked, transfer_, kTransferSize);
         if (r != 0) {
-            Print(step.UnzipFailed + std::to_string(r) + "\n");
+            Print(step.UnzipFailed);
+            FixedText<kNumberTextRoom> result;
+            Print(result.AppendSignedNumber(r).View());
+            Print("\n");
             return Finish(step.ExitCode, Cleanup::Everything);
         }
         RemoveFile(step.Scratch);
@@ -328,122 +393,168 @@ int DosUpdater::UnpackPackage(DosFile self, uint32_t at, uint32_t bodyLength, co
 // The package is read piece by piece: its record table first, then each
 // file's bytes straight into the file, so a package that decompressed to
 // gigabytes needs no more memory than the transfer buffer.
-int DosUpdater::WritePackageFiles(const std::string &path, const PackageStep &step,
-                                  std::vector<FileRecord> &table) {
+int DosUpdater::WritePackageFiles(const char *path, const PackageStep &step, FileTable &table) {
     DosFiles &files = os_.Files();
-    DosFile in = files.OpenForReading(path.c_str());
+    DosFile in = files.OpenForReading(path);
     uint64_t size = 0;
     if (uint32_t length = 0; in != kNoFile && files.Length(in, length)) size = length;
-    auto fail = [&](const std::string &text) {
-        if (in != kNoFile) files.Close(in);
-        Print(text);
-        return Finish(step.ExitCode, Cleanup::Everything);
-    };
-    auto damaged = [&](PackageError e) {
-        return fail(std::string("\nThe package is damaged: ") + PackageErrorText(e) + ". Exit the Flash!");
-    };
-    uint8_t head[kPackageHeaderSize + kDosRecordTableRoom * kFileRecordSize];
+    // The header and the record table are read into the transfer buffer,
+    // which the copying below takes over once the records are known.
+    constexpr size_t kHeadRoom = kPackageHeaderSize + kDosRecordTableRoom * kFileRecordSize;
+    static_assert(kHeadRoom <= kTransferSize, "the record table fits the transfer buffer");
+    uint8_t *head = transfer_;
     if (size < kPackageHeaderSize || !files.Seek(in, 0) ||
         files.Read(in, head, kPackageHeaderSize) != kPackageHeaderSize)
-        return damaged(PackageError::TooShort);
+        return RefusePackage(in, step, PackageError::TooShort);
     // Each record table has room for five records.
     uint32_t count = 0;
     ReadU32(head, kPackageHeaderSize, 0, count);
-    if (count > kDosRecordTableRoom)
-        return fail("\nThe package holds " + std::to_string(count) +
-                    " files, more than the 5 this program can hold. Exit the Flash!");
+    if (count > kDosRecordTableRoom) {
+        files.Close(in);
+        Print("\nThe package holds ");
+        PrintNumber(count);
+        Print(" files, more than the 5 this program can hold. Exit the Flash!");
+        return Finish(step.ExitCode, Cleanup::Everything);
+    }
     const size_t tableSize = size_t(count) * kFileRecordSize;
     if (kPackageHeaderSize + tableSize > size ||
         files.Read(in, head + kPackageHeaderSize, tableSize) != tableSize)
-        return damaged(PackageError::TableOverflow);
+        return RefusePackage(in, step, PackageError::TableOverflow);
 
-    std::vector<FileRecord> records(count);
-    std::vector<uint64_t> offsets(count);
+    // The records go to the table, which counts them only once all are
+    // known: a failure then removes what was written, and nothing else.
+    uint32_t offsets[kDosRecordTableRoom] = {};
     uint64_t cursor = kPackageHeaderSize + tableSize;
+    size_t namesUsed = names_.Used;
     for (uint32_t i = 0; i < count; ++i) {
-        const PackageError read =
-            ReadFileRecord(head, sizeof head, kPackageHeaderSize + i * kFileRecordSize, records[i]);
-        if (read != PackageError::None) return damaged(read);
-        if (!IsBareFileName(records[i].FileName)) return damaged(PackageError::NameNotBare);
+        DosFileRecord record;
+        const PackageError read = ReadDosFileRecord(head, kHeadRoom, kPackageHeaderSize + i * kFileRecordSize, record);
+        if (read != PackageError::None) return RefusePackage(in, step, read);
+        if (!IsBareName(record.FileName, std::strlen(record.FileName)))
+            return RefusePackage(in, step, PackageError::NameNotBare);
         // Written here, it would replace the package being read, or a later
         // step's work, and be deleted with it.
-        if (IsDosWorkFileName(records[i].FileName.c_str()))
-            return fail("\nThe package holds a file named like a work file of this program: " +
-                        records[i].FileName + ". Exit the Flash!");
-        if (cursor + records[i].Size > size) return damaged(PackageError::SizePastEnd);
-        offsets[i] = cursor;
-        cursor += records[i].Size;
+        if (IsDosWorkFileName(record.FileName)) {
+            files.Close(in);
+            Print("\nThe package holds a file named like a work file of this program: ");
+            Print(record.FileName);
+            Print(". Exit the Flash!");
+            return Finish(step.ExitCode, Cleanup::Everything);
+        }
+        if (cursor + record.Size > size) return RefusePackage(in, step, PackageError::SizePastEnd);
+        const size_t nameSize = std::strlen(record.FileName) + 1;
+        if (nameSize > kDosFileNamesRoom - namesUsed) return RefuseNames(in, step, record.FileName);
+        std::memcpy(names_.Bytes + namesUsed, record.FileName, nameSize);
+        table.Records[i] = {record.Checksum, record.Size, names_.Bytes + namesUsed};
+        namesUsed += nameSize;
+        offsets[i] = uint32_t(cursor);
+        cursor += record.Size;
     }
     // A writer may pad a package, but not by more than one transfer piece.
-    if (size - cursor > kTrailingRoom)
-        return fail("\nThe package is damaged: " + std::to_string(size - cursor) +
-                    " bytes follow its last file. Exit the Flash!");
-    table = records;   // known before writing, so a failure removes what was written
+    if (size - cursor > kTrailingRoom) {
+        files.Close(in);
+        Print("\nThe package is damaged: ");
+        PrintNumber(uint32_t(size - cursor));
+        Print(" bytes follow its last file. Exit the Flash!");
+        return Finish(step.ExitCode, Cleanup::Everything);
+    }
+    table.Count = count;
+    names_.Used = namesUsed;
     for (uint32_t i = 0; i < count; ++i) {
-        const FileRecord &record = records[i];
+        const UnpackedFile &record = table.Records[i];
         RemoveFile(record.FileName);
-        DosFile out = files.CreateForWriting(record.FileName.c_str());
-        bool ok = out != kNoFile && files.Seek(in, uint32_t(offsets[i]));
+        DosFile out = files.CreateForWriting(record.FileName);
+        bool ok = out != kNoFile && files.Seek(in, offsets[i]);
         for (uint32_t done = 0; ok && done < record.Size;) {
-            size_t n = std::min<size_t>(record.Size - done, kTransferSize);
-            ok = files.Read(in, transfer_.data(), n) == n && files.Write(out, transfer_.data(), n) == n;
+            const uint32_t left = record.Size - done;
+            const size_t n = left < kTransferSize ? left : kTransferSize;
+            ok = files.Read(in, transfer_, n) == n && files.Write(out, transfer_, n) == n;
             done += uint32_t(n);
         }
         if (out != kNoFile && !files.Close(out)) ok = false;
         if (!ok) {
             files.Close(in);
-            return FailToWrite(record.FileName.c_str(), step);
+            return FailToWrite(record.FileName, step);
         }
-        if (step.Tools) os_.MakeRunnable(record.FileName.c_str());
+        if (step.Tools) os_.MakeRunnable(record.FileName);
     }
     files.Close(in);
     return 0;
 }
 
-bool DosUpdater::SumFile(const std::string &path, uint16_t &sum) {
+int DosUpdater::RefusePackage(DosFile in, const PackageStep &step, PackageError e) {
+    if (in != kNoFile) os_.Files().Close(in);
+    Print("\nThe package is damaged: ");
+    Print(PackageErrorText(e));
+    Print(". Exit the Flash!");
+    return Finish(step.ExitCode, Cleanup::Everything);
+}
+
+// The names are known before anything is written, so a package whose
+// names the pool cannot hold is refused whole.
+int DosUpdater::RefuseNames(DosFile in, const PackageStep &step, const char *name) {
+    os_.Files().Close(in);
+    Print("\nThe packages' file names take more than the ");
+    PrintNumber(kDosFileNamesRoom);
+    Print(" bytes this program can hold, from ");
+    Print(name);
+    Print(" on. Exit the Flash!");
+    return Finish(step.ExitCode, Cleanup::Everything);
+}
+
+bool DosUpdater::SumFile(const char *path, uint16_t &sum) {
     DosFiles &files = os_.Files();
-    DosFile in = files.OpenForReading(path.c_str());
+    DosFile in = files.OpenForReading(path);
     if (in == kNoFile) return false;
     uint32_t running = 0;
     size_t n;
-    while ((n = files.Read(in, transfer_.data(), kTransferSize)) > 0)
-        running = Checksum16Add(running, transfer_.data(), n);
+    while ((n = files.Read(in, transfer_, kTransferSize)) > 0) running = Checksum16Add(running, transfer_, n);
     files.Close(in);
     sum = uint16_t(running);
     return true;
 }
 
-const FileRecord *DosUpdater::FindImage(const std::vector<FileRecord> &table, const std::string &name) {
-    for (size_t i = 0; i < table.size() && i < kDosRecordTableRoom; ++i)
-        if (table[i].FileName == name) return &table[i];
+const UnpackedFile *DosUpdater::FindImage(const FileTable &table, const char *name) {
+    for (uint32_t i = 0; i < table.Count; ++i)
+        if (std::strcmp(table.Records[i].FileName, name) == 0) return &table.Records[i];
     return nullptr;
 }
 
 // The image is one of the files just unpacked here: its checksum must
 // match its record's, compared as 16-bit values. A name that leads
 // elsewhere (a device that never ends, another folder) is not read.
-int DosUpdater::CheckImage(const std::vector<FileRecord> &table, const std::string &name,
-                           const ImageCheck &check) {
-    const FileRecord *record = FindImage(table, name);
+int DosUpdater::CheckImage(const FileTable &table, const char *name, const ImageCheck &check) {
+    const UnpackedFile *record = FindImage(table, name);
     uint16_t expected = record ? uint16_t(record->Checksum) : 0;
     Print(check.Begin);
-    const std::string kind = check.Kind;
-    if (name.size() >= kDosImageNameRoom) {
-        Print("\nThe " + kind + " bin file name is too long (at most " +
-              std::to_string(kDosImageNameMax) + " characters): " + name);
+    const size_t length = std::strlen(name);
+    if (length >= kDosImageNameRoom) {
+        Print("\nThe ");
+        Print(check.Kind);
+        Print(" bin file name is too long (at most ");
+        PrintNumber(kDosImageNameMax);
+        Print(" characters): ");
+        Print(name);
         return Finish(check.OpenExit, Cleanup::WasteOnly);
     }
-    if (!name.empty() && !IsBareFileName(name)) {
-        Print("\nThe " + kind + " bin file name is not a plain file name: " + name);
+    if (length != 0 && !IsBareName(name, length)) {
+        Print("\nThe ");
+        Print(check.Kind);
+        Print(" bin file name is not a plain file name: ");
+        Print(name);
         return Finish(check.OpenExit, Cleanup::WasteOnly);
     }
     uint16_t sum = 0;
     if (!SumFile(name, sum)) {
-        Print("\nFail to open " + kind + " bin file, can't get checksum");
+        Print("\nFail to open ");
+        Print(check.Kind);
+        Print(" bin file, can't get checksum");
         return Finish(check.OpenExit, Cleanup::WasteOnly);
     }
     if (sum != expected) {
-        Print("\nThe " + kind + " bin file has destroyed, checksum error");
+        Print("\nThe ");
+        Print(check.Kind);
+        Print(" bin file has destroyed, checksum error");
         return Finish(check.ChecksumExit, Cleanup::Everything);
     }
     return 0;
@@ -468,15 +579,24 @@ void DosUpdater::ApplyOptionFlags() {
 }
 
 int DosUpdater::CheckIdentity() {
-    strToStruct(biosInfoToString(GetBiosInfo(os_)), machineId_);
-    if (!sw_.ForceType && machineId_.SystemName() != packageId_.SystemName()) {
-        Print("\nThe Current System:" + std::string(machineId_.SystemName()));
-        Print("\nThe File System:" + std::string(packageId_.SystemName()));
+    // The firmware is searched through the transfer buffer, free again here.
+    FixedText<kBiosInfoRoom> block;
+    GetBiosInfo(os_, transfer_, kTransferSize, block);
+    FixedText<kMachineIdRoom> machine;
+    biosInfoToString(block.View(), machine);
+    strToStruct(machine.View(), machineId_);
+    if (!sw_.ForceType && !(machineId_.SystemName() == packageId_.SystemName())) {
+        Print("\nThe Current System:");
+        Print(machineId_.SystemName());
+        Print("\nThe File System:");
+        Print(packageId_.SystemName());
         Print("\nThe System Different. Exit the Flash!");
         return Finish(dos_exit::SystemDiffers, Cleanup::Everything);
     }
-    Print("\nThe Old Bios Version:" + std::string(machineId_.BiosVersion()));
-    Print("\nThe New Bios Version:" + std::string(packageId_.BiosVersion()));
+    Print("\nThe Old Bios Version:");
+    Print(machineId_.BiosVersion());
+    Print("\nThe New Bios Version:");
+    Print(packageId_.BiosVersion());
 
     constexpr char kNotNewer[] = "\nThe BIOS version is same or lower than current BIOS version.\n";
     int r = CompareBiosVersion(packageId_.BiosVersion(), machineId_.BiosVersion());
@@ -502,7 +622,8 @@ DosUpdater::Answer DosUpdater::Ask() {
         if (key == kStopRequested && os_.StopRequest() != 0) return Answer::Stop;
         if (key < 0) key = 'n';
         if (key == 'y' || key == 'Y' || key == 'n' || key == 'N') {
-            Print(std::string(1, char(key)));
+            const char answer = char(key);
+            Print(TextView(&answer, 1));
             return key == 'y' || key == 'Y' ? Answer::Yes : Answer::No;
         }
         os_.Beep(kBeepHertz, kBeepMilliseconds);
@@ -516,26 +637,41 @@ int DosUpdater::StopIfAsked() {
     return code != 0 ? Finish(code, Cleanup::Everything) : 0;
 }
 
+// Command lines are built in a room that holds the longest line the option
+// fields can make; one that a 260-byte field would not hold is refused.
+int DosUpdater::RefuseLongCommand(const char *what, const TextBuilder &command, int exitCode) {
+    Print("\nThe ");
+    Print(what);
+    Print(" command line is too long: ");
+    Print(command.View());
+    return Finish(exitCode, Cleanup::Everything);
+}
+
+bool TooLong(const TextBuilder &command) { return command.Overrun() || command.Length() >= kDosCommandRoom; }
+
 int DosUpdater::FlashBios() {
-    std::string command = option_.DosFlashProgram + " " + option_.BiosImageName + " " + " /P /B";
-    if (sw_.NoReboot) command += " /N";
-    if (restartR_) command += " /R";
-    else if (restartN_) command += " /N";
+    FixedText<kDosCommandTextRoom> command;
+    command.Append(option_.DosFlashProgram).Append(" ").Append(option_.BiosImageName).Append(" ").Append(" /P /B");
+    if (sw_.NoReboot) command.Append(" /N");
+    if (restartR_) command.Append(" /R");
+    else if (restartN_) command.Append(" /N");
     if (keepAll_) {
-        command += " /K";
+        command.Append(" /K");
     } else {
-        if (keepK0_) command += " /K0";
-        if (keepK1_) command += " /K1";
-        if (keepK2_) command += " /K2";
+        if (keepK0_) command.Append(" /K0");
+        if (keepK1_) command.Append(" /K1");
+        if (keepK2_) command.Append(" /K2");
     }
-    if (command.size() >= kCommandRoom) {
-        Print("\nThe flash command line is too long: " + command);
-        return Finish(dos_exit::BiosFlashFailed, Cleanup::Everything);
+    if (TooLong(command)) return RefuseLongCommand("flash", command, dos_exit::BiosFlashFailed);
+    if (sw_.Debug) {
+        Print("\nsetinfo.szAutoExecFileDOS :\n");
+        Print(command.View());
     }
-    if (sw_.Debug) Print("\nsetinfo.szAutoExecFileDOS :\n" + command);
     Print("\nInvoke the exe file!\n");
-    if (os_.RunCommand(command.c_str()) != 0) {
-        Print("\n" + command + " run fail\n");
+    if (os_.RunCommand(command.CStr()) != 0) {
+        Print("\n");
+        Print(command.View());
+        Print(" run fail\n");
         return Finish(dos_exit::BiosFlashFailed, Cleanup::Everything);
     }
     return 0;
@@ -544,42 +680,41 @@ int DosUpdater::FlashBios() {
 int DosUpdater::FlashMe() {
     RemoveFile(kErrorLog);
     RemoveFile(kMeLog);
-    std::string query = option_.DosMeQueryTool + " > " + kMeLog;
-    if (query.size() >= kCommandRoom) {
-        Print("\nThe ME information command line is too long: " + query);
-        return Finish(dos_exit::CurrentMeVersion, Cleanup::Everything);
-    }
-    os_.RunCommand(query.c_str());   // what it found is in the log, or nowhere
+    // One room for both command lines: a DOS stack has little to spare.
+    FixedText<kDosCommandTextRoom> command;
+    command.Append(option_.DosMeQueryTool).Append(" > ").Append(kMeLog);
+    if (TooLong(command)) return RefuseLongCommand("ME information", command, dos_exit::CurrentMeVersion);
+    os_.RunCommand(command.CStr());   // what it found is in the log, or nowhere
     MeVersion current{};
     if (FileExists(kMeLog)) {
         if (!GetCurMEVersion(kMeLog, current, os_.Files(), os_)) {
             Print("\nCan not get current ME version from log!");
             return Finish(dos_exit::CurrentMeVersion, Cleanup::Everything);
         }
-        Print("\nCurrent ME version: " + MeVersionText(current));
+        Print("\nCurrent ME version: ");
+        PrintMeVersion(current);
     }
     MeVersion fresh{};
-    if (!GetNewMEVersion(option_.MeImageName, fresh, os_.Files(), os_, transfer_.data(),
-                         transfer_.size())) {
+    if (!GetNewMEVersion(option_.MeImageName, fresh, os_.Files(), os_, transfer_, kTransferSize)) {
         Print("\nCan not get the new ME version!");
         return Finish(dos_exit::NewMeVersion, Cleanup::Everything);
     }
-    Print("\nThe New ME version: " + MeVersionText(fresh));
+    Print("\nThe New ME version: ");
+    PrintMeVersion(fresh);
 
     if (CompareMEVersion(current, fresh) != 2) {
         meSkipped_ = true;
         Print("\nME Version is less or same to Current Version.");
         return 0;
     }
-    std::string update = option_.DosMeUpdateTool + " -F" + " " + option_.MeImageName;
-    if (update.size() >= kCommandRoom) {
-        Print("\nThe ME update command line is too long: " + update);
-        return Finish(dos_exit::MeFlashFailed, Cleanup::Everything);
-    }
+    command.Clear();
+    command.Append(option_.DosMeUpdateTool).Append(" -F").Append(" ").Append(option_.MeImageName);
+    if (TooLong(command)) return RefuseLongCommand("ME update", command, dos_exit::MeFlashFailed);
     if (int r = StopIfAsked()) return r;
     RemoveFile(kErrorLog);
-    Print("\n" + update);
-    os_.RunCommand(update.c_str());   // the tool reports failure through error.log only
+    Print("\n");
+    Print(command.View());
+    os_.RunCommand(command.CStr());   // the tool reports failure through error.log only
     if (FileExists(kErrorLog)) {
         Print("Flash ME fail");
         return Finish(dos_exit::MeFlashFailed, Cleanup::Everything);
@@ -651,7 +786,7 @@ int DosUpdater::Run(int argc, const char *const *argv) {
 }  // namespace
 
 int DosUpdaterMain(int argc, const char *const *argv, DosPlatform &platform) {
-    DosUpdater run(platform);
+    DosUpdater run(platform, gRunMemory);
     return run.Run(argc, argv);
 }
 

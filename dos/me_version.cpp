@@ -1,10 +1,6 @@
 #include "dos/me_version.h"
 
-#include <algorithm>
-#include <climits>
-#include <cstdio>
 #include <cstring>
-#include <vector>
 
 #include "dos/bios_version.h"
 #include "dos/file_source.h"
@@ -48,30 +44,39 @@ class LogLines {
     uint8_t buffer_[512];
     size_t at_ = 0, have_ = 0;
 };
+// Whether the NUL-terminated line begins with prefix.
+bool StartsWith(const char *line, const char *prefix) {
+    for (; *prefix; ++line, ++prefix)
+        if (*line != *prefix) return false;   // the line's NUL differs too
+    return true;
+}
 }  // namespace
 
-std::string MeVersionText(const MeVersion &v) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%d.%d.%d.%d", v[0], v[1], v[2], v[3]);
-    return text;
+void MeVersionText(const MeVersion &v, TextBuilder &out) {
+    for (size_t k = 0; k < 4; ++k) {
+        if (k > 0) out.Append('.');
+        out.AppendNumber(v[k]);
+    }
 }
 
-void VerStrtoInt(std::string_view text, MeVersion &version) {
-    std::array<std::string, 4> parts;
-    int k = 0;   // the leading '.' opens part 0
-    for (char c : text) {
-        if (c == '.') {
+void VerStrtoInt(TextView text, MeVersion &version) {
+    constexpr size_t kParts = 4, kPartRoom = 5;
+    char parts[kParts][kPartRoom];
+    size_t lengths[kParts] = {};
+    size_t k = 0;   // the leading '.' opens part 0
+    for (size_t i = 0; i < text.Length; ++i) {
+        if (text[i] == '.') {
             ++k;
             continue;
         }
-        if (k < 4 && parts[k].size() < 5) parts[k].push_back(c);
+        if (k < kParts && lengths[k] < kPartRoom) parts[k][lengths[k]++] = text[i];
     }
-    for (int i = 0; i < 4; ++i) version[i] = uint16_t(LeadingNumber(parts[i]));
+    for (size_t i = 0; i < kParts; ++i) version[i] = uint16_t(LeadingNumber(TextView(parts[i], lengths[i])));
 }
 
-bool GetCurMEVersion(const std::string &logPath, MeVersion &version, DosFiles &files,
+bool GetCurMEVersion(const char *logPath, MeVersion &version, DosFiles &files,
                      DosConsole &console) {
-    DosFile log = files.OpenForReading(logPath.c_str());
+    DosFile log = files.OpenForReading(logPath);
     if (log == kNoFile) {
         console.Write("Can't open ME log file.\n");
         return false;
@@ -80,7 +85,7 @@ bool GetCurMEVersion(const std::string &logPath, MeVersion &version, DosFiles &f
     bool found = false;
     LogLines lines(files, log);
     while (lines.Next(line)) {
-        if (std::strncmp(line, kFwVersionPrefix, sizeof kFwVersionPrefix - 1) == 0) {
+        if (StartsWith(line, kFwVersionPrefix)) {
             found = true;
             break;
         }
@@ -91,16 +96,15 @@ bool GetCurMEVersion(const std::string &logPath, MeVersion &version, DosFiles &f
         return false;
     }
     size_t length = std::strlen(line);
-    std::string_view text;
-    if (length > kLogVersionIndex + 1)
-        text = std::string_view(line + kLogVersionIndex, length - kLogVersionIndex - 1);
+    TextView text;
+    if (length > kLogVersionIndex + 1) text = TextView(line + kLogVersionIndex, length - kLogVersionIndex - 1);
     VerStrtoInt(text, version);
     return true;
 }
 
-bool GetNewMEVersion(const std::string &imagePath, MeVersion &version, DosFiles &files,
+bool GetNewMEVersion(const char *imagePath, MeVersion &version, DosFiles &files,
                      DosConsole &console, uint8_t *buffer, size_t bufferSize) {
-    DosFile image = files.OpenForReading(imagePath.c_str());
+    DosFile image = files.OpenForReading(imagePath);
     if (image == kNoFile) {
         console.Write("Bin file do not exist.\n");
         return false;
@@ -109,14 +113,14 @@ bool GetNewMEVersion(const std::string &imagePath, MeVersion &version, DosFiles 
     const Marker marker{kMarker, sizeof kMarker};
     FileByteSource source(files, image);
     const MarkerHit hit = FindMarker(source, 0, UINT64_MAX, &marker, 1, buffer, bufferSize);
-    const long at = hit.Found && hit.Offset <= uint64_t(LONG_MAX - 8) ? long(hit.Offset) : -1;
-    if (at < 0) {
+    // The words must lie where a 32-bit offset reaches.
+    if (!hit.Found || hit.Offset > uint64_t(UINT32_MAX - 8)) {
         files.Close(image);
         console.Write("\nCan't find the flag '$MN2' in bin file!");
         return false;
     }
     uint8_t words[8];
-    bool whole = files.Seek(image, uint32_t(at + 8)) && files.Read(image, words, sizeof words) == sizeof words;
+    bool whole = files.Seek(image, uint32_t(hit.Offset + 8)) && files.Read(image, words, sizeof words) == sizeof words;
     files.Close(image);
     if (!whole) return false;   // the words would lie past the end
     for (int k = 0; k < 4; ++k) ReadU16(words, sizeof words, 2 * size_t(k), version[k]);

@@ -20,7 +20,7 @@ uint32_t ScanResumeOffset(uint32_t at, uint32_t bodyLength, uint32_t size) {
     if (at > size || size - at < kTaggedHeaderSize) return size;
     const uint32_t afterHeader = at + uint32_t(kTaggedHeaderSize);
     if (bodyLength >= size - afterHeader) return size;
-    return afterHeader + bodyLength + 1;
+    return afterHeader + bodyLength;
 }
 
 }  // namespace fwpack

@@ -30,8 +30,10 @@ class TagScanner {
 };
 
 // Where the scan goes on after a resource whose header starts at `at` in a
-// file of `size` bytes: one byte past the header and, for a package, past
-// its body too (bodyLength 0 for a resource whose body is scanned through).
+// file of `size` bytes: the first byte after the header and, for a package,
+// after its body too (bodyLength 0 for a resource whose body is scanned
+// through). Nothing is skipped there: in a PE's resources the next tag may
+// begin right at that byte.
 // Unsigned 32-bit throughout, checked against the size, so that no length
 // in the file can wrap the offset where long is 32 bits: a body that runs
 // past the end gives `size`, where nothing more is found.

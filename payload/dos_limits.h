@@ -3,17 +3,28 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "payload/option_layout.h"
+
 namespace fwpack {
 
-// The one buffer for copying, checksumming and the searches of its own
-// file and of the ME image.
+// The one buffer for copying, checksumming, decompressing and the searches
+// of its own file, of the firmware and of the ME image.
 inline constexpr size_t kDosTransferSize = 51200;
 // Each package's record table has room for five records.
 inline constexpr uint32_t kDosRecordTableRoom = 5;
+// The names of all the files the packages unpack, each with its NUL: what
+// DOS can make (8.3 names) takes a fifth of it.
+inline constexpr size_t kDosFileNamesRoom = 1024;
 // Image names go through a 20-byte path buffer: 19 characters and the NUL.
 inline constexpr size_t kDosImageNameRoom = 20;
 inline constexpr size_t kDosImageNameMax = kDosImageNameRoom - 1;
 // The scan of its own file for the tags stops this many bytes before the end.
 inline constexpr size_t kDosScanMargin = 20;
+// A command line that is run fits a 260-byte option field with its NUL.
+inline constexpr size_t kDosCommandRoom = kNameFieldSize;
+// Where command lines are built: room for the longest line two option
+// fields and the switches make, so that an overlong one is shown whole
+// when it is refused.
+inline constexpr size_t kDosCommandTextRoom = 2 * kNameFieldSize + 64;
 
 }  // namespace fwpack

@@ -41,24 +41,7 @@ void WriteFileRecord(const FileRecord &in, uint8_t *r) {
     std::memcpy(r + FileName, in.FileName.data(), n);
 }
 
-bool IsBareFileName(std::string_view name) {
-    if (name.empty() || name == "." || name == "..") return false;
-    return name.find_first_of("\\/:") == std::string_view::npos &&
-           name.find('\0') == std::string_view::npos;
-}
-
-const char *PackageErrorText(PackageError e) {
-    switch (e) {
-    case PackageError::None: return "consistent";
-    case PackageError::TooShort: return "shorter than its 4-byte count";
-    case PackageError::TableOverflow: return "the record table runs past the end of the package";
-    case PackageError::NameNotTerminated: return "a file name has no NUL within its 260 bytes";
-    case PackageError::NameNotBare: return "a file name is not a bare name (empty, \".\", \"..\", or holds '\\', '/' or ':')";
-    case PackageError::SizePastEnd: return "the files' sizes run past the end of the package";
-    case PackageError::TrailingBytes: return "bytes follow the last file";
-    }
-    return "unknown error";
-}
+bool IsBareFileName(std::string_view name) { return IsBareName(name.data(), name.size()); }
 
 PackageError ParseFilePackage(const uint8_t *data, size_t size, FilePackageView &out,
                               PackageCheck check, long *badRecord) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "payload/package_layout.h"
+#include "payload/package_rules.h"
 
 namespace fwpack {
 
@@ -25,20 +26,9 @@ struct FileRecord {
 // Writes one record; the name must be shorter than 260 bytes.
 void WriteFileRecord(const FileRecord &in, uint8_t *record);
 
-// A name that can be joined to a folder without leaving it: not empty,
-// not "." or "..", and no '\\', '/' or ':'.
+// IsBareName of a string.
 bool IsBareFileName(std::string_view name);
 
-enum class PackageError {
-    None,
-    TooShort,            // fewer than 4 bytes
-    TableOverflow,       // 4 + count x 300 runs past the end (or overflows)
-    NameNotTerminated,   // a FileName without NUL in its 260 bytes
-    NameNotBare,         // a FileName that would leave its folder
-    SizePastEnd,         // the files' bytes run past the end
-    TrailingBytes,       // bytes after the last file
-};
-const char *PackageErrorText(PackageError e);
 
 // Reads the 300-byte record at offset of size bytes. TableOverflow (out
 // untouched) when the record runs past the end; NameNotTerminated when

@@ -7,12 +7,10 @@
 #include <memory>
 #include <zlib.h>
 
+#include "payload/unzip_results.h"
+
 namespace fwpack {
 
-// Results besides zlib's own codes.
-inline constexpr int kUnzipWriteFailed = -1;   // a short write to the output
-inline constexpr int kUnzipUserAbort = -7;
-inline constexpr int kUnzipOpenFailed = -8;    // input not opened or output not created
 inline constexpr unsigned kUnzipBufferSize = 4096;
 
 class ZlibEngine {
@@ -55,8 +53,9 @@ class ZlibEngine {
 // The entry point the Windows program uses: one engine, one run.
 int DecompressFile(const char *inputPath, const char *outputPath);
 
-// The DOS updater's plain-function form: the same engine, its state
-// allocated at the start of each run and released at its end.
+// The plain-function form: the same engine, its state allocated at the
+// start of each run and released at its end. (The DOS updater has its own,
+// over its file seam and fixed memory: dos/unzip.h.)
 int unzip(const char *inputPath, const char *outputPath);
 
 }  // namespace fwpack

@@ -7,10 +7,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# The DOS program in front of updater.exe's PE headers. SEAMTEST.EXE (the
-# DOS updater's switches and tag scan on the DOS runtime) stands in until
-# the DOS updater has a program of its own.
-dos_stub_program=build/dos16/tests/dosprog/SEAMTEST.EXE
+# The DOS program in front of updater.exe's PE headers: the DOS updater
+# itself, so that every package is dual-mode.
+dos_stub_program=build/dos16/app/dosupd/DOSUPD.EXE
 host_fwpack=build/host/fwpack
 
 presets=("$@")

@@ -29,13 +29,13 @@ echo
 echo "The package is signed with a throw-away certificate; fwpack inspect shows the signature:"
 build/host/fwpack inspect "$out/run/SAMPLE.exe" | sed -n '/^signature$/,$p'
 build/host/fwpack verify "$out/run/SAMPLE.exe" --require-signature --trust "$out/pki/root.pem"
-# The DOS half: the sample package is built dual-mode and DOSBox runs its
-# DOS program (SEAMTEST, which drives the DOS updater's platform, switches
-# and tag scan on DOS: the run itself is not built for DOS yet).
-cmake --preset dos16 >/dev/null && cmake --build --preset dos16 --target dos16_seamtest >/dev/null
-if [ -f build/dos16/tests/dosprog/SEAMTEST.EXE ] && command -v dosbox >/dev/null; then
+# The DOS half: the sample package is built dual-mode with the DOS updater
+# in front, and DOSBox runs it with a firmware dump and the stand-in DOS tools.
+cmake --preset dos16 >/dev/null && cmake --build --preset dos16 >/dev/null
+if [ -f build/dos16/app/dosupd/DOSUPD.EXE ] && command -v dosbox >/dev/null; then
   echo
   echo "The sample package's DOS part under DOSBox:"
   python3 tests/e2e/dosbox/demo_dos.py --fwpack build/host/fwpack --updater build/win64/updater.exe \
-    --dos-program build/dos16/tests/dosprog/SEAMTEST.EXE --sample examples/sample --out "$out"
+    --dos-program build/dos16/app/dosupd/DOSUPD.EXE --dos-tools build/dos16/tests/dosprog \
+    --sample examples/sample --out "$out"
 fi

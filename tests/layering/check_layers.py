@@ -24,7 +24,7 @@ LAYERS = [
     # the Windows worker; the dialog's start-up and handlers
     ["update", "dialog"],
     # the programs: the builder, the Windows program, the DOS updater on Linux
-    ["tools/fwpack", "app/updater", "app/dosupdater"],
+    ["tools/fwpack", "app/updater", "app/dosupdater", "app/dosupd"],
 ]
 SEAM = "platform"
 # Folders outside the product: they may include anything.

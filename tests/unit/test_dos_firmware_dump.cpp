@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "dos/bios_id.h"
+#include "payload/dos_limits.h"
 #include "platform/posix/dos_platform_linux.h"
 #include "support/test_files.h"
 
@@ -42,7 +43,9 @@ TEST(DosFirmwareDump, TheLinuxPlatformFindsTheBlockInTheDumpNamedByTheEnvironmen
 
     ::setenv(kFirmwareDumpVariable, (dir / "fw.bin").c_str(), 1);
     LinuxDosPlatform platform;
-    std::string info = GetBiosInfo(platform);
+    std::vector<uint8_t> chunk(kDosTransferSize);
+    FixedText<kBiosInfoRoom> info;
+    GetBiosInfo(platform, chunk.data(), chunk.size(), info);
     ::unsetenv(kFirmwareDumpVariable);
-    EXPECT_EQ(info, block + "A3C");
+    EXPECT_EQ(std::string(info.CStr(), info.Length()), block + "A3C");
 }

@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <array>
 #include <map>
+#include <vector>
 
 #include "dos/bios_id.h"
+#include "payload/dos_limits.h"
 #include "platform/dos_platform.h"
 
 using namespace fwpack;
@@ -32,6 +35,32 @@ class FakeMemory : public PhysicalMemoryReader {
     std::map<uint32_t, std::string> runs_;
 };
 
+std::string Text(TextView text) { return std::string(text.Data, text.Length); }
+
+void Parse(const std::string &text, BiosIdRecord &record) {
+    strToStruct(TextView(text.data(), text.size()), record);
+}
+
+// The block as the run finds it, through a buffer of the transfer buffer's size.
+std::string Info(PhysicalMemoryReader &memory) {
+    std::vector<uint8_t> chunk(kDosTransferSize);
+    FixedText<kBiosInfoRoom> out;
+    GetBiosInfo(memory, chunk.data(), chunk.size(), out);
+    EXPECT_FALSE(out.Overrun());
+    return Text(out.View());
+}
+
+std::string MachineText(const std::string &block) {
+    FixedText<kMachineIdRoom> out;
+    biosInfoToString(TextView(block.data(), block.size()), out);
+    EXPECT_FALSE(out.Overrun());
+    return Text(out.View());
+}
+
+bool SameBytes(const BiosIdRecord &r, const std::array<char, kBiosIdRecordSize> &expected) {
+    return std::memcmp(r.Bytes, expected.data(), kBiosIdRecordSize) == 0;
+}
+
 std::string Block(const std::string &system, const std::string &version) {
     return "$FB$VENDOR$" + version + "$20261207$R01$" + system + "$";
 }
@@ -40,57 +69,57 @@ std::string Block(const std::string &system, const std::string &version) {
 
 TEST(DosBiosIdRecord, FieldsLandAtTheirOffsetsAndTheZeroFillEndsThem) {
     BiosIdRecord r;
-    strToStruct("junk$FB$SAMPLE$A05$20261207$R01$BOARD-X$0001", r);
-    EXPECT_EQ(r.Field(1), "FB");
-    EXPECT_EQ(r.Field(2), "SAMPLE");
-    EXPECT_EQ(r.BiosVersion(), "A05");
-    EXPECT_EQ(r.Field(4), "20261207");
-    EXPECT_EQ(r.Field(5), "R01");
-    EXPECT_EQ(r.SystemName(), "BOARD-X");
-    EXPECT_EQ(r.Field(7), "0001");
-    EXPECT_EQ(std::memcmp(r.Bytes.data() + 20, "A05\0", 4), 0);
-    EXPECT_EQ(std::memcmp(r.Bytes.data() + 50, "BOARD-X\0", 8), 0);
+    Parse("junk$FB$SAMPLE$A05$20261207$R01$BOARD-X$0001", r);
+    EXPECT_EQ(Text(r.Field(1)), "FB");
+    EXPECT_EQ(Text(r.Field(2)), "SAMPLE");
+    EXPECT_EQ(Text(r.BiosVersion()), "A05");
+    EXPECT_EQ(Text(r.Field(4)), "20261207");
+    EXPECT_EQ(Text(r.Field(5)), "R01");
+    EXPECT_EQ(Text(r.SystemName()), "BOARD-X");
+    EXPECT_EQ(Text(r.Field(7)), "0001");
+    EXPECT_EQ(std::memcmp(r.Bytes + 20, "A05\0", 4), 0);
+    EXPECT_EQ(std::memcmp(r.Bytes + 50, "BOARD-X\0", 8), 0);
 
     // A second parse starts from zeros: nothing of the longer first text stays.
-    strToStruct("$FB$V$1$D$R$B$", r);
-    EXPECT_EQ(r.SystemName(), "B");
-    EXPECT_EQ(r.Field(4), "D");
-    EXPECT_EQ(r.Field(7), "");
+    Parse("$FB$V$1$D$R$B$", r);
+    EXPECT_EQ(Text(r.SystemName()), "B");
+    EXPECT_EQ(Text(r.Field(4)), "D");
+    EXPECT_EQ(Text(r.Field(7)), "");
 }
 
 TEST(DosBiosIdRecord, TextAfterTheEighthDollarAndBeforeTheFirstIsDropped) {
     BiosIdRecord r;
-    strToStruct("abc$1$2$3$4$5$6$7$8$9", r);
-    EXPECT_EQ(r.Field(1), "1");
-    EXPECT_EQ(r.Field(7), "7");
+    Parse("abc$1$2$3$4$5$6$7$8$9", r);
+    EXPECT_EQ(Text(r.Field(1)), "1");
+    EXPECT_EQ(Text(r.Field(7)), "7");
     std::array<char, kBiosIdRecordSize> expected{};
     const char *values = "1234567";
     for (int k = 1; k <= 7; ++k) expected[BiosIdRecord::FieldOffset(k)] = values[k - 1];
-    EXPECT_EQ(r.Bytes, expected);
+    EXPECT_TRUE(SameBytes(r, expected));
 
-    strToStruct("no dollar at all", r);
-    EXPECT_EQ(r.Bytes, (std::array<char, kBiosIdRecordSize>{}));
+    Parse("no dollar at all", r);
+    EXPECT_TRUE(SameBytes(r, {}));
 }
 
 TEST(DosBiosIdRecord, AFieldLongerThanItsRoomIsCutAndLeavesItsNeighboursAlone) {
     BiosIdRecord r;
-    strToStruct("$FB$V$ABCDEFGHIJKLMNOP$DATE$R$" + std::string(30, 'S') + "$" + std::string(200, 'Z'), r);
-    EXPECT_EQ(r.BiosVersion(), "ABCDEFGHIJ");
-    EXPECT_EQ(r.Field(4), "DATE");
-    EXPECT_EQ(r.SystemName(), std::string(20, 'S'));
-    EXPECT_EQ(r.Field(7), std::string(10, 'Z'));   // the last room ends the record
+    Parse("$FB$V$ABCDEFGHIJKLMNOP$DATE$R$" + std::string(30, 'S') + "$" + std::string(200, 'Z'), r);
+    EXPECT_EQ(Text(r.BiosVersion()), "ABCDEFGHIJ");
+    EXPECT_EQ(Text(r.Field(4)), "DATE");
+    EXPECT_EQ(Text(r.SystemName()), std::string(20, 'S'));
+    EXPECT_EQ(Text(r.Field(7)), std::string(10, 'Z'));   // the last room ends the record
 }
 
 TEST(DosBiosInfo, FindsTheBlockInTheRangesInTheirOrder) {
     FakeMemory memory;
     memory.Put(0xFFDB0010, Block("THIRD", "A01") + "\x34\x12");
-    EXPECT_EQ(GetBiosInfo(memory), Block("THIRD", "A01") + "1234");
+    EXPECT_EQ(Info(memory), Block("THIRD", "A01") + "1234");
 
     memory.Put(0xFFE30000, Block("SECOND", "A02") + std::string("\x01\x00", 2));
-    EXPECT_EQ(GetBiosInfo(memory), Block("SECOND", "A02") + "1");   // no leading zeros
+    EXPECT_EQ(Info(memory), Block("SECOND", "A02") + "1");   // no leading zeros
 
     memory.Put(0xFFF4FFFF, Block("FIRST", "A03") + "\xCD\xAB");   // at the range's last address
-    EXPECT_EQ(GetBiosInfo(memory), Block("FIRST", "A03") + "ABCD");
+    EXPECT_EQ(Info(memory), Block("FIRST", "A03") + "ABCD");
 }
 
 TEST(DosBiosInfo, AMarkerOutsideTheRangesOrIncompleteIsNotFound) {
@@ -99,39 +128,39 @@ TEST(DosBiosInfo, AMarkerOutsideTheRangesOrIncompleteIsNotFound) {
     memory.Put(0xFFDAFFF0, Block("BELOW", "A01").substr(0, 12));
     memory.Put(0xFFE40000, "$FX$FB");   // the "$F" prefix alone does not count
     // "$FB" at 0xFFE40003: 64 bytes are copied, the unmapped ones as 0xFF.
-    EXPECT_EQ(GetBiosInfo(memory), "$FB" + std::string(61, '\xFF'));
+    EXPECT_EQ(Info(memory), "$FB" + std::string(61, '\xFF'));
     FakeMemory empty;
-    EXPECT_EQ(GetBiosInfo(empty), "");
+    EXPECT_EQ(Info(empty), "");
 }
 
 TEST(DosBiosInfo, CopiesAtMost64BytesWhenSevenDollarsDoNotCome) {
     FakeMemory memory;
     std::string block = "$FB$" + std::string(100, 'x');
     memory.Put(0xFFEB1000, block);
-    EXPECT_EQ(GetBiosInfo(memory), block.substr(0, 64));
+    EXPECT_EQ(Info(memory), block.substr(0, 64));
 }
 
 TEST(DosBiosInfo, MachineTextKeepsUpToTheLastDollarAndAppendsTheTwoCharactersThereInHex) {
     // After the seventh '$' the block holds the hex of the word; its first
     // two characters become the number that is printed.
-    EXPECT_EQ(biosInfoToString("$FB$V$A05$D$R$BOARD$1A2B"), "$FB$V$A05$D$R$BOARD$4131");
-    EXPECT_EQ(biosInfoToString("$FB$V$A05$D$R$BOARD$"), "$FB$V$A05$D$R$BOARD$0000");
-    EXPECT_EQ(biosInfoToString("abc"), "a6362");   // no '$': position 1
-    EXPECT_EQ(biosInfoToString(""), "0000");
+    EXPECT_EQ(MachineText("$FB$V$A05$D$R$BOARD$1A2B"), "$FB$V$A05$D$R$BOARD$4131");
+    EXPECT_EQ(MachineText("$FB$V$A05$D$R$BOARD$"), "$FB$V$A05$D$R$BOARD$0000");
+    EXPECT_EQ(MachineText("abc"), "a6362");   // no '$': position 1
+    EXPECT_EQ(MachineText(""), "0000");
     // A block with a NUL inside is a shorter text.
-    EXPECT_EQ(biosInfoToString(std::string("$FB$V\0$X", 8)), "$FB$0056");
+    EXPECT_EQ(MachineText(std::string("$FB$V\0$X", 8)), "$FB$0056");
 }
 
 TEST(DosBiosInfo, TheMachineRecordHasTheSystemNameAndVersionOfTheBlock) {
     FakeMemory memory;
     memory.Put(0xFFE50000, Block("BOARD-X", "A04") + std::string("\x01\x00", 2));
     BiosIdRecord machine;
-    strToStruct(biosInfoToString(GetBiosInfo(memory)), machine);
-    EXPECT_EQ(machine.SystemName(), "BOARD-X");
-    EXPECT_EQ(machine.BiosVersion(), "A04");
+    Parse(MachineText(Info(memory)), machine);
+    EXPECT_EQ(Text(machine.SystemName()), "BOARD-X");
+    EXPECT_EQ(Text(machine.BiosVersion()), "A04");
 
     FakeMemory empty;
-    strToStruct(biosInfoToString(GetBiosInfo(empty)), machine);
-    EXPECT_EQ(machine.SystemName(), "");
-    EXPECT_EQ(machine.BiosVersion(), "");
+    Parse(MachineText(Info(empty)), machine);
+    EXPECT_EQ(Text(machine.SystemName()), "");
+    EXPECT_EQ(Text(machine.BiosVersion()), "");
 }

@@ -182,16 +182,17 @@ TEST(DosTagScan, JumpsOfAnyLengthMatchTheReference) {
 // ever move forward, and a body past the end ends it.
 TEST(DosTagScan, TheResumeOffsetNeverWrapsWhateverTheBodyLength) {
     const uint32_t size = 100000;
-    EXPECT_EQ(ScanResumeOffset(3000, 0, size), 3017u);       // option block: past its header
-    EXPECT_EQ(ScanResumeOffset(3000, 500, size), 3517u);     // a package: past its body
-    EXPECT_EQ(ScanResumeOffset(3000, size - 3018, size), size - 1u);   // the body ends 2 bytes early
+    EXPECT_EQ(ScanResumeOffset(3000, 0, size), 3016u);       // option block: right after its header
+    EXPECT_EQ(ScanResumeOffset(3000, 500, size), 3516u);     // a package: right after its body
+    EXPECT_EQ(ScanResumeOffset(3000, size - 3018, size), size - 2u);   // the body ends 2 bytes early
     EXPECT_EQ(ScanResumeOffset(3000, size - 3016, size), size);        // a body to the very end
     for (uint32_t length : {0x7FFFFFFFu, 0x80000000u, 0xFFFFFFF0u, 0xFFFFFFFFu})
         EXPECT_EQ(ScanResumeOffset(3000, length, size), size) << length;
     // Files up to the largest 32-bit size, headers at their end.
     EXPECT_EQ(ScanResumeOffset(0xFFFFFF00u, 0xFFu, 0xFFFFFFFFu), 0xFFFFFFFFu);
-    EXPECT_EQ(ScanResumeOffset(0xFFFFFF00u, 0xEEu, 0xFFFFFFFFu), 0xFFFFFFFFu);
-    EXPECT_EQ(ScanResumeOffset(0xFFFFFF00u, 0xEDu, 0xFFFFFFFFu), 0xFFFFFFFEu);
+    EXPECT_EQ(ScanResumeOffset(0xFFFFFF00u, 0xEFu, 0xFFFFFFFFu), 0xFFFFFFFFu);
+    EXPECT_EQ(ScanResumeOffset(0xFFFFFF00u, 0xEEu, 0xFFFFFFFFu), 0xFFFFFFFEu);
+    EXPECT_EQ(ScanResumeOffset(0xFFFFFF00u, 0xEDu, 0xFFFFFFFFu), 0xFFFFFFFDu);
     EXPECT_EQ(ScanResumeOffset(0xFFFFFFF8u, 0, 0xFFFFFFFFu), 0xFFFFFFFFu);   // no room for a header
     EXPECT_EQ(ScanResumeOffset(200, 0, 100), 100u);
 }

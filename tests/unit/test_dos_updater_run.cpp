@@ -109,11 +109,11 @@ class DosRun : public ::testing::Test {
         return DosUpdaterMain(int(args.size()), args.data(), dos);
     }
     // The resources in their usual order without the builder's checks.
-    void WriteOwnFile(ResourceSet &set) {
+    void WriteOwnFile(ResourceSet &set, size_t gap = 8) {
         std::vector<uint8_t> file(3000, 'x');
         for (uint16_t id : {DosPackage, BiosPackage, OptionResource, MePackage}) {
             file.insert(file.end(), set[id].begin(), set[id].end());
-            file.insert(file.end(), 8, 0);
+            file.insert(file.end(), gap, 0);
         }
         file.insert(file.end(), 32, 0);
         WriteBytes(dos.ownFile, file);
@@ -402,7 +402,7 @@ TEST_F(DosRun, DamagedPackagesAreRefusedBeforeAnythingIsWritten) {
 // The scan goes on one byte after each resource it handled: after the
 // header of the option block (whose own length is not used), after the body
 // of a package.
-TEST_F(DosRun, TheScanStepsOneBytePastEachResource) {
+TEST_F(DosRun, TheScanGoesOnRightAfterEachResource) {
     ResourceSet set = BuildDosResources(SampleDosPackage());
     auto assemble = [&](size_t gapAfterDos) {
         std::vector<uint8_t> file(3000, 'x');
@@ -421,12 +421,14 @@ TEST_F(DosRun, TheScanStepsOneBytePastEachResource) {
     EXPECT_EQ(Run({"/factory"}), 0);
     EXPECT_TRUE(Printed("\nDecompress the ME bin file OK."));
 
-    // A tag right at the end of a package's body is not looked at.
+    // A tag right at the end of a package's body is found as well (it used
+    // to be stepped over, and a package whose resources lie back to back,
+    // as a PE's may, then failed with 3).
     assemble(0);
     dos.out.clear();
-    EXPECT_EQ(Run({"/factory"}), 3);
-    EXPECT_FALSE(Printed("\nDecompress the bin file OK."));
-    EXPECT_TRUE(dos.out.ends_with("\nCan not find useful file to flash BIOS or ME."));
+    EXPECT_EQ(Run({"/factory"}), 0);
+    EXPECT_TRUE(Printed("\nDecompress the bin file OK."));
+    EXPECT_FALSE(Printed("\nCan not find useful file to flash BIOS or ME."));
 }
 
 // A packaged file named like one of the run's own work files would be
@@ -643,4 +645,37 @@ TEST_F(DosRun, AStopRequestEndsTheRunWithTheCleanupOfAnyOtherExit) {
     EXPECT_EQ(Run({"/factory"}), 143);
     EXPECT_EQ(dos.commands, (Names{"flash.exe bios.bin  /P /B", "meinfo.exe > me.log"}));
     EXPECT_EQ(Files(), Names{});
+}
+
+// Every unpacked file's name is kept for the cleanup in one fixed pool; a
+// package whose names do not fit is refused before anything of it is written.
+TEST_F(DosRun, FileNamesBeyondTheirPoolAreRefusedBeforeAnythingIsWritten) {
+    DosPackageSpec spec = SampleDosPackage();
+    // The sample's five names take 49 bytes with their NULs; with two more
+    // of 250 characters 551, and two further ones would need 1053.
+    spec.Tools.push_back(NamedFile(std::string(250, 'p'), {'x'}));
+    spec.Tools.push_back(NamedFile(std::string(250, 'q'), {'x'}));
+    Package(spec);
+    EXPECT_EQ(Run({"/factory"}), 0);
+    EXPECT_EQ(Files().size(), 8u);
+    ClearWork();
+
+    spec.MeFiles.push_back(NamedFile(std::string(250, 'r'), {'x'}));
+    spec.MeFiles.push_back(NamedFile(std::string(250, 's'), {'x'}));
+    Package(spec);
+    dos.out.clear();
+    EXPECT_EQ(Run({"/factory"}), dos_exit::MePackage);
+    EXPECT_TRUE(Printed("\nThe packages' file names take more than the 1024 bytes this program can hold, from " +
+                        std::string(250, 's') + " on. Exit the Flash!"));
+    EXPECT_EQ(Files(), Names{});   // the tools and the BIOS image written before are removed
+}
+
+// A PE's resource data may lie back to back: each tag then begins on the
+// first byte after the body before it, and is found there.
+TEST_F(DosRun, ResourcesBackToBackAreAllFound) {
+    ResourceSet set = BuildDosResources(SampleDosPackage());
+    WriteOwnFile(set, 0);
+    EXPECT_EQ(Run({"/factory"}), 0) << dos.out;
+    EXPECT_FALSE(Printed("Can not find useful file"));
+    EXPECT_EQ(dos.commands.size(), 3u);
 }

@@ -25,7 +25,7 @@ PosixDosFiles files;
 // The image searched through a buffer of the updater's transfer size.
 bool NewMeVersion(const std::string &path, MeVersion &v, DosConsole &console) {
     std::vector<uint8_t> buffer(kDosTransferSize);
-    return GetNewMEVersion(path, v, files, console, buffer.data(), buffer.size());
+    return GetNewMEVersion(path.c_str(), v, files, console, buffer.data(), buffer.size());
 }
 void WriteText(const std::string &path, const std::string &text) {
     WriteBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
@@ -95,18 +95,18 @@ TEST(DosMeVersion, CurrentVersionComesFromIndex40OfTheFirstFwVersionLine) {
     MeVersion v{};
     WriteText(dir / "me.log", "Engine query tool\nFW Version is below\n" + FwLine("8.1.0.1057") +
                                   FwLine("9.9.9.9"));
-    ASSERT_TRUE(GetCurMEVersion(dir / "me.log", v, files, console));
+    ASSERT_TRUE(GetCurMEVersion((dir / "me.log").c_str(), v, files, console));
     EXPECT_EQ(v, (MeVersion{8, 1, 0, 1057}));
 
     // The last character is taken for the line end, even when it is not one.
     WriteText(dir / "me.log", FwLine("8.1.0.1057", ""));
-    ASSERT_TRUE(GetCurMEVersion(dir / "me.log", v, files, console));
+    ASSERT_TRUE(GetCurMEVersion((dir / "me.log").c_str(), v, files, console));
     EXPECT_EQ(v, (MeVersion{8, 1, 0, 105}));
 
     // A line of 41 characters gives an empty text: version 0.0.0.0.
     WriteText(dir / "me.log", FwLine("x"));
     v = {1, 1, 1, 1};
-    ASSERT_TRUE(GetCurMEVersion(dir / "me.log", v, files, console));
+    ASSERT_TRUE(GetCurMEVersion((dir / "me.log").c_str(), v, files, console));
     EXPECT_EQ(v, (MeVersion{0, 0, 0, 0}));
     EXPECT_EQ(console.out, "");
 }
@@ -118,11 +118,11 @@ TEST(DosMeVersion, LongLinesAndBufferBordersInTheLog) {
     StringConsole console;
     MeVersion v{};
     WriteText(dir / "me.log", std::string(255, 'x') + FwLine("3.2.1.0"));
-    ASSERT_TRUE(GetCurMEVersion(dir / "me.log", v, files, console));
+    ASSERT_TRUE(GetCurMEVersion((dir / "me.log").c_str(), v, files, console));
     EXPECT_EQ(v, (MeVersion{3, 2, 1, 0}));
 
     WriteText(dir / "me.log", std::string(254, 'x') + FwLine("3.2.1.0"));   // one line
-    EXPECT_FALSE(GetCurMEVersion(dir / "me.log", v, files, console));
+    EXPECT_FALSE(GetCurMEVersion((dir / "me.log").c_str(), v, files, console));
 
     for (size_t pad : {400, 500, 511, 512, 1023}) {
         std::string log;
@@ -130,7 +130,7 @@ TEST(DosMeVersion, LongLinesAndBufferBordersInTheLog) {
         log += std::string(pad - log.size(), 'z') + "\n" + FwLine("4.5.6.7");
         WriteText(dir / "me.log", log);
         v = {};
-        ASSERT_TRUE(GetCurMEVersion(dir / "me.log", v, files, console)) << pad;
+        ASSERT_TRUE(GetCurMEVersion((dir / "me.log").c_str(), v, files, console)) << pad;
         EXPECT_EQ(v, (MeVersion{4, 5, 6, 7})) << pad;
     }
 }
@@ -139,11 +139,11 @@ TEST(DosMeVersion, CurrentVersionFailuresPrintTheReadersMessages) {
     TempDir dir;
     StringConsole console;
     MeVersion v{};
-    EXPECT_FALSE(GetCurMEVersion(dir / "missing.log", v, files, console));
+    EXPECT_FALSE(GetCurMEVersion((dir / "missing.log").c_str(), v, files, console));
     EXPECT_EQ(console.out, "Can't open ME log file.\n");
     console.out.clear();
     WriteText(dir / "me.log", "fw version: 1.2.3.4\n FW Version: 1.2.3.4\n");
-    EXPECT_FALSE(GetCurMEVersion(dir / "me.log", v, files, console));
+    EXPECT_FALSE(GetCurMEVersion((dir / "me.log").c_str(), v, files, console));
     EXPECT_EQ(console.out, "There is not FW version in log file.\n");
 }
 
@@ -157,7 +157,9 @@ TEST(DosMeVersion, NewVersionIsReadBehindTheFirstMarker) {
     WriteBytes(dir / "me.bin", image);
     ASSERT_TRUE(NewMeVersion(dir / "me.bin", v, console));
     EXPECT_EQ(v, (MeVersion{11, 8, 50, 3425}));
-    EXPECT_EQ(MeVersionText(v), "11.8.50.3425");
+    FixedText<kMeVersionTextRoom> text;
+    MeVersionText(v, text);
+    EXPECT_STREQ(text.CStr(), "11.8.50.3425");
 
     std::vector<uint8_t> atZero = {'$', 'M', 'N', '2', 0, 0, 0, 0, 1, 0, 2, 0, 3, 0, 4, 0};
     WriteBytes(dir / "me.bin", atZero);

@@ -387,6 +387,13 @@ class UpdaterStub(RuntimeCase):
             front = bytearray(f.read(len(program)))
         front[0x3C:0x40] = bytes(4)
         self.assertEqual(bytes(front), program)
+        if os.path.basename(stub) == "DOSUPD.EXE":
+            # The DOS updater itself: its help from the package, exit 0.
+            run = self.box.run(["PKG /? > OUT.TXT"])
+            self.assertEqual(run.exit_codes, [0])
+            self.assertIn(" 5) /NoReboot   Will update the NVRAM but will not reboot the system",
+                          self.box.read("OUT.TXT").splitlines())
+            return
         if os.path.basename(stub) != "SEAMTEST.EXE":
             return
         run = self.box.run(["PKG switches /? > OUT.TXT", "PKG own > OUT2.TXT"])
