@@ -642,7 +642,13 @@ def case_second_instance(c):
     def start_second(run):
         if "rc" in outcome or not os.path.exists(c.stub_log):
             return
-        outcome["rc"] = c.session.run([second], stderr_path=os.path.join(c.work, "second.err"))
+        # Wine's error channel stays on, so that an unexpected end of the
+        # second program explains itself in the output below.
+        err_path = os.path.join(c.work, "second.err")
+        outcome["rc"] = c.session.run([second], stderr_path=err_path,
+                                      debug=winerun.WINE_LOG_CHANNELS)
+        if outcome["rc"] != 0:
+            print("  the second program's Wine log:\n" + winerun.tail(err_path))
         outcome["first_running"] = run.proc.poll() is None
 
     run = c.run(first, stubs=stubs, during=start_second)
