@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/fwpack/atomic_file.h"
+#include "platform/builder_files.h"
 #include "tools/fwpack/authenticode_sign.h"
 #include "tools/fwpack/pe_package.h"
 

@@ -20,10 +20,12 @@ stage() {
 
 scripts/setup.sh || exit 1
 scripts/build.sh win64 dos16 host || exit 1
-stage "host tests" bash -c 'cd build/host && ctest --output-on-failure -j2 -E "^wine\\."'
+stage "host tests" bash -c 'cd build/host && ctest --output-on-failure -j2 -E "^(wine|fwpack_exe)\\."'
 # The Wine cases share one Wine prefix: they run one at a time, after the
 # other host tests, so that a loaded machine does not stretch their waits.
 stage "Wine cases" bash -c 'cd build/host && ctest --output-on-failure -j1 -R "^wine\\."'
+# fwpack.exe under Wine beside the Linux fwpack, in the same Wine prefix.
+stage "fwpack.exe under Wine" bash -c 'cd build/host && ctest --output-on-failure -j1 -R "^fwpack_exe\\."'
 
 # The sanitizer pass covers the host code; the end-to-end runs drive the same
 # code through real packages and are not repeated there.

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/fwpack/atomic_file.h"
+#include "platform/builder_files.h"
 #include "tools/fwpack/container.h"
 #include "tools/fwpack/pe_package.h"
 

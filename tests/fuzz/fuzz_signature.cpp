@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "payload/bytes.h"
-#include "tools/fwpack/atomic_file.h"
+#include "platform/builder_files.h"
 #include "tools/fwpack/authenticode_image.h"
 #include "tools/fwpack/authenticode_read.h"
 #include "tools/fwpack/authenticode_sign.h"

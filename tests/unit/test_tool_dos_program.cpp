@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "payload/bytes.h"
-#include "tools/fwpack/atomic_file.h"
+#include "platform/builder_files.h"
 #include "tools/fwpack/container.h"
 #include "tools/fwpack/pe_dos_program.h"
 #include "tools/fwpack/pe_image.h"

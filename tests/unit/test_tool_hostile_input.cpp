@@ -18,7 +18,7 @@
 #include "payload/tagged_resource.h"
 #include "platform/posix/dos_platform_linux.h"
 #include "test_tool_support.h"
-#include "tools/fwpack/interrupt_cleanup.h"
+#include "platform/interrupt_cleanup.h"
 #include "tools/fwpack/zlib_stream.h"
 
 using namespace fwpack;

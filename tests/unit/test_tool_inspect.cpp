@@ -6,7 +6,7 @@
 #include "payload/tagged_resource.h"
 #include "test_tool_support.h"
 #include "platform/posix/posix_files.h"
-#include "tools/fwpack/atomic_file.h"
+#include "platform/builder_files.h"
 #include "tools/fwpack/file_times.h"
 
 using namespace fwpack;
@@ -31,7 +31,7 @@ TEST(FileTimes, AppliedTimesKeepTheirValueBefore1970) {
     ASSERT_TRUE(WriteFileAtomically(path, {1, 2, 3}, error)) << error;
     const uint64_t accessed = FileTimeFromUnix(-86400 * 365, 123456700);   // 1969
     const uint64_t written = FileTimeFromUnix(1700000000, 500);
-    ASSERT_TRUE(ApplyFileTimes(path, accessed, written, error)) << error;
+    ASSERT_TRUE(ApplyFileTimes(path, {written, accessed, written, false}, error)) << error;
     SourceFileTimes back;
     ASSERT_TRUE(ReadSourceFileTimes(path, back, error)) << error;
     EXPECT_EQ(back.LastAccess, accessed);

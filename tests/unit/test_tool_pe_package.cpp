@@ -11,7 +11,7 @@
 #include <tuple>
 
 #include "payload/bytes.h"
-#include "tools/fwpack/atomic_file.h"
+#include "platform/builder_files.h"
 #include "tools/fwpack/container.h"
 #include "tools/fwpack/pe_image.h"
 #include "tools/fwpack/pe_package.h"

@@ -25,6 +25,7 @@ std::string SignatureText(const SignatureReport &r) {
     std::ostringstream s;
     s << "\nsignature\n";
     s << "  signed        " << (r.Signed ? "yes" : "no") << "\n";
+    if (!r.Unchecked.empty()) s << "  not read      " << r.Unchecked << "\n";
     if (r.Readable) {
         s << "  signer        " << Printable(r.Subject) << "\n";
         s << "  issuer        " << Printable(r.Issuer) << "\n";
@@ -45,6 +46,7 @@ std::string SignatureText(const SignatureReport &r) {
 std::string SignatureJson(const SignatureReport &r) {
     std::ostringstream s;
     s << "\"signature\": {\"signed\": " << Bool(r.Signed) << ", \"readable\": " << Bool(r.Readable);
+    if (!r.Unchecked.empty()) s << ", \"not_read\": " << JsonString(r.Unchecked);
     if (r.Readable) {
         s << ",\n    \"subject\": " << JsonString(r.Subject) << ", \"issuer\": " << JsonString(r.Issuer)
           << ",\n    \"not_before\": " << JsonString(r.NotBefore)

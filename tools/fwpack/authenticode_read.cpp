@@ -5,6 +5,7 @@
 
 #include "tools/fwpack/authenticode_image.h"
 #include "tools/fwpack/authenticode_names.h"
+#include "tools/fwpack/authenticode_timestamp.h"
 #include "tools/fwpack/der.h"
 #include "tools/fwpack/openssl_util.h"
 
@@ -151,13 +152,7 @@ SignatureReport ReadSignature(const std::vector<uint8_t> &file, const std::strin
     SignatureReport r;
     Checker c(r);
     SignatureSpan span;
-    std::string error;
-    const bool located = LocateSignature(file, span, error);
-    r.Signed = span.HasTable();
-    if (!located) return c.Fail(error), r;
-    if (!r.Signed) return r;
-    if (size_t end = size_t(span.TableOffset) + span.TableSize; end < file.size())
-        c.Fail(std::to_string(file.size() - end) + " bytes follow the certificate table");
+    if (!FindSignatureTable(file, span, r)) return r;
 
     Pkcs7Ptr p7 = ReadSignedData(file, span, c);
     der::Element indirect;

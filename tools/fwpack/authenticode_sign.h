@@ -7,20 +7,9 @@
 #include <vector>
 
 #include "tools/fwpack/openssl_util.h"
+#include "tools/fwpack/signing_request.h"
 
 namespace fwpack {
-
-// A protected key or PKCS#12 file takes its password from this variable,
-// never from the command line.
-inline constexpr char kSignPasswordVariable[] = "FWPACK_SIGN_PASSWORD";
-
-struct SigningRequest {
-    std::string Cert;     // PEM: the signer's certificate first, then its chain
-    std::string Key;      // PEM private key
-    std::string Pkcs12;   // instead of Cert and Key
-    std::string TimestampUrl;
-    bool Wanted() const { return !Cert.empty() || !Key.empty() || !Pkcs12.empty(); }
-};
 
 struct SigningIdentity {
     X509Ptr Cert;

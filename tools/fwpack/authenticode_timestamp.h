@@ -4,8 +4,9 @@
 #pragma once
 #include <openssl/pkcs7.h>
 
-#include <ctime>
 #include <string>
+
+#include "tools/fwpack/signature_report.h"
 
 namespace fwpack {
 
@@ -15,13 +16,6 @@ namespace fwpack {
 // granted token over that signature.
 bool AddTimestamp(PKCS7_SIGNER_INFO *si, const std::string &url, std::string &error);
 
-struct TimestampReport {
-    bool Present = false;
-    bool Rfc3161 = false;       // else an older countersignature, not read further
-    bool Matches = false;       // the token covers this signature value
-    std::string Time, Authority, Problem;
-    time_t When = 0;
-};
 TimestampReport ReadTimestamp(PKCS7_SIGNER_INFO *si);
 
 }  // namespace fwpack

@@ -3,7 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "atomic_file.h"
+#include "platform/builder_files.h"
+#include "utf8_path.h"
 
 namespace fwpack {
 
@@ -20,7 +21,7 @@ bool ReadContainer(const std::string &path, ResourceSet &out, ContainerKind &kin
                    std::string &error) {
     out.clear();
     std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) {
+    if (std::filesystem::is_directory(Utf8Path(path), ec)) {
         kind = ContainerKind::ResourcesFolder;
         return ReadResourcesFolder(path, out, error);
     }

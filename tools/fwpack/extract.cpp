@@ -4,10 +4,9 @@
 #include <filesystem>
 #include <set>
 #include <system_error>
-#include <unistd.h>
 
-#include "atomic_file.h"
-#include "file_times.h"
+#include "utf8_path.h"
+#include "platform/builder_files.h"
 #include "flag_names.h"
 #include "payload/tagged_resource.h"
 #include "printable_text.h"
@@ -43,6 +42,10 @@ bool Extractable(const ResourceReport &r, std::string &error) {
             error = what + "refusing file name " + Quoted(name) + ": not a bare file name";
             return false;
         }
+        if (!IsPathText(name)) {
+            error = what + "refusing file name " + Quoted(name) + ": not UTF-8, which Windows needs";
+            return false;
+        }
         if (!names.insert(name).second) {
             error = what + "two records are named " + Quoted(name);
             return false;
@@ -68,7 +71,7 @@ class MadeFolders {
         }
         for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
             if (!fs::create_directory(*it, ec) && ec) {
-                error = "cannot create the folder " + Printable(it->string()) + ": " + ec.message();
+                error = "cannot create the folder " + Printable(Utf8String(*it)) + ": " + ec.message();
                 return false;
             }
             made_.push_back(*it);
@@ -88,19 +91,19 @@ bool StageFiles(const ResourceReport &r, const fs::path &folder, AtomicFileSet &
                 std::vector<std::string> &paths, std::string &error) {
     size_t next = 0;   // the record whose file is opened next
     std::string why;
-    // A name the folder cannot hold fails here, before anything is renamed.
-    const long nameMax = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    const std::string folderText = Utf8String(folder);
     auto openUpTo = [&](size_t record) {
         for (; next <= record; ++next) {
             if (next > 0 && !files.Close(why)) return false;
             const std::string &name = r.Records[next].Record.FileName;
-            if (nameMax > 0 && name.size() > size_t(nameMax)) {
-                why = "file name " + Quoted(name) + " is " + std::to_string(name.size()) +
-                      " bytes; the folder " + Printable(folder.string()) + " takes at most " +
-                      std::to_string(nameMax);
+            // A name the folder cannot hold fails here, before anything is renamed.
+            if (FileNameRoom room = NameRoomIn(folderText, name); room.Limit && room.Length > room.Limit) {
+                why = "file name " + Quoted(name) + " is " + std::to_string(room.Length) + " " +
+                      room.Unit + "; the folder " + Printable(folderText) + " takes at most " +
+                      std::to_string(room.Limit);
                 return false;
             }
-            paths.push_back((folder / name).string());
+            paths.push_back(Utf8String(folder / Utf8Path(name)));
             if (!files.Open(paths.back(), why)) return false;
         }
         return true;
@@ -156,13 +159,13 @@ bool ExtractPayload(const PayloadReport &report, const std::string &dir,
     std::vector<std::pair<std::string, const FileRecord *>> timed;
     if (!folders.Make(dir, error)) return false;
     for (const ResourceReport *r : packages) {
-        fs::path folder = fs::path(dir) / ResourceName(r->Id);
+        fs::path folder = Utf8Path(dir) / ResourceName(r->Id);
         std::vector<std::string> paths;
         if (!folders.Make(folder, error) || !StageFiles(*r, folder, files, paths, error))
             return false;
         for (size_t i = 0; i < paths.size(); ++i) timed.emplace_back(paths[i], &r->Records[i].Record);
     }
-    std::string optionsPath = (fs::path(dir) / "OptionBlock.txt").string();
+    std::string optionsPath = Utf8String(Utf8Path(dir) / "OptionBlock.txt");
     if (haveOptions) {
         std::string text = OptionBlockText(options.Options);
         if (!files.Stage(optionsPath, std::vector<uint8_t>(text.begin(), text.end()), error))
@@ -171,8 +174,9 @@ bool ExtractPayload(const PayloadReport &report, const std::string &dir,
     if (!files.Commit(error)) return false;
     folders.Keep();
     for (const auto &[path, record] : timed) {
-        if (!ApplyFileTimes(path, record->LastAccessTime, record->LastWriteTime, error))
-            return false;
+        SourceFileTimes stored{record->CreationTime, record->LastAccessTime,
+                               record->LastWriteTime, true};
+        if (!ApplyFileTimes(path, stored, error)) return false;
         written.push_back(path);
     }
     if (haveOptions) written.push_back(optionsPath);

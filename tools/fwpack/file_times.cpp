@@ -1,13 +1,6 @@
 #include "file_times.h"
 
-#include "platform/posix/posix_files.h"
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace fwpack {
 
@@ -33,30 +26,6 @@ std::string FileTimeIso8601(uint64_t fileTime) {
                           unsigned(rest / 60 % 60), unsigned(rest % 60));
     if (fraction != 0) std::snprintf(buf + n, sizeof buf - size_t(n), ".%07u", fraction);
     return std::string(buf) + "Z";
-}
-
-bool ReadSourceFileTimes(const std::string &path, SourceFileTimes &out, std::string &error) {
-    struct statx sx {};
-    if (::statx(AT_FDCWD, path.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
-        error = "cannot read the times of " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    auto ft = [](const struct statx_timestamp &s) { return FileTimeFromUnix(s.tv_sec, s.tv_nsec); };
-    out.LastAccess = ft(sx.stx_atime);
-    out.LastWrite = ft(sx.stx_mtime);
-    out.CreationIsBirthTime = (sx.stx_mask & STATX_BTIME) != 0;
-    out.Creation = out.CreationIsBirthTime ? ft(sx.stx_btime) : out.LastWrite;
-    return true;
-}
-
-bool ApplyFileTimes(const std::string &path, uint64_t lastAccess, uint64_t lastWrite,
-                    std::string &error) {
-    struct timespec times[2] = {TimespecFromFileTime(lastAccess), TimespecFromFileTime(lastWrite)};
-    if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) {
-        error = "cannot set the times of " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    return true;
 }
 
 }  // namespace fwpack

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <iostream>
 
-#include "atomic_file.h"
 #include "authenticode_format.h"
 #include "container.h"
 #include "extract.h"
@@ -16,6 +15,8 @@
 #include "payload_builder.h"
 #include "payload_check.h"
 #include "payload_report.h"
+#include "platform/builder_files.h"
+#include "platform/program_text.h"
 #include "printable_text.h"
 
 namespace {
@@ -134,12 +135,17 @@ std::vector<std::string> SignatureProblems(const std::string &path, ContainerKin
                                               " carries none; only Windows packages are signed"}
                    : std::vector<std::string>{};
     SignatureReport s = Signature(path, v.Trust);
+    if (!s.Unchecked.empty())
+        std::cerr << "fwpack: note: " << path << " is signed; its signature is not checked: "
+                  << s.Unchecked << "\n";
     if (!s.Signed && (v.RequireSignature || !v.Trust.empty()) && s.Problems.empty())
         s.Problems.push_back("signature: none, and one is required");
     return s.Problems;
 }
 
 int RunVerify(const std::string &path, const VerifyArgs &v) {
+    if ((v.RequireSignature || !v.Trust.empty()) && !SigningUnavailable().empty())
+        return Fail("verify: " + SigningUnavailable());
     PayloadReport report;
     ContainerKind kind;
     if (!Load(path, report, kind)) return kExitBadInput;
@@ -175,7 +181,14 @@ int RunDosProgram(const std::string &pe, const std::string &dos, const std::stri
 }  // namespace
 
 int main(int argc, char **argv) {
+    Utf8Console console;
+    std::vector<std::string> args = Utf8Arguments(argc, argv);
+    std::vector<char *> argp;
+    for (std::string &a : args) argp.push_back(a.data());
+
     CLI::App app{"fwpack: build, inspect, verify and extract firmware-update packages"};
+    // "/x" is a path on every host, never an option.
+    app.allow_windows_style_options(false);
     app.require_subcommand(1);
     app.failure_message([](const CLI::App *, const CLI::Error &e) {
         return std::string("fwpack: ") + e.what() + " (see --help)\n";
@@ -208,14 +221,15 @@ int main(int argc, char **argv) {
         "Flag names for [options] flags (or give the number, e.g. flags = 0x3):\n" +
         FlagNamesHelp() +
         "\nFile times: each record takes the source file's last access and last write time; "
-        "its creation time is the file's birth time where the filesystem reports one "
-        "(statx), else its last write time.\n"
+        "its creation time is the file's birth time where the system reports one "
+        "(always on Windows, statx on Linux), else its last write time.\n"
         "Without a [dos] section resource 2000 holds an empty package (0 files).\n"
         "Nothing is written unless the whole build succeeds.\n"
         "Signing: a protected key or PKCS#12 file takes its password from " +
         std::string(kSignPasswordVariable) +
         ". The flags win over the manifest's [signing] section (cert, key, pkcs12, "
-        "timestamp_url). A signature without a time-stamp expires with its certificate.");
+        "timestamp_url). A signature without a time-stamp expires with its certificate." +
+        (SigningUnavailable().empty() ? "" : "\n" + SigningUnavailable() + "."));
 
     std::string path, dir;
     bool json = false;
@@ -248,15 +262,21 @@ int main(int argc, char **argv) {
     dosProgram->add_option("-o,--output", output, "file to write (may be PE itself)")->required();
 
     try {
-        app.parse(argc, argv);
+        app.parse(int(argp.size()), argp.data());
     } catch (const CLI::ParseError &e) {
         int rc = app.exit(e);
         return rc == 0 ? kExitOk : kExitBadInput;
     }
-    if (build->parsed()) return RunBuild(b);
-    if (inspect->parsed()) return RunInspect(path, json);
-    if (verify->parsed()) return RunVerify(path, v);
-    if (extract->parsed()) return RunExtract(path, dir);
-    if (dosProgram->parsed()) return RunDosProgram(pe, dos, output);
+    try {
+        if (build->parsed()) return RunBuild(b);
+        if (inspect->parsed()) return RunInspect(path, json);
+        if (verify->parsed()) return RunVerify(path, v);
+        if (extract->parsed()) return RunExtract(path, dir);
+        if (dosProgram->parsed()) return RunDosProgram(pe, dos, output);
+    } catch (const std::exception &e) {
+        // A name the system cannot take as a path, or memory that ran out:
+        // one line, after the staged files have been removed.
+        return Fail(e.what());
+    }
     return kExitBadInput;
 }

@@ -5,9 +5,11 @@
 #include <sstream>
 #include <toml++/toml.h>
 
+#include "utf8_path.h"
 #include "flag_names.h"
 #include "payload/file_package.h"
 #include "payload/option_block.h"
+#include "platform/builder_files.h"
 #include "printable_text.h"
 
 namespace fwpack {
@@ -81,8 +83,8 @@ bool ProgramName(Checker &c, const std::string &key, const std::string &name, bo
 }
 
 std::string Resolve(const fs::path &base, const std::string &p) {
-    fs::path path(p);
-    return (path.is_absolute() ? path : base / path).lexically_normal().string();
+    fs::path path = Utf8Path(p);
+    return Utf8String(NormalPath(path.is_absolute() || IsNetworkPath(path) ? path : base / path));
 }
 
 bool ReadFlags(Checker &c, const toml::node &n, uint32_t &flags) {
@@ -111,12 +113,17 @@ bool ReadFlags(Checker &c, const toml::node &n, uint32_t &flags) {
 // The file parsed as TOML; a syntax error names its line and column.
 bool ParseToml(const std::string &path, toml::table &root, std::string &error) {
     std::error_code ec;
-    if (!fs::is_regular_file(path, ec)) {
-        error = path + ": " + (fs::exists(path, ec) ? "not a file" : "no such file");
+    if (!fs::is_regular_file(Utf8Path(path), ec)) {
+        error = path + ": " + (fs::exists(Utf8Path(path), ec) ? "not a file" : "no such file");
         return false;
     }
+    // Read here rather than by the parser, so that any path the file layer
+    // opens (non-ASCII names on Windows) is a manifest path.
+    std::vector<uint8_t> text;
+    if (!ReadWholeFile(path, text, error)) return false;
     try {
-        root = toml::parse_file(path);
+        root = toml::parse(std::string_view(reinterpret_cast<const char *>(text.data()), text.size()),
+                           path);
     } catch (const toml::parse_error &e) {
         const auto &where = e.source().begin;
         std::ostringstream s;
@@ -217,7 +224,7 @@ bool LoadManifest(const std::string &path, Manifest &out, std::string &error) {
     toml::table root;
     if (!ParseToml(path, root, error)) return false;
     Checker c(path, error);
-    fs::path base = fs::path(path).parent_path();
+    fs::path base = Utf8Path(path).parent_path();
     if (base.empty()) base = ".";
     return KnownKeys(c, root, "", {"options", "windows", "dos", "bios", "me", "signing"}) &&
            ReadOptions(c, root, out) && ReadWindows(c, root, base, out) &&

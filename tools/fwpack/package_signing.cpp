@@ -1,7 +1,7 @@
 #include "package_signing.h"
 
-#include "tools/fwpack/atomic_file.h"
-#include "tools/fwpack/authenticode_image.h"
+#include "platform/builder_files.h"
+#include "tools/fwpack/authenticode_table.h"
 
 namespace fwpack {
 
@@ -28,19 +28,10 @@ bool PlanSigning(const SigningRequest &flags, const Manifest &m, bool windowsPac
         error = "build: signing applies to Windows packages (--stub -o FILE)";
         return false;
     }
-    if (!LoadSigningIdentity(request, out.Identity, error)) return false;
+    if (!LoadSigner(request, out, error)) return false;
     out.Sign = true;
     out.TimestampUrl = request.TimestampUrl;
     return true;
-}
-
-PackageFinisher SigningStep(const SigningPlan &plan) {
-    if (!plan.Sign) return {};
-    return [&plan](std::vector<uint8_t> &bytes, std::string &error) {
-        if (SignPeImage(bytes, plan.Identity, plan.TimestampUrl, error)) return true;
-        error = "signing: " + error;
-        return false;
-    };
 }
 
 bool StubCarriesSignature(const std::string &stubPath) {

@@ -2,17 +2,20 @@
 // --sign-* flags, else the manifest's [signing] section) and the step that
 // signs the finished package bytes.
 #pragma once
+#include <memory>
 #include <string>
 
-#include "tools/fwpack/authenticode_sign.h"
 #include "tools/fwpack/container.h"
 #include "tools/fwpack/manifest.h"
+#include "tools/fwpack/signing_request.h"
 
 namespace fwpack {
 
+struct SigningIdentity;   // the signer's certificate and key, where signing is built in
+
 struct SigningPlan {
     bool Sign = false;
-    SigningIdentity Identity;
+    std::shared_ptr<SigningIdentity> Identity;
     std::string TimestampUrl;
 };
 
@@ -30,5 +33,14 @@ PackageFinisher SigningStep(const SigningPlan &plan);
 // True when the stub .exe carries a certificate table (its signature is
 // dropped by the build, as the new resources would break it anyway).
 bool StubCarriesSignature(const std::string &stubPath);
+
+// The two builds of the signer: package_signer.cpp links OpenSSL (Linux);
+// package_signer_absent.cpp stands in where it is not built (fwpack.exe).
+//
+// Empty where this build signs and reads signatures; else the one line
+// that says it cannot.
+std::string SigningUnavailable();
+// Loads and checks request's signer into plan.
+bool LoadSigner(const SigningRequest &request, SigningPlan &plan, std::string &error);
 
 }  // namespace fwpack

@@ -6,10 +6,10 @@
 #include <map>
 #include <system_error>
 
-#include "atomic_file.h"
 #include "dos/work_files.h"
+#include "utf8_path.h"
 #include "dos_short_name.h"
-#include "file_times.h"
+#include "platform/builder_files.h"
 #include "payload/option_block.h"
 #include "payload/tagged_resource.h"
 #include "zlib_stream.h"
@@ -228,14 +228,14 @@ bool ReadToolFolder(const std::string &dir, const NameTarget &target,
     const std::string &key = target.Key;
     out.clear();
     std::error_code ec;
-    if (!fs::is_directory(dir, ec)) {
+    if (!fs::is_directory(Utf8Path(dir), ec)) {
         error = key + ": " + dir + " is not a folder";
         return false;
     }
     std::vector<std::string> names;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    for (fs::directory_iterator it(Utf8Path(dir), ec), end; !ec && it != end; it.increment(ec)) {
         std::error_code typeError;
-        if (it->is_regular_file(typeError)) names.push_back(it->path().filename().string());
+        if (it->is_regular_file(typeError)) names.push_back(Utf8String(it->path().filename()));
     }
     if (ec) {
         error = key + ": cannot list " + dir + ": " + ec.message();
@@ -250,7 +250,7 @@ bool ReadToolFolder(const std::string &dir, const NameTarget &target,
     for (const auto &name : names) {
         PackageFile file;
         if (!CheckRecordName(name, target, error) ||
-            !ReadSourceFile((fs::path(dir) / name).string(), name, key, file, error))
+            !ReadSourceFile(Utf8String(Utf8Path(dir) / Utf8Path(name)), name, key, file, error))
             return false;
         out.push_back(std::move(file));
     }
@@ -259,7 +259,7 @@ bool ReadToolFolder(const std::string &dir, const NameTarget &target,
 
 bool ReadImageFile(const std::string &path, const NameTarget &target, PackageFile &out,
                    std::string &error) {
-    std::string name = fs::path(path).filename().string();
+    std::string name = Utf8String(Utf8Path(path).filename());
     return CheckRecordName(name, target, error) &&
            ReadSourceFile(path, name, target.Key, out, error);
 }

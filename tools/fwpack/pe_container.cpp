@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "payload/bytes.h"
-#include "tools/fwpack/atomic_file.h"
+#include "platform/builder_files.h"
 #include "tools/fwpack/container.h"
 #include "tools/fwpack/pe_dos_program.h"
 #include "tools/fwpack/pe_image.h"

@@ -3,7 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "atomic_file.h"
+#include "utf8_path.h"
+#include "platform/builder_files.h"
 #include "container.h"
 #include "payload/tagged_resource.h"
 
@@ -16,14 +17,14 @@ static std::string ResourceFileName(uint16_t id) { return std::to_string(id) + "
 bool ReadResourcesFolder(const std::string &dir, ResourceSet &out, std::string &error) {
     out.clear();
     std::error_code ec;
-    if (!fs::is_directory(dir, ec)) {
+    if (!fs::is_directory(Utf8Path(dir), ec)) {
         error = dir + " is not a folder";
         return false;
     }
     for (uint16_t id = kFirstResourceId; id <= kLastResourceId; ++id) {
-        fs::path file = fs::path(dir) / ResourceFileName(id);
+        fs::path file = Utf8Path(dir) / ResourceFileName(id);
         if (!fs::exists(file, ec)) continue;  // a missing resource is a finding, not a failure
-        if (!ReadWholeFile(file.string(), out[id], error)) return false;
+        if (!ReadWholeFile(Utf8String(file), out[id], error)) return false;
     }
     if (out.empty()) {
         error = dir + " holds none of the resource files 2000.bin .. 2004.bin";
@@ -34,14 +35,14 @@ bool ReadResourcesFolder(const std::string &dir, ResourceSet &out, std::string &
 
 bool WriteResourcesFolder(const std::string &dir, const ResourceSet &set, std::string &error) {
     std::error_code ec;
-    fs::create_directories(dir, ec);
-    if (ec || !fs::is_directory(dir, ec)) {
+    fs::create_directories(Utf8Path(dir), ec);
+    if (ec || !fs::is_directory(Utf8Path(dir), ec)) {
         error = "cannot create the folder " + dir;
         return false;
     }
     AtomicFileSet files;
     for (const auto &[id, bytes] : set)
-        if (!files.Stage((fs::path(dir) / ResourceFileName(id)).string(), bytes, error))
+        if (!files.Stage(Utf8String(Utf8Path(dir) / ResourceFileName(id)), bytes, error))
             return false;
     return files.Commit(error);
 }

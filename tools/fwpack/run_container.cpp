@@ -7,7 +7,7 @@
 #include <cstring>
 #include <set>
 
-#include "atomic_file.h"
+#include "platform/builder_files.h"
 #include "container.h"
 #include "payload/bytes.h"
 #include "payload/dos_limits.h"

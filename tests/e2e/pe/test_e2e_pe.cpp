@@ -15,7 +15,7 @@
 #include <sstream>
 
 #include "payload/bytes.h"
-#include "tools/fwpack/atomic_file.h"
+#include "platform/builder_files.h"
 #include "tools/fwpack/authenticode_image.h"
 #include "tools/fwpack/authenticode_sign.h"
 #include "tools/fwpack/container.h"

@@ -154,6 +154,19 @@ class Case:
             raise HarnessError(f"fwpack build failed: {r.stderr.strip()}")
         return out
 
+    def build_on_windows(self, manifest, folder="run", name=PACKAGE):
+        """The same package built by fwpack.exe under Wine."""
+        out_dir = os.path.join(self.work, folder)
+        os.makedirs(out_dir, exist_ok=True)
+        out = os.path.join(out_dir, name)
+        err = os.path.join(self.work, "fwpack_exe.err")
+        rc = self.session.run([self.exe("fwpack.exe"), "build", win_path(manifest), "--stub",
+                               win_path(self.exe("updater.exe")), "-o", win_path(out)],
+                              stderr_path=err)
+        if rc != 0:
+            raise HarnessError(f"fwpack.exe build failed ({rc}): {open(err).read().strip()}")
+        return out
+
     def patch(self, package, tag, offset, data):
         """Overwrites bytes of a stored (uncompressed) resource in a built
         package, at offset from the start of its tagged header."""
@@ -464,6 +477,20 @@ def case_bios_verdict_1_0(c):
     c.expect_no_scratch(run)
 
 
+def case_package_built_by_fwpack_exe(c):
+    """A package built by fwpack.exe runs as one built on Linux: BIOS 1/0, the
+    tools unpacked with their stored times, no ME stage, no restart."""
+    pkg = c.build_on_windows(c.source(flags=0x2))
+    run = c.run(pkg, stubs={"flash.exe": {"RtnStatus": 1, "RtnReboot": 0},
+                            "meflash.exe": {"MERtnStatus": 1, "MERtnReboot": 1}})
+    c.check.eq("exit status", run.rc, 0)
+    c.expect_boxes(run, [])
+    dest = c.expect_bios_stage(run, 0x2)
+    c.expect_me_stage(run, dest, runs=False)
+    c.expect_restart(run, False)
+    c.expect_no_scratch(run)
+
+
 def case_bios_only(c):
     """No ME flash program named: the success box comes before the BIOS flash
     stage, and a BIOS verdict of 1/1 brings no question and no restart."""
@@ -615,7 +642,13 @@ def case_second_instance(c):
     def start_second(run):
         if "rc" in outcome or not os.path.exists(c.stub_log):
             return
-        outcome["rc"] = c.session.run([second], stderr_path=os.path.join(c.work, "second.err"))
+        # Wine's error channel stays on, so that an unexpected end of the
+        # second program explains itself in the output below.
+        err_path = os.path.join(c.work, "second.err")
+        outcome["rc"] = c.session.run([second], stderr_path=err_path,
+                                      debug=winerun.WINE_LOG_CHANNELS)
+        if outcome["rc"] != 0:
+            print("  the second program's Wine log:\n" + winerun.tail(err_path))
         outcome["first_running"] = run.proc.poll() is None
 
     run = c.run(first, stubs=stubs, during=start_second)

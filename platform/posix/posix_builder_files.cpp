@@ -1,4 +1,6 @@
-#include "atomic_file.h"
+// The builder's files on Linux: O_NOATIME reads of regular files, mkstemp
+// beside the target and rename(2).
+#include "platform/builder_files.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -8,15 +10,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "interrupt_cleanup.h"
+#include "platform/posix/posix_files.h"
 #include "platform/posix/posix_io.h"
 
 namespace fwpack {
 
-static std::string Why(const std::string &what, const std::string &path) {
+namespace {
+
+std::string Why(const std::string &what, const std::string &path) {
     return what + " " + path + ": " + std::strerror(errno);
 }
 
+// Opens path for reading when it is a regular file, else -1 with error
+// set. Reads do not move the access time where the system allows it
+// (O_NOATIME needs the file's owner).
 int OpenRegularFile(const std::string &path, std::string &error) {
     struct stat st{};
     if (::stat(path.c_str(), &st) != 0) { error = Why("cannot open", path); return -1; }
@@ -35,6 +42,8 @@ int OpenRegularFile(const std::string &path, std::string &error) {
     }
     return fd;
 }
+
+}  // namespace
 
 bool ReadWholeFile(const std::string &path, std::vector<uint8_t> &out, std::string &error,
                    uint64_t maxSize) {
@@ -62,25 +71,41 @@ bool ReadWholeFile(const std::string &path, std::vector<uint8_t> &out, std::stri
     return true;
 }
 
-bool WriteFileAtomically(const std::string &path, const std::vector<uint8_t> &bytes,
-                         std::string &error, unsigned mode) {
-    AtomicFileSet set;
-    return set.Stage(path, bytes, error, mode) && set.Commit(error);
+bool ReadSourceFileTimes(const std::string &path, SourceFileTimes &out, std::string &error) {
+    struct statx sx {};
+    if (::statx(AT_FDCWD, path.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
+        error = "cannot read the times of " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    auto ft = [](const struct statx_timestamp &s) { return FileTimeFromUnix(s.tv_sec, s.tv_nsec); };
+    out.LastAccess = ft(sx.stx_atime);
+    out.LastWrite = ft(sx.stx_mtime);
+    out.CreationIsBirthTime = (sx.stx_mask & STATX_BTIME) != 0;
+    out.Creation = out.CreationIsBirthTime ? ft(sx.stx_btime) : out.LastWrite;
+    return true;
+}
+
+bool ApplyFileTimes(const std::string &path, const SourceFileTimes &times, std::string &error) {
+    struct timespec t[2] = {TimespecFromFileTime(times.LastAccess),
+                            TimespecFromFileTime(times.LastWrite)};
+    if (::utimensat(AT_FDCWD, path.c_str(), t, 0) != 0) {
+        error = "cannot set the times of " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+FileNameRoom NameRoomIn(const std::string &folder, const std::string &name) {
+    long limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    return {name.size(), limit > 0 ? size_t(limit) : 0, "bytes"};
 }
 
 AtomicFileSet::~AtomicFileSet() {
-    if (fd_ >= 0) ::close(fd_);
-    for (auto &[temp, final] : staged_) Discard(temp);
-}
-
-void AtomicFileSet::Discard(const std::string &temp) {
-    ::unlink(temp.c_str());
-    ForgetOnInterrupt(temp);
-}
-
-bool AtomicFileSet::Stage(const std::string &path, const std::vector<uint8_t> &bytes,
-                          std::string &error, unsigned mode) {
-    return Open(path, error, mode) && Append(bytes.data(), bytes.size(), error) && Close(error);
+    if (open_ >= 0) ::close(int(open_));
+    for (auto &[temp, final] : staged_) {
+        ::unlink(temp.c_str());
+        ForgetOnInterrupt(temp);
+    }
 }
 
 bool AtomicFileSet::Open(const std::string &path, std::string &error, unsigned mode) {
@@ -96,8 +121,9 @@ bool AtomicFileSet::Open(const std::string &path, std::string &error, unsigned m
     std::string temp = (dir.empty() ? "." : dir) + "/.fwpack-XXXXXX";
     std::vector<char> name(temp.begin(), temp.end());
     name.push_back('\0');
-    fd_ = ::mkstemp(name.data());
-    if (fd_ < 0) { error = Why("cannot create a file beside", path); return false; }
+    int fd = ::mkstemp(name.data());
+    if (fd < 0) { error = Why("cannot create a file beside", path); return false; }
+    open_ = fd;
     staged_.emplace_back(name.data(), path);
     RemoveOnInterrupt(name.data());
     mode_ = mode;
@@ -105,14 +131,14 @@ bool AtomicFileSet::Open(const std::string &path, std::string &error, unsigned m
 }
 
 bool AtomicFileSet::Append(const uint8_t *data, size_t size, std::string &error) {
-    if (WriteAll(fd_, data, size) == size) return true;
+    if (WriteAll(int(open_), data, size) == size) return true;
     error = Why("cannot write", staged_.back().first);
     return false;
 }
 
 bool AtomicFileSet::Close(std::string &error) {
-    int fd = fd_;
-    fd_ = -1;
+    int fd = int(open_);
+    open_ = -1;
     bool ok = ::fchmod(fd, mode_) == 0 && ::fsync(fd) == 0;
     if (!ok) error = Why("cannot finish", staged_.back().first);
     if (::close(fd) != 0 && ok) {
@@ -122,18 +148,10 @@ bool AtomicFileSet::Close(std::string &error) {
     return ok;
 }
 
-bool AtomicFileSet::Commit(std::string &error) {
-    for (size_t i = 0; i < staged_.size(); ++i) {
-        if (std::rename(staged_[i].first.c_str(), staged_[i].second.c_str()) != 0) {
-            error = Why("cannot rename to", staged_[i].second);
-            for (size_t k = 0; k < i; ++k) ForgetOnInterrupt(staged_[k].first);
-            staged_.erase(staged_.begin(), staged_.begin() + long(i));
-            return false;
-        }
-    }
-    for (auto &[temp, final] : staged_) ForgetOnInterrupt(temp);
-    staged_.clear();
-    return true;
+bool RenameOver(const std::string &from, const std::string &to, std::string &error) {
+    if (std::rename(from.c_str(), to.c_str()) == 0) return true;
+    error = Why("cannot rename to", to);
+    return false;
 }
 
 }  // namespace fwpack

@@ -1,4 +1,5 @@
-#include "interrupt_cleanup.h"
+// Temporaries removed when a signal stops the program (Linux).
+#include "platform/interrupt_cleanup.h"
 
 #include <csignal>
 #include <cstring>
