@@ -260,8 +260,7 @@ int DosUpdater::ScanOwnFile() {
         long found = size > kDosScanMargin ? scanner.FindTag(long(p), long(size - kDosScanMargin), &id) : -1;
         if (found < 0) {
             Print("\nCan not find useful file to flash BIOS or ME.");
-            // What the packages found so far unpacked goes too.
-            result = Finish(dos_exit::TagsMissing, Cleanup::Everything);
+            result = Finish(dos_exit::TagsMissing, Cleanup::WasteOnly);
             break;
         }
         const uint32_t at = uint32_t(found);
@@ -523,8 +522,7 @@ const UnpackedFile *DosUpdater::FindImage(const FileTable &table, const char *na
 
 // The image is one of the files just unpacked here: its checksum must
 // match its record's, compared as 16-bit values. A name that leads
-// elsewhere (a device that never ends, another folder) is not read. Every
-// refusal removes what the packages unpacked.
+// elsewhere (a device that never ends, another folder) is not read.
 int DosUpdater::CheckImage(const FileTable &table, const char *name, const ImageCheck &check) {
     const UnpackedFile *record = FindImage(table, name);
     uint16_t expected = record ? uint16_t(record->Checksum) : 0;
@@ -537,21 +535,21 @@ int DosUpdater::CheckImage(const FileTable &table, const char *name, const Image
         PrintNumber(kDosImageNameMax);
         Print(" characters): ");
         Print(name);
-        return Finish(check.OpenExit, Cleanup::Everything);
+        return Finish(check.OpenExit, Cleanup::WasteOnly);
     }
     if (length != 0 && !IsBareName(name, length)) {
         Print("\nThe ");
         Print(check.Kind);
         Print(" bin file name is not a plain file name: ");
         Print(name);
-        return Finish(check.OpenExit, Cleanup::Everything);
+        return Finish(check.OpenExit, Cleanup::WasteOnly);
     }
     uint16_t sum = 0;
     if (!SumFile(name, sum)) {
         Print("\nFail to open ");
         Print(check.Kind);
         Print(" bin file, can't get checksum");
-        return Finish(check.OpenExit, Cleanup::Everything);
+        return Finish(check.OpenExit, Cleanup::WasteOnly);
     }
     if (sum != expected) {
         Print("\nThe ");

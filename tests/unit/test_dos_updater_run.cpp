@@ -299,7 +299,7 @@ TEST_F(DosRun, TheScanNeedsAllFourTagsBeforeTheLastTwentyBytes) {
     EXPECT_EQ(Run(), 3);
 
     // The ME tag 20 bytes before the end is not looked at; what the other
-    // three resources unpacked is removed with the filler.
+    // three resources unpacked stays (only the filler goes at this exit).
     Package(set);
     std::vector<uint8_t> bytes = ReadBytes(dos.ownFile);
     std::string meTag = ResourceTag(MePackage);
@@ -309,7 +309,7 @@ TEST_F(DosRun, TheScanNeedsAllFourTagsBeforeTheLastTwentyBytes) {
     dos.out.clear();
     EXPECT_EQ(Run(), 3);
     EXPECT_TRUE(Printed("\nDecompress the bin file OK.\nCan not find useful file to flash BIOS or ME."));
-    EXPECT_EQ(Files(), Names{});
+    EXPECT_EQ(Files(), (Names{"bios.bin", "flash.exe", "meinfo.exe", "meupd.exe"}));
 }
 
 TEST_F(DosRun, SwitchesAndHelp) {
@@ -351,7 +351,7 @@ TEST_F(DosRun, ImageNamesThatLeadOutOfTheFolderAreNotRead) {
     dos.out.clear();
     EXPECT_EQ(Run({"/factory"}), 14);
     EXPECT_TRUE(dos.out.ends_with("\nBegin to check ME bin file.\nThe ME bin file name is not a plain file name: /dev/zero"));
-    EXPECT_EQ(Files(), Names{});   // what the packages unpacked goes with the filler
+    EXPECT_EQ(Files(), (Names{"bios.bin", "flash.exe", "me.bin", "meinfo.exe", "meupd.exe"}));   // 14 removes the filler only
 
     // No name at all is an image that cannot be opened.
     spec = SampleDosPackage();
@@ -360,7 +360,7 @@ TEST_F(DosRun, ImageNamesThatLeadOutOfTheFolderAreNotRead) {
     dos.out.clear();
     EXPECT_EQ(Run({"/factory"}), 7);
     EXPECT_TRUE(dos.out.ends_with("\nFail to open BIOS bin file, can't get checksum"));
-    EXPECT_EQ(Files(), Names{});   // what the packages unpacked is removed
+    EXPECT_EQ(Files(), (Names{"bios.bin", "flash.exe", "me.bin", "meinfo.exe", "meupd.exe"}));   // 7 removes the filler only
 }
 
 TEST_F(DosRun, DamagedPackagesAreRefusedBeforeAnythingIsWritten) {
@@ -522,7 +522,7 @@ TEST_F(DosRun, BodyLengthsOfTwoGigabytesAndMoreEndTheScan) {
         EXPECT_EQ(Run({"/factory"}), 3) << length;
         EXPECT_TRUE(dos.out.ends_with("\nDecompress the EXE file OK.\nCan not find useful file to flash BIOS or ME."))
             << dos.out;
-        EXPECT_EQ(Files(), Names{});
+        EXPECT_EQ(Files(), (Names{"flash.exe", "meinfo.exe", "meupd.exe"}));
 
         // The last resource may claim any length: the scan is over by then.
         set = BuildDosResources(SampleDosPackage());

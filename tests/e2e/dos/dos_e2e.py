@@ -417,8 +417,8 @@ class Basics(unittest.TestCase):
         self.assertEqual(r.code, 3)
         self.assertTrue(r.out.endswith("Decompress the bin file OK."
                                        "\nCan not find useful file to flash BIOS or ME."))
-        # What was unpacked goes with the filler.
-        self.assertEqual(r.files(), [])
+        # What was unpacked stays; the filler goes.
+        self.assertEqual(r.files(), UNPACKED[:2] + UNPACKED[3:])
 
 
 class Unpacking(unittest.TestCase):
@@ -507,7 +507,7 @@ class Unpacking(unittest.TestCase):
         self.assertEqual(r.code, 7)
         self.assertTrue(r.out.endswith("\nBegin to check bin file."
                                        "\nFail to open BIOS bin file, can't get checksum"))
-        self.assertEqual(r.files(), [])   # what was unpacked goes with the filler
+        self.assertEqual(r.files(), UNPACKED)   # only the filler is removed at this exit
 
         long_name = "b" * 20
         res = build("longname", to_resources=True)
@@ -594,7 +594,7 @@ class Flashing(unittest.TestCase):
         self.assertEqual(r.code, 14)
         self.assertTrue(r.out.endswith("\nBegin to check ME bin file."
                                        "\nFail to open ME bin file, can't get checksum"))
-        self.assertEqual(r.files(), ["calls.log"])   # what was unpacked goes with the filler
+        self.assertEqual(r.files(), sorted(UNPACKED + ["calls.log"]))
 
         # 0x8001 against a real sum of 0x7FFF: different 16-bit values.
         image = me_image()

@@ -298,10 +298,14 @@ class DamagedImages(UpdaterCase):
 
     FLASHED = ["dosflash.exe bios.bin /P /B"]
 
-    def refused(self, edit, args, code, ending, calls):
+    # What the packages unpack; a damaged image removes it all, an image that
+    # cannot be opened leaves it (only the filler goes at exits 7 and 14).
+    UNPACKED = ["BIOS.BIN", "DOSFLASH.EXE", "ME.BIN", "MEINFO.EXE", "MEUPD.EXE"]
+
+    def refused(self, edit, args, code, ending, calls, kept=()):
         """The package changed by edit(args) ends a /nopause run with code
-        and the text ending; calls are the tools run before; what the
-        packages unpacked is removed."""
+        and the text ending; calls are the tools run before; of what the
+        packages unpacked only kept is left."""
         package = PackageBytes(self)
         edit(package, *args)
         package.save()
@@ -309,7 +313,8 @@ class DamagedImages(UpdaterCase):
         self.assertEqual(got, code, out)
         self.assertTrue(out.endswith(ending), out[-200:])
         self.assertEqual(self.calls(), calls)
-        self.assertEqual(self.left(), (["CALLS.LOG"] if calls else []) + ["FW.BIN", "OUT.TXT", "PKG.EXE"])
+        self.assertEqual(self.left(), sorted((["CALLS.LOG"] if calls else []) + list(kept)
+                                             + ["FW.BIN", "OUT.TXT", "PKG.EXE"]))
 
     def test_a_changed_bios_image(self):
         self.refused(PackageBytes.flip_plain_file, (b"$_BIN_FILE_$", b"bios.bin"), 8,
@@ -323,12 +328,13 @@ class DamagedImages(UpdaterCase):
 
     def test_a_bios_image_the_packages_do_not_hold(self):
         self.refused(PackageBytes.rename_in_options, (b"bios.bin", b"bios.bix"), 7,
-                     "\r\nBegin to check bin file.\r\nFail to open BIOS bin file, can't get checksum", [])
+                     "\r\nBegin to check bin file.\r\nFail to open BIOS bin file, can't get checksum", [],
+                     kept=self.UNPACKED)
 
     def test_an_me_image_the_packages_do_not_hold(self):
         self.refused(PackageBytes.rename_in_options, (b"me.bin", b"me.bix"), 14,
                      "\r\nBegin to check ME bin file.\r\nFail to open ME bin file, can't get checksum",
-                     self.FLASHED)
+                     self.FLASHED, kept=self.UNPACKED)
 
 
 class MissingResources(UpdaterCase):
@@ -351,7 +357,8 @@ class MissingResources(UpdaterCase):
         code, out, _ = self.run_updater("/nopause")
         self.assertEqual(code, 3, out)
         self.assertTrue(out.endswith("\r\nDecompress the ME bin file OK." + self.NOT_FOUND), out[-200:])
-        self.assertEqual(self.left(), ["FW.BIN", "OUT.TXT", "PKG.EXE"])
+        # What the three packages unpacked stays: only the filler goes at this exit.
+        self.assertEqual(self.left(), sorted(DamagedImages.UNPACKED + ["FW.BIN", "OUT.TXT", "PKG.EXE"]))
 
 
 class Filler(UpdaterCase):
