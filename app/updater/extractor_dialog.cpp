@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "app/updater/program_state.h"
+#include "payload/resource_layout.h"
 #include "run/dialog_updates.h"
 #include "dialog/main_window.h"
 #include "dialog/startup.h"
@@ -21,7 +22,7 @@ constexpr DWORD kWaitSlice = 20;
 ExtractorDialog::ExtractorDialog(HINSTANCE instance)
     : instance_(instance),
       mainIcon_(LoadIconA(instance, MAKEINTRESOURCEA(resource_id::MainIcon))),
-      resources_(instance) {}
+      resources_(instance, kResourceType) {}
 
 int ExtractorDialog::DoModal() {
     // A modeless dialog and a loop of our own: the loop must end at the

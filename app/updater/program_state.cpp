@@ -1,4 +1,5 @@
 #include "app/updater/program_state.h"
+#include "payload/resource_layout.h"
 
 #include "platform/win32/win32_dialog_controls.h"
 #include "platform/win32/win32_files.h"
@@ -17,7 +18,7 @@ RunState &TheRunState() {
 
 DWORD WINAPI ExtractWorkerThread(LPVOID window) {
     Win32FileSystem files;
-    Win32Resources resources(GetModuleHandleA(nullptr));
+    Win32Resources resources(GetModuleHandleA(nullptr), kResourceType);
     Win32DialogControls dialog{static_cast<HWND>(window), control::Progress};
     Win32MessageBoxes boxes;
     Win32Processes programs;

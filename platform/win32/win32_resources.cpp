@@ -3,7 +3,7 @@
 namespace fwpack {
 
 std::span<const uint8_t> Win32Resources::SetupResource(uint16_t id) const {
-    HRSRC found = FindResourceA(module_, MAKEINTRESOURCEA(id), "SETUP");
+    HRSRC found = FindResourceA(module_, MAKEINTRESOURCEA(id), type_);
     if (!found) return {};
     DWORD size = SizeofResource(module_, found);
     HGLOBAL loaded = LoadResource(module_, found);

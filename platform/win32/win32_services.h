@@ -18,11 +18,14 @@ namespace fwpack {
 // LoadResource, LockResource). Loaded resources stay mapped with the module.
 class Win32Resources : public ResourceSource {
   public:
-    explicit Win32Resources(HMODULE module) : module_(module) {}
+    // type: the resource type the payload is stored under, a NUL-ended name
+    // that outlives this object.
+    Win32Resources(HMODULE module, const char *type) : module_(module), type_(type) {}
     std::span<const uint8_t> SetupResource(uint16_t id) const override;
 
   private:
     HMODULE module_;
+    const char *type_;
 };
 
 class Win32MessageBoxes : public MessageBoxes {
