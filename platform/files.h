@@ -19,6 +19,10 @@
 
 namespace fwpack {
 
+// The room, in bytes with the closing NUL, that the system's path services
+// give a path (the Windows path limit); the POSIX side holds itself to it.
+inline constexpr size_t kSystemPathRoom = 260;
+
 // FILETIMEs: 100 ns units since 1601-01-01 UTC.
 struct FileTimes {
     uint64_t Creation = 0;
@@ -45,7 +49,7 @@ class FileSystem {
     // existence is not checked. When they are zero, the service picks a
     // name that does not exist yet and creates it as an empty file.
     // nullopt when the name cannot be formed (folder missing in the zero
-    // case, or the result would not fit 260 bytes with its NUL).
+    // case, or the result would not fit kSystemPathRoom with its NUL).
     virtual std::optional<std::string> TempFileName(std::string_view folder,
                                                     std::string_view prefix,
                                                     uint32_t unique) = 0;
@@ -97,7 +101,7 @@ class FileSystem {
     virtual bool DeleteTree(std::string_view path) = 0;
 
     // The process working directory (GetCurrentDirectoryA); nullopt when it
-    // cannot be read or does not fit 260 bytes.
+    // cannot be read or does not fit kSystemPathRoom.
     virtual std::optional<std::string> WorkingDirectory() = 0;
     // Sets the process working directory (SetCurrentDirectoryA). False on
     // failure. A trailing separator is accepted.

@@ -70,7 +70,7 @@ std::optional<std::string> PosixFileSystem::TempFileName(std::string_view folder
         std::snprintf(hex, sizeof hex, "%X.TMP", unsigned(n & 0xFFFF));
         return head + hex;
     };
-    if (head.size() + 8 >= 260) return std::nullopt;
+    if (head.size() + 8 >= kSystemPathRoom) return std::nullopt;
     if (unique & 0xFFFF) return form(unique);
     // The service picks a free name itself and keeps it by creating it.
     for (uint32_t n = (uint32_t(::getpid()) & 0xFFFF) | 1, tries = 0; tries < 0xFFFF;
@@ -187,7 +187,7 @@ std::optional<std::string> PosixFileSystem::WorkingDirectory() {
     char buffer[4096];
     if (!::getcwd(buffer, sizeof buffer)) return std::nullopt;
     std::string cwd(buffer);
-    if (cwd.size() >= 260) return std::nullopt;
+    if (cwd.size() >= kSystemPathRoom) return std::nullopt;
     return cwd;
 }
 
