@@ -16,7 +16,8 @@ inline constexpr unsigned kUnzipBufferSize = 4096;
 class ZlibEngine {
   public:
     ZlibEngine();
-    ~ZlibEngine();
+    // Virtual: a subclass that watches a run may be destroyed as an engine.
+    virtual ~ZlibEngine();
     ZlibEngine(const ZlibEngine &) = delete;
     ZlibEngine &operator=(const ZlibEngine &) = delete;
 
