@@ -82,7 +82,7 @@ class Group:
         out, err = os.path.join(self.work, "exe.out"), os.path.join(self.work, "exe.err")
         with open(out, "wb") as o, open(err, "wb") as e:
             try:
-                rc = subprocess.run([winerun.WINE, self.exe] + list(args), env=self.session.env(),
+                rc = subprocess.run(winerun.WINE_COMMAND + [self.exe] + list(args), env=self.session.env(),
                                     stdout=o, stderr=e, timeout=winerun.RUN_BOUND,
                                     cwd=cwd or self.work).returncode
             except subprocess.TimeoutExpired:
@@ -558,7 +558,7 @@ def group_interrupt(g):
     target = os.path.join(src, "x")
     log = os.path.join(g.work, "exe.log")
     with open(log, "wb") as o:
-        p = subprocess.Popen([winerun.WINE, g.exe, "extract", "res", "x"], cwd=src,
+        p = subprocess.Popen(winerun.WINE_COMMAND + [g.exe, "extract", "res", "x"], cwd=src,
                              env=g.session.env(), stdout=o, stderr=subprocess.STDOUT)
         seen = []
         while p.poll() is None and not seen:

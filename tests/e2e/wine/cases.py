@@ -601,7 +601,7 @@ def case_destination_with_spaces(c):
     env_key = "HKCU\\Environment"
     saved = {}
     for name in ("TEMP", "TMP"):
-        q = subprocess.run([winerun.WINE, "reg", "query", env_key, "/v", name], env=c.session.env(),
+        q = subprocess.run(winerun.WINE_COMMAND + ["reg", "query", env_key, "/v", name], env=c.session.env(),
                            capture_output=True, text=True, timeout=60)
         m = re.search(rf"{name}\s+(REG_\w+)\s+(.*)", q.stdout)
         saved[name] = (m.group(1), m.group(2).strip()) if m else None

@@ -11,6 +11,7 @@ import contextlib
 import fcntl
 import json
 import os
+import platform
 import shutil
 import signal
 import subprocess
@@ -18,6 +19,13 @@ import time
 
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
+# Every Wine program starts with the address-space randomisation of its
+# process turned off (setarch -R). This Wine has no preloader to hold the
+# fixed addresses it needs before the system lays the process out; one start
+# in a clean-clone run ended at once with "failed to map the shared user
+# data: c0000018" (conflicting addresses), exit status 1, before any of the
+# program's own code ran.
+WINE_COMMAND = ["setarch", platform.machine(), "-R", WINE]
 
 # Safety nets only: a run that takes this long is hung.
 RUN_BOUND = 120
@@ -145,7 +153,7 @@ class WineSession:
         log_path = self.prefix + ".wineboot.log"
         try:
             with open(log_path, "wb") as log:
-                subprocess.run([WINE, "wineboot", "-i"], env=self.env(WINE_LOG_CHANNELS),
+                subprocess.run(WINE_COMMAND + ["wineboot", "-i"], env=self.env(WINE_LOG_CHANNELS),
                                timeout=START_BOUND * 2, stdout=log, stderr=log)
                 subprocess.run([WINESERVER, "-w"], env=self.env(), timeout=START_BOUND)
         except subprocess.TimeoutExpired:
@@ -168,7 +176,7 @@ class WineSession:
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         with open(log_path, "wb") as log:
             try:
-                subprocess.run([WINE, "cmd", "/c", "exit"], env=self.env(WINE_LOG_CHANNELS),
+                subprocess.run(WINE_COMMAND + ["cmd", "/c", "exit"], env=self.env(WINE_LOG_CHANNELS),
                                timeout=BOOT_BOUND, stdout=log, stderr=log)
             except subprocess.TimeoutExpired:
                 raise HarnessError(f"the Wine session did not boot within {BOOT_BOUND} s\n"
@@ -176,7 +184,7 @@ class WineSession:
         self.boot_seconds = time.monotonic() - started
 
     def start(self, args, debug="-all", extra_env=None, stdout=None, stderr=None):
-        return subprocess.Popen([WINE] + list(args), env=self.env(debug, extra_env),
+        return subprocess.Popen(WINE_COMMAND + list(args), env=self.env(debug, extra_env),
                                 stdout=stdout or subprocess.DEVNULL,
                                 stderr=stderr or subprocess.DEVNULL)
 
