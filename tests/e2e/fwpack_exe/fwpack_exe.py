@@ -26,7 +26,7 @@ import zlib
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "wine"))
 import winerun  # noqa: E402
-from winerun import HarnessError, win_path  # noqa: E402
+from winerun import Checks, HarnessError, win_path  # noqa: E402
 
 SKIP = 77
 SOURCE_DIR = os.path.abspath(os.path.join(HERE, "..", "..", ".."))
@@ -34,21 +34,6 @@ RESOURCES = (2000, 2001, 2002, 2003, 2004)
 TAGGED = {2000: True, 2001: False, 2002: True, 2003: True, 2004: True}
 RECORD_SIZE, TIMES_AT, TIMES_END = 300, 8, 32
 BASE_TIME = 1245069296  # 2009-06-15 12:34:56 UTC
-
-
-class Checks:
-    def __init__(self):
-        self.failures = []
-
-    def eq(self, what, got, want):
-        if got != want:
-            self.failures.append(f"{what}: got {got!r}, want {want!r}")
-        return got == want
-
-    def true(self, what, cond, detail=""):
-        if not cond:
-            self.failures.append(what + (f" ({detail})" if detail else ""))
-        return bool(cond)
 
 
 class Result:

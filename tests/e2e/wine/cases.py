@@ -23,7 +23,7 @@ import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import winerun  # noqa: E402
-from winerun import HarnessError, Robot, win_path  # noqa: E402
+from winerun import Checks, HarnessError, Robot, win_path  # noqa: E402
 
 SKIP = 77
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
@@ -34,23 +34,6 @@ SUCCESS_TEXT = "All files successfully extract to the specified folder."
 QUESTION_TEXT = "Update successful!\r\nIt will take effect after reboot!\r\nReboot now?"
 # Source-file times stored in the package (whole seconds, distinct per file).
 BASE_TIME = 1245069296  # 2009-06-15 12:34:56 UTC
-
-
-class Checks:
-    """Collects every failed expectation of a case, so one run reports them all."""
-
-    def __init__(self):
-        self.failures = []
-
-    def eq(self, what, got, want):
-        if got != want:
-            self.failures.append(f"{what}: got {got!r}, want {want!r}")
-        return got == want
-
-    def true(self, what, cond, detail=""):
-        if not cond:
-            self.failures.append(f"{what}" + (f" ({detail})" if detail else ""))
-        return bool(cond)
 
 
 def checksum16(data):
@@ -464,9 +447,9 @@ def case_restart_factory(c):
     c.expect_restart(run, False)
 
 
-def case_bios_verdict_1_0(c):
-    """BIOS reports 1/0: no ME stage, no question, no restart, no box."""
-    pkg = restart_package(c)
+def expect_bios_verdict_1_0(c, pkg):
+    """Runs pkg with BIOS reporting 1/0: no ME stage, no question, no
+    restart, no box."""
     run = c.run(pkg, stubs={"flash.exe": {"RtnStatus": 1, "RtnReboot": 0},
                             "meflash.exe": {"MERtnStatus": 1, "MERtnReboot": 1}})
     c.check.eq("exit status", run.rc, 0)
@@ -475,20 +458,17 @@ def case_bios_verdict_1_0(c):
     c.expect_me_stage(run, dest, runs=False)
     c.expect_restart(run, False)
     c.expect_no_scratch(run)
+
+
+def case_bios_verdict_1_0(c):
+    """BIOS reports 1/0: no ME stage, no question, no restart, no box."""
+    expect_bios_verdict_1_0(c, restart_package(c))
 
 
 def case_package_built_by_fwpack_exe(c):
     """A package built by fwpack.exe runs as one built on Linux: BIOS 1/0, the
     tools unpacked with their stored times, no ME stage, no restart."""
-    pkg = c.build_on_windows(c.source(flags=0x2))
-    run = c.run(pkg, stubs={"flash.exe": {"RtnStatus": 1, "RtnReboot": 0},
-                            "meflash.exe": {"MERtnStatus": 1, "MERtnReboot": 1}})
-    c.check.eq("exit status", run.rc, 0)
-    c.expect_boxes(run, [])
-    dest = c.expect_bios_stage(run, 0x2)
-    c.expect_me_stage(run, dest, runs=False)
-    c.expect_restart(run, False)
-    c.expect_no_scratch(run)
+    expect_bios_verdict_1_0(c, c.build_on_windows(c.source(flags=0x2)))
 
 
 def case_bios_only(c):

@@ -50,6 +50,23 @@ def tail(path, lines=60):
     return "\n".join(text.splitlines()[-lines:])
 
 
+class Checks:
+    """Collects every failed expectation of a case, so one run reports them all."""
+
+    def __init__(self):
+        self.failures = []
+
+    def eq(self, what, got, want):
+        if got != want:
+            self.failures.append(f"{what}: got {got!r}, want {want!r}")
+        return got == want
+
+    def true(self, what, cond, detail=""):
+        if not cond:
+            self.failures.append(f"{what}" + (f" ({detail})" if detail else ""))
+        return bool(cond)
+
+
 class HarnessError(Exception):
     """Wine or the display could not be driven: the test fails."""
 
