@@ -8,7 +8,6 @@
 #include "platform/program_environment.h"
 #include "platform/resources.h"
 #include "run/run_state.h"
-#include "win/resource_ids.h"
 
 namespace fwpack {
 
@@ -26,7 +25,7 @@ struct WindowState {
     bool PickerDisabling = false;
 };
 
-struct ShellContext {
+struct DialogContext {
     ProgramEnvironment &Program;
     MainWindow &Window;
     FileSystem &Files;
@@ -36,26 +35,5 @@ struct ShellContext {
     RunState &Run;
     WindowState &Ui;
 };
-
-namespace resource_id {
-inline constexpr int Dialog = IDD_EXTRACTOR, MainIcon = IDI_MAIN, LargeIcon = IDI_LARGE,
-                     BrowseIcon = IDI_BROWSE;
-}
-
-inline constexpr unsigned kStartTimerId = 8888;
-inline constexpr unsigned kStartTimerPeriod = 100;   // milliseconds
-
-// Quit codes that become the exit status.
-inline constexpr int kQuitNormal = 0;
-inline constexpr int kQuitNoWorker = 18;
-
-// The ResultLog entry written when the run could not start.
-inline constexpr const char *kResultLogName = "RuvazUZUR.log";
-inline constexpr const char *kResultLogSection = "RUVAZUZUR";
-inline constexpr const char *kResultLogKey = "FlashResult";
-inline constexpr const char *kResultLogValue = "1";
-
-// Writes "FlashResult" = "1" into the ResultLog; the outcome is not used.
-void WriteFlashResult(ShellContext &context);
 
 }  // namespace fwpack

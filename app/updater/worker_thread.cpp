@@ -1,4 +1,4 @@
-#include "app/updater/program_state.h"
+#include "app/updater/worker_thread.h"
 #include "payload/resource_layout.h"
 
 #include "platform/win32/win32_dialog_controls.h"

@@ -1,5 +1,6 @@
-#include "dialog/main_window.h"
+#include "dialog/message_handlers.h"
 
+#include "dialog/result_log.h"
 #include "run/dialog_updates.h"
 #include "run/error_box.h"
 
@@ -10,7 +11,7 @@ IconPosition MinimisedIconPosition(int clientWidth, int clientHeight, int iconWi
     return {(clientWidth - iconWidth + 1) / 2, (clientHeight - iconHeight + 1) / 2};
 }
 
-void BrowseForDestination(ShellContext &context) {
+void BrowseForDestination(DialogContext &context) {
     if (context.Ui.WorkerStarted) return;   // the worker owns the destination now
     context.Ui.PickerOpen = context.Ui.PickerDisabling = true;
     std::optional<std::string> chosen = context.Window.PickFolder(kBrowseTitle);
@@ -27,7 +28,7 @@ void BrowseForDestination(ShellContext &context) {
     context.Window.SetControlText(control::Destination, context.Run.DestinationFolder);
 }
 
-void OnStartTimer(ShellContext &context, unsigned timerId) {
+void OnStartTimer(DialogContext &context, unsigned timerId) {
     if (timerId != kStartTimerId || context.Ui.WorkerStarted) return;
     if (context.Ui.PickerOpen) return;   // the timer keeps running; try again next tick
     // Cancel mode came first and has asked the loop to end: no worker.
@@ -45,7 +46,7 @@ void OnStartTimer(ShellContext &context, unsigned timerId) {
     context.Window.PostQuit(kQuitNoWorker);
 }
 
-void OnCancelMode(ShellContext &context) {
+void OnCancelMode(DialogContext &context) {
     if (context.Ui.PickerDisabling) {
         context.Ui.PickerDisabling = false;
         return;

@@ -2,15 +2,15 @@
 // cancel mode, against recording fakes.
 #include <gtest/gtest.h>
 
-#include "dialog/main_window.h"
+#include "dialog/message_handlers.h"
 #include "support/dialog_fakes.h"
 
 namespace fwpack {
 namespace {
 
-using test::ShellFixture;
+using test::DialogFixture;
 
-TEST(ShellMainWindowPaint, IconIsCentredWithTruncationTowardZero) {
+TEST(DialogMinimisedPaint, IconIsCentredWithTruncationTowardZero) {
     EXPECT_EQ(MinimisedIconPosition(40, 40, 32, 32).x, 4);
     EXPECT_EQ(MinimisedIconPosition(20, 20, 32, 32).x, -5);   // -11 / 2, not -6
     IconPosition p = MinimisedIconPosition(41, 16, 32, 32);
@@ -18,8 +18,8 @@ TEST(ShellMainWindowPaint, IconIsCentredWithTruncationTowardZero) {
     EXPECT_EQ(p.y, -7);   // -15 / 2
 }
 
-TEST(ShellMainWindowBrowse, AChosenFolderGetsOneTrailingBackslash) {
-    ShellFixture f;
+TEST(DialogBrowse, AChosenFolderGetsOneTrailingBackslash) {
+    DialogFixture f;
     f.run.DestinationFolder = "C:\\TEMP\\_80D.TMP\\";
     f.window.picked = "D:\\out";
     BrowseForDestination(f.context);
@@ -33,8 +33,8 @@ TEST(ShellMainWindowBrowse, AChosenFolderGetsOneTrailingBackslash) {
     EXPECT_FALSE(f.ui.PickerOpen);
 }
 
-TEST(ShellMainWindowBrowse, CancelOrNoFileSystemPathKeepsThePreviousFolder) {
-    ShellFixture f;
+TEST(DialogBrowse, CancelOrNoFileSystemPathKeepsThePreviousFolder) {
+    DialogFixture f;
     f.run.DestinationFolder = "C:\\TEMP\\_80D.TMP\\";
     f.window.picked = std::nullopt;
     BrowseForDestination(f.context);
@@ -47,8 +47,8 @@ TEST(ShellMainWindowBrowse, CancelOrNoFileSystemPathKeepsThePreviousFolder) {
     EXPECT_TRUE(f.Logged("text 1006 C:\\TEMP\\_80D.TMP\\"));
 }
 
-TEST(ShellMainWindowBrowse, ThePickersOwnDisablingNeitherStopsNorStartsTheRun) {
-    ShellFixture f;
+TEST(DialogBrowse, ThePickersOwnDisablingNeitherStopsNorStartsTheRun) {
+    DialogFixture f;
     f.run.DestinationFolder = "C:\\TEMP\\_80D.TMP\\";
     f.window.picked = "E:\\fw";
     // The picker disables the window (a cancel-mode notification) and its
@@ -69,8 +69,8 @@ TEST(ShellMainWindowBrowse, ThePickersOwnDisablingNeitherStopsNorStartsTheRun) {
     EXPECT_EQ(f.run.DestinationFolder, "E:\\fw\\");
 }
 
-TEST(ShellMainWindowBrowse, ACancelModeRequestWhileThePickerIsOpenEndsTheProgram) {
-    ShellFixture f;
+TEST(DialogBrowse, ACancelModeRequestWhileThePickerIsOpenEndsTheProgram) {
+    DialogFixture f;
     f.ui.LargeIcon = 131;
     f.window.picked = std::nullopt;
     f.window.whilePickerOpen = [&] {
@@ -88,8 +88,8 @@ TEST(ShellMainWindowBrowse, ACancelModeRequestWhileThePickerIsOpenEndsTheProgram
     EXPECT_EQ(f.Count("quit 18"), 2u);
 }
 
-TEST(ShellMainWindowTimer, Timer8888StartsTheWorkerOnce) {
-    ShellFixture f;
+TEST(DialogStartTimer, Timer8888StartsTheWorkerOnce) {
+    DialogFixture f;
     OnStartTimer(f.context, 1);
     EXPECT_TRUE(f.log.empty());
 
@@ -103,8 +103,8 @@ TEST(ShellMainWindowTimer, Timer8888StartsTheWorkerOnce) {
     EXPECT_EQ(f.Count("worker"), 1u);
 }
 
-TEST(ShellMainWindowTimer, AWorkerThatCannotStartEndsWithCode18AndAResultLog) {
-    ShellFixture f;
+TEST(DialogStartTimer, AWorkerThatCannotStartEndsWithCode18AndAResultLog) {
+    DialogFixture f;
     f.window.workerStarts = false;
     f.run.WindowTitle = "tool.rev3";
     f.run.ResultLogPath = "C:\\pkg\\RuvazUZUR.log";
@@ -120,8 +120,8 @@ TEST(ShellMainWindowTimer, AWorkerThatCannotStartEndsWithCode18AndAResultLog) {
     EXPECT_FALSE(f.ui.WorkerStarted);
 }
 
-TEST(ShellMainWindowCancel, BeforeTheWorkerQuitsWith18AndReleasesIconsOnce) {
-    ShellFixture f;
+TEST(DialogCancelMode, BeforeTheWorkerQuitsWith18AndReleasesIconsOnce) {
+    DialogFixture f;
     f.ui.LargeIcon = 131;
     f.ui.BrowseIcon = 1132;
     OnCancelMode(f.context);
@@ -140,8 +140,8 @@ TEST(ShellMainWindowCancel, BeforeTheWorkerQuitsWith18AndReleasesIconsOnce) {
     EXPECT_EQ(f.run.AbortFlag.load(), 1);
 }
 
-TEST(ShellMainWindowCancel, DuringTheRunTellsTheWorkerToStopAndQuitsWith0) {
-    ShellFixture f;
+TEST(DialogCancelMode, DuringTheRunTellsTheWorkerToStopAndQuitsWith0) {
+    DialogFixture f;
     f.ui.LargeIcon = 131;
     OnStartTimer(f.context, kStartTimerId);
     OnCancelMode(f.context);

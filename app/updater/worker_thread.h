@@ -1,5 +1,5 @@
-// The process-wide state of the Windows program and the worker thread's
-// entry, shared by the dialog and the thread.
+// The worker thread's entry, and the one RunState of the process that the
+// dialog and the thread share.
 #pragma once
 #include <windows.h>
 
