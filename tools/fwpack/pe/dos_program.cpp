@@ -82,11 +82,17 @@ bool ReadDosProgram(const std::vector<uint8_t> &file, size_t peOffset, DosProgra
     return true;
 }
 
-bool InsertDosProgram(const std::vector<uint8_t> &pe, const std::vector<uint8_t> &dos,
-                      std::vector<uint8_t> &out, std::string &error) {
-    // 1. Both parts as they are.
-    PeImage image;
-    if (ParsePeImage(pe, image, error) != PeError::None) return false;
+namespace {
+
+// Where the parts of the new file go.
+struct DosLayout {
+    size_t HeadersEnd = 0;         // end of the old section table
+    size_t NewPeOffset = 0;        // the PE headers' offset after the DOS program
+    uint64_t NewSizeOfHeaders = 0;
+};
+
+// Step 1: both parts as they are.
+bool CheckParts(const PeImage &image, const std::vector<uint8_t> &dos, std::string &error) {
     DosProgramInfo program;
     if (!ReadDosProgram(dos, 0, program, error)) {
         error = "DOS program: " + error;
@@ -108,22 +114,24 @@ bool InsertDosProgram(const std::vector<uint8_t> &pe, const std::vector<uint8_t>
         error = "the PE is signed: put the DOS program in before signing";
         return false;
     }
+    return true;
+}
 
-    // 2. Where the PE headers go, and whether the first section leaves room.
-    const size_t headersEnd = image.SectionTableOffset + image.Sections.size() * kSectionHeaderSize;
-    if (headersEnd > image.SizeOfHeaders) {
-        error = "the PE's section table ends at " + Number(headersEnd) + ", past SizeOfHeaders " +
-                Number(image.SizeOfHeaders);
+// Step 2: where the PE headers go, and whether the first section leaves room.
+bool PlanLayout(const PeImage &image, size_t dosSize, DosLayout &l, std::string &error) {
+    l.HeadersEnd = image.SectionTableOffset + image.Sections.size() * kSectionHeaderSize;
+    if (l.HeadersEnd > image.SizeOfHeaders) {
+        error = "the PE's section table ends at " + Number(l.HeadersEnd) +
+                ", past SizeOfHeaders " + Number(image.SizeOfHeaders);
         return false;
     }
-    const size_t newPeOffset = AlignUp(dos.size(), kPeHeaderAlignment);
-    const uint64_t newSizeOfHeaders =
-        AlignUp(newPeOffset + (headersEnd - image.PeOffset), image.FileAlignment);
+    l.NewPeOffset = AlignUp(dosSize, kPeHeaderAlignment);
+    l.NewSizeOfHeaders = AlignUp(l.NewPeOffset + (l.HeadersEnd - image.PeOffset), image.FileAlignment);
     uint32_t firstRva = UINT32_MAX;
     for (const PeSection &s : image.Sections) firstRva = std::min(firstRva, s.VirtualAddress);
-    if (newSizeOfHeaders > firstRva) {
+    if (l.NewSizeOfHeaders > firstRva) {
         error = "the PE's first section starts at " + Number(firstRva) + "; the DOS program (" +
-                Number(dos.size()) + " bytes) and the PE headers need " + Number(newSizeOfHeaders) +
+                Number(dosSize) + " bytes) and the PE headers need " + Number(l.NewSizeOfHeaders) +
                 " (link the Windows program with its first section higher)";
         return false;
     }
@@ -133,31 +141,52 @@ bool InsertDosProgram(const std::vector<uint8_t> &pe, const std::vector<uint8_t>
             return false;
         }
     }
+    return true;
+}
 
-    // 3. The new file: DOS program, PE headers, then everything after the
-    //    old headers, moved by the difference.
-    const int64_t delta = int64_t(newSizeOfHeaders) - int64_t(image.SizeOfHeaders);
+// Step 3: the new file: DOS program, PE headers, then everything after the
+// old headers, moved by the difference.
+void Assemble(const std::vector<uint8_t> &pe, const PeImage &image,
+              const std::vector<uint8_t> &dos, const DosLayout &l, std::vector<uint8_t> &out) {
     out.assign(dos.begin(), dos.end());
-    out.resize(newPeOffset, 0);
-    out.insert(out.end(), pe.begin() + long(image.PeOffset), pe.begin() + long(headersEnd));
-    out.resize(newSizeOfHeaders, 0);
-    out.insert(out.end(), pe.begin() + long(std::min<size_t>(image.SizeOfHeaders, pe.size())), pe.end());
+    out.resize(l.NewPeOffset, 0);
+    out.insert(out.end(), pe.begin() + long(image.PeOffset), pe.begin() + long(l.HeadersEnd));
+    out.resize(l.NewSizeOfHeaders, 0);
+    out.insert(out.end(), pe.begin() + long(std::min<size_t>(image.SizeOfHeaders, pe.size())),
+               pe.end());
+}
 
-    // 4. Offsets in the moved headers.
-    const int64_t headerShift = int64_t(newPeOffset) - int64_t(image.PeOffset);
-    PutU32(out.data() + kLfanewAt, uint32_t(newPeOffset));
+// Step 4: offsets in the moved headers, then in the sections' data, read
+// through the moved headers; last the checksum.
+bool MoveOffsets(const PeImage &image, const DosLayout &l, std::vector<uint8_t> &out,
+                 std::string &error) {
+    const int64_t delta = int64_t(l.NewSizeOfHeaders) - int64_t(image.SizeOfHeaders);
+    const int64_t headerShift = int64_t(l.NewPeOffset) - int64_t(image.PeOffset);
+    PutU32(out.data() + kLfanewAt, uint32_t(l.NewPeOffset));
     MoveOffset(out.data() + image.FileHeaderOffset + headerShift + 8, delta);  // symbol table
     uint8_t *opt = out.data() + image.OptionalOffset + headerShift;
-    PutU32(opt + pe_opt::SizeOfHeaders, uint32_t(newSizeOfHeaders));
+    PutU32(opt + pe_opt::SizeOfHeaders, uint32_t(l.NewSizeOfHeaders));
     for (const PeSection &s : image.Sections)
         MoveOffset(out.data() + s.HeaderOffset + headerShift + 20, delta);
 
-    // Offsets in the sections' data, read through the moved headers.
     PeImage moved;
     if (ParsePeImage(out, moved, error) != PeError::None) return false;
     if (!MoveDebugData(out, moved, delta, error)) return false;
     PutU32(opt + pe_opt::CheckSum, ComputePeChecksum(out, moved.OptionalOffset + pe_opt::CheckSum));
     return true;
+}
+
+}  // namespace
+
+bool InsertDosProgram(const std::vector<uint8_t> &pe, const std::vector<uint8_t> &dos,
+                      std::vector<uint8_t> &out, std::string &error) {
+    PeImage image;
+    if (ParsePeImage(pe, image, error) != PeError::None) return false;
+    DosLayout layout;
+    if (!CheckParts(image, dos, error) || !PlanLayout(image, dos.size(), layout, error))
+        return false;
+    Assemble(pe, image, dos, layout, out);
+    return MoveOffsets(image, layout, out, error);
 }
 
 }  // namespace fwpack
