@@ -34,4 +34,8 @@ SignatureReport Signature(const std::string &path, const std::string &trust) {
     return ReadSignature(file, trust);
 }
 
+void AddPackagePath(CLI::App &command, std::string &path) {
+    command.add_option("PATH", path, "resources folder, package .exe or Linux package")->required();
+}
+
 }  // namespace fwpack

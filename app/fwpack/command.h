@@ -24,6 +24,9 @@ bool Load(const std::string &path, PayloadReport &report, ContainerKind &kind);
 // A Windows package's signature; trust: root certificates for the chain, or "".
 SignatureReport Signature(const std::string &path, const std::string &trust);
 
+// The PATH argument of the commands that look at a package.
+void AddPackagePath(CLI::App &command, std::string &path);
+
 // One subcommand: its part of the command line, and what runs once it is parsed.
 struct Subcommand {
     CLI::App *Options = nullptr;

@@ -31,8 +31,7 @@ Subcommand AddExtract(CLI::App &app) {
     auto a = std::make_shared<ExtractArgs>();
     CLI::App *extract = app.add_subcommand(
         "extract", "Unpack every package into DIR/<package name>/ with the stored file times.");
-    extract->add_option("PATH", a->Path, "resources folder, package .exe or Linux package")
-        ->required();
+    AddPackagePath(*extract, a->Path);
     extract->add_option("DIR", a->Dir, "folder to unpack into")->required();
     return {extract, [a] { return RunExtract(*a); }};
 }

@@ -40,8 +40,7 @@ Subcommand AddInspect(CLI::App &app) {
     auto a = std::make_shared<InspectArgs>();
     CLI::App *inspect = app.add_subcommand(
         "inspect", "Show every resource: headers, zlib streams, records, option block.");
-    inspect->add_option("PATH", a->Path, "resources folder, package .exe or Linux package")
-        ->required();
+    AddPackagePath(*inspect, a->Path);
     inspect->add_flag("--json", a->Json, "print JSON instead of text");
     return {inspect, [a] { return RunInspect(*a); }};
 }

@@ -56,8 +56,7 @@ Subcommand AddVerify(CLI::App &app) {
     auto v = std::make_shared<VerifyArgs>();
     CLI::App *verify = app.add_subcommand(
         "verify", "Check a package; prints one line per problem and exits 1 when there are any.");
-    verify->add_option("PATH", v->Path, "resources folder, package .exe or Linux package")
-        ->required();
+    AddPackagePath(*verify, v->Path);
     verify->add_flag("--require-signature", v->RequireSignature, "an unsigned package is a problem");
     verify->add_option("--trust", v->Trust,
                        "PEM root certificate(s): the signer's chain must lead to one of them");
