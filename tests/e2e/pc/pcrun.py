@@ -383,14 +383,22 @@ class QemuSession:
         """Polls the screen until text is on it; the screen's rows."""
         while True:
             self._check_alive(f"the screen showed {text!r}")
-            try:
-                rows = self.screen()
-            except HarnessError:
-                self._check_alive(f"the screen showed {text!r}")
-                raise
-            if any(text in row for row in rows) or text in "".join(rows):
+            rows = self._screen_unless_ended()
+            if rows is not None and (any(text in row for row in rows) or text in "".join(rows)):
                 return rows
             time.sleep(0.1)
+
+    def _screen_unless_ended(self):
+        """The screen's rows, or None when the machine ended while they were
+        read (the monitor goes away with the machine)."""
+        try:
+            return self.screen()
+        except HarnessError:
+            try:
+                self.proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                raise HarnessError("QEMU's monitor failed while the machine went on running") from None
+            return None
 
     def send_keys(self, *keys):
         """Types keys, each a QEMU key name ("y", "ret", "ctrl-c")."""
@@ -425,12 +433,7 @@ class QemuSession:
 
     def _prompt_at_end(self, prompts):
         """The prompt the last written row ends with, if any."""
-        try:
-            rows = [row for row in self.screen() if row.strip()]
-        except HarnessError:
-            if self.running():
-                raise
-            return None   # it ended while the screen was read
+        rows = [row for row in self._screen_unless_ended() or [] if row.strip()]
         last = rows[-1].rstrip() if rows else ""
         return next((p for p in prompts if last.endswith(p)), None)
 
