@@ -141,6 +141,10 @@ class Keys(PcCase):
         with self.pc.start(["PKG"]) as session:
             screen = "\n".join(session.wait_for_text("Update BIOS(Yes/No)?"))
             self.assertIn("The Old Bios Version:A04\nThe New Bios Version:A05\nUpdate BIOS(Yes/No)?", screen)
+            picture = os.path.join(self.pc.folder, "question.png")
+            session.picture(picture)
+            with open(picture, "rb") as f:
+                self.assertEqual(f.read(24)[16:], (720).to_bytes(4, "big") + (400).to_bytes(4, "big"))
             session.send_keys("y")
             screen = "\n".join(session.wait_for_text("Restart System(Yes/No)?"))
             self.assertIn("Update BIOS(Yes/No)?y\nInvoke the exe file!", screen)

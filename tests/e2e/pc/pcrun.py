@@ -376,8 +376,13 @@ class QemuSession:
         return text_screen(self)
 
     def picture(self, path):
-        """The screen as a picture file (PPM, as QEMU writes it)."""
-        self.command(f"screendump {path}")
+        """Saves the screen as a picture: PNG when path ends in .png, else PPM."""
+        if os.path.exists(path):
+            os.remove(path)
+        form = "png" if path.lower().endswith(".png") else "ppm"
+        reply = self.command(f'screendump "{path}" -f {form}')
+        if not os.path.exists(path):
+            raise HarnessError(f"QEMU wrote no picture {path}: {reply.strip()[-200:]}")
 
     def wait_for_text(self, text):
         """Polls the screen until text is on it; the screen's rows."""
