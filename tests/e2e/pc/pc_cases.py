@@ -17,6 +17,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -43,6 +44,7 @@ class PcCase(unittest.TestCase):
     MACHINE = "qemu"
 
     def setUp(self):
+        self.started = time.monotonic()
         name = self.id().split(".")[-1]
         folder = tempfile.mkdtemp(prefix=f"{self.MACHINE}-{name}-", dir=WORK)
         self.pc = pcrun.PC(folder, self.MACHINE, os.path.join(PROGRAMS, "ENDPC.COM"))
@@ -50,6 +52,7 @@ class PcCase(unittest.TestCase):
         self.flash(RANGE_ADDRESSES[0])
 
     def tearDown(self):
+        print(f"{self.id().split('.', 1)[1]}: {time.monotonic() - self.started:.1f} s", file=sys.stderr)
         if not os.environ.get("KEEP_PC_RUNS"):  # set it to look at a run's disks
             shutil.rmtree(self.pc.folder, ignore_errors=True)
 

@@ -275,10 +275,31 @@ class PC:
 
 
 def _end(proc):
-    """Kills a machine that is still running (by its pid) and reaps it."""
+    """Kills a machine that is still running and reaps it: the process we
+    started, its group and every process below it, each by its pid (Bochs
+    runs under `script`, in a session of its own)."""
     if proc.poll() is None:
+        below = _descendants(proc.pid)
         os.killpg(proc.pid, signal.SIGKILL)
+        for pid in below:
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
     proc.wait()
+
+
+def _descendants(pid):
+    """The pids below pid, from /proc's lists of children."""
+    found = []
+    try:
+        with open(f"/proc/{pid}/task/{pid}/children") as f:
+            children = [int(c) for c in f.read().split()]
+    except OSError:
+        return found
+    for child in children:
+        found += [child] + _descendants(child)
+    return found
 
 
 class QemuSession:
