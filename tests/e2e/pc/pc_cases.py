@@ -229,7 +229,8 @@ class BreakHandling(PcCase):
         self.assertFalse(result.reset, "a failed flash led to a restart")
         self.assertEqual(result.code, 13)
         self.assertEqual(self.calls(), ["dosflash.exe bios.bin /P /B"])
-        self.assertTrue(self.pc.disk.read("OUT.TXT", "").endswith(" run fail"))
+        self.assertTrue(self.pc.disk.read("OUT.TXT", "").endswith("\r\ndosflash.exe bios.bin /P /B run fail\r\n"))
+        self.assertEqual(self.left(), ["CALLS.LOG"])
 
     def test_a_critical_error_on_a_write_protected_drive(self):
         """The package on a write-protected floppy: the filler cannot be
