@@ -346,7 +346,7 @@ def main():
     machines = ["bochs", "qemu"] if any("Bochs" in r or "SegmentLimits" in r for r in rest) or not rest else ["qemu"]
     missing = sorted({m for machine in machines for m in pcrun.missing_prerequisites(machine, programs)})
     if missing:
-        print(f"skipped: no {', '.join(missing)}")
+        print(f"skipped: missing {', '.join(missing)}")
         return 77
     WORK = os.path.join(os.path.abspath(args.work), "pc-runs")
     os.makedirs(WORK, exist_ok=True)

@@ -37,7 +37,7 @@ def main():
     args = parser.parse_args()
     missing = pcrun.missing_prerequisites("qemu", [args.package, ENDPC])
     if missing:
-        print(f"pc_picture: no {', '.join(missing)}", file=sys.stderr)
+        print(f"pc_picture: missing {', '.join(missing)}", file=sys.stderr)
         return 2
     folder = args.keep or tempfile.mkdtemp(prefix="pc-picture-")
     try:
