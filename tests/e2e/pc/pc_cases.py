@@ -62,14 +62,15 @@ class PcCase(unittest.TestCase):
         blocks = [] if address is None else [(address, dosbox_cases.id_block(**fields))]
         self.pc.set_firmware(blocks)
 
-    def package(self, flags=()):
+    def package(self, program=None):
         """PKG.EXE on C:: a dual-mode package when the win64 build's
-        updater.exe is there (what ships), else DOSUPD.EXE with the
-        resources appended; the DOS side runs the same program either way."""
+        updater.exe is there (what ships), else DOSUPD.EXE (or program) with
+        the resources appended; DOS runs the same program either way."""
         source = tempfile.mkdtemp(prefix="manifest-", dir=self.pc.folder)
         out = os.path.join(self.pc.folder, "PKG.EXE")
-        stub = ["--stub", UPDATER, "--dos-program", DOSUPD] if UPDATER else ["--dos-stub", DOSUPD]
-        r = subprocess.run([FWPACK, "build", dosbox_cases.manifest(source, flags), *stub, "-o", out],
+        program = program or DOSUPD
+        stub = ["--stub", UPDATER, "--dos-program", program] if UPDATER else ["--dos-stub", program]
+        r = subprocess.run([FWPACK, "build", dosbox_cases.manifest(source, ()), *stub, "-o", out],
                            capture_output=True, text=True)
         self.assertEqual(r.returncode, 0, r.stderr)
         with open(out, "rb") as f:
@@ -135,6 +136,19 @@ class Restart(PcCase):
         result, _ = self.run_updater("/nopause")
         self.assertTrue(result.reset, "the machine was not reset")
         self.assertIsNone(self.pc.exit_code())   # the batch went no further
+
+
+class Stack(PcCase):
+    def test_the_deepest_run_under_freedos_leaves_part_of_the_stack(self):
+        """UPDSTACK.EXE (DOSUPD.EXE with the same stack, reporting what a
+        run left untouched) through the deepest run, on FreeDOS's own
+        EXEC and file calls."""
+        self.package(program=os.path.join(PROGRAMS, "UPDSTACK.EXE"))
+        result, out = self.run_updater("/debug", keys="yn")
+        self.assertEqual(result.code, 20, out)
+        unused = int(out.rsplit("stack_unused=", 1)[1].split()[0])
+        print(f"stack_unused={unused} under FreeDOS", file=sys.stderr)
+        self.assertGreaterEqual(unused, dosbox_cases.Stack.MARGIN)
 
 
 class Keys(PcCase):
@@ -342,7 +356,8 @@ def main():
     FWPACK = args.fwpack
     updater = os.path.join(args.win64, "updater.exe") if args.win64 else None
     UPDATER = updater if updater and os.path.exists(updater) else None
-    programs = [DOSUPD, FWPACK] + [os.path.join(PROGRAMS, p) for p in dosbox_cases.TOOLS + ["ENDPC.COM", "FSLIMIT.COM"]]
+    programs = [DOSUPD, FWPACK] + [os.path.join(PROGRAMS, p)
+                                   for p in dosbox_cases.TOOLS + ["UPDSTACK.EXE", "ENDPC.COM", "FSLIMIT.COM"]]
     machines = ["bochs", "qemu"] if any("Bochs" in r or "SegmentLimits" in r for r in rest) or not rest else ["qemu"]
     missing = sorted({m for machine in machines for m in pcrun.missing_prerequisites(machine, programs)})
     if missing:
