@@ -444,24 +444,27 @@ class QemuSession:
         the screen (see INTERPRETER_PROMPTS, or prompts) is answered so that
         the run goes on to its end, and noted in the result."""
         prompts = INTERPRETER_PROMPTS if prompts is None else prompts
-        met = []
+        met, answered = [], None
         while self.running():
             if self.left() <= 0:
                 screen = self._last_screen()
                 _end(self.proc)
                 raise HarnessError(f"QEMU still running after {RUN_BOUND} s; the screen:\n{screen}")
-            prompt = self._prompt_at_end(prompts)
-            if prompt:
+            rows = self._screen_unless_ended()
+            prompt = self._prompt_at_end(rows, prompts)
+            # A screen already answered waits for the interpreter to take the key.
+            if prompt and rows != answered:
                 met.append(prompt)
                 self.send_keys(prompts[prompt])
+                answered = rows
             time.sleep(0.25)
         return self._result(met)
 
-    def _prompt_at_end(self, prompts):
+    @staticmethod
+    def _prompt_at_end(rows, prompts):
         """The prompt the last written row ends with, if any."""
-        rows = [row for row in self._screen_unless_ended() or [] if row.strip()]
-        last = rows[-1].rstrip() if rows else ""
-        return next((p for p in prompts if last.endswith(p)), None)
+        written = [row.rstrip() for row in rows or [] if row.strip()]
+        return next((p for p in prompts if written and written[-1].endswith(p)), None)
 
     def _result(self, prompts):
         self.proc.wait()
