@@ -13,6 +13,7 @@ floppy, an emulator, mtools, the dos16 programs or fwpack.
 """
 import argparse
 import os
+import resource
 import shutil
 import subprocess
 import sys
@@ -40,11 +41,17 @@ WHOLE_UPDATE = ["dosflash.exe bios.bin /P /B", "meinfo.exe", "meupd.exe -F me.bi
 HARNESS_FILES = {"PKG.EXE", "OUT.TXT", "KEYS.TXT"}
 
 
+def machine_seconds():
+    """CPU time the harness's finished child processes took."""
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return usage.ru_utime + usage.ru_stime
+
+
 class PcCase(unittest.TestCase):
     MACHINE = "qemu"
 
     def setUp(self):
-        self.started = time.monotonic()
+        self.started, self.cpu_started = time.monotonic(), machine_seconds()
         name = self.id().split(".")[-1]
         folder = tempfile.mkdtemp(prefix=f"{self.MACHINE}-{name}-", dir=WORK)
         self.pc = pcrun.PC(folder, self.MACHINE, os.path.join(PROGRAMS, "ENDPC.COM"))
@@ -52,7 +59,9 @@ class PcCase(unittest.TestCase):
         self.flash(RANGE_ADDRESSES[0])
 
     def tearDown(self):
-        print(f"{self.id().split('.', 1)[1]}: {time.monotonic() - self.started:.1f} s", file=sys.stderr)
+        cpu = machine_seconds() - self.cpu_started
+        print(f"{self.id().split('.', 1)[1]}: {time.monotonic() - self.started:.1f} s, "
+              f"{cpu:.1f} s of CPU in the machines and tools", file=sys.stderr)
         if not os.environ.get("KEEP_PC_RUNS"):  # set it to look at a run's disks
             shutil.rmtree(self.pc.folder, ignore_errors=True)
 
