@@ -357,11 +357,18 @@ class QemuSession:
         return self._reply()
 
     def _connect(self):
-        while not os.path.exists(self.socket_path):
+        """Connects to the monitor once QEMU listens: its socket file
+        appears when it is bound, a moment before it is listened on."""
+        while True:
             self._check_alive("its monitor came up")
-            time.sleep(0.05)
-        self.monitor = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-        self.monitor.connect(self.socket_path)
+            monitor = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+            try:
+                monitor.connect(self.socket_path)
+                break
+            except (FileNotFoundError, ConnectionRefusedError):
+                monitor.close()
+                time.sleep(0.05)
+        self.monitor = monitor
         self.monitor.settimeout(max(self.left(), 1))
         self._reply()   # the banner and the first prompt
 
