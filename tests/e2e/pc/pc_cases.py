@@ -144,7 +144,9 @@ class Restart(PcCase):
     def test_no_pause_ends_with_a_machine_reset(self):
         result, _ = self.run_updater("/nopause")
         self.assertTrue(result.reset, "the machine was not reset")
+        self.assertEqual(result.controller_commands[-1:], [0xFE], "not reset through the keyboard controller")
         self.assertIsNone(self.pc.exit_code())   # the batch went no further
+        self.assertEqual(self.calls(), WHOLE_UPDATE)
 
 
 class Stack(PcCase):

@@ -199,6 +199,9 @@ class Result:
     reset: bool = False   # the machine was reset (QEMU ends on a reset with -no-reboot)
     output: str = ""      # what the emulator itself printed
     prompts: list = field(default_factory=list)   # the interpreter's questions the harness answered
+    # The commands written to the keyboard controller, in order (QEMU only):
+    # 0xFE, its last, is a reset through the controller.
+    controller_commands: list = field(default_factory=list)
 
 
 # The command interpreter's own questions, as their ends stand on the screen,
@@ -319,6 +322,9 @@ class QemuSession:
                    "-serial", "none", "-parallel", "none",
                    "-device", "isa-debug-exit,iobase=0xf4,iosize=4",
                    "-monitor", f"unix:{self.socket_path},server=on,wait=off"]
+        # QEMU's trace of the keyboard controller's commands tells which way a reset came.
+        self.trace_path = pc.path("qemu.trace")
+        command += ["-d", "trace:pckbd_kbd_write_command", "-D", self.trace_path]
         if pc.write_protected:
             command += ["-drive", f"file={pc.write_protected},if=floppy,index=1,format=raw,readonly=on"]
         self.log_path = pc.path("qemu.log")
@@ -477,12 +483,20 @@ class QemuSession:
         self.proc.wait()
         status = self.proc.returncode
         output = self._log_text()
+        commands = self._controller_commands()
         if status == 0:      # -no-reboot: the guest reset the machine
-            return Result(None, True, output, prompts)
+            return Result(None, True, output, prompts, commands)
         code = self.pc.exit_code()
         if status % 2 == 0 or code is None or status != code * 2 + 1:
             raise HarnessError(f"QEMU ended with status {status} (errorlevel file: {code}): {output[-300:]}")
-        return Result(code, False, output, prompts)
+        return Result(code, False, output, prompts, commands)
+
+    def _controller_commands(self):
+        try:
+            with open(self.trace_path) as f:
+                return [int(line.split()[1], 16) for line in f if line.startswith("pckbd_kbd_write_command ")]
+        except OSError:
+            return []
 
     def _last_screen(self):
         try:
