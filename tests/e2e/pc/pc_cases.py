@@ -38,7 +38,7 @@ BOCHS_RANGE_ADDRESSES = [0xFFF10000, 0xFFE40000, 0xFFE01230]
 
 WHOLE_UPDATE = ["dosflash.exe bios.bin /P /B", "meinfo.exe", "meupd.exe -F me.bin"]
 # What the harness puts on C: before a run; everything else a run left.
-HARNESS_FILES = {"PKG.EXE", "OUT.TXT", "KEYS.TXT"}
+HARNESS_FILES = {"PKG.EXE", "OUT.TXT", "KEYS.TXT", "A20OFF.COM", "A20.TXT"}
 
 
 def machine_seconds():
@@ -121,6 +121,23 @@ class Firmware(PcCase):
                 self.assertEqual(result.code, 12, out)
                 self.assertIn("\r\nThe Old Bios Version:A04\r\nThe New Bios Version:A05", out)
                 self.assertEqual(self.calls(), [])
+
+
+    def test_a20_left_off_before_the_run(self):
+        """A20 is off when the package starts (as a program before it may
+        leave it): the updater must read the block above 0xFFF00000 itself,
+        not the other system's block that stands where the read would land
+        with A20 off, 1 MiB lower."""
+        with open(os.path.join(PROGRAMS, "A20OFF.COM"), "rb") as f:
+            self.pc.disk.put("A20OFF.COM", f.read())
+        real, alias = RANGE_ADDRESSES[0], RANGE_ADDRESSES[0] - (1 << 20)
+        self.pc.set_firmware([(real, dosbox_cases.id_block()), (alias, dosbox_cases.id_block(system="BOARD-Y"))])
+        self.pc.disk.put("KEYS.TXT", "n")
+        result = self.pc.run(["A20OFF > A20.TXT", "PKG < KEYS.TXT > OUT.TXT"])
+        self.assertEqual(self.pc.disk.read("A20.TXT"), "A20 off\r\n")
+        out = self.pc.disk.read("OUT.TXT", "")
+        self.assertEqual(result.code, 12, out)
+        self.assertIn("\r\nThe Old Bios Version:A04\r\nThe New Bios Version:A05", out)
 
 
 class Outcomes(PcCase):
@@ -368,7 +385,7 @@ def main():
     updater = os.path.join(args.win64, "updater.exe") if args.win64 else None
     UPDATER = updater if updater and os.path.exists(updater) else None
     programs = [DOSUPD, FWPACK] + [os.path.join(PROGRAMS, p)
-                                   for p in dosbox_cases.TOOLS + ["UPDSTACK.EXE", "ENDPC.COM", "FSLIMIT.COM"]]
+                                   for p in dosbox_cases.TOOLS + ["UPDSTACK.EXE", "ENDPC.COM", "FSLIMIT.COM", "A20OFF.COM"]]
     machines = ["bochs", "qemu"] if any("Bochs" in r or "SegmentLimits" in r for r in rest) or not rest else ["qemu"]
     missing = sorted({m for machine in machines for m in pcrun.missing_prerequisites(machine, programs)})
     if missing:
