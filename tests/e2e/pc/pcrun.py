@@ -32,6 +32,8 @@ FREEDOS_RELATIVE = os.path.join("..", "shared", "freedos", "fdboot.img")
 QEMU = shutil.which("qemu-system-i386")
 BOCHS = shutil.which("bochs")
 SCRIPT = shutil.which("script")
+# dosfstools installs mkfs.fat in /usr/sbin, which a user's PATH may lack.
+MKFS_FAT = shutil.which("mkfs.fat", path=os.pathsep.join([os.environ.get("PATH", ""), "/usr/sbin", "/sbin"]))
 SEABIOS = "/usr/share/seabios/bios.bin"
 BOCHS_BIOS = "/usr/share/bochs/BIOS-bochs-latest"
 BOCHS_VGABIOS = "/usr/share/bochs/VGABIOS-lgpl-latest"
@@ -70,10 +72,10 @@ def missing_prerequisites(machine, programs):
     this computer lacks; programs are the DOS files the run copies in."""
     image = freedos_image()
     missing = [] if os.path.exists(image) else [f"the FreeDOS boot floppy {image} (set {FREEDOS_VARIABLE})"]
-    tools = {"mcopy": "mtools", "mkfs.fat": "dosfstools"}
-    tools.update({"qemu-system-i386": "qemu-system-x86"} if machine == "qemu" else
-                 {"bochs": "bochs", "script": "bsdutils"})
-    missing += [f"{tool} (package {package})" for tool, package in tools.items() if not shutil.which(tool)]
+    tools = {"mcopy (package mtools)": shutil.which("mcopy"), "mkfs.fat (package dosfstools)": MKFS_FAT}
+    tools.update({"qemu-system-i386 (package qemu-system-x86)": QEMU} if machine == "qemu" else
+                 {"bochs (package bochs)": BOCHS, "script (package bsdutils)": SCRIPT})
+    missing += [tool for tool, found in tools.items() if not found]
     bios = [MACHINE_BIOS[machine]] + ([BOCHS_VGABIOS] if machine == "bochs" else [])
     missing += [path for path in bios + list(programs) if not os.path.exists(path)]
     return missing
@@ -164,7 +166,7 @@ def make_hard_disk(path):
         f.seek(510)
         f.write(b"\x55\xaa")
     blocks = (DISK_SECTORS - PARTITION_START) // 2
-    proc = subprocess.run(["mkfs.fat", "-F", "16", "--offset", str(PARTITION_START), "-g", f"{HEADS}/{SECTORS}",
+    proc = subprocess.run([MKFS_FAT, "-F", "16", "--offset", str(PARTITION_START), "-g", f"{HEADS}/{SECTORS}",
                            "-h", str(PARTITION_START), "-i", "20261208", "-n", "PCRIG", path, str(blocks)],
                           capture_output=True, text=True)
     if proc.returncode != 0:
@@ -243,7 +245,7 @@ class PC:
         self.write_protected = self.path("b.img")
         with open(self.write_protected, "wb") as f:
             f.truncate(1474560)
-        proc = subprocess.run(["mkfs.fat", "-F", "12", "-i", "20261209", "-n", "LOCKED", self.write_protected],
+        proc = subprocess.run([MKFS_FAT, "-F", "12", "-i", "20261209", "-n", "LOCKED", self.write_protected],
                               capture_output=True, text=True)
         if proc.returncode != 0:
             raise HarnessError(f"mkfs.fat: {proc.stderr.strip()}")
