@@ -123,6 +123,9 @@ class Firmware(PcCase):
                 self.assertEqual(self.calls(), [])
 
 
+
+
+class A20(PcCase):
     def test_a20_left_off_before_the_run(self):
         """A20 is off when the package starts (as a program before it may
         leave it): the updater must read the block above 0xFFF00000 itself,
