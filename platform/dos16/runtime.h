@@ -36,6 +36,16 @@ int32_t CloseFile(int handle);
 int32_t DeleteFile(const char *name);
 bool FileExists(const char *name);
 
+// Memory beyond the data segment: a block of DOS's, addressed as a segment
+// and 16-bit offsets from it. AllocateParagraphs gives the block's segment
+// or the negated DOS error (8 when too little memory is free); DOS frees it
+// when the program ends. The far reads and writes move at most 64 KiB less
+// one byte in one call, from offset on.
+int32_t AllocateParagraphs(uint16_t paragraphs);
+void FillFar(uint16_t segment, uint8_t value, uint16_t count);
+int32_t ReadFileFar(int handle, uint16_t segment, uint16_t offset, uint16_t count);
+int32_t WriteFileFar(int handle, uint16_t segment, uint16_t offset, uint16_t count);
+
 // Console output (standard output, so that it can be redirected).
 void Write(const char *text, size_t length);
 void Print(const char *text);

@@ -12,6 +12,10 @@
 //   firmware ADDR N N bytes (at most 32) from hexadecimal ADDR as the
 //                   updater reads the firmware (FWPACK_FIRMWARE_DUMP or flat)
 //   restart         request a hardware reset
+//   far IN OUT      copy IN to OUT through the updater's transfer buffer
+//                   (51,200 bytes beyond the data segment), then add 100
+//                   bytes of 0xA5 filled there; where the block lies
+#include "platform/dos16/dos_platform_dos16.h"
 #include "platform/dos16/firmware_reader.h"
 #include "platform/dos16/flat_memory.h"
 #include "platform/dos16/ports.h"
@@ -23,6 +27,7 @@ using namespace dos16;
 using dosprog::Fail;
 
 extern "C" int strcmp(const char *a, const char *b);
+extern "C" const uint8_t __stack_top[];
 
 namespace {
 
@@ -54,6 +59,32 @@ int Files(const char *from, const char *to) {
 int Inflate(const char *from, const char *to) {
     return dosprog::InflateFile(from, to, {in, sizeof in}, {out, sizeof out},
                                 {arenaMemory, sizeof arenaMemory});
+}
+
+int Far(const char *from, const char *to) {
+    constexpr size_t kTransferSize = 51200;
+    fwpack::Dos16TransferBuffer buffer;
+    if (!buffer.Allocate(kTransferSize))
+        return Fail("allocate", 0);
+    // One segment holds the block: more than 64 KiB is refused.
+    const bool tooLargeRefused = !fwpack::Dos16TransferBuffer().Allocate(0x10000);
+    int32_t src = OpenFile(from, OpenMode::Read), dst = CreateFile(to);
+    if (src < 0 || dst < 0)
+        return Fail("open", src < 0 ? src : dst);
+    size_t n, total = 0;
+    while ((n = buffer.ReadFrom(int(src), kTransferSize)) > 0) {
+        if (buffer.WriteTo(int(dst), n) != n)
+            return Fail("write", int32_t(n));
+        total += n;
+    }
+    buffer.Fill(0xA5, 100);
+    total += buffer.WriteTo(int(dst), 100);
+    CloseFile(int(src));
+    CloseFile(int(dst));
+    const uint32_t dataEnd = DataSegment() + (reinterpret_cast<uintptr_t>(__stack_top) + 15) / 16;
+    Printf("copied=%u segment=%04X data_end=%04X too_large_refused=%d\r\n", uint32_t(total),
+           uint32_t(buffer.Segment()), dataEnd, tooLargeRefused);
+    return 0;
 }
 
 int Keys() {
@@ -150,6 +181,8 @@ extern "C" int main(int argc, char **argv) {
         return Files(argv[2], argv[3]);
     if (argc >= 4 && strcmp(argv[1], "inflate") == 0)
         return Inflate(argv[2], argv[3]);
+    if (argc >= 4 && strcmp(argv[1], "far") == 0)
+        return Far(argv[2], argv[3]);
     if (argc >= 2 && strcmp(argv[1], "keys") == 0)
         return Keys();
     if (argc >= 3 && strcmp(argv[1], "exec") == 0)

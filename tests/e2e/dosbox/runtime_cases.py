@@ -79,6 +79,21 @@ class Files(RuntimeCase):
         self.assertIn("open failed: -2", self.box.read("OUT.TXT"))  # file not found
 
 
+    def test_copy_through_the_transfer_buffer_beyond_the_data_segment(self):
+        """The updater's transfer buffer: a block DOS gives beyond the data
+        segment, which DOS reads into and writes from with DS on it."""
+        data = sample_data(120001, 9)
+        self.box.put("IN.BIN", data)
+        run = self.box.run(["RTTEST far IN.BIN OUT.BIN > OUT.TXT"])
+        self.assertEqual(run.exit_codes, [0], self.box.read("OUT.TXT"))
+        with open(self.box.path("OUT.BIN"), "rb") as f:
+            self.assertEqual(f.read(), data + b"\xA5" * 100)
+        got = words(self.box.read("OUT.TXT"))
+        self.assertEqual(got["copied"], str(len(data) + 100))
+        self.assertGreaterEqual(int(got["segment"], 16), int(got["data_end"], 16))
+        self.assertEqual(got["too_large_refused"], "1")
+
+
 class Inflate(RuntimeCase):
     def test_inflates_a_host_stream_byte_for_byte(self):
         data = sample_data(138465, 2)
@@ -253,9 +268,10 @@ class Logic(RuntimeCase):
         hits = [tuple(int(x) for x in v.split("@")) for _, v in sorted(found.items())]
         with open(package, "rb") as f:
             data = f.read()
-        # The resources follow the program (aligned) in the order they were
-        # appended; each starts with the tag's '$'.
-        self.assertIn(hits[0][1] - os.path.getsize(stub), range(0, 16))
+        # The resources follow the program (aligned, after at least one byte
+        # of padding) in the order they were appended; each starts with the
+        # tag's '$'.
+        self.assertIn(hits[0][1] - os.path.getsize(stub), range(1, 17))
         self.assertEqual(sorted(i for i, _ in hits), [2000, 2002, 2003, 2004])
         self.assertEqual([o for _, o in hits], sorted(o for _, o in hits))
         self.assertTrue(all(data[o:o + 1] == b"$" for _, o in hits))
