@@ -1,5 +1,5 @@
 // What the DOS updater needs from the machine it runs on: files, its own
-// file, memory for its transfer buffer, the command interpreter, the
+// file, memory for its transfer buffer, running the tools, the
 // keyboard, the speaker, delays, physical memory below 4 GiB, the reset,
 // and the text console. The updater's logic
 // sees nothing else of the operating system.
@@ -99,10 +99,13 @@ class DosPlatform : public DosConsole, public PhysicalMemoryReader {
     // The program's own file, opened through Files() for reading only;
     // kNoFile when it cannot be opened. The caller closes it.
     virtual DosFile OpenOwnFile() = 0;
-    // Runs a command line through the command interpreter, which looks for
-    // a program in the current directory first. 0 is success.
+    // Runs a command line: its first word names the program, looked for in
+    // the current directory first, the rest is the program's; a trailing
+    // "> name" sends its output to that file. The program's own result,
+    // 0 for success (on DOS the program is started by EXEC, not through the
+    // command interpreter, which would answer 0 whatever it returned).
     virtual int RunCommand(const char *commandLine) = 0;
-    // Called for every unpacked tool file, so that the interpreter can run it.
+    // Called for every unpacked tool file, so that RunCommand can run it.
     virtual void MakeRunnable(const char *fileName) = 0;
     // One key, without echo; kEndOfInput when no more keys will come;
     // kStopRequested when a stop request ended the wait.

@@ -97,4 +97,10 @@ int32_t CloseFile(int handle) {
     return Result(r);
 }
 
+void FlushBuffers() {
+    DosRegisters r;
+    r.ax = 0x0D00;
+    CallDos(r);
+}
+
 }  // namespace dos16
