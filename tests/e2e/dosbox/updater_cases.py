@@ -34,8 +34,13 @@ HELP_LINE = " 1) /Factory    A combination of no pause, no reboot, and no overwr
 DUMP_SIZE = 0x100000000 - 0xFFEB0000
 
 
+def id_block(system="BOARD-X", version="A04"):
+    """The running firmware's identification block, as it stands in flash."""
+    return f"$FB$SAMPLE${version}$20261207$R01${system}$".encode() + b"\x01\x00"
+
+
 def dump(system="BOARD-X", version="A04"):
-    block = f"$FB$SAMPLE${version}$20261207$R01${system}$".encode() + b"\x01\x00"
+    block = id_block(system, version)
     data = bytearray(b"\xff" * DUMP_SIZE)
     data[0x100:0x100 + len(block)] = block
     return bytes(data)
