@@ -59,13 +59,15 @@ class PcCase(unittest.TestCase):
         blocks = [] if address is None else [(address, dosbox_cases.id_block(**fields))]
         self.pc.set_firmware(blocks)
 
-    def package(self, flags=()):
+    def package(self, flags=(), program=None):
         """PKG.EXE on C:: a dual-mode package when the win64 build's
-        updater.exe is there (what ships), else DOSUPD.EXE with the
-        resources appended; the DOS side runs the same program either way."""
+        updater.exe is there (what ships), else DOSUPD.EXE (or program)
+        with the resources appended; the DOS side runs the same program
+        either way."""
         source = tempfile.mkdtemp(prefix="manifest-", dir=self.pc.folder)
         out = os.path.join(self.pc.folder, "PKG.EXE")
-        stub = ["--stub", UPDATER, "--dos-program", DOSUPD] if UPDATER else ["--dos-stub", DOSUPD]
+        program = program or DOSUPD
+        stub = ["--stub", UPDATER, "--dos-program", program] if UPDATER else ["--dos-stub", program]
         r = subprocess.run([FWPACK, "build", dosbox_cases.manifest(source, flags), *stub, "-o", out],
                            capture_output=True, text=True)
         self.assertEqual(r.returncode, 0, r.stderr)

@@ -5,52 +5,39 @@ BIOS block move, A20 turned on without an XMS driver, the deepest updater
 run's stack and memory under FreeDOS, flat real mode under Bochs's segment
 limit checks, and the restart clearing the CMOS shutdown byte.
 
-Usage: runtime_cases.py --dos16 BUILD_DIR --work DIR --fwpack PATH [--win64 DIR]
-                        [unittest names...]
-Exits 77 (skipped) with one line naming what is missing.
+Usage and skipping as pc_cases.py, whose harness runs these cases.
 """
-import argparse
 import os
 import re
-import shutil
-import subprocess
 import sys
-import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "dosbox"))
+import pc_cases  # noqa: E402  (the machines, the package, the harness's main)
 import pcrun  # noqa: E402
-import updater_cases as dosbox_cases  # noqa: E402  (the package manifest and the identification block)
-
-PROGRAMS = WORK = FWPACK = UPDATER = None
-BLOCK_AT = 0xFFF10000   # above 0xFFF00000: with A20 off a read lands 1 MiB lower
+import updater_cases as dosbox_cases  # noqa: E402  (the identification block)
 
 
 def words(text):
     return dict(w.split("=", 1) for w in text.split() if "=" in w)
 
 
-class RuntimePc(unittest.TestCase):
-    MACHINE = "qemu"
+class RuntimePc(pc_cases.PcCase):
+    """A PC whose flash holds the identification block at 0xFFF10000 (above
+    0xFFF00000: with A20 off a read lands 1 MiB lower), with RTTEST.EXE and
+    SHUTJMP.COM on C: beside the package."""
 
     def setUp(self):
-        name = self.id().split(".")[-1]
-        folder = tempfile.mkdtemp(prefix=f"{self.MACHINE}-{name}-", dir=WORK)
-        self.pc = pcrun.PC(folder, self.MACHINE, os.path.join(PROGRAMS, "ENDPC.COM"))
-        self.pc.set_firmware([(BLOCK_AT, dosbox_cases.id_block())])
+        super().setUp()
         for program in ("RTTEST.EXE", "SHUTJMP.COM"):
-            with open(os.path.join(PROGRAMS, program), "rb") as f:
+            with open(os.path.join(pc_cases.PROGRAMS, program), "rb") as f:
                 self.pc.disk.put(program, f.read())
-
-    def tearDown(self):
-        if not os.environ.get("KEEP_PC_RUNS"):  # set it to look at a run's disks
-            shutil.rmtree(self.pc.folder, ignore_errors=True)
 
     def rttest(self, *commands):
         """One boot running RTTEST with each command, output to OUTn.TXT;
-        the result and each output's words."""
+        the result and each output."""
         result = self.pc.run([f"RTTEST {c} > OUT{i}.TXT" for i, c in enumerate(commands)])
         return result, [self.pc.disk.read(f"OUT{i}.TXT", "") for i in range(len(commands))]
 
@@ -88,14 +75,7 @@ class Stack(RuntimePc):
     def test_the_deepest_update_under_freedos(self):
         """UPDSTACK.EXE (DOSUPD.EXE with the same stack, reporting its stack
         and memory) through both flash steps and the restart question."""
-        source = tempfile.mkdtemp(prefix="manifest-", dir=self.pc.folder)
-        out = os.path.join(self.pc.folder, "PKG.EXE")
-        stub = ["--stub", UPDATER, "--dos-program"] if UPDATER else ["--dos-stub"]
-        r = subprocess.run([FWPACK, "build", dosbox_cases.manifest(source, []), *stub,
-                            os.path.join(PROGRAMS, "UPDSTACK.EXE"), "-o", out], capture_output=True, text=True)
-        self.assertEqual(r.returncode, 0, r.stderr)
-        with open(out, "rb") as f:
-            self.pc.disk.put("PKG.EXE", f.read())
+        self.package(program=os.path.join(pc_cases.PROGRAMS, "UPDSTACK.EXE"))
         self.pc.disk.put("KEYS.TXT", "yn")
         result = self.pc.run(["PKG /debug < KEYS.TXT > OUT.TXT"])
         text = self.pc.disk.read("OUT.TXT", "")
@@ -139,35 +119,5 @@ class Bochs(RuntimePc):
         self.assertEqual(result.code, 77, result.output)
 
 
-def main():
-    global PROGRAMS, WORK, FWPACK, UPDATER
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--dos16", required=True, help="the dos16 build folder")
-    parser.add_argument("--work", required=True)
-    parser.add_argument("--fwpack", required=True)
-    parser.add_argument("--win64", help="the win64 build folder")
-    args, rest = parser.parse_known_args()
-    PROGRAMS = os.path.join(os.path.abspath(args.dos16), "tests", "dosprog")
-    dosbox_cases.TOOLS_DIR = PROGRAMS
-    FWPACK = args.fwpack
-    updater = os.path.join(args.win64, "updater.exe") if args.win64 else None
-    UPDATER = updater if updater and os.path.exists(updater) else None
-    programs = [FWPACK] + [os.path.join(PROGRAMS, p) for p in
-                           dosbox_cases.TOOLS + ["ENDPC.COM", "SHUTJMP.COM", "RTTEST.EXE", "UPDSTACK.EXE"]]
-    machines = ["bochs"] if rest and all("Bochs" in r for r in rest) else \
-        ["qemu"] if rest else ["bochs", "qemu"]
-    missing = sorted({m for machine in machines for m in pcrun.missing_prerequisites(machine, programs)})
-    if missing:
-        print(f"skipped: no {', '.join(missing)}")
-        return 77
-    WORK = os.path.join(os.path.abspath(args.work), "pc-runtime-runs")
-    os.makedirs(WORK, exist_ok=True)
-    program = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2)
-    result = program.result
-    if result.wasSuccessful() and result.testsRun and len(result.skipped) == result.testsRun:
-        return 77
-    return 0 if result.wasSuccessful() else 1
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(pc_cases.main())
