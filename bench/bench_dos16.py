@@ -155,22 +155,31 @@ def main():
             deepest_run_on_freedos(fwpack, updater, programs)
 
 
-def deepest_run(box, fwpack, updater, programs):
-    """UPDSTACK (DOSUPD with the same stack) through the deepest run the
-    DOSBox cases know: both flash steps and the restart question."""
-    source = tempfile.mkdtemp(prefix="manifest-", dir=box.folder)
+def updstack_package(fwpack, updater, programs, folder, out):
+    """A package with UPDSTACK (DOSUPD with the same stack, reporting it) in
+    front, built like the DOSBox updater cases' packages."""
+    source = tempfile.mkdtemp(prefix="manifest-", dir=folder)
     subprocess.run([fwpack, "build", updater_cases.manifest(source, []), "--stub", updater,
-                    "--dos-program", os.path.join(programs, "UPDSTACK.EXE"), "-o", box.path("PKG.EXE")],
+                    "--dos-program", os.path.join(programs, "UPDSTACK.EXE"), "-o", out],
                    check=True, capture_output=True)
-    box.put("KEYS.TXT", "yn")
-    box.run([dosboxrun.Set("FWPACK_FIRMWARE_DUMP", "FW.BIN"), "PKG /debug < KEYS.TXT > UPD.TXT"])
-    out = box.read("UPD.TXT") or ""
+
+
+def report_deepest(where, out):
     unused = re.search(r"stack_unused=(\d+)", out)
     memory = re.search(r"memory_in_use=(\d+)", out)
     if unused and memory:
-        print(f"DOSUPD's deepest run in DOSBox: stack margin {unused.group(1)} bytes "
+        print(f"DOSUPD's deepest run {where}: stack margin {unused.group(1)} bytes "
               f"(goal >= {STACK_MARGIN_GOAL}), conventional memory in use {memory.group(1)} bytes "
               f"(goal <= {MEMORY_GOAL})")
+
+
+def deepest_run(box, fwpack, updater, programs):
+    """UPDSTACK through the deepest run the DOSBox cases know: both flash
+    steps and the restart question."""
+    updstack_package(fwpack, updater, programs, box.folder, box.path("PKG.EXE"))
+    box.put("KEYS.TXT", "yn")
+    box.run([dosboxrun.Set("FWPACK_FIRMWARE_DUMP", "FW.BIN"), "PKG /debug < KEYS.TXT > UPD.TXT"])
+    report_deepest("in DOSBox", box.read("UPD.TXT") or "")
 
 
 def deepest_run_on_freedos(fwpack, updater, programs):
@@ -185,22 +194,13 @@ def deepest_run_on_freedos(fwpack, updater, programs):
     with tempfile.TemporaryDirectory(prefix="bench-pc-") as folder:
         pc = pcrun.PC(folder, "qemu", os.path.join(programs, "ENDPC.COM"))
         pc.set_firmware([(0xFFF10000, updater_cases.id_block())])
-        source = tempfile.mkdtemp(prefix="manifest-", dir=folder)
         package = os.path.join(folder, "PKG.EXE")
-        subprocess.run([fwpack, "build", updater_cases.manifest(source, []), "--stub", updater,
-                        "--dos-program", os.path.join(programs, "UPDSTACK.EXE"), "-o", package],
-                       check=True, capture_output=True)
+        updstack_package(fwpack, updater, programs, folder, package)
         with open(package, "rb") as f:
             pc.disk.put("PKG.EXE", f.read())
         pc.disk.put("KEYS.TXT", "yn")
         pc.run(["PKG /debug < KEYS.TXT > OUT.TXT"])
-        out = pc.disk.read("OUT.TXT", "")
-    unused = re.search(r"stack_unused=(\d+)", out)
-    memory = re.search(r"memory_in_use=(\d+)", out)
-    if unused and memory:
-        print(f"DOSUPD's deepest run on FreeDOS (QEMU): stack margin {unused.group(1)} bytes "
-              f"(goal >= {STACK_MARGIN_GOAL}), conventional memory in use {memory.group(1)} bytes "
-              f"(goal <= {MEMORY_GOAL})")
+        report_deepest("on FreeDOS (QEMU)", pc.disk.read("OUT.TXT", ""))
 
 
 def timed_package_run(box, fwpack, updater, programs, dosupd_dir):
