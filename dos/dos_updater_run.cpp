@@ -21,6 +21,8 @@ namespace fwpack {
 namespace {
 
 constexpr size_t kTransferSize = kDosTransferSize;
+constexpr size_t kWorkSize = kDosWorkSize;
+static_assert(kWorkSize >= kUnzipWorkMin, "the work buffer holds the decompressor");
 constexpr int kWasteWrites = 150;
 // Bytes a package may carry after its last file.
 constexpr uint64_t kTrailingRoom = kTransferSize;
@@ -110,10 +112,10 @@ struct NamePool {
 // The scratch files of a run: each step's body and its decompressed form.
 constexpr size_t kScratchRoom = 6;
 
-// Everything a run keeps besides the platform, in static storage, so that
-// a DOS stack stays small. One run at a time uses it.
+// Everything a run keeps besides the platform and its transfer buffer, in
+// static storage, so that a DOS stack stays small. One run at a time uses it.
 struct RunMemory {
-    alignas(16) uint8_t Transfer[kTransferSize] = {};
+    alignas(16) uint8_t Work[kWorkSize] = {};
     DosOptions Options = {};
     // fiA, fiB, fiC: what each package unpacked.
     FileTable Tables[3];
@@ -143,7 +145,7 @@ class DosUpdater {
     int Finish(int code, Cleanup cleanup);
     int DeleteFiles(int mode);
 
-    enum class WasteResult { Written, OpenFailed, WriteFailed };
+    enum class WasteResult { Written, NoMemory, OpenFailed, WriteFailed };
     WasteResult WriteWasteFile();
     int ScanOwnFile();
     static const PackageStep &StepOf(uint16_t id);
@@ -177,7 +179,8 @@ class DosUpdater {
     BiosIdRecord packageId_, machineId_;
     FileTable &fiA_, &fiB_, &fiC_;
     NamePool &names_;
-    uint8_t *const transfer_;
+    DosTransferBuffer &transfer_;
+    uint8_t *const work_;
     const char *scratch_[kScratchRoom] = {};   // scratch files this run created
     size_t scratchCount_ = 0;
     bool meSkipped_ = false;
@@ -190,7 +193,8 @@ DosUpdater::DosUpdater(DosPlatform &os, RunMemory &memory)
       fiB_(memory.Tables[1]),
       fiC_(memory.Tables[2]),
       names_(memory.Names),
-      transfer_(memory.Transfer) {
+      transfer_(os.Transfer()),
+      work_(memory.Work) {
     std::memset(&option_, 0, sizeof option_);
     for (FileTable &table : memory.Tables) table.Count = 0;
     names_.Used = 0;
@@ -221,14 +225,15 @@ int DosUpdater::DeleteFiles(int mode) {
 // The filler is written whole or not at all: a short write (a full disk)
 // fails the step.
 DosUpdater::WasteResult DosUpdater::WriteWasteFile() {
-    std::memset(transfer_, 0xFF, kTransferSize);
+    if (!transfer_.Allocate(kTransferSize)) return WasteResult::NoMemory;
+    transfer_.Fill(0xFF, kTransferSize);
     RemoveFile(kWasteFile);
     DosFiles &files = os_.Files();
     DosFile waste = files.CreateForWriting(kWasteFile);
     if (waste == kNoFile) return WasteResult::OpenFailed;
     bool ok = true;
     for (int i = 0; ok && i < kWasteWrites; ++i)
-        ok = files.Write(waste, transfer_, kTransferSize) == kTransferSize;
+        ok = transfer_.WriteTo(waste, kTransferSize) == kTransferSize;
     if (!files.Close(waste)) ok = false;
     if (ok) return WasteResult::Written;
     RemoveFile(kWasteFile);
@@ -251,7 +256,7 @@ int DosUpdater::ScanOwnFile() {
     auto tagBit = [](uint16_t id) {
         return id == DosPackage ? 1u : id == BiosPackage ? 2u : id == OptionResource ? 4u : 8u;
     };
-    TagScanner scanner(files, self, long(size), transfer_, kTransferSize);
+    TagScanner scanner(files, self, long(size), work_, kWorkSize);
     unsigned seen = 0;
     uint32_t p = 0;
     int result = 0;
@@ -317,12 +322,12 @@ int DosUpdater::RefuseSecondResource(uint16_t id, uint32_t at) {
     return Finish(package ? StepOf(id).ExitCode : dos_exit::TagsMissing, Cleanup::Everything);
 }
 
-// The block is read into the transfer buffer, which the tag scan borrows
-// only while it searches.
+// The block is read into the work buffer, which the tag scan borrows only
+// while it searches.
 void DosUpdater::ReadOptionBlock(DosFile self, uint32_t at) {
-    static_assert(kOptionBlockSize <= kTransferSize, "the option block fits the transfer buffer");
+    static_assert(kOptionBlockSize <= kWorkSize, "the option block fits the work buffer");
     DosFiles &files = os_.Files();
-    uint8_t *block = transfer_;
+    uint8_t *block = work_;
     std::memset(block, 0, kOptionBlockSize);
     if (files.Seek(self, at + kTaggedHeaderSize))
         files.Read(self, block, kOptionBlockSize);   // a short block reads as zeros
@@ -351,9 +356,9 @@ int DosUpdater::UnpackPackage(DosFile self, uint32_t at, uint32_t bodyLength, co
     if (!files.Seek(self, at + kTaggedHeaderSize)) remaining = 0;
     bool written = true;
     while (written && remaining > 0) {
-        size_t got = files.Read(self, transfer_, remaining < kTransferSize ? remaining : kTransferSize);
+        size_t got = transfer_.ReadFrom(self, remaining < kTransferSize ? remaining : kTransferSize);
         if (got == 0) break;   // a body cut short by the end of the file
-        written = files.Write(out, transfer_, got) == got;
+        written = transfer_.WriteTo(out, got) == got;
         remaining -= uint32_t(got);
     }
     if (!files.Close(out)) written = false;
@@ -371,8 +376,8 @@ int DosUpdater::UnpackPackage(DosFile self, uint32_t at, uint32_t bodyLength, co
     if (step.Unpacked) {
         RemoveFile(step.Unpacked);
         scratch_[scratchCount_++] = step.Unpacked;
-        // Nothing else uses the transfer buffer while the stream is inflated.
-        int r = unzip(os_.Files(), step.Scratch, step.Unpacked, transfer_, kTransferSize);
+        // Nothing else uses the work buffer while the stream is inflated.
+        int r = unzip(os_.Files(), step.Scratch, step.Unpacked, work_, kWorkSize);
         if (r != 0) {
             Print(step.UnzipFailed);
             FixedText<kNumberTextRoom> result;
@@ -392,17 +397,16 @@ int DosUpdater::UnpackPackage(DosFile self, uint32_t at, uint32_t bodyLength, co
 
 // The package is read piece by piece: its record table first, then each
 // file's bytes straight into the file, so a package that decompressed to
-// gigabytes needs no more memory than the transfer buffer.
+// gigabytes needs no more memory than the work and transfer buffers.
 int DosUpdater::WritePackageFiles(const char *path, const PackageStep &step, FileTable &table) {
     DosFiles &files = os_.Files();
     DosFile in = files.OpenForReading(path);
     uint64_t size = 0;
     if (uint32_t length = 0; in != kNoFile && files.Length(in, length)) size = length;
-    // The header and the record table are read into the transfer buffer,
-    // which the copying below takes over once the records are known.
+    // The header and the record table are read into the work buffer.
     constexpr size_t kHeadRoom = kPackageHeaderSize + kDosRecordTableRoom * kFileRecordSize;
-    static_assert(kHeadRoom <= kTransferSize, "the record table fits the transfer buffer");
-    uint8_t *head = transfer_;
+    static_assert(kHeadRoom <= kWorkSize, "the record table fits the work buffer");
+    uint8_t *head = work_;
     if (size < kPackageHeaderSize || !files.Seek(in, 0) ||
         files.Read(in, head, kPackageHeaderSize) != kPackageHeaderSize)
         return RefusePackage(in, step, PackageError::TooShort);
@@ -468,7 +472,7 @@ int DosUpdater::WritePackageFiles(const char *path, const PackageStep &step, Fil
         for (uint32_t done = 0; ok && done < record.Size;) {
             const uint32_t left = record.Size - done;
             const size_t n = left < kTransferSize ? left : kTransferSize;
-            ok = files.Read(in, transfer_, n) == n && files.Write(out, transfer_, n) == n;
+            ok = transfer_.ReadFrom(in, n) == n && transfer_.WriteTo(out, n) == n;
             done += uint32_t(n);
         }
         if (out != kNoFile && !files.Close(out)) ok = false;
@@ -508,7 +512,7 @@ bool DosUpdater::SumFile(const char *path, uint16_t &sum) {
     if (in == kNoFile) return false;
     uint32_t running = 0;
     size_t n;
-    while ((n = files.Read(in, transfer_, kTransferSize)) > 0) running = Checksum16Add(running, transfer_, n);
+    while ((n = files.Read(in, work_, kWorkSize)) > 0) running = Checksum16Add(running, work_, n);
     files.Close(in);
     sum = uint16_t(running);
     return true;
@@ -579,9 +583,9 @@ void DosUpdater::ApplyOptionFlags() {
 }
 
 int DosUpdater::CheckIdentity() {
-    // The firmware is searched through the transfer buffer, free again here.
+    // The firmware is searched through the work buffer, free again here.
     FixedText<kBiosInfoRoom> block;
-    GetBiosInfo(os_, transfer_, kTransferSize, block);
+    GetBiosInfo(os_, work_, kWorkSize, block);
     FixedText<kMachineIdRoom> machine;
     biosInfoToString(block.View(), machine);
     strToStruct(machine.View(), machineId_);
@@ -695,7 +699,7 @@ int DosUpdater::FlashMe() {
         PrintMeVersion(current);
     }
     MeVersion fresh{};
-    if (!GetNewMEVersion(option_.MeImageName, fresh, os_.Files(), os_, transfer_, kTransferSize)) {
+    if (!GetNewMEVersion(option_.MeImageName, fresh, os_.Files(), os_, work_, kWorkSize)) {
         Print("\nCan not get the new ME version!");
         return Finish(dos_exit::NewMeVersion, Cleanup::Everything);
     }
@@ -758,6 +762,11 @@ int DosUpdater::Run(int argc, const char *const *argv) {
     Print("\nDON'T POWER OFF the system during the update process.");
     switch (WriteWasteFile()) {
     case WasteResult::Written: break;
+    case WasteResult::NoMemory:
+        Print("\nNot enough memory for the ");
+        PrintNumber(kTransferSize);
+        Print("-byte transfer buffer.");
+        return dos_exit::WasteFile;
     case WasteResult::OpenFailed: Print("\nfail to open waste.dat"); return dos_exit::WasteFile;
     case WasteResult::WriteFailed: Print("\nfail to write waste.dat"); return dos_exit::WasteFile;
     }

@@ -71,15 +71,16 @@ class PcCase(unittest.TestCase):
         blocks = [] if address is None else [(address, dosbox_cases.id_block(**fields))]
         self.pc.set_firmware(blocks)
 
-    def package(self, program=None):
+    def package(self, flags=(), program=None):
         """PKG.EXE on C:: a dual-mode package when the win64 build's
-        updater.exe is there (what ships), else DOSUPD.EXE (or program) with
-        the resources appended; DOS runs the same program either way."""
+        updater.exe is there (what ships), else DOSUPD.EXE (or program)
+        with the resources appended; the DOS side runs the same program
+        either way."""
         source = tempfile.mkdtemp(prefix="manifest-", dir=self.pc.folder)
         out = os.path.join(self.pc.folder, "PKG.EXE")
         program = program or DOSUPD
         stub = ["--stub", UPDATER, "--dos-program", program] if UPDATER else ["--dos-stub", program]
-        r = subprocess.run([FWPACK, "build", dosbox_cases.manifest(source, ()), *stub, "-o", out],
+        r = subprocess.run([FWPACK, "build", dosbox_cases.manifest(source, flags), *stub, "-o", out],
                            capture_output=True, text=True)
         self.assertEqual(r.returncode, 0, r.stderr)
         with open(out, "rb") as f:
