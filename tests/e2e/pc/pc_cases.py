@@ -170,19 +170,6 @@ class Restart(PcCase):
         self.assertEqual(self.calls(), WHOLE_UPDATE)
 
 
-class Stack(PcCase):
-    def test_the_deepest_run_under_freedos_leaves_part_of_the_stack(self):
-        """UPDSTACK.EXE (DOSUPD.EXE with the same stack, reporting what a
-        run left untouched) through the deepest run, on FreeDOS's own
-        EXEC and file calls."""
-        self.package(program=os.path.join(PROGRAMS, "UPDSTACK.EXE"))
-        result, out = self.run_updater("/debug", keys="yn")
-        self.assertEqual(result.code, 20, out)
-        unused = int(out.rsplit("stack_unused=", 1)[1].split()[0])
-        print(f"stack_unused={unused} under FreeDOS", file=sys.stderr)
-        self.assertGreaterEqual(unused, dosbox_cases.Stack.MARGIN)
-
-
 class Keys(PcCase):
     """The questions answered from the keyboard, each once it is on the screen."""
 
