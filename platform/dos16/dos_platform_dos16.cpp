@@ -51,6 +51,7 @@ const char *ProgramFile(const char *name, char (&out)[kProgramRoom]) {
 
 int ExitCodeOf(int32_t result) {
     if (result >= 0) return int(result);
+    if (result == dos16::kEndedAbnormally) return kCommandAborted;
     return result == kDosFileNotFound || result == kDosPathNotFound ? kNotFound : kNotStarted;
 }
 
@@ -92,12 +93,14 @@ size_t Dos16Files::Read(DosFile file, uint8_t *out, size_t count) {
     return done;
 }
 
+// DOS writes fewer bytes than asked, without an error, only to a full disk.
 size_t Dos16Files::Write(DosFile file, const uint8_t *data, size_t count) {
     size_t done = 0;
     while (done < count) {
         size_t want = count - done < kMostPerCall ? count - done : kMostPerCall;
         int32_t put = dos16::WriteFile(file, data + done, uint16_t(want));
-        if (put <= 0) break;   // DOS writes 0 bytes to a full disk
+        diskFull_ = put >= 0 && size_t(put) < want;
+        if (put <= 0) break;
         done += size_t(put);
         if (size_t(put) < want) break;
     }
@@ -161,8 +164,13 @@ int Dos16Platform::RunCommand(const char *commandLine) {
 
 int Dos16Platform::ReadKey() {
     int key = dos16::ReadKey();
+    if (key == dos16::kBreakPressed) return kStopRequested;
     return key == dos16::kEndOfInput ? kEndOfInput : key;
 }
+
+void Dos16Platform::DiscardTypeAhead() { dos16::DiscardTypeAhead(); }
+
+int Dos16Platform::StopRequest() { return dos16::BreakRequested() ? kBreakExitCode : 0; }
 
 void Dos16Platform::Beep(unsigned hertz, unsigned milliseconds) { dos16::Beep(uint16_t(hertz), milliseconds); }
 

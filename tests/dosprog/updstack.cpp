@@ -9,7 +9,9 @@ fwpack::Dos16Platform platform;
 }  // namespace
 
 extern "C" int main(int argc, char **argv) {
+    dos16::InstallBreakHandlers();
     const int code = fwpack::DosUpdaterMain(argc, argv, platform);
+    dos16::RemoveBreakHandlers();
     dos16::Printf("\r\nstack_unused=%u\r\n", uint32_t(dos16::StackUnused()));
     return code;
 }
