@@ -239,6 +239,8 @@ int DosUpdater::End() {
         if (sw_.NoReboot) return dos_exit::Success;
         if (int r = AskToRestart()) return r;
     }
+    // A break during the wait above never ends in a restart.
+    if (int code = os_.StopRequest()) return code;
     os_.Restart();
     Print("\nThe system could not be restarted.");
     return dos_exit::RestartFailed;

@@ -646,6 +646,26 @@ TEST_F(DosRun, AStopRequestEndsTheRunWithTheCleanupOfAnyOtherExit) {
     EXPECT_EQ(Files(), Names{});
     EXPECT_TRUE(dos.commands.empty());
 
+    // One that comes during the wait before an unasked restart: no restart.
+    ClearWork();
+    dos.stop = 0;
+    dos.commands.clear();
+    struct StopInDelay : FakeDos {
+        void Delay(unsigned ms) override {
+            FakeDos::Delay(ms);
+            stop = 130;
+        }
+    };
+    StopInDelay waiting;
+    waiting.ownFile = dos.ownFile;
+    waiting.memoryBlock = dos.memoryBlock;
+    waiting.tool = dos.tool;
+    const char *nopause[] = {"package.run", "/nopause"};
+    EXPECT_EQ(DosUpdaterMain(2, nopause, waiting), 130);
+    EXPECT_EQ(waiting.restarts, 0);
+    EXPECT_EQ(waiting.commands.size(), 3u);
+    ClearWork();   // what a run that got that far leaves stays, as after a no
+
     // One that comes while the ME information tool runs: no update follows.
     dos.stop = 0;
     dos.onRunnable = [] {};
