@@ -1,7 +1,7 @@
 // Stand-in DOS flash program: records its command line, and with
 // DOSFLASH_FCB set the name DOS put in its first file control block
-// (PSP:5Ch) in FCB.LOG as "NAME    EXT"; DOSFLASH_EXIT is its exit code. DOSFLASH_END=break ends it through the
-// Ctrl-C handler it was given (INT 23h), =resident by staying resident.
+// (PSP:5Ch) in FCB.LOG as "NAME    EXT"; DOSFLASH_EXIT is its exit code,
+// and DOSFLASH_END=resident ends it by staying resident.
 #include "platform/dos16/ports.h"
 #include "tests/dosprog/standin.h"
 
@@ -22,8 +22,6 @@ extern "C" int main(int argc, char **argv) {
     if (dos16::GetEnvironment("DOSFLASH_FCB", value, sizeof value) >= 0)
         RecordFirstFcb();
     const char *end = standin::Order("DOSFLASH_END", "", value, sizeof value);
-    if (end[0] == 'b')
-        asm volatile("int $0x23");
     if (end[0] == 'r')
         asm volatile("int $0x21" : : "a"(0x3100), "d"(0x20));   // keeps 512 bytes
     return standin::Number(standin::Order("DOSFLASH_EXIT", "0", value, sizeof value));
