@@ -1,6 +1,7 @@
 // The DOS updater run: switches, filler file, tag scan of the program's own
 // file, unpacking, image checks, identity and version checks, the BIOS and
-// ME flash with the unpacked tools, cleanup and restart.
+// ME flash with the unpacked DOS tools (run by the platform, on DOS by
+// EXEC), cleanup and restart.
 #pragma once
 
 #include "platform/dos_platform.h"

@@ -36,7 +36,8 @@ DosUpdater::DosUpdater(DosPlatform &os, RunMemory &memory)
       fiB_(memory.Tables[1]),
       fiC_(memory.Tables[2]),
       names_(memory.Names),
-      transfer_(memory.Transfer) {
+      transfer_(os.Transfer()),
+      work_(memory.Work) {
     std::memset(&option_, 0, sizeof option_);
     for (FileTable &table : memory.Tables) table = FileTable{};
     names_.Used = 0;
@@ -87,14 +88,15 @@ int DosUpdater::DeleteFiles(int mode) {
 // The filler is written whole or not at all: a short write (a full disk)
 // fails the step.
 DosUpdater::WasteResult DosUpdater::WriteWasteFile() {
-    std::memset(transfer_, 0xFF, kTransferSize);
+    if (!transfer_.Allocate(kTransferSize)) return WasteResult::NoMemory;
+    transfer_.Fill(0xFF, kTransferSize);
     RemoveFile(kWasteFile);
     DosFiles &files = os_.Files();
     DosFile waste = files.CreateForWriting(kWasteFile);
     if (waste == kNoFile) return WasteResult::OpenFailed;
     bool ok = true;
     for (int i = 0; ok && i < kWasteWrites; ++i)
-        ok = files.Write(waste, transfer_, kTransferSize) == kTransferSize;
+        ok = transfer_.WriteTo(waste, kTransferSize) == kTransferSize;
     if (!files.Close(waste)) ok = false;
     if (ok) return WasteResult::Written;
     RemoveFile(kWasteFile);
@@ -104,6 +106,11 @@ DosUpdater::WasteResult DosUpdater::WriteWasteFile() {
 int DosUpdater::MakeWasteFile() {
     switch (WriteWasteFile()) {
     case WasteResult::Written: return 0;
+    case WasteResult::NoMemory:
+        Print("\nNot enough memory for the ");
+        PrintNumber(kTransferSize);
+        Print("-byte transfer buffer.");
+        break;
     case WasteResult::OpenFailed: Print("\nfail to open waste.dat"); break;
     case WasteResult::WriteFailed:
         Print("\nfail to write waste.dat");
@@ -148,9 +155,9 @@ int DosUpdater::CheckSystemName(TextView machineText) {
 
 int DosUpdater::CheckIdentity() {
     {
-        // The firmware is searched through the transfer buffer, free again here.
+        // The firmware is searched through the work buffer, free again here.
         FixedText<kBiosInfoRoom> block;
-        GetBiosInfo(os_, transfer_, kTransferSize, block);
+        GetBiosInfo(os_, work_, kWorkSize, block);
         FixedText<kMachineIdRoom> machine;
         biosInfoToString(block.View(), machine);
         strToStruct(machine.View(), machineId_);

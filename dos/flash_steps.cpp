@@ -34,7 +34,7 @@ bool DosUpdater::SumFile(const char *path, uint16_t &sum) {
     if (in == kNoFile) return false;
     uint32_t running = 0;
     size_t n;
-    while ((n = files.Read(in, transfer_, kTransferSize)) > 0) running = Checksum16Add(running, transfer_, n);
+    while ((n = files.Read(in, work_, kWorkSize)) > 0) running = Checksum16Add(running, work_, n);
     files.Close(in);
     sum = uint16_t(running);
     return true;
@@ -187,7 +187,7 @@ int DosUpdater::FlashMe() {
     MeVersion current{};
     if (int r = ReadCurrentMeVersion(current)) return r;
     MeVersion fresh{};
-    if (!GetNewMEVersion(option_.MeImageName, fresh, os_.Files(), os_, transfer_, kTransferSize)) {
+    if (!GetNewMEVersion(option_.MeImageName, fresh, os_.Files(), os_, work_, kWorkSize)) {
         Print("\nCan not get the new ME version!");
         return Finish(dos_exit::NewMeVersion, Cleanup::Everything);
     }

@@ -80,7 +80,7 @@ int DosUpdater::ScanOwnFile() {
     if (!files.Length(self, size)) size = 0;
 
     constexpr unsigned kAllTags = 0xF;
-    TagScanner scanner(files, self, long(size), transfer_, kTransferSize);
+    TagScanner scanner(files, self, long(size), work_, kWorkSize);
     unsigned seen = 0;
     uint32_t p = 0;
     int result = 0;
@@ -145,12 +145,12 @@ int DosUpdater::RefuseSecondResource(uint16_t id, uint32_t at) {
     return Finish(package ? StepOf(id).ExitCode : dos_exit::TagsMissing, Cleanup::Everything);
 }
 
-// The block is read into the transfer buffer, which the tag scan borrows
-// only while it searches.
+// The block is read into the work buffer, which the tag scan borrows only
+// while it searches.
 void DosUpdater::ReadOptionBlock(DosFile self, uint32_t at) {
-    static_assert(kOptionBlockSize <= kTransferSize, "the option block fits the transfer buffer");
+    static_assert(kOptionBlockSize <= kWorkSize, "the option block fits the work buffer");
     DosFiles &files = os_.Files();
-    uint8_t *block = transfer_;
+    uint8_t *block = work_;
     std::memset(block, 0, kOptionBlockSize);
     if (files.Seek(self, at + kTaggedHeaderSize))
         files.Read(self, block, kOptionBlockSize);   // a short block reads as zeros
@@ -167,12 +167,11 @@ void DosUpdater::ReadOptionBlock(DosFile self, uint32_t at) {
 // Copies up to length bytes; a stop request is looked at after every piece,
 // so that Ctrl-C ends a long copy.
 DosUpdater::CopyResult DosUpdater::CopyBytes(DosFile in, DosFile out, uint32_t length) {
-    DosFiles &files = os_.Files();
     for (uint32_t done = 0; done < length;) {
         const uint32_t left = length - done;
         const size_t n = left < kTransferSize ? left : kTransferSize;
-        const size_t got = files.Read(in, transfer_, n);
-        if (got > 0 && files.Write(out, transfer_, got) != got) return CopyResult::WriteFailed;
+        const size_t got = transfer_.ReadFrom(in, n);
+        if (got > 0 && transfer_.WriteTo(out, got) != got) return CopyResult::WriteFailed;
         if (got < n) return CopyResult::ReadShort;
         done += uint32_t(n);
         if (os_.StopRequest() != 0) return CopyResult::Stopped;
@@ -199,11 +198,11 @@ int DosUpdater::CopyBodyToScratch(DosFile self, uint32_t at, uint32_t bodyLength
     return 0;
 }
 
-// Nothing else uses the transfer buffer while the stream is inflated.
+// Nothing else uses the work buffer while the stream is inflated.
 int DosUpdater::Decompress(const PackageStep &step) {
     RemoveFile(step.Unpacked);
     scratch_[scratchCount_++] = step.Unpacked;
-    int r = unzip(os_.Files(), step.Scratch, step.Unpacked, transfer_, kTransferSize);
+    int r = unzip(os_.Files(), step.Scratch, step.Unpacked, work_, kWorkSize);
     if (r == kUnzipWriteFailed) return FailToWrite(step.Unpacked, step);
     if (r != 0) {
         Print(step.UnzipFailed);
@@ -235,8 +234,8 @@ int DosUpdater::UnpackPackage(DosFile self, uint32_t at, uint32_t bodyLength, co
 
 // The package is read piece by piece: its record table now, each file's
 // bytes once every package is known, straight into the file, so a package
-// that decompressed to gigabytes needs no more memory than the transfer
-// buffer.
+// that decompressed to gigabytes needs no more memory than the work and
+// transfer buffers.
 int DosUpdater::ReadPackageRecords(const char *path, const PackageStep &step, FileTable &table) {
     DosFiles &files = os_.Files();
     DosFile in = files.OpenForReading(path);
@@ -251,12 +250,12 @@ int DosUpdater::ReadPackageRecords(const char *path, const PackageStep &step, Fi
     return 0;
 }
 
-// The header and the record table, into the transfer buffer.
+// The header and the record table, into the work buffer.
 int DosUpdater::ReadRecordTable(DosFile in, uint64_t size, const PackageStep &step, uint32_t &count) {
     DosFiles &files = os_.Files();
     constexpr size_t kHeadRoom = kPackageHeaderSize + kDosRecordTableRoom * kFileRecordSize;
-    static_assert(kHeadRoom <= kTransferSize, "the record table fits the transfer buffer");
-    uint8_t *head = transfer_;
+    static_assert(kHeadRoom <= kWorkSize, "the record table fits the work buffer");
+    uint8_t *head = work_;
     if (size < kPackageHeaderSize || !files.Seek(in, 0) ||
         files.Read(in, head, kPackageHeaderSize) != kPackageHeaderSize)
         return RefusePackage(in, step, PackageError::TooShort);
@@ -284,7 +283,7 @@ int DosUpdater::TakeRecords(DosFile in, uint64_t size, uint32_t count, const Pac
     uint64_t cursor = kPackageHeaderSize + uint64_t(count) * kFileRecordSize;
     for (uint32_t i = 0; i < count; ++i) {
         DosFileRecord record;
-        const PackageError read = ReadDosFileRecord(transfer_, kHeadRoom, kPackageHeaderSize + i * kFileRecordSize, record);
+        const PackageError read = ReadDosFileRecord(work_, kHeadRoom, kPackageHeaderSize + i * kFileRecordSize, record);
         if (read != PackageError::None) return RefusePackage(in, step, read);
         if (int r = CheckRecordName(in, step, record.FileName)) return r;
         if (cursor + record.Size > size) return RefusePackage(in, step, PackageError::SizePastEnd);
@@ -372,12 +371,12 @@ DosUpdater::Leftover DosUpdater::CompareLeftover(DosFile source, const UnpackedF
     uint32_t length = 0;
     bool same = there != kNoFile && files.Length(there, length) && length == record.Size &&
                 files.Seek(source, record.Offset);
-    constexpr size_t kHalf = kTransferSize / 2;
+    constexpr size_t kHalf = kWorkSize / 2;
     for (uint32_t done = 0; same && done < record.Size;) {
         const uint32_t left = record.Size - done;
         const size_t n = left < kHalf ? left : kHalf;
-        same = files.Read(there, transfer_, n) == n && files.Read(source, transfer_ + kHalf, n) == n &&
-               std::memcmp(transfer_, transfer_ + kHalf, n) == 0;
+        same = files.Read(there, work_, n) == n && files.Read(source, work_ + kHalf, n) == n &&
+               std::memcmp(work_, work_ + kHalf, n) == 0;
         done += uint32_t(n);
     }
     if (there != kNoFile) files.Close(there);

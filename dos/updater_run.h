@@ -12,6 +12,7 @@
 #include "dos/me_version.h"
 #include "dos/option_texts.h"
 #include "dos/text.h"
+#include "dos/unzip.h"
 #include "payload/dos_limits.h"
 #include "payload/package_rules.h"
 #include "platform/dos_platform.h"
@@ -21,6 +22,8 @@ namespace fwpack {
 class TagScanner;
 
 inline constexpr size_t kTransferSize = kDosTransferSize;
+inline constexpr size_t kWorkSize = kDosWorkSize;
+static_assert(kWorkSize >= kUnzipWorkMin, "the work buffer holds the decompressor");
 
 // How a package resource is unpacked, and what its step says.
 struct PackageStep {
@@ -82,10 +85,10 @@ struct NamePool {
 // The scratch files of a run: each step's body and its decompressed form.
 inline constexpr size_t kScratchRoom = 6;
 
-// Everything a run keeps besides the platform, in static storage, so that
-// a DOS stack stays small. One run at a time uses it.
+// Everything a run keeps besides the platform and its transfer buffer, in
+// static storage, so that a DOS stack stays small. One run at a time uses it.
 struct RunMemory {
-    alignas(16) uint8_t Transfer[kTransferSize] = {};
+    alignas(16) uint8_t Work[kWorkSize] = {};
     DosOptions Options = {};
     // fiA, fiB, fiC: what each package unpacked.
     FileTable Tables[3];
@@ -110,7 +113,7 @@ class DosUpdater {
     int Refuse(int exitCode, TextView what, TextView name, TextView why);
 
     // The run's steps before the unpacking and after it (dos_updater_run.cpp).
-    enum class WasteResult { Written, OpenFailed, WriteFailed };
+    enum class WasteResult { Written, NoMemory, OpenFailed, WriteFailed };
     WasteResult WriteWasteFile();
     int MakeWasteFile();
     void ApplyOptionFlags();
@@ -172,7 +175,8 @@ class DosUpdater {
     BiosIdRecord packageId_, machineId_;
     FileTable &fiA_, &fiB_, &fiC_;
     NamePool &names_;
-    uint8_t *const transfer_;
+    DosTransferBuffer &transfer_;   // bulk copies between files
+    uint8_t *const work_;           // everything the logic reads itself
     const char *ownName_ = "";                  // the package's own file name
     const char *scratch_[kScratchRoom] = {};   // scratch files this run created
     size_t scratchCount_ = 0;

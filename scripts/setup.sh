@@ -15,6 +15,7 @@ packages=(
   wine64 xvfb x11-utils xdotool imagemagick icoutils
   util-linux
   dosbox dosbox-debug
+  qemu-system-x86 seabios bochs bochsbios vgabios bochs-term mtools dosfstools nasm
 )
 
 missing=()

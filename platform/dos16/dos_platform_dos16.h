@@ -1,5 +1,6 @@
 // The DOS updater's platform on real-mode DOS:
 // - files: DOS handles (INT 21h), every buffer in the program's data segment;
+// - the transfer buffer: a block DOS allocates beyond the data segment;
 // - own file: the path DOS puts after the environment;
 // - command lines: no command interpreter for a program (DOS's interpreters
 //   answer 0 whatever the program returned). The first word is the program,
@@ -35,10 +36,26 @@ class Dos16Files : public DosFiles {
     bool Close(DosFile file) override;
     bool Remove(const char *path) override;
     bool Exists(const char *path) override;
-    bool DiskFull() override { return diskFull_; }
+    // A write through the files or the transfer buffer that fell short.
+    bool DiskFull() override;
+};
+
+// The transfer buffer in a block of DOS's own beyond the data segment; DOS
+// reads into it and writes from it with DS on the block.
+class Dos16TransferBuffer : public DosTransferBuffer {
+  public:
+    bool Allocate(size_t size) override;
+    void Fill(uint8_t value, size_t count) override;
+    size_t ReadFrom(DosFile file, size_t count) override;
+    size_t WriteTo(DosFile file, size_t count) override;
+    // The block's segment; 0 before it is set aside.
+    uint16_t Segment() const { return segment_; }
 
   private:
-    bool diskFull_ = false;
+    size_t Clamp(size_t count) const { return count < size_ ? count : size_; }
+
+    uint16_t segment_ = 0;
+    size_t size_ = 0;
 };
 
 class Dos16Platform : public DosPlatform {
@@ -46,6 +63,7 @@ class Dos16Platform : public DosPlatform {
     void Write(const char *text, size_t length) override;
     void ReadPhysical(uint32_t address, uint8_t *out, size_t count) override;
     DosFiles &Files() override { return files_; }
+    DosTransferBuffer &Transfer() override { return transfer_; }
     DosFile OpenOwnFile() override;
     int RunCommand(const char *commandLine) override;
     void MakeRunnable(const char *) override {}   // every file can be run
@@ -58,6 +76,7 @@ class Dos16Platform : public DosPlatform {
 
   private:
     Dos16Files files_;
+    Dos16TransferBuffer transfer_;
     dos16::FirmwareReader firmware_;
     bool firmwareOpen_ = false;
 };

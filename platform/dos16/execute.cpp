@@ -195,7 +195,9 @@ int32_t Execute(const char *program, const char *arguments, const char *outputFi
     if (redirect.Error() < 0)
         return redirect.Error();
     uint16_t segment = DataSegment();
-    static FileControlBlock fcb1, fcb2;
+    // DOS copies the blocks into the program's PSP as it loads it: they
+    // need to live only as long as this call.
+    FileControlBlock fcb1, fcb2;
     ParseFileName(ParseFileName(tail + 1, fcb1), fcb2);
     static ExecParameters parameters;
     parameters.environment = 0;

@@ -22,14 +22,27 @@ inline constexpr int kExtendedKey = 0x100;
 // Execute's answer when the program did not end normally: by Ctrl-C or
 // Ctrl-Break, by a critical-error abort, or by staying resident.
 inline constexpr int32_t kEndedAbnormally = -0x103;
+// The exit code of a program the runtime itself stops, with one line that
+// says why: a processor below the 386, DOS before 3.0, a memory block DOS
+// would not resize at start, or a stack found overflowed at the end.
+inline constexpr int kRuntimeFailure = 255;
 
 // Start-up: the segment of the program segment prefix (command tail at
 // 80h, environment segment at 2Ch), and the end of the program.
 uint16_t PspSegment();
+// Ends the program: a stack that reached its guard is reported and turns
+// the code into kRuntimeFailure, and DOS's buffers are flushed first.
 [[noreturn]] void Exit(int code);
 // The stack bytes, from its bottom, that nothing has written since start-up
 // (interrupt handlers included): what the program's deepest call left over.
 size_t StackUnused();
+// The lowest bytes of the stack: a run that wrote there has used all of
+// its stack, or more, and may have written over the data below it.
+inline constexpr size_t kStackGuard = 64;
+
+// Writes what DOS holds in its buffers to the disks (INT 21h AH=0Dh), which
+// disk caches hook to write their own.
+void FlushBuffers();
 
 // Files, through DOS handles.
 enum class OpenMode : uint8_t { Read = 0, Write = 1, ReadWrite = 2 };
@@ -42,6 +55,16 @@ int32_t SeekFile(int handle, int32_t offset, SeekFrom from);
 int32_t CloseFile(int handle);
 int32_t DeleteFile(const char *name);
 bool FileExists(const char *name);
+
+// Memory beyond the data segment: a block of DOS's, addressed as a segment
+// and 16-bit offsets from it. AllocateParagraphs gives the block's segment
+// or the negated DOS error (8 when too little memory is free); DOS frees it
+// when the program ends. The far reads and writes move at most 64 KiB less
+// one byte in one call, from offset on.
+int32_t AllocateParagraphs(uint16_t paragraphs);
+void FillFar(uint16_t segment, uint8_t value, uint16_t count);
+int32_t ReadFileFar(int handle, uint16_t segment, uint16_t offset, uint16_t count);
+int32_t WriteFileFar(int handle, uint16_t segment, uint16_t offset, uint16_t count);
 
 // Console output (standard output, so that it can be redirected).
 void Write(const char *text, size_t length);

@@ -1,7 +1,8 @@
 // The DOS updater's platform on Linux:
 // - own file: /proc/self/exe, read-only (a running executable cannot be
 //   opened for writing, and nothing is written to it);
-// - files: file descriptors (PosixDosFiles);
+// - files: file descriptors (PosixDosFiles); the transfer buffer: ordinary
+//   memory;
 // - tools: no command interpreter; the command line is split into words at its
 //   spaces, a trailing "> name" sends the output to that file, and the
 //   program is looked for with "." in front of PATH, so that, as on DOS, a
@@ -24,6 +25,7 @@
 #include <vector>
 
 #include "platform/dos_platform.h"
+#include "platform/posix/memory_transfer_buffer.h"
 #include "platform/posix/posix_dos_files.h"
 
 namespace fwpack {
@@ -38,6 +40,7 @@ class LinuxDosPlatform : public DosPlatform {
     void Write(const char *text, size_t length) override;
     void ReadPhysical(uint32_t address, uint8_t *out, size_t count) override;
     DosFiles &Files() override { return files_; }
+    DosTransferBuffer &Transfer() override { return transfer_; }
     DosFile OpenOwnFile() override;
     int RunCommand(const char *commandLine) override;
     void MakeRunnable(const char *fileName) override;
@@ -49,6 +52,7 @@ class LinuxDosPlatform : public DosPlatform {
 
   private:
     PosixDosFiles files_;
+    MemoryTransferBuffer transfer_{files_};
 };
 
 // A command line as the updater builds it: words separated by runs of

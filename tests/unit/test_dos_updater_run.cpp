@@ -16,6 +16,7 @@
 #include "payload/bytes.h"
 #include "payload/tagged_resource.h"
 #include "platform/dos_platform.h"
+#include "platform/posix/memory_transfer_buffer.h"
 #include "platform/posix/posix_dos_files.h"
 #include "support/dos_package.h"
 #include "support/test_files.h"
@@ -25,6 +26,15 @@ using namespace fwpack;
 using namespace fwpack::test;
 
 namespace {
+
+// A transfer buffer that can be refused, as DOS does when too little
+// conventional memory is free.
+class ScarceTransferBuffer : public MemoryTransferBuffer {
+  public:
+    using MemoryTransferBuffer::MemoryTransferBuffer;
+    bool refuse = false;
+    bool Allocate(size_t size) override { return !refuse && MemoryTransferBuffer::Allocate(size); }
+};
 
 class FakeDos : public DosPlatform {
   public:
@@ -39,6 +49,7 @@ class FakeDos : public DosPlatform {
     unsigned delayed = 0;
 
     PosixDosFiles files;
+    ScarceTransferBuffer transfer{files};
 
     void Write(const char *text, size_t length) override { out.append(text, length); }
     void ReadPhysical(uint32_t address, uint8_t *o, size_t count) override {
@@ -50,6 +61,7 @@ class FakeDos : public DosPlatform {
                 o[kBlockAt + i - address] = uint8_t(memoryBlock[i]);
     }
     DosFiles &Files() override { return files; }
+    DosTransferBuffer &Transfer() override { return transfer; }
     DosFile OpenOwnFile() override { return files.OpenForReading(ownFile.c_str()); }
     int RunCommand(const char *c) override {
         commands.push_back(c);
@@ -578,6 +590,17 @@ int DosRunLimited(FakeDos &dos, rlim_t limit, std::vector<const char *> args) {
 }
 
 }  // namespace
+
+// The transfer buffer is memory the machine may not have: without it the
+// run ends at the filler step, before anything is written.
+TEST_F(DosRun, NoMemoryForTheTransferBufferEndsBeforeTheFiller) {
+    Package(SampleDosPackage());
+    dos.transfer.refuse = true;
+    EXPECT_EQ(Run({"/factory"}), 1);
+    EXPECT_EQ(dos.out, "\nDON'T POWER OFF the system during the update process."
+                       "\nNot enough memory for the 51200-byte transfer buffer.");
+    EXPECT_EQ(Files(), Names{});
+}
 
 // Every write of the filler and the scratch files is checked: a full disk
 // fails the step that writes, which removes what it and the steps before

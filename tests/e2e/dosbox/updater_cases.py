@@ -34,8 +34,13 @@ HELP_LINE = " 1) /Factory    A combination of no pause, no reboot, and no overwr
 DUMP_SIZE = 0x100000000 - 0xFFEB0000
 
 
+def id_block(system="BOARD-X", version="A04"):
+    """The running firmware's identification block, as it stands in flash."""
+    return f"$FB$SAMPLE${version}$20261207$R01${system}$".encode() + b"\x01\x00"
+
+
 def dump(system="BOARD-X", version="A04"):
-    block = f"$FB$SAMPLE${version}$20261207$R01${system}$".encode() + b"\x01\x00"
+    block = id_block(system, version)
     data = bytearray(b"\xff" * DUMP_SIZE)
     data[0x100:0x100 + len(block)] = block
     return bytes(data)
@@ -452,21 +457,27 @@ class Restart(UpdaterCase):
 
 
 class Stack(UpdaterCase):
-    # What a run must leave of the stack: room for an interrupt handler and
-    # for DOS's own use of the caller's stack that the start-up's marks
-    # cannot see.
-    MARGIN = 256
+    # What a run must leave of the stack: room for interrupt handlers (a
+    # Ctrl-C handler runs on it) and for DOS's own use of the caller's stack
+    # that the start-up's marks cannot see.
+    MARGIN = 1024
+    # Conventional memory the program may take while its tools run.
+    MEMORY_GOAL = 160 * 1024
 
     def test_the_deepest_run_leaves_part_of_the_stack(self):
         """UPDSTACK.EXE is DOSUPD.EXE with the same stack, reporting what the
-        run left untouched: the flash step's EXEC of each tool and the ME
-        log's read are the deepest calls."""
+        run left untouched and the memory its blocks take: the flash step's
+        EXEC of each tool and the ME log's read are the deepest calls."""
         self.package(program=os.path.join(TOOLS_DIR, "UPDSTACK.EXE"))
         code, out, _ = self.run_updater("/debug", keys="yn")
         self.assertEqual(code, 20, out)
         unused = int(out.rsplit("stack_unused=", 1)[1].split()[0])
-        print(f"stack_unused={unused}")
+        memory = int(out.rsplit("memory_in_use=", 1)[1].split()[0])
+        print(f"stack_unused={unused} memory_in_use={memory}")
         self.assertGreaterEqual(unused, self.MARGIN)
+        # The program's block and the transfer buffer at least.
+        self.assertGreater(memory, 51200)
+        self.assertLessEqual(memory, self.MEMORY_GOAL)
 
 
 def main():
