@@ -39,9 +39,12 @@ DosUpdater::DosUpdater(DosPlatform &os, RunMemory &memory)
       transfer_(os.Transfer()),
       work_(memory.Work) {
     std::memset(&option_, 0, sizeof option_);
-    for (FileTable &table : memory.Tables) table = FileTable{};
+    // Plain values and pointers: zero is every table's empty state.
+    std::memset(static_cast<void *>(memory.Tables), 0, sizeof memory.Tables);
     names_.Used = 0;
 }
+
+void DosUpdater::Print(const char *text) { os_.Write(text, std::strlen(text)); }
 
 void DosUpdater::PrintNumber(uint32_t value) {
     FixedText<kNumberTextRoom> text;

@@ -50,23 +50,19 @@ const UnpackedFile *DosUpdater::FindImage(const FileTable &table, const char *na
 // is not read.
 int DosUpdater::RefuseImageName(const char *name, const ImageCheck &check) {
     const size_t length = std::strlen(name);
-    if (length >= kDosImageNameRoom) {
-        Print("\nThe ");
-        Print(check.Kind);
+    const bool tooLong = length >= kDosImageNameRoom;
+    if (!tooLong && (length == 0 || (IsBareName(name, length) && !IsDosDeviceName(name, length)))) return 0;
+    Print("\nThe ");
+    Print(check.Kind);
+    if (tooLong) {
         Print(" bin file name is too long (at most ");
         PrintNumber(kDosImageNameMax);
         Print(" characters): ");
-        Print(name);
-        return Finish(check.OpenExit, Cleanup::WasteOnly);
-    }
-    if (length != 0 && (!IsBareName(name, length) || IsDosDeviceName(name, length))) {
-        Print("\nThe ");
-        Print(check.Kind);
+    } else {
         Print(" bin file name is not a plain file name: ");
-        Print(name);
-        return Finish(check.OpenExit, Cleanup::WasteOnly);
     }
-    return 0;
+    Print(name);
+    return Finish(check.OpenExit, Cleanup::WasteOnly);
 }
 
 // The image is one of the files just unpacked here: its checksum must
@@ -111,12 +107,7 @@ int DosUpdater::CheckTools() {
 }
 
 int DosUpdater::CheckTool(const char *name, const char *what) {
-    if (name[0] == '\0') {
-        Print("\nThe package names no DOS ");
-        Print(what);
-        Print(". Exit the Flash!");
-        return Finish(dos_exit::ToolOrBiosPackage, Cleanup::Everything);
-    }
+    if (name[0] == '\0') return Refuse(dos_exit::ToolOrBiosPackage, "\nThe package names no DOS ", what, ". Exit the Flash!");
     if (FindImage(fiA_, name) && EndsWithProgramExtension(name)) return 0;
     Print("\nThe DOS ");
     Print(what);

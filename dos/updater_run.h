@@ -103,6 +103,9 @@ class DosUpdater {
   private:
     // Output and files (dos_updater_run.cpp).
     void Print(TextView text) { os_.Write(text.Data, text.Length); }
+    // Out of line: the many fixed texts then cost a call each in DOS's one
+    // 64 KiB code segment.
+    void Print(const char *text);
     void PrintNumber(uint32_t value);
     void PrintMeVersion(const MeVersion &version);
     bool FileExists(const char *path) { return os_.Files().Exists(path); }
