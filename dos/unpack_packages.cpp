@@ -22,11 +22,6 @@ namespace {
 // Bytes a package may carry after its last file.
 constexpr uint64_t kTrailingRoom = kTransferSize;
 
-// Every name the packages may hold is an 8.3 name: all of them together
-// always fit the pool.
-static_assert(3 * kDosRecordTableRoom * kDosFiledNameRoom <= kDosFileNamesRoom,
-              "the name pool holds fifteen 8.3 names");
-
 constexpr PackageStep kDosStep{"DOS package",
                                nullptr,
                                kDosScratch,
