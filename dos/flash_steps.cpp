@@ -65,24 +65,24 @@ int DosUpdater::RefuseImageName(const char *name, const ImageCheck &check) {
     return Finish(check.OpenExit, Cleanup::WasteOnly);
 }
 
-// The image is one of the files just unpacked here: its checksum must
-// match its record's, compared as 16-bit values. Equal values, and not
+// The image is one of the files just unpacked here (a file of the same name
+// that no record describes is not the package's, and is not read): its
+// checksum must match its record's, compared as 16-bit values. Equal values, and not
 // merely equal magnitudes of the values read as signed numbers: an image
 // whose sum is the negation of the recorded one (0xFFFF against 0x0001) is
 // damaged, and the builder records the sum itself.
 int DosUpdater::CheckImage(const FileTable &table, const char *name, const ImageCheck &check) {
     const UnpackedFile *record = FindImage(table, name);
-    uint16_t expected = record ? uint16_t(record->Checksum) : 0;
     Print(check.Begin);
     if (int r = RefuseImageName(name, check)) return r;
     uint16_t sum = 0;
-    if (!SumFile(name, sum)) {
+    if (!record || !SumFile(name, sum)) {
         Print("\nFail to open ");
         Print(check.Kind);
         Print(" bin file, can't get checksum");
         return Finish(check.OpenExit, Cleanup::WasteOnly);
     }
-    if (sum != expected) {
+    if (sum != uint16_t(record->Checksum)) {
         Print("\nThe ");
         Print(check.Kind);
         Print(" bin file has destroyed, checksum error");

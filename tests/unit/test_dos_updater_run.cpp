@@ -353,7 +353,18 @@ TEST_F(DosRun, SwitchesAndHelp) {
 }
 
 TEST_F(DosRun, ImageNamesThatLeadOutOfTheFolderAreNotRead) {
-    // An empty file sums to 0, which is what a name no record matches expects.
+    // A file in the folder that no record describes is not the package's
+    // image, even when its sum (0, empty) would pass for one.
+    WriteBytes("mine.bin", {});
+    DosPackageSpec mine = SampleDosPackage();
+    mine.Options.BiosImageName = "mine.bin";
+    Package(mine);
+    EXPECT_EQ(Run({"/factory"}), 7);
+    EXPECT_TRUE(dos.out.ends_with("\nFail to open BIOS bin file, can't get checksum")) << dos.out;
+    EXPECT_TRUE(dos.commands.empty());
+    ClearWork();
+    dos.out.clear();
+
     WriteBytes(dir_ / "empty.bin", {});
     DosPackageSpec spec = SampleDosPackage();
     spec.Options.BiosImageName = "../empty.bin";
