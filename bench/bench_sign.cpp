@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "platform/builder_files.h"
-#include "tools/fwpack/authenticode_sign.h"
-#include "tools/fwpack/pe_package.h"
+#include "tools/fwpack/authenticode/sign.h"
+#include "tools/fwpack/container/pe_package.h"
 
 using namespace fwpack;
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "dialog/load_option_block.h"
+#include "dialog/message_handlers.h"
+#include "dialog/result_log.h"
 #include "payload/option_block.h"
 #include "run/dialog_updates.h"
 #include "run/folder_tree.h"
@@ -13,32 +15,16 @@ namespace fwpack {
 
 namespace {
 
-// The module path as a fixed buffer of size bytes holds it: cut to size - 1.
-std::string_view CutToBuffer(std::string_view path, size_t size) {
-    return path.substr(0, std::min(path.size(), size - 1));
-}
-
-void ShowBox(ShellContext &context, std::string_view text, std::string_view caption,
+void ShowBox(DialogContext &context, std::string_view text, std::string_view caption,
              BoxIcon icon) {
     context.Boxes.Show(text, caption, icon, BoxButtons::Ok);
 }
 
 }  // namespace
 
-void WriteFlashResult(ShellContext &context) {
-    context.Program.WritePrivateProfile(context.Run.ResultLogPath, kResultLogSection,
-                                       kResultLogKey, kResultLogValue);
-}
-
-std::string ResultLogPathFor(std::string_view modulePath) {
-    std::string_view path = CutToBuffer(modulePath, kPathBufferSize);
-    size_t slash = path.rfind('\\');
-    std::string folder(slash == std::string_view::npos ? std::string_view{} : path.substr(0, slash));
-    return folder + "\\" + kResultLogName;
-}
-
 std::string WindowTitleFor(std::string_view modulePath) {
-    std::string_view path = CutToBuffer(modulePath, kTitleBufferSize);
+    // The module path as the program's 200-byte title buffer holds it.
+    std::string_view path = modulePath.substr(0, std::min(modulePath.size(), kTitleBufferSize - 1));
     size_t slash = path.rfind('\\');
     std::string_view base = slash == std::string_view::npos ? path : path.substr(slash + 1);
     size_t dot = base.rfind('.');
@@ -59,10 +45,12 @@ std::string_view ArgumentText(std::string_view commandLine) {
     return commandLine.substr(i);
 }
 
-StartupResult RunStartupSequence(ShellContext &context) {
-    RunState &run = context.Run;
-    MainWindow &window = context.Window;
+namespace {
 
+// ResultLog, single instance, centring, instance handle: false after a
+// check failed and its box was dismissed.
+bool MayRun(DialogContext &context) {
+    RunState &run = context.Run;
     // The previous run's ResultLog goes first, so a log exists after this
     // start only when this start could not begin its work.
     run.ResultLogPath = ResultLogPathFor(context.Program.ModuleFileName());
@@ -71,39 +59,57 @@ StartupResult RunStartupSequence(ShellContext &context) {
     if (context.Program.MutexAlreadyExists(kInstanceMutexName)) {
         ShowBox(context, "Application has existed!", "Stop", BoxIcon::Warning);
         WriteFlashResult(context);
-        return StartupResult::Exit;
+        return false;
     }
 
-    window.CenterWindow();
+    context.Window.CenterWindow();
 
     if (!context.Program.HaveInstanceHandle()) {
         // The title is still empty here.
         ShowBox(context, "Could not get instance handle", run.WindowTitle, BoxIcon::Error);
         WriteFlashResult(context);
-        return StartupResult::Exit;
+        return false;
     }
+    return true;
+}
 
+// Icons, title and the browse button's image.
+void DressWindow(DialogContext &context) {
+    MainWindow &window = context.Window;
     // Icon 131 ends up large, the main icon small.
     window.SetIcon(window.MainIcon(), true);
     window.SetIcon(window.MainIcon(), false);
     context.Ui.LargeIcon = window.LoadIconResource(resource_id::LargeIcon);
     window.SetIcon(context.Ui.LargeIcon, true);
 
-    run.WindowTitle = WindowTitleFor(context.Program.ModuleFileName());
-    window.SetTitle(run.WindowTitle);
+    context.Run.WindowTitle = WindowTitleFor(context.Program.ModuleFileName());
+    window.SetTitle(context.Run.WindowTitle);
 
     context.Ui.BrowseIcon = window.LoadIconImage(resource_id::BrowseIcon, 16);
     window.SetButtonIcon(control::Browse, context.Ui.BrowseIcon);
+}
 
-    run.Options.OptionWord = LoadOptionBlock(context.Resources, run.OptionCopy);
-
-    // A fresh name under the temp root; whatever already has that name goes.
-    // TempFolderName gives "" rather than the root itself when the temp-name
-    // service fails, so nothing but the new name is ever deleted.
+// A fresh name under the temp root; whatever already has that name goes.
+// TempFolderName gives "" rather than the root itself when the temp-name
+// service fails, so nothing but the new name is ever deleted.
+void ChooseDefaultDestination(DialogContext &context) {
+    RunState &run = context.Run;
     run.DestinationFolder =
         TempFolderName(context.Files, context.Time, context.Files.TempRoot(), "_");
     DeleteFolderTree(context.Files, run.DestinationFolder);
-    window.SetControlText(control::Destination, run.DestinationFolder);
+    context.Window.SetControlText(control::Destination, run.DestinationFolder);
+}
+
+}  // namespace
+
+StartupResult RunStartupSequence(DialogContext &context) {
+    RunState &run = context.Run;
+    MainWindow &window = context.Window;
+    if (!MayRun(context)) return StartupResult::Exit;
+    DressWindow(context);
+
+    run.Options.OptionWord = LoadOptionBlock(context.Resources, run.OptionCopy);
+    ChooseDefaultDestination(context);
 
     if (run.Options.OptionWord & option_bit::ShowWindow)
         window.Show();

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "dialog/shell_context.h"
+#include "dialog/dialog_context.h"
 
 namespace fwpack {
 
@@ -19,11 +19,7 @@ enum class StartupResult {
 // ResultLog, single instance, centring, instance handle, icons, title,
 // browse icon, options, default destination, visibility, command line,
 // start timer.
-StartupResult RunStartupSequence(ShellContext &context);
-
-// The ResultLog path for a program file: its folder (the path as a 260-byte
-// buffer holds it, cut before the last backslash) + "\RuvazUZUR.log".
-std::string ResultLogPathFor(std::string_view modulePath);
+StartupResult RunStartupSequence(DialogContext &context);
 
 // The window title for a program file: the path as a 200-byte buffer holds
 // it, reduced to the part after the last backslash and cut at its last ".";

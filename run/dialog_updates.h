@@ -1,4 +1,5 @@
-// The dialog's control identifiers and the two updates that repaint at once.
+// The two dialog updates that repaint at once; the control ids they take
+// come with them from win/resource_ids.h.
 #pragma once
 #include <string_view>
 
@@ -6,13 +7,6 @@
 #include "win/resource_ids.h"
 
 namespace fwpack {
-
-namespace control {
-inline constexpr int Go = IDC_GO, Cancel = IDC_CANCEL_RUN, Browse = IDC_BROWSE,
-                     Progress = IDC_PROGRESS, PleaseWait = IDC_PLEASE_WAIT,
-                     ExtractHere = IDC_EXTRACT_HERE, Destination = IDC_DESTINATION,
-                     Percentage = IDC_PERCENT, Status = IDC_STATUS;
-}
 
 // Sets the progress bar's position and repaints the bar at once.
 void SetProgress(DialogControls &dialog, int position);

@@ -1,8 +1,11 @@
 // The process-wide state that the user-interface thread and the worker
-// share. Everything but AbortFlag is written during start-up, before the
-// worker exists; afterwards the worker alone completes the option word
-// (PackOptionWord) and reads the rest. AbortFlag is written by the
-// user-interface thread and read by the worker at its check points.
+// share. Most of it is written during start-up, before the worker exists,
+// and only read afterwards. Three fields are written once the worker runs:
+// AbortFlag by the user-interface thread (read by the worker at its check
+// points), UnpackingCompleted by the worker (read by the dialog when it
+// decides whether to wait for an aborted worker), and the option word,
+// which the worker alone completes (PackOptionWord) just before it starts
+// the BIOS flash program.
 #pragma once
 #include <atomic>
 #include <cstddef>

@@ -1,6 +1,6 @@
 // ExtractImage: a tagged image package through two scratch files into the
 // target path; the stored checksum comes back.
-#include "update/extract_image_detail.h"
+#include "update/extract_image.h"
 
 #include <string>
 #include <vector>
@@ -13,8 +13,8 @@
 
 namespace fwpack {
 
-std::optional<uint32_t> ExtractImageChecked(WorkerContext &c, uint16_t resource,
-                                            std::string_view target) {
+std::optional<uint32_t> ExtractImage(WorkerContext &c, uint16_t resource,
+                                     std::string_view target) {
     FileSystem &files = c.Files;
     std::string root = files.TempRoot();
     std::string a = ScratchNameA(root, c.Time.TickCount());
@@ -56,10 +56,6 @@ std::optional<uint32_t> ExtractImageChecked(WorkerContext &c, uint16_t resource,
     std::span<const uint8_t> image(package.data() + kImageStart, package.size() - kImageStart);
     if (!files.WriteWholeFile(target, image)) return failure();
     return record.Checksum;
-}
-
-uint32_t ExtractImage(WorkerContext &context, uint16_t resource, std::string_view target) {
-    return ExtractImageChecked(context, resource, target).value_or(0);
 }
 
 }  // namespace fwpack

@@ -33,7 +33,7 @@ std::string PercentText(int32_t p) { return std::to_string(p) + "%"; }
 
 class Worker {
   public:
-    explicit Worker(WorkerContext &c) : c_(c), d_(c.Dialog), files_(c.Files) {}
+    explicit Worker(WorkerContext &c) : context_(c), dialog_(c.Dialog), files_(c.Files) {}
 
     int Run() {
         Exit exit;
@@ -49,23 +49,25 @@ class Worker {
     }
 
   private:
-    WorkerContext &c_;
-    DialogControls &d_;
+    WorkerContext &context_;
+    DialogControls &dialog_;
     FileSystem &files_;
-    WorkerRunState s_;
+    WorkerRunState state_;
     std::vector<bool> nameUsable_;   // per record: a bare, terminated name
     uint64_t cursor_ = 0;            // where the next file's bytes start
 
-    bool Aborted() const { return c_.Run.AbortRequested(); }
-    void Fail(std::string_view text) { ShowErrorBox(c_.Boxes, c_.Run.WindowTitle, text); }
+    bool Aborted() const { return context_.Run.AbortRequested(); }
+    void Fail(std::string_view text) {
+        ShowErrorBox(context_.Boxes, context_.Run.WindowTitle, text);
+    }
     // The bar and the percentage text together, and the status text.
     void Step(int32_t p) {
-        SetProgress(d_, p);
-        SetItemText(d_, control::Percentage, PercentText(p));
+        SetProgress(dialog_, p);
+        SetItemText(dialog_, control::Percentage, PercentText(p));
     }
     void Step(int32_t p, std::string_view status) {
         Step(p);
-        SetItemText(d_, control::Status, status);
+        SetItemText(dialog_, control::Status, status);
     }
 
     Exit Stages() {
@@ -76,57 +78,57 @@ class Worker {
         if (!LoadPackage()) return Exit::Cleanup;
         if (Exit e; !Unpack(e)) return e;
         if (Exit e; !Copy(e)) return e;
-        c_.Run.UnpackingCompleted.store(true);
+        context_.Run.UnpackingCompleted.store(true);
         return Complete();
     }
 
     // Stage 0: the input controls go for good; the bar runs 1 to 100.
     bool Prepare() {
-        d_.EnableControl(control::Go, false);
-        d_.EnableControl(control::Browse, false);
-        d_.HideControl(control::Browse);
-        d_.EnableControl(control::Destination, false);
-        d_.HideControl(control::Destination);
-        d_.HideControl(control::ExtractHere);
-        d_.SetProgressRange(1, 100);
-        d_.SetProgressPosition(0);
-        d_.SetControlText(control::Percentage, "");
-        d_.RepaintControl(control::Progress);
-        SetItemText(d_, control::Status, "Preparing data file...");
+        dialog_.EnableControl(control::Go, false);
+        dialog_.EnableControl(control::Browse, false);
+        dialog_.HideControl(control::Browse);
+        dialog_.EnableControl(control::Destination, false);
+        dialog_.HideControl(control::Destination);
+        dialog_.HideControl(control::ExtractHere);
+        dialog_.SetProgressRange(1, 100);
+        dialog_.SetProgressPosition(0);
+        dialog_.SetControlText(control::Percentage, "");
+        dialog_.RepaintControl(control::Progress);
+        SetItemText(dialog_, control::Status, "Preparing data file...");
         return !Aborted();
     }
 
     // Stage 1: the work folder and the two scratch names.
     bool MakeWorkNames() {
         Step(25);
-        s_.TempRoot = files_.TempRoot();
+        state_.TempRoot = files_.TempRoot();
         // A failed temp-name call must not leave the work folder path at the
         // temp root: that path is deleted as a tree.
-        s_.WorkFolder = TempFolderName(files_, c_.Time, s_.TempRoot, "0$_$_");
-        if (s_.WorkFolder.empty() || s_.TempRoot.size() + 8 >= kPathBufferSize) {
-            s_.WorkFolder.clear();
+        state_.WorkFolder = TempFolderName(files_, context_.Time, state_.TempRoot, "0$_$_");
+        if (state_.WorkFolder.empty() || state_.TempRoot.size() + 8 >= kPathBufferSize) {
+            state_.WorkFolder.clear();
             Fail("Fail to create temporary data file, extracting process aborted!");
             return false;
         }
-        DeleteFolderTree(files_, s_.WorkFolder);
-        files_.CreateFolder(s_.WorkFolder);   // a failure shows in stage 5
-        s_.ScratchA = ScratchNameA(s_.TempRoot, c_.Time.TickCount());
-        s_.ScratchB = ScratchNameB(s_.TempRoot, c_.Time.TickCount());
-        files_.RemoveFile(s_.ScratchA);
-        files_.RemoveFile(s_.ScratchB);
+        DeleteFolderTree(files_, state_.WorkFolder);
+        files_.CreateFolder(state_.WorkFolder);   // a failure shows in stage 5
+        state_.ScratchA = ScratchNameA(state_.TempRoot, context_.Time.TickCount());
+        state_.ScratchB = ScratchNameB(state_.TempRoot, context_.Time.TickCount());
+        files_.RemoveFile(state_.ScratchA);
+        files_.RemoveFile(state_.ScratchB);
         return !Aborted();
     }
 
     // Stage 2: the tool package, a bare zlib stream, into scratch file A.
     bool WriteCompressedPackage() {
         Step(50, "Extracting file information...");
-        std::span<const uint8_t> package = c_.Resources.SetupResource(ToolPackage);
+        std::span<const uint8_t> package = context_.Resources.SetupResource(ToolPackage);
         if (package.empty()) {
             Fail("Fail to extract the data, extracting process aborted!");
             return false;
         }
         // A short write is not tested here: it makes the decompression fail.
-        if (!files_.WriteWholeFile(s_.ScratchA, package)) {
+        if (!files_.WriteWholeFile(state_.ScratchA, package)) {
             Fail("Fail to create temporary data file, extracting process aborted!");
             return false;
         }
@@ -136,11 +138,11 @@ class Worker {
     // Stage 3: scratch file A decompressed into scratch file B.
     bool Decompress() {
         Step(75, "Decompress merge data file...");
-        if (DecompressFile(s_.ScratchA.c_str(), s_.ScratchB.c_str()) != 0) {
+        if (DecompressFile(state_.ScratchA.c_str(), state_.ScratchB.c_str()) != 0) {
             Fail("Fail to decompress the RADOZUDE data, extracting process aborted!");
             return false;
         }
-        files_.RemoveFile(s_.ScratchA);
+        files_.RemoveFile(state_.ScratchA);
         Step(100, "");
         return !Aborted();
     }
@@ -150,36 +152,37 @@ class Worker {
     // holds is checked when its file is written.
     bool LoadPackage() {
         Step(0, "Initialize file information...");
-        if (!files_.ReadWholeFile(s_.ScratchB, s_.PackageBuffer)) {
+        if (!files_.ReadWholeFile(state_.ScratchB, state_.PackageBuffer)) {
             Fail("Fail to read temporary data file, updating extracting aborted!");
             return false;
         }
-        if (s_.PackageBuffer.size() < kPackageHeaderSize) {
+        if (state_.PackageBuffer.size() < kPackageHeaderSize) {
             Fail("No data in the decompressed data file, extracting process aborted!");
             return false;
         }
-        ReadU32(s_.PackageBuffer.data(), s_.PackageBuffer.size(), 0, s_.FileCount);
-        files_.RemoveFile(s_.ScratchB);
-        if (s_.FileCount == 0) {
+        ReadU32(state_.PackageBuffer.data(), state_.PackageBuffer.size(), 0, state_.FileCount);
+        files_.RemoveFile(state_.ScratchB);
+        if (state_.FileCount == 0) {
             Fail("No file require to extract, process aborted!");
             return false;
         }
-        uint64_t tableEnd = kPackageHeaderSize + uint64_t(kFileRecordSize) * s_.FileCount;
-        if (tableEnd > s_.PackageBuffer.size()) {
+        uint64_t tableEnd = kPackageHeaderSize + uint64_t(kFileRecordSize) * state_.FileCount;
+        if (tableEnd > state_.PackageBuffer.size()) {
             Fail("Fail to read temporary data file, updating extracting aborted!");
             return false;
         }
-        s_.RecordTable.resize(s_.FileCount);
-        nameUsable_.assign(s_.FileCount, false);
-        s_.Copied.assign(s_.FileCount, false);
-        for (uint32_t i = 0; i < s_.FileCount; ++i) {
+        state_.RecordTable.resize(state_.FileCount);
+        nameUsable_.assign(state_.FileCount, false);
+        state_.Copied.assign(state_.FileCount, false);
+        for (uint32_t i = 0; i < state_.FileCount; ++i) {
             const size_t at = kPackageHeaderSize + size_t(i) * kFileRecordSize;
-            nameUsable_[i] = ReadFileRecord(s_.PackageBuffer.data(), s_.PackageBuffer.size(), at,
-                                            s_.RecordTable[i]) == PackageError::None &&
-                             IsBareFileName(s_.RecordTable[i].FileName);
+            const std::vector<uint8_t> &package = state_.PackageBuffer;
+            nameUsable_[i] = ReadFileRecord(package.data(), package.size(), at,
+                                            state_.RecordTable[i]) == PackageError::None &&
+                             IsBareFileName(state_.RecordTable[i].FileName);
         }
-        s_.HaveRecordTable = true;
-        SetItemText(d_, control::Status, "Extracting file information...");
+        state_.HaveRecordTable = true;
+        SetItemText(dialog_, control::Status, "Extracting file information...");
         cursor_ = tableEnd;
         return true;
     }
@@ -187,18 +190,19 @@ class Worker {
     // Stage 5: each file into the work folder with its stored times.
     bool Unpack(Exit &exit) {
         exit = Exit::Rollback;
-        for (s_.CurrentIndex = 0; s_.CurrentIndex < s_.FileCount; ++s_.CurrentIndex) {
-            const FileRecord &r = s_.RecordTable[s_.CurrentIndex];
-            std::string path = s_.WorkFolder + r.FileName;
+        for (state_.CurrentIndex = 0; state_.CurrentIndex < state_.FileCount;
+             ++state_.CurrentIndex) {
+            const FileRecord &r = state_.RecordTable[state_.CurrentIndex];
+            std::string path = state_.WorkFolder + r.FileName;
             // A name that would leave the work folder, or not fit a path, is
             // never created.
-            if (!nameUsable_[s_.CurrentIndex] || path.size() >= kPathBufferSize) {
+            if (!nameUsable_[state_.CurrentIndex] || path.size() >= kPathBufferSize) {
                 Fail("Fail to create data file, extracting process aborted!");
                 return false;
             }
-            bool inside = cursor_ + r.Size <= s_.PackageBuffer.size();
+            bool inside = cursor_ + r.Size <= state_.PackageBuffer.size();
             std::span<const uint8_t> bytes;
-            if (r.Size != 0 && inside) bytes = {s_.PackageBuffer.data() + cursor_, r.Size};
+            if (r.Size != 0 && inside) bytes = {state_.PackageBuffer.data() + cursor_, r.Size};
             FileTimes times{r.CreationTime, r.LastAccessTime, r.LastWriteTime};
             std::optional<size_t> written = files_.WriteWholeFile(path, bytes, &times);
             if (!written) {
@@ -216,7 +220,7 @@ class Worker {
                 return false;
             }
             cursor_ += r.Size;
-            Step(Percentage(s_.CurrentIndex + 1, s_.FileCount));
+            Step(Percentage(state_.CurrentIndex + 1, state_.FileCount));
             if (Aborted()) {
                 exit = Exit::Cleanup;
                 return false;
@@ -229,23 +233,25 @@ class Worker {
     bool Copy(Exit &exit) {
         exit = Exit::Rollback;
         Step(0, "");
-        const std::string &dest = c_.Run.DestinationFolder;
-        if (!dest.empty() && !files_.Exists(dest)) s_.DestinationCreated = files_.CreateFolder(dest);
-        s_.InDestination = true;
-        for (s_.CurrentIndex = 0; s_.CurrentIndex < s_.FileCount; ++s_.CurrentIndex) {
-            const FileRecord &r = s_.RecordTable[s_.CurrentIndex];
-            Step(Percentage(s_.CurrentIndex + 1, s_.FileCount));
+        const std::string &dest = context_.Run.DestinationFolder;
+        if (!dest.empty() && !files_.Exists(dest))
+            state_.DestinationCreated = files_.CreateFolder(dest);
+        state_.InDestination = true;
+        for (state_.CurrentIndex = 0; state_.CurrentIndex < state_.FileCount;
+             ++state_.CurrentIndex) {
+            const FileRecord &r = state_.RecordTable[state_.CurrentIndex];
+            Step(Percentage(state_.CurrentIndex + 1, state_.FileCount));
             // The status text is cut to its 260-byte buffer.
             std::string status = "Copying ...\\" + r.FileName;
             if (status.size() >= kPathBufferSize) status.resize(kPathBufferSize - 1);
-            SetItemText(d_, control::Status, status);
-            std::string source = s_.WorkFolder + r.FileName;
+            SetItemText(dialog_, control::Status, status);
+            std::string source = state_.WorkFolder + r.FileName;
             std::string target = dest + r.FileName;
             // An empty destination (start-up could not name one) would be the
             // working directory: nothing is copied there.
             bool copied = !dest.empty() && target.size() < kPathBufferSize &&
                           files_.CopyFileOver(source, target);
-            s_.Copied[s_.CurrentIndex] = copied;
+            state_.Copied[state_.CurrentIndex] = copied;
             files_.RemoveFile(source);
             // A lost file is a failed run, not "Update completed.".
             if (!copied) {
@@ -257,7 +263,7 @@ class Worker {
                 return false;
             }
         }
-        files_.RemoveFolder(s_.WorkFolder);
+        files_.RemoveFolder(state_.WorkFolder);
         exit = Exit::Cleanup;
         if (Aborted()) return false;
         Step(50);
@@ -268,16 +274,16 @@ class Worker {
 
     // Stage 7: the completion box and the flash stages.
     Exit Complete() {
-        const ProgramOptionCopy &options = c_.Run.OptionCopy;
+        const ProgramOptionCopy &options = context_.Run.OptionCopy;
         bool bios = !options.FlashProgram().empty();
         bool me = !options.MeFlashProgram().empty();
         if (!bios || !me)
-            c_.Boxes.Show("All files successfully extract to the specified folder.",
-                          c_.Run.WindowTitle, BoxIcon::Information, BoxButtons::Ok);
+            context_.Boxes.Show("All files successfully extract to the specified folder.",
+                          context_.Run.WindowTitle, BoxIcon::Information, BoxButtons::Ok);
         if (!bios) return Exit::Cleanup;
-        StageEnd end = RunFlashStage(c_, s_, FlashStage::Bios);
-        if (end == StageEnd::Completed && s_.RtnStatus == 1 && s_.RtnReboot == 1 && me)
-            end = RunFlashStage(c_, s_, FlashStage::Me);
+        StageEnd end = RunFlashStage(context_, state_, FlashStage::Bios);
+        if (end == StageEnd::Completed && state_.RtnStatus == 1 && state_.RtnReboot == 1 && me)
+            end = RunFlashStage(context_, state_, FlashStage::Me);
         // A cancel takes the cleanup path, as at every other check.
         return end == StageEnd::Failed ? Exit::Rollback : Exit::Cleanup;
     }
@@ -285,15 +291,16 @@ class Worker {
     // Deletes, newest first, the files of this run: in the work folder while
     // unpacking, in the DestinationFolder (only what was copied) after.
     void Rollback() {
-        d_.SetControlText(control::Status, "Rollback the updated file...");
-        d_.RepaintWindow();
-        if (!s_.HaveRecordTable || s_.FileCount == 0) return;
-        const std::string &folder = s_.InDestination ? c_.Run.DestinationFolder : s_.WorkFolder;
-        uint32_t k = std::min(s_.CurrentIndex, s_.FileCount - 1);
+        dialog_.SetControlText(control::Status, "Rollback the updated file...");
+        dialog_.RepaintWindow();
+        if (!state_.HaveRecordTable || state_.FileCount == 0) return;
+        const std::string &folder =
+            state_.InDestination ? context_.Run.DestinationFolder : state_.WorkFolder;
+        uint32_t k = std::min(state_.CurrentIndex, state_.FileCount - 1);
         for (;; --k) {
-            SetProgress(d_, Percentage(k, s_.FileCount));
-            bool ours = s_.InDestination ? bool(s_.Copied[k]) : nameUsable_[k];
-            if (ours) files_.RemoveFile(folder + s_.RecordTable[k].FileName);
+            SetProgress(dialog_, Percentage(k, state_.FileCount));
+            bool ours = state_.InDestination ? bool(state_.Copied[k]) : nameUsable_[k];
+            if (ours) files_.RemoveFile(folder + state_.RecordTable[k].FileName);
             if (k == 0) break;
         }
     }
@@ -301,32 +308,32 @@ class Worker {
     // Under option bit 0x1 the DestinationFolder goes at the end of the run;
     // as a whole only when this run made it, else only what the run put in.
     void RemoveDestination() {
-        const std::string &dest = c_.Run.DestinationFolder;
-        if (s_.DestinationCreated) {
+        const std::string &dest = context_.Run.DestinationFolder;
+        if (state_.DestinationCreated) {
             DeleteFolderTree(files_, dest);
             return;
         }
-        for (uint32_t i = 0; i < s_.Copied.size(); ++i)
-            if (s_.Copied[i]) files_.RemoveFile(dest + s_.RecordTable[i].FileName);
-        for (const std::string &image : s_.ImagesWritten) files_.RemoveFile(dest + image);
+        for (uint32_t i = 0; i < state_.Copied.size(); ++i)
+            if (state_.Copied[i]) files_.RemoveFile(dest + state_.RecordTable[i].FileName);
+        for (const std::string &image : state_.ImagesWritten) files_.RemoveFile(dest + image);
     }
 
     void Cleanup() {
-        if (!s_.WorkFolder.empty()) DeleteFolderTree(files_, s_.WorkFolder);
-        if (c_.Run.Options.OptionWord & option_bit::DeleteAtEnd) RemoveDestination();
-        s_.RecordTable.clear();
-        s_.RecordTable.shrink_to_fit();
-        s_.PackageBuffer.clear();
-        s_.PackageBuffer.shrink_to_fit();
-        if (!s_.ScratchA.empty()) files_.RemoveFile(s_.ScratchA);
-        if (!s_.ScratchB.empty()) files_.RemoveFile(s_.ScratchB);
-        d_.SetProgressPosition(0);
-        d_.SetControlText(control::Percentage, "");
-        d_.SetControlText(control::Status, "");
-        d_.RepaintWindow();
-        c_.Time.Sleep(10);
-        DecideRestart(c_, s_);
-        d_.PostQuit(0);
+        if (!state_.WorkFolder.empty()) DeleteFolderTree(files_, state_.WorkFolder);
+        if (context_.Run.Options.OptionWord & option_bit::DeleteAtEnd) RemoveDestination();
+        state_.RecordTable.clear();
+        state_.RecordTable.shrink_to_fit();
+        state_.PackageBuffer.clear();
+        state_.PackageBuffer.shrink_to_fit();
+        if (!state_.ScratchA.empty()) files_.RemoveFile(state_.ScratchA);
+        if (!state_.ScratchB.empty()) files_.RemoveFile(state_.ScratchB);
+        dialog_.SetProgressPosition(0);
+        dialog_.SetControlText(control::Percentage, "");
+        dialog_.SetControlText(control::Status, "");
+        dialog_.RepaintWindow();
+        context_.Time.Sleep(10);
+        DecideRestart(context_, state_);
+        dialog_.PostQuit(0);
     }
 };
 

@@ -10,7 +10,7 @@
 #include "payload/tagged_resource.h"
 #include "run/error_box.h"
 #include "run/run_options.h"
-#include "update/extract_image_detail.h"
+#include "update/extract_image.h"
 
 namespace fwpack {
 
@@ -61,88 +61,126 @@ const char *WaitText(uint32_t result) {
     }
 }
 
+// One run of a stage. A failure leaves it one of two ways, which differ in
+// what they put back: before the stage has entered the DestinationFolder
+// only the box is shown (FailBeforeEntering); once it has, the working
+// directory is put back first, so that the cleanup can remove the folder,
+// and an image found missing or wanting is deleted at once, while one that
+// passed its checks is left to the rollback (FailInside).
+class StageRun {
+  public:
+    StageRun(WorkerContext &context, WorkerRunState &state, FlashStage stage)
+        : context_(context),
+          files_(context.Files),
+          run_(context.Run),
+          state_(state),
+          row_(RowFor(context.Run.OptionCopy, stage)),
+          dest_(context.Run.DestinationFolder),
+          // The folder already ends with the separator; the doubled one is
+          // read as one.
+          imagePath_(dest_ + files_.Separator() + std::string(row_.ImageName)),
+          imageName_(row_.ImageName),
+          program_(dest_ + std::string(row_.ProgramName)) {}
+
+    StageEnd Run() {
+        // The image is written, and deleted again, inside the
+        // DestinationFolder only: a name that leads elsewhere is refused
+        // like a missing image.
+        if (!IsBareFileName(row_.ImageName) || imagePath_.size() >= kPathBufferSize)
+            return FailBeforeEntering(row_.MissingImage);
+        std::optional<uint32_t> stored = ExtractImage(context_, row_.Package, imagePath_);
+        if (stored) state_.ImagesWritten.emplace_back(row_.ImageName);
+
+        saved_ = files_.WorkingDirectory();
+        if (!saved_) {
+            files_.RemoveFile(imagePath_);
+            return FailBeforeEntering(row_.StartFailed);
+        }
+        files_.SetWorkingDirectory(dest_);
+
+        // The bare name is resolved in the DestinationFolder.
+        if (!files_.Exists(imageName_)) return FailInside(row_.MissingImage, Image::Delete);
+        if (stored.value_or(0) != uint32_t(Checksum16(files_, imageName_)))
+            return FailInside(row_.ChecksumFailed, Image::Delete);
+        std::string commandLine = CommandLine();
+        // The command line keeps the 260-byte limit of its buffer.
+        if (commandLine.size() >= kPathBufferSize)
+            return FailInside(row_.StartFailed, Image::KeepForRollback);
+        return StartProgram(commandLine);
+    }
+
+  private:
+    enum class Image { Delete, KeepForRollback };
+
+    WorkerContext &context_;
+    FileSystem &files_;
+    RunState &run_;
+    WorkerRunState &state_;
+    const StageRow row_;
+    const std::string &dest_;
+    const std::string imagePath_, imageName_, program_;
+    std::optional<std::string> saved_;   // the working directory to go back to
+
+    StageEnd FailBeforeEntering(const char *text) {
+        ShowErrorBox(context_.Boxes, run_.WindowTitle, text);
+        return StageEnd::Failed;
+    }
+
+    StageEnd FailInside(const char *text, Image image) {
+        files_.SetWorkingDirectory(*saved_);
+        ShowErrorBox(context_.Boxes, run_.WindowTitle, text);
+        if (image == Image::Delete) files_.RemoveFile(imagePath_);
+        return StageEnd::Failed;
+    }
+
+    std::string CommandLine() {
+        std::string commandLine = program_ + " " + dest_ + imageName_;
+        if (!row_.SendsIdAndOptions) return commandLine;
+        std::string_view id = run_.OptionCopy.IdString();
+        if (!id.empty()) commandLine += " /id:" + std::string(id);
+        PackOptionWord(run_.Options);
+        char word[9];
+        std::snprintf(word, sizeof word, "%08X", unsigned(run_.Options.OptionWord));
+        return commandLine + " /option:" + word;
+    }
+
+    StageEnd StartProgram(const std::string &commandLine) {
+        context_.Dialog.HideWindow();
+        // The program's full path goes as the application name, so an
+        // unquoted folder with spaces cannot start a shorter path's program.
+        // A name given without its ".exe" gets it, as the command line
+        // alone would have.
+        std::string application = program_;
+        if (!files_.Exists(application) && files_.Exists(application + ".exe"))
+            application += ".exe";
+        // The last look at a cancel: the dialog stopped waiting for this
+        // worker when the unpacking completed, so a program started now
+        // would run with nobody to read its verdict. The window is hidden
+        // by now, so the user has no way left to cancel after this point.
+        if (run_.AbortRequested()) {
+            files_.SetWorkingDirectory(*saved_);
+            return StageEnd::Aborted;
+        }
+        std::optional<StartedProcess> process =
+            context_.Programs.Start(application, commandLine, dest_);
+        if (!process) return FailInside(row_.StartFailed, Image::KeepForRollback);
+        state_.Launched = 1;
+        uint32_t waited = context_.Programs.Wait(*process);
+        if (run_.Options.DebugBoxes)
+            context_.Boxes.Show(WaitText(waited), run_.WindowTitle, BoxIcon::Error,
+                                BoxButtons::Ok);
+        state_.*row_.Status = ReadResultValue(context_.Results, kResultKey, row_.StatusValue);
+        state_.*row_.Restart = ReadResultValue(context_.Results, kResultKey, row_.RestartValue);
+        files_.SetWorkingDirectory(*saved_);
+        context_.Programs.Close(*process);
+        return StageEnd::Completed;
+    }
+};
+
 }  // namespace
 
-StageEnd RunFlashStage(WorkerContext &c, WorkerRunState &state, FlashStage stage) {
-    FileSystem &files = c.Files;
-    RunState &run = c.Run;
-    const StageRow row = RowFor(run.OptionCopy, stage);
-    const std::string &dest = run.DestinationFolder;
-    auto fail = [&](const char *text) {
-        ShowErrorBox(c.Boxes, run.WindowTitle, text);
-        return StageEnd::Failed;
-    };
-
-    // The folder already ends with the separator; the doubled one is read
-    // as one.
-    std::string imagePath = dest + files.Separator() + std::string(row.ImageName);
-    // The image is written, and deleted again, inside the DestinationFolder
-    // only: a name that leads elsewhere is refused like a missing image.
-    if (!IsBareFileName(row.ImageName) || imagePath.size() >= kPathBufferSize)
-        return fail(row.MissingImage);
-    std::optional<uint32_t> stored = ExtractImageChecked(c, row.Package, imagePath);
-    if (stored) state.ImagesWritten.emplace_back(row.ImageName);
-
-    // The working directory is put back on every way out, so that the
-    // cleanup can remove the DestinationFolder.
-    std::optional<std::string> saved = files.WorkingDirectory();
-    if (!saved) {
-        files.RemoveFile(imagePath);
-        return fail(row.StartFailed);
-    }
-    files.SetWorkingDirectory(dest);
-    auto failHere = [&](const char *text, bool dropImage) {
-        files.SetWorkingDirectory(*saved);
-        ShowErrorBox(c.Boxes, run.WindowTitle, text);
-        if (dropImage) files.RemoveFile(imagePath);
-        return StageEnd::Failed;
-    };
-
-    // The bare name is resolved in the DestinationFolder.
-    std::string imageName(row.ImageName);
-    if (!files.Exists(imageName)) return failHere(row.MissingImage, true);
-    if (stored.value_or(0) != uint32_t(Checksum16(files, imageName)))
-        return failHere(row.ChecksumFailed, true);
-
-    std::string program = dest + std::string(row.ProgramName);
-    std::string commandLine = program + " " + dest + imageName;
-    if (row.SendsIdAndOptions) {
-        std::string_view id = run.OptionCopy.IdString();
-        if (!id.empty()) commandLine += " /id:" + std::string(id);
-        PackOptionWord(run.Options);
-        char word[9];
-        std::snprintf(word, sizeof word, "%08X", unsigned(run.Options.OptionWord));
-        commandLine += " /option:";
-        commandLine += word;
-    }
-    // The command line keeps the 260-byte limit of its buffer.
-    if (commandLine.size() >= kPathBufferSize) return failHere(row.StartFailed, false);
-
-    c.Dialog.HideWindow();
-    // The program's full path goes as the application name, so an unquoted
-    // folder with spaces cannot start a shorter path's program. A name given
-    // without its ".exe" gets it, as the command line alone would have.
-    std::string application = program;
-    if (!files.Exists(application) && files.Exists(application + ".exe")) application += ".exe";
-    // The last look at a cancel: the dialog stopped waiting for this worker
-    // when the unpacking completed, so a program started now would run with
-    // nobody to read its verdict. The window is hidden by now, so the user
-    // has no way left to cancel after this point.
-    if (run.AbortRequested()) {
-        files.SetWorkingDirectory(*saved);
-        return StageEnd::Aborted;
-    }
-    std::optional<StartedProcess> process = c.Programs.Start(application, commandLine, dest);
-    if (!process) return failHere(row.StartFailed, false);
-    state.Launched = 1;
-    uint32_t waited = c.Programs.Wait(*process);
-    if (run.Options.DebugBoxes)
-        c.Boxes.Show(WaitText(waited), run.WindowTitle, BoxIcon::Error, BoxButtons::Ok);
-    state.*row.Status = ReadResultValue(c.Results, kResultKey, row.StatusValue);
-    state.*row.Restart = ReadResultValue(c.Results, kResultKey, row.RestartValue);
-    files.SetWorkingDirectory(*saved);
-    c.Programs.Close(*process);
-    return StageEnd::Completed;
+StageEnd RunFlashStage(WorkerContext &context, WorkerRunState &state, FlashStage stage) {
+    return StageRun(context, state, stage).Run();
 }
 
 int32_t ReadResultValue(ResultValues &results, std::string_view subkey,

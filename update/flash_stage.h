@@ -22,11 +22,6 @@ enum class StageEnd { Completed, Failed, Aborted };
 
 StageEnd RunFlashStage(WorkerContext &context, WorkerRunState &state, FlashStage stage);
 
-// Writes the image held in package resource (BiosPackage or MePackage) to
-// target and returns the Checksum field of its FileRecord; 0 after any
-// failure, with target deleted.
-uint32_t ExtractImage(WorkerContext &context, uint16_t resource, std::string_view target);
-
 // The checksum rule over the whole content of a file; 0 when it cannot be
 // opened or is empty.
 uint16_t Checksum16(FileSystem &files, std::string_view path);

@@ -1,5 +1,7 @@
 // Resource and control ids of the Windows program, shared by updater.rc and
-// the program's code. Plain macros: the resource compiler reads this too.
+// the program's code: plain macros, which the resource compiler reads too,
+// and below them the typed names the code uses, hidden from the resource
+// compiler, which knows no C++.
 #pragma once
 
 // Dialog template of ExtractorDialog.
@@ -22,3 +24,21 @@
 #define IDC_PERCENT 1008
 #define IDC_STATUS 1009
 #define IDC_NOTICE (-1)
+
+#ifndef RC_INVOKED
+namespace fwpack {
+
+namespace resource_id {
+inline constexpr int Dialog = IDD_EXTRACTOR, MainIcon = IDI_MAIN, LargeIcon = IDI_LARGE,
+                     BrowseIcon = IDI_BROWSE;
+}
+
+namespace control {
+inline constexpr int Go = IDC_GO, Cancel = IDC_CANCEL_RUN, Browse = IDC_BROWSE,
+                     Progress = IDC_PROGRESS, PleaseWait = IDC_PLEASE_WAIT,
+                     ExtractHere = IDC_EXTRACT_HERE, Destination = IDC_DESTINATION,
+                     Percentage = IDC_PERCENT, Status = IDC_STATUS;
+}
+
+}  // namespace fwpack
+#endif

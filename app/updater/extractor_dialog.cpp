@@ -4,10 +4,10 @@
 #include <cstdlib>
 #include <memory>
 
-#include "app/updater/program_state.h"
+#include "app/updater/worker_thread.h"
 #include "payload/resource_layout.h"
 #include "run/dialog_updates.h"
-#include "dialog/main_window.h"
+#include "dialog/message_handlers.h"
 #include "dialog/startup.h"
 
 namespace fwpack {
@@ -102,7 +102,7 @@ INT_PTR ExtractorDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 BOOL ExtractorDialog::OnInitDialog() {
     mainWindow_ = std::make_unique<Win32MainWindow>(window_, instance_, mainIcon_,
                                                     &ExtractWorkerThread);
-    context_ = std::make_unique<ShellContext>(ShellContext{
+    context_ = std::make_unique<DialogContext>(DialogContext{
         program_, *mainWindow_, files_, clock_, boxes_, resources_, TheRunState(), ui_});
     if (RunStartupSequence(*context_) == StartupResult::Exit) std::exit(0);
     return TRUE;   // the dialog manager sets the initial focus

@@ -8,7 +8,7 @@
 #include "platform/win32/win32_files.h"
 #include "platform/win32/win32_main_window.h"
 #include "platform/win32/win32_services.h"
-#include "dialog/shell_context.h"
+#include "dialog/dialog_context.h"
 
 namespace fwpack {
 
@@ -50,7 +50,7 @@ class ExtractorDialog {
     WindowState ui_;
     // Made when the window exists (WM_INITDIALOG).
     std::unique_ptr<Win32MainWindow> mainWindow_;
-    std::unique_ptr<ShellContext> context_;
+    std::unique_ptr<DialogContext> context_;
 };
 
 }  // namespace fwpack

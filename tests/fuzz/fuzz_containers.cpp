@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/fwpack/container.h"
+#include "tools/fwpack/container/container.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::vector<uint8_t> file(data, data + size);

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/fwpack/container.h"
-#include "tools/fwpack/extract.h"
-#include "tools/fwpack/payload_report.h"
+#include "tools/fwpack/container/container.h"
+#include "tools/fwpack/inspect/extract.h"
+#include "tools/fwpack/inspect/payload_report.h"
 
 namespace fs = std::filesystem;
 using namespace fwpack;

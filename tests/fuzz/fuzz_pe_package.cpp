@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "platform/builder_files.h"
-#include "tools/fwpack/container.h"
-#include "tools/fwpack/pe_package.h"
+#include "tools/fwpack/container/container.h"
+#include "tools/fwpack/container/pe_package.h"
 
 using namespace fwpack;
 

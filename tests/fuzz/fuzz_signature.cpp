@@ -13,10 +13,10 @@
 
 #include "payload/bytes.h"
 #include "platform/builder_files.h"
-#include "tools/fwpack/authenticode_image.h"
-#include "tools/fwpack/authenticode_read.h"
-#include "tools/fwpack/authenticode_sign.h"
-#include "tools/fwpack/pe_package.h"
+#include "tools/fwpack/authenticode/image.h"
+#include "tools/fwpack/authenticode/read.h"
+#include "tools/fwpack/authenticode/sign.h"
+#include "tools/fwpack/container/pe_package.h"
 
 using namespace fwpack;
 

@@ -21,11 +21,29 @@ LAYERS = [
     ["platform/posix", "platform/win32", "platform/dos16"],
     # the run's shared helpers; the DOS updater's logic
     ["run", "dos"],
-    # the Windows worker; the dialog's start-up and handlers
-    ["update", "dialog"],
+    # the Windows worker; the dialog's start-up and handlers; the builder's
+    # library (its rooms have their own order, ROOMS)
+    ["update", "dialog", "tools/fwpack"],
     # the programs: the builder, the Windows program, the DOS updater on Linux
-    ["tools/fwpack", "app/updater", "app/dosupdater", "app/dosupd"],
+    ["app/fwpack", "app/updater", "app/dosupdater", "app/dosupd"],
 ]
+# Folders of one layer that are split into rooms, lowest room first. A room
+# may include the rooms before it and the layers below its folder's; rooms
+# on one line do not include each other. The folder itself holds no sources.
+ROOMS = {
+    "tools/fwpack": [
+        # the manifest, the rules for names, printable text
+        ["manifest"],
+        # the PE format: image, resource tree, the DOS program in front
+        ["pe"],
+        # where the five resources live: folder, Windows and Linux package
+        ["container"],
+        # signatures; building the payload
+        ["authenticode", "builder"],
+        # looking at packages: report, checks, formats, extraction
+        ["inspect"],
+    ],
+}
 SEAM = "platform"
 # Folders outside the product: they may include anything.
 UNLAYERED = {"tests", "bench", "build", "examples", "cmake", "scripts"}
@@ -34,7 +52,25 @@ INCLUDE = re.compile(r'^\s*#\s*include\s*[<"]([^>"]+)[>"]', re.MULTILINE)
 
 
 def layer_of():
-    return {folder: i for i, layer in enumerate(LAYERS) for folder in layer}
+    """Each folder's rank: (layer, the split folder or itself, room order)."""
+    ranks = {}
+    for i, layer in enumerate(LAYERS):
+        for folder in layer:
+            rooms = ROOMS.get(folder)
+            if rooms is None:
+                ranks[folder] = (i, folder, 0)
+                continue
+            for j, line in enumerate(rooms):
+                for room in line:
+                    ranks[f"{folder}/{room}"] = (i, folder, j)
+    return ranks
+
+
+def below(there, here):
+    """True when a folder of rank there may be included from one of rank here."""
+    if there[0] != here[0]:
+        return there[0] < here[0]
+    return there[1] == here[1] and there[2] < here[2]
 
 
 def folder_of(relative, layers):
@@ -82,7 +118,7 @@ def faults(root):
                 found.append(f"{relative} includes {target}: its folder has no layer")
             elif here.split("/")[0] == SEAM and there != SEAM:
                 found.append(f"{relative} includes {target}: the seam includes only platform/*.h")
-            elif layers[there] >= layers[here]:
+            elif not below(layers[there], layers[here]):
                 found.append(f"{relative} includes {target}: {there}/ is not below {here}/")
     return found
 
@@ -98,8 +134,15 @@ def self_test():
             "run/helper.h": '#include "payload/format.h"\n',
             "update/worker.cpp": '#include "dialog/handlers.h"\n#include "run/helper.h"\n',
             "dialog/handlers.h": "",
-            "tools/fwpack/tool.cpp": '#include "local.h"\n#include "update/worker.cpp"\n',
-            "tools/fwpack/local.h": "",
+            "app/fwpack/tool.cpp": '#include "local.h"\n#include "update/worker.cpp"\n'
+                                   '#include "tools/fwpack/inspect/report.h"\n',
+            "app/fwpack/local.h": "",
+            "tools/fwpack/inspect/report.h": '#include "tools/fwpack/pe/image.h"\n'
+                                             '#include "tools/fwpack/builder/build.h"\n',
+            "tools/fwpack/pe/image.h": '#include "tools/fwpack/inspect/report.h"\n'
+                                       '#include "dialog/handlers.h"\n',
+            "tools/fwpack/builder/build.h": '#include "tools/fwpack/authenticode/sign.h"\n',
+            "tools/fwpack/authenticode/sign.h": "",
             "util/stray.cpp": "",
             "tests/unit/test.cpp": '#include "app/updater/main.cpp"\n',
         }
@@ -110,6 +153,12 @@ def self_test():
             "payload/format.h includes run/helper.h: run/ is not below payload/",
             "platform/posix/files.cpp includes payload/format.h: "
             "the seam includes only platform/*.h",
+            "tools/fwpack/builder/build.h includes tools/fwpack/authenticode/sign.h: "
+            "tools/fwpack/authenticode/ is not below tools/fwpack/builder/",
+            "tools/fwpack/pe/image.h includes tools/fwpack/inspect/report.h: "
+            "tools/fwpack/inspect/ is not below tools/fwpack/pe/",
+            "tools/fwpack/pe/image.h includes dialog/handlers.h: "
+            "dialog/ is not below tools/fwpack/pe/",
             "update/worker.cpp includes dialog/handlers.h: dialog/ is not below update/",
             "util/stray.cpp: its folder has no layer",
         ]

@@ -3,15 +3,16 @@
 
 #include "payload/option_block.h"
 #include "payload/tagged_resource.h"
+#include "dialog/result_log.h"
 #include "dialog/startup.h"
 #include "support/dialog_fakes.h"
 
 namespace fwpack {
 namespace {
 
-using test::ShellFixture;
+using test::DialogFixture;
 
-TEST(ShellStartupNames, ResultLogSitsNextToTheProgram) {
+TEST(DialogStartupNames, ResultLogSitsNextToTheProgram) {
     EXPECT_EQ(ResultLogPathFor("C:\\pkg\\tool.rev3.exe"), "C:\\pkg\\RuvazUZUR.log");
     EXPECT_EQ(ResultLogPathFor("\\\\srv\\share\\a b\\u.exe"), "\\\\srv\\share\\a b\\RuvazUZUR.log");
     // The path is read into a 260-byte buffer: a backslash beyond it is not seen.
@@ -19,7 +20,7 @@ TEST(ShellStartupNames, ResultLogSitsNextToTheProgram) {
     EXPECT_EQ(ResultLogPathFor(longPath), "C:\\RuvazUZUR.log");
 }
 
-TEST(ShellStartupNames, TitleIsTheBaseNameCutAtItsLastDot) {
+TEST(DialogStartupNames, TitleIsTheBaseNameCutAtItsLastDot) {
     EXPECT_EQ(WindowTitleFor("D:\\pkg\\tool.rev3.exe"), "tool.rev3");
     EXPECT_EQ(WindowTitleFor("D:\\pkg\\updater.exe"), "updater");
     // No dot in the base name: the whole name (a dot in a folder does not count).
@@ -30,7 +31,7 @@ TEST(ShellStartupNames, TitleIsTheBaseNameCutAtItsLastDot) {
     EXPECT_EQ(WindowTitleFor(longPath), "nam");
 }
 
-TEST(ShellStartupNames, ArgumentTextFollowsTheRuntimeRule) {
+TEST(DialogStartupNames, ArgumentTextFollowsTheRuntimeRule) {
     EXPECT_EQ(ArgumentText("\"C:\\my dir\\u.exe\" /nopause"), "/nopause");
     EXPECT_EQ(ArgumentText("\"C:\\my dir\\u.exe\"/dbg"), "/dbg");
     EXPECT_EQ(ArgumentText("u.exe \t /forceit  "), "/forceit  ");
@@ -52,8 +53,8 @@ std::vector<uint8_t> OptionBytes(uint32_t flags) {
     return MakeTaggedResource(OptionResource, body);
 }
 
-TEST(ShellStartupSequence, ANormalStartRunsEveryStepInOrder) {
-    ShellFixture f;
+TEST(DialogStartupSequence, ANormalStartRunsEveryStepInOrder) {
+    DialogFixture f;
     f.resources.resources[OptionResource] = OptionBytes(0x2 | 0x20);
     f.files.existing = {"C:\\pkg\\RuvazUZUR.log", "C:\\TEMP\\_80D.TMP"};
 
@@ -87,8 +88,8 @@ TEST(ShellStartupSequence, ANormalStartRunsEveryStepInOrder) {
     EXPECT_FALSE(f.ui.WorkerStarted);
 }
 
-TEST(ShellStartupSequence, NoOptionResourceHidesTheWindowAndStillArmsTheTimer) {
-    ShellFixture f;
+TEST(DialogStartupSequence, NoOptionResourceHidesTheWindowAndStillArmsTheTimer) {
+    DialogFixture f;
     f.clock.tick = 200000;   // the product wraps negative: -304988, low 16 bits 0x58A4
     ASSERT_EQ(RunStartupSequence(f.context), StartupResult::Ready);
     EXPECT_TRUE(f.Logged("hide"));
@@ -101,8 +102,8 @@ TEST(ShellStartupSequence, NoOptionResourceHidesTheWindowAndStillArmsTheTimer) {
     EXPECT_EQ(f.Count("deletetree"), 0u);
 }
 
-TEST(ShellStartupSequence, SwitchesAddToTheFlagsButNeverClearThem) {
-    ShellFixture f;
+TEST(DialogStartupSequence, SwitchesAddToTheFlagsButNeverClearThem) {
+    DialogFixture f;
     f.resources.resources[OptionResource] = OptionBytes(0x4 | 0x40);
     f.program.commandLine = "\"C:\\pkg\\tool.rev3.exe\" /NoPause/dbg";
     ASSERT_EQ(RunStartupSequence(f.context), StartupResult::Ready);
@@ -113,8 +114,8 @@ TEST(ShellStartupSequence, SwitchesAddToTheFlagsButNeverClearThem) {
     EXPECT_FALSE(f.run.Options.ForceIt);
 }
 
-TEST(ShellStartupSequence, ASecondInstanceLeavesTheResultLogAndExits) {
-    ShellFixture f;
+TEST(DialogStartupSequence, ASecondInstanceLeavesTheResultLogAndExits) {
+    DialogFixture f;
     f.program.mutexExists = true;
     ASSERT_EQ(RunStartupSequence(f.context), StartupResult::Exit);
     const test::Log expected = {
@@ -126,8 +127,8 @@ TEST(ShellStartupSequence, ASecondInstanceLeavesTheResultLogAndExits) {
     EXPECT_EQ(f.log, expected);
 }
 
-TEST(ShellStartupSequence, NoInstanceHandleShowsAnUntitledErrorBox) {
-    ShellFixture f;
+TEST(DialogStartupSequence, NoInstanceHandleShowsAnUntitledErrorBox) {
+    DialogFixture f;
     f.program.instance = false;
     ASSERT_EQ(RunStartupSequence(f.context), StartupResult::Exit);
     EXPECT_TRUE(f.Logged("box Could not get instance handle |  | 16"));
@@ -136,10 +137,10 @@ TEST(ShellStartupSequence, NoInstanceHandleShowsAnUntitledErrorBox) {
     EXPECT_EQ(f.Count("settimer"), 0u);
 }
 
-TEST(ShellStartupSequence, ABadCommandLineExitsWithoutAResultLog) {
+TEST(DialogStartupSequence, ABadCommandLineExitsWithoutAResultLog) {
     for (const char *args : {" /forceitx", " /nopause -dbg", " \"/dbg\"", " /"}) {
         SCOPED_TRACE(args);
-        ShellFixture f;
+        DialogFixture f;
         f.program.commandLine = std::string("\"C:\\pkg\\tool.rev3.exe\"") + args;
         ASSERT_EQ(RunStartupSequence(f.context), StartupResult::Exit);
         EXPECT_TRUE(f.Logged("box The command line parameter is not correct. | Bad CommandLine | 48"));

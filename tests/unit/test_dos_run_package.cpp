@@ -8,7 +8,7 @@
 #include "payload/tagged_resource.h"
 #include "support/dos_package.h"
 #include "support/test_files.h"
-#include "tools/fwpack/container.h"
+#include "tools/fwpack/container/container.h"
 
 using namespace fwpack;
 using namespace fwpack::test;

@@ -20,7 +20,7 @@
 #include "platform/posix/posix_dos_files.h"
 #include "support/dos_package.h"
 #include "support/test_files.h"
-#include "tools/fwpack/container.h"
+#include "tools/fwpack/container/container.h"
 
 using namespace fwpack;
 using namespace fwpack::test;

@@ -8,7 +8,7 @@
 #include <filesystem>
 
 #include "payload/bytes.h"
-#include "tools/fwpack/container.h"
+#include "tools/fwpack/container/container.h"
 #include "test_tool_support.h"
 
 using namespace fwpack;

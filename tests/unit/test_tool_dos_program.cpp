@@ -7,10 +7,10 @@
 
 #include "payload/bytes.h"
 #include "platform/builder_files.h"
-#include "tools/fwpack/container.h"
-#include "tools/fwpack/pe_dos_program.h"
-#include "tools/fwpack/pe_image.h"
-#include "tools/fwpack/pe_package.h"
+#include "tools/fwpack/container/container.h"
+#include "tools/fwpack/pe/dos_program.h"
+#include "tools/fwpack/pe/image.h"
+#include "tools/fwpack/container/pe_package.h"
 #include "support/dos_package.h"
 #include "test_tool_support.h"
 

@@ -1,7 +1,7 @@
 // Which names DOS without a long-name driver can create.
 #include <gtest/gtest.h>
 
-#include "tools/fwpack/dos_short_name.h"
+#include "tools/fwpack/manifest/dos_short_name.h"
 
 using fwpack::IsDosShortName;
 

@@ -19,7 +19,7 @@
 #include "platform/posix/dos_platform_linux.h"
 #include "test_tool_support.h"
 #include "platform/interrupt_cleanup.h"
-#include "tools/fwpack/zlib_stream.h"
+#include "tools/fwpack/builder/zlib_stream.h"
 
 using namespace fwpack;
 using namespace fwpack::test;

@@ -7,7 +7,7 @@
 #include "test_tool_support.h"
 #include "platform/posix/posix_files.h"
 #include "platform/builder_files.h"
-#include "tools/fwpack/file_times.h"
+#include "tools/fwpack/inspect/file_times.h"
 
 using namespace fwpack;
 using namespace fwpack::test;

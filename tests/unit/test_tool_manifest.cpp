@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "test_tool_support.h"
-#include "tools/fwpack/printable_text.h"
+#include "tools/fwpack/manifest/printable_text.h"
 
 using namespace fwpack::test;
 using fwpack::Quoted;

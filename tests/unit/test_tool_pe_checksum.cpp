@@ -5,7 +5,7 @@
 
 #include <random>
 
-#include "tools/fwpack/pe_image.h"
+#include "tools/fwpack/pe/image.h"
 
 using namespace fwpack;
 

@@ -12,10 +12,10 @@
 
 #include "payload/bytes.h"
 #include "platform/builder_files.h"
-#include "tools/fwpack/container.h"
-#include "tools/fwpack/pe_image.h"
-#include "tools/fwpack/pe_package.h"
-#include "tools/fwpack/pe_resource_tree.h"
+#include "tools/fwpack/container/container.h"
+#include "tools/fwpack/pe/image.h"
+#include "tools/fwpack/container/pe_package.h"
+#include "tools/fwpack/pe/resource_tree.h"
 
 namespace fs = std::filesystem;
 using namespace fwpack;

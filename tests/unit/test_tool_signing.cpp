@@ -19,9 +19,9 @@
 #include "payload/dos_limits.h"
 #include "platform/posix/posix_dos_files.h"
 #include "support/dos_package.h"
-#include "tools/fwpack/authenticode_image.h"
-#include "tools/fwpack/container.h"
-#include "tools/fwpack/pe_image.h"
+#include "tools/fwpack/authenticode/image.h"
+#include "tools/fwpack/container/container.h"
+#include "tools/fwpack/pe/image.h"
 #include "test_tool_support.h"
 
 using namespace fwpack;

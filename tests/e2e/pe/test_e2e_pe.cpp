@@ -16,10 +16,10 @@
 
 #include "payload/bytes.h"
 #include "platform/builder_files.h"
-#include "tools/fwpack/authenticode_image.h"
-#include "tools/fwpack/authenticode_sign.h"
-#include "tools/fwpack/container.h"
-#include "tools/fwpack/pe_image.h"
+#include "tools/fwpack/authenticode/image.h"
+#include "tools/fwpack/authenticode/sign.h"
+#include "tools/fwpack/container/container.h"
+#include "tools/fwpack/pe/image.h"
 
 namespace fs = std::filesystem;
 using namespace fwpack;

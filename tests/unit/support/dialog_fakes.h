@@ -16,7 +16,7 @@
 #include "platform/message_box.h"
 #include "platform/program_environment.h"
 #include "platform/resources.h"
-#include "dialog/shell_context.h"
+#include "dialog/dialog_context.h"
 
 namespace fwpack::test {
 
@@ -150,8 +150,8 @@ struct FakeResources : ResourceSource {
     }
 };
 
-// One of each fake, wired into a ShellContext.
-struct ShellFixture {
+// One of each fake, wired into a DialogContext.
+struct DialogFixture {
     Log log;
     FakeProgram program{log};
     FakeWindow window{log};
@@ -161,7 +161,7 @@ struct ShellFixture {
     FakeResources resources;
     RunState run;
     WindowState ui;
-    ShellContext context{program, window, files, clock, boxes, resources, run, ui};
+    DialogContext context{program, window, files, clock, boxes, resources, run, ui};
 
     bool Logged(const std::string &line) const {
         for (const auto &l : log)

@@ -1,0 +1,130 @@
+// fwpack build: a manifest into the five resources, written as a folder,
+// a Windows package or a Linux package, signed where asked.
+#include <iostream>
+#include <memory>
+
+#include "app/fwpack/command.h"
+#include "tools/fwpack/authenticode/package_signing.h"
+#include "tools/fwpack/builder/payload_builder.h"
+#include "tools/fwpack/manifest/flag_names.h"
+#include "tools/fwpack/manifest/manifest.h"
+
+namespace fwpack {
+namespace {
+
+struct BuildArgs {
+    std::string Manifest, ResourcesDir, Stub, DosStub, DosProgram, Output;
+    bool Replace = false;
+    int Level = kDefaultDeflateLevel;
+    SigningRequest Sign;
+};
+
+// The one line that says which outputs do not go together, or "".
+std::string OutputsProblem(const BuildArgs &a) {
+    bool toFolder = !a.ResourcesDir.empty(), toPackage = !a.Output.empty();
+    if (toFolder == toPackage) return "build: give either --resources-dir DIR or -o FILE";
+    if (toPackage && a.Stub.empty() == a.DosStub.empty())
+        return "build: -o needs exactly one of --stub (Windows package) and --dos-stub (Linux "
+               "package)";
+    if (!toPackage && (!a.Stub.empty() || !a.DosStub.empty()))
+        return "build: --stub and --dos-stub need -o FILE";
+    if (a.Replace && a.Stub.empty()) return "build: --replace applies to --stub only";
+    if (!a.DosProgram.empty() && a.Stub.empty()) return "build: --dos-program applies to --stub only";
+    return "";
+}
+
+// Loads the manifest, plans the signature and builds the resources; notes
+// go to stderr as they come.
+bool BuildResources(const BuildArgs &a, ResourceSet &set, SigningPlan &signing,
+                    std::string &error) {
+    Manifest m;
+    if (!LoadManifest(a.Manifest, m, error)) return false;
+    BuildSettings settings;
+    settings.Level = a.Level;
+    settings.LinuxPackage = !a.DosStub.empty();
+    std::string note;
+    if (!PlanSigning(a.Sign, m, !a.Stub.empty(), signing, note, error)) return false;
+    if (!note.empty()) std::cerr << "fwpack: note: " << note << "\n";
+    if (!BuildPayload(m, settings, set, error)) return false;
+    if (!a.Stub.empty() && StubCarriesSignature(a.Stub))
+        std::cerr << "fwpack: note: stub " << a.Stub
+                  << " is signed; its certificate table is dropped, as the new resources break it\n";
+    return true;
+}
+
+bool WriteOutput(const BuildArgs &a, const ResourceSet &set, const SigningPlan &signing,
+                 std::string &error) {
+    if (!a.ResourcesDir.empty()) return WriteResourcesFolder(a.ResourcesDir, set, error);
+    if (!a.Stub.empty())
+        return WritePePackage(a.Stub, set, a.Output, a.Replace, error, a.DosProgram,
+                              SigningStep(signing));
+    return WriteRunPackage(a.DosStub, set, a.Output, error);
+}
+
+int RunBuild(const BuildArgs &a) {
+    std::string error = OutputsProblem(a);
+    if (!error.empty()) return Fail(error);
+    ResourceSet set;
+    SigningPlan signing;
+    if (!BuildResources(a, set, signing, error) || !WriteOutput(a, set, signing, error))
+        return Fail(error);
+    const bool toFolder = !a.ResourcesDir.empty();
+    std::cout << "wrote " << (toFolder ? a.ResourcesDir : a.Output) << ":";
+    const bool linuxPackage = !toFolder && a.Stub.empty();
+    for (const auto &[id, bytes] : set) {
+        if (linuxPackage && id == ToolPackage) continue;   // the DOS side has no use for it
+        std::cout << " " << id << " (" << bytes.size() << " bytes)";
+    }
+    std::cout << "\n";
+    return kExitOk;
+}
+
+std::string BuildFooter() {
+    return "Flag names for [options] flags (or give the number, e.g. flags = 0x3):\n" +
+           FlagNamesHelp() +
+           "\nFile times: each record takes the source file's last access and last write time; "
+           "its creation time is the file's birth time where the system reports one "
+           "(always on Windows, statx on Linux), else its last write time.\n"
+           "Without a [dos] section resource 2000 holds an empty package (0 files).\n"
+           "Nothing is written unless the whole build succeeds.\n"
+           "Signing: a protected key or PKCS#12 file takes its password from " +
+           std::string(kSignPasswordVariable) +
+           ". The flags win over the manifest's [signing] section (cert, key, pkcs12, "
+           "timestamp_url). A signature without a time-stamp expires with its certificate." +
+           (SigningUnavailable().empty() ? "" : "\n" + SigningUnavailable() + ".");
+}
+
+void AddSigningOptions(CLI::App &build, SigningRequest &sign) {
+    build.add_option("--sign-cert", sign.Cert,
+                     "sign the package: PEM certificate, the signer's first, then its chain");
+    build.add_option("--sign-key", sign.Key, "the signer's PEM private key");
+    build.add_option("--sign-pkcs12", sign.Pkcs12,
+                     "sign with the key and certificates of a PKCS#12 file instead");
+    build.add_option("--timestamp-url", sign.TimestampUrl,
+                     "time-stamp the signature at this RFC 3161 authority (http://)");
+}
+
+}  // namespace
+
+Subcommand AddBuild(CLI::App &app) {
+    auto b = std::make_shared<BuildArgs>();
+    CLI::App *build =
+        app.add_subcommand("build", "Build the five payload resources from a manifest (TOML).");
+    build->add_option("MANIFEST", b->Manifest, "package manifest (.toml)")->required();
+    build->add_option("--resources-dir", b->ResourcesDir,
+                      "write the resources as DIR/2000.bin .. DIR/2004.bin");
+    build->add_option("-o,--output", b->Output, "write a package file (with --stub or --dos-stub)");
+    build->add_option("--stub", b->Stub, "Windows updater .exe to put the resources into");
+    build->add_option("--dos-stub", b->DosStub, "DOS updater program to append the resources to");
+    build->add_flag("--replace", b->Replace, "replace SETUP resources the stub already holds");
+    build->add_option("--dos-program", b->DosProgram,
+                      "with --stub: a real-mode DOS program (MZ file) to put in front of the "
+                      "package's PE headers, making the package dual-mode");
+    build->add_option("--level", b->Level, "deflate level 0..9 (default 6)")
+        ->check(CLI::Range(0, 9));
+    AddSigningOptions(*build, b->Sign);
+    build->footer(BuildFooter());
+    return {build, [b] { return RunBuild(*b); }};
+}
+
+}  // namespace fwpack

@@ -1,0 +1,48 @@
+// fwpack inspect: every resource of a package as text or JSON, with the DOS
+// program and the signature of a Windows package.
+#include <iostream>
+#include <memory>
+
+#include "app/fwpack/command.h"
+#include "platform/builder_files.h"
+#include "tools/fwpack/inspect/inspect_format.h"
+#include "tools/fwpack/inspect/signature_format.h"
+
+namespace fwpack {
+namespace {
+
+struct InspectArgs {
+    std::string Path;
+    bool Json = false;
+};
+
+int RunInspect(const InspectArgs &a) {
+    PayloadReport report;
+    ContainerKind kind;
+    if (!Load(a.Path, report, kind)) return kExitBadInput;
+    std::string signature;
+    if (kind == ContainerKind::WindowsPackage) {
+        SignatureReport s = Signature(a.Path, "");
+        signature = a.Json ? SignatureJson(s) : SignatureText(s);
+    }
+    std::cout << (a.Json ? InspectJson(report, a.Path, kind, signature)
+                         : InspectText(report, a.Path, kind));
+    std::string dos, error;
+    if (!a.Json && kind == ContainerKind::WindowsPackage && DescribeDosProgram(a.Path, dos, error))
+        std::cout << dos << "\n";
+    if (!a.Json) std::cout << signature;
+    return kExitOk;
+}
+
+}  // namespace
+
+Subcommand AddInspect(CLI::App &app) {
+    auto a = std::make_shared<InspectArgs>();
+    CLI::App *inspect = app.add_subcommand(
+        "inspect", "Show every resource: headers, zlib streams, records, option block.");
+    AddPackagePath(*inspect, a->Path);
+    inspect->add_flag("--json", a->Json, "print JSON instead of text");
+    return {inspect, [a] { return RunInspect(*a); }};
+}
+
+}  // namespace fwpack

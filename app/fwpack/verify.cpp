@@ -1,0 +1,66 @@
+// fwpack verify: one line per problem of a package (its payload, its DOS
+// program, its signature); exit 1 when there are any.
+#include <iostream>
+#include <memory>
+
+#include "app/fwpack/command.h"
+#include "tools/fwpack/authenticode/package_signing.h"
+#include "tools/fwpack/inspect/payload_check.h"
+
+namespace fwpack {
+namespace {
+
+struct VerifyArgs {
+    std::string Path;
+    bool RequireSignature = false;
+    std::string Trust;
+};
+
+// The signature's problems; an unsigned package is one only when required.
+std::vector<std::string> SignatureProblems(const std::string &path, ContainerKind kind,
+                                           const VerifyArgs &v) {
+    if (kind != ContainerKind::WindowsPackage)
+        return v.RequireSignature || !v.Trust.empty()
+                   ? std::vector<std::string>{std::string("signature: a ") + ContainerKindName(kind) +
+                                              " carries none; only Windows packages are signed"}
+                   : std::vector<std::string>{};
+    SignatureReport s = Signature(path, v.Trust);
+    if (!s.Unchecked.empty())
+        std::cerr << "fwpack: note: " << path << " is signed; its signature is not checked: "
+                  << s.Unchecked << "\n";
+    if (!s.Signed && (v.RequireSignature || !v.Trust.empty()) && s.Problems.empty())
+        s.Problems.push_back("signature: none, and one is required");
+    return s.Problems;
+}
+
+int RunVerify(const VerifyArgs &v) {
+    if ((v.RequireSignature || !v.Trust.empty()) && !SigningUnavailable().empty())
+        return Fail("verify: " + SigningUnavailable());
+    PayloadReport report;
+    ContainerKind kind;
+    if (!Load(v.Path, report, kind)) return kExitBadInput;
+    std::vector<std::string> problems = PayloadProblems(report);
+    std::string dos, error;
+    if (kind == ContainerKind::WindowsPackage && !DescribeDosProgram(v.Path, dos, error))
+        problems.push_back("DOS program: " + error);
+    for (std::string &p : SignatureProblems(v.Path, kind, v)) problems.push_back(std::move(p));
+    for (const auto &p : problems) std::cout << p << "\n";
+    if (!problems.empty()) return kExitProblems;
+    std::cout << v.Path << ": consistent\n";
+    return kExitOk;
+}
+
+}  // namespace
+
+Subcommand AddVerify(CLI::App &app) {
+    auto v = std::make_shared<VerifyArgs>();
+    CLI::App *verify = app.add_subcommand(
+        "verify", "Check a package; prints one line per problem and exits 1 when there are any.");
+    AddPackagePath(*verify, v->Path);
+    verify->add_flag("--require-signature", v->RequireSignature, "an unsigned package is a problem");
+    verify->add_option("--trust", v->Trust,
+                       "PEM root certificate(s): the signer's chain must lead to one of them");
+    return {verify, [v] { return RunVerify(*v); }};
+}
+
+}  // namespace fwpack

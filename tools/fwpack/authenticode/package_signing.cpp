@@ -1,0 +1,46 @@
+#include "tools/fwpack/authenticode/package_signing.h"
+
+#include "platform/builder_files.h"
+#include "tools/fwpack/authenticode/table.h"
+
+namespace fwpack {
+
+bool PlanSigning(const SigningRequest &flags, const Manifest &m, bool windowsPackage,
+                 SigningPlan &out, std::string &note, std::string &error) {
+    out = SigningPlan{};
+    SigningRequest request = flags;
+    if (!flags.Wanted()) {
+        request.Cert = m.SignCert;
+        request.Key = m.SignKey;
+        request.Pkcs12 = m.SignPkcs12;
+    }
+    if (request.TimestampUrl.empty()) request.TimestampUrl = m.TimestampUrl;
+    if (!request.Wanted()) {
+        if (flags.TimestampUrl.empty()) return true;
+        error = "build: --timestamp-url needs a signer (--sign-cert and --sign-key, or --sign-pkcs12)";
+        return false;
+    }
+    if (!windowsPackage) {
+        if (!flags.Wanted() && flags.TimestampUrl.empty()) {
+            note = m.Path + ": [signing] applies to Windows packages (--stub); this output is not signed";
+            return true;
+        }
+        error = "build: signing applies to Windows packages (--stub -o FILE)";
+        return false;
+    }
+    if (!LoadSigner(request, out, error)) return false;
+    out.Sign = true;
+    out.TimestampUrl = request.TimestampUrl;
+    return true;
+}
+
+bool StubCarriesSignature(const std::string &stubPath) {
+    std::vector<uint8_t> stub;
+    std::string error;
+    SignatureSpan span;
+    if (!ReadWholeFile(stubPath, stub, error)) return false;
+    LocateSignature(stub, span, error);   // a damaged entry is dropped all the same
+    return span.HasTable();
+}
+
+}  // namespace fwpack

@@ -1,0 +1,184 @@
+#include "tools/fwpack/authenticode/read.h"
+
+#include <openssl/err.h>
+#include <openssl/x509v3.h>
+
+#include "tools/fwpack/authenticode/image.h"
+#include "tools/fwpack/authenticode/names.h"
+#include "tools/fwpack/authenticode/timestamp.h"
+#include "tools/fwpack/authenticode/der.h"
+#include "tools/fwpack/authenticode/openssl_util.h"
+
+namespace fwpack {
+namespace {
+
+std::string HexBytes(const uint8_t *p, size_t n) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (size_t i = 0; i < n; ++i) {
+        out += digits[p[i] >> 4];
+        out += digits[p[i] & 15];
+    }
+    return out;
+}
+
+class Checker {
+  public:
+    explicit Checker(SignatureReport &r) : r_(r) {}
+    bool Fail(const std::string &problem) {
+        r_.Problems.push_back("signature: " + problem);
+        return false;
+    }
+
+  private:
+    SignatureReport &r_;
+};
+
+// The SignedData of the table's first PKCS#7 entry.
+Pkcs7Ptr ReadSignedData(const std::vector<uint8_t> &file, const SignatureSpan &span, Checker &c) {
+    std::vector<WinCertificate> entries;
+    std::string error;
+    if (!ReadCertificateTable(file, span, entries, error)) return c.Fail(error), nullptr;
+    for (const WinCertificate &e : entries) {
+        if (e.Type != kWinCertTypePkcs7) continue;
+        const unsigned char *p = e.Data;
+        Pkcs7Ptr p7(d2i_PKCS7(nullptr, &p, long(e.Length)));
+        if (!p7) return c.Fail("the certificate table entry is not PKCS#7 (" + OpenSslReason() + ")"), nullptr;
+        if (!PKCS7_type_is_signed(p7.get()) || !p7->d.sign || !p7->d.sign->contents)
+            return c.Fail("the PKCS#7 structure is not SignedData with content"), nullptr;
+        return p7;
+    }
+    c.Fail("the certificate table holds no PKCS#7 signature");
+    return nullptr;
+}
+
+// The signed content: the indirect data's DER, when the content is of that type.
+bool IndirectData(PKCS7 *p7, der::Element &out, Checker &c) {
+    PKCS7 *content = p7->d.sign->contents;
+    char type[80] = "";
+    OBJ_obj2txt(type, sizeof type, content->type, 1);
+    if (std::string(type) != oid::kSpcIndirectData || !content->d.other ||
+        content->d.other->type != V_ASN1_SEQUENCE)
+        return c.Fail(std::string("the signed content is of type ") + type + ", not a PE image's");
+    const ASN1_STRING *s = content->d.other->value.sequence;
+    if (!der::Read(ASN1_STRING_get0_data(s), size_t(ASN1_STRING_length(s)), out) ||
+        out.Tag != der::kSequence)
+        return c.Fail("the signed content is not a DER SEQUENCE");
+    return true;
+}
+
+// The image data's type, the digest algorithm and the signed digest.
+bool SignedDigest(const der::Element &indirect, SignatureReport &r, const EVP_MD *&md, Checker &c) {
+    der::Reader top(indirect);
+    der::Element data, digestInfo, algorithm, digest, dataType, algorithmOid;
+    if (!top.Next(der::kSequence, data) || !top.Next(der::kSequence, digestInfo) ||
+        !der::Reader(data).Next(der::kOid, dataType))
+        return c.Fail("the signed content is not indirect data");
+    der::Reader info(digestInfo);
+    if (!info.Next(der::kSequence, algorithm) || !info.Next(der::kOctetString, digest) ||
+        !der::Reader(algorithm).Next(der::kOid, algorithmOid))
+        return c.Fail("the signed content holds no digest");
+    if (der::OidText(dataType.Content, dataType.Length) != oid::kSpcPeImageData)
+        return c.Fail("the signed content does not describe a PE image");
+    const std::string algorithmText = der::OidText(algorithmOid.Content, algorithmOid.Length);
+    const int nid = OBJ_txt2nid(algorithmText.c_str());
+    md = nid == NID_undef ? nullptr : EVP_get_digestbynid(nid);
+    r.SignedDigest = HexBytes(digest.Content, digest.Length);
+    if (!md) return c.Fail("unknown digest algorithm " + algorithmText);
+    r.DigestAlgorithm = OBJ_nid2ln(nid);
+    return true;
+}
+
+void DescribeSigner(PKCS7 *p7, SignatureReport &r) {
+    r.Certificates = size_t(sk_X509_num(p7->d.sign->cert));
+    STACK_OF(X509) *signers = PKCS7_get0_signers(p7, nullptr, 0);
+    if (signers && sk_X509_num(signers) > 0) {
+        X509 *signer = sk_X509_value(signers, 0);
+        r.Subject = NameLine(X509_get_subject_name(signer));
+        r.Issuer = NameLine(X509_get_issuer_name(signer));
+        r.NotBefore = TimeLine(X509_get0_notBefore(signer));
+        r.NotAfter = TimeLine(X509_get0_notAfter(signer));
+    }
+    sk_X509_free(signers);
+    ERR_clear_error();
+}
+
+bool VerifySignature(PKCS7 *p7, const der::Element &indirect, Checker &c) {
+    // Read through a buffering filter: handed a memory BIO itself,
+    // PKCS7_verify makes a copy that it loses when the structure is bad.
+    BioPtr content(BIO_new(BIO_f_buffer()));
+    BIO *memory = BIO_new_mem_buf(indirect.Content, int(indirect.Length));
+    if (!content || !memory) {
+        BIO_free(memory);
+        return c.Fail("cannot verify: out of memory");
+    }
+    BIO_push(content.get(), memory);
+    if (PKCS7_verify(p7, nullptr, nullptr, content.get(), nullptr, PKCS7_NOVERIFY) == 1) return true;
+    return c.Fail("does not verify against its signer's certificate (" + OpenSslReason() + ")");
+}
+
+// The chain from the signer to a root of trustFile, at the time-stamp's
+// time when there is a sound one, else now.
+bool CheckTrust(PKCS7 *p7, const std::string &trustFile, const TimestampReport &ts, Checker &c) {
+    StorePtr store(X509_STORE_new());
+    if (!store || X509_STORE_load_file(store.get(), trustFile.c_str()) != 1)
+        return c.Fail("cannot read root certificates from " + trustFile + " (" + OpenSslReason() + ")");
+    STACK_OF(X509) *signers = PKCS7_get0_signers(p7, nullptr, 0);
+    X509 *signer = signers && sk_X509_num(signers) > 0 ? sk_X509_value(signers, 0) : nullptr;
+    sk_X509_free(signers);
+    if (!signer) return c.Fail("no signer certificate to check against " + trustFile);
+    StoreCtxPtr ctx(X509_STORE_CTX_new());
+    if (!ctx || !X509_STORE_CTX_init(ctx.get(), store.get(), signer, p7->d.sign->cert))
+        return c.Fail("cannot check the chain (" + OpenSslReason() + ")");
+    X509_STORE_CTX_set_purpose(ctx.get(), X509_PURPOSE_ANY);
+    // A certificate the user names is trusted as it stands, root or not.
+    X509_STORE_CTX_set_flags(ctx.get(), X509_V_FLAG_PARTIAL_CHAIN);
+    if (ts.Matches && ts.When) X509_VERIFY_PARAM_set_time(X509_STORE_CTX_get0_param(ctx.get()), ts.When);
+    if (X509_verify_cert(ctx.get()) != 1) {
+        const int code = X509_STORE_CTX_get_error(ctx.get());
+        ERR_clear_error();
+        return c.Fail("the certificate chain does not lead to a root in " + trustFile + " (" +
+                      X509_verify_cert_error_string(code) + ")");
+    }
+    const bool limited = X509_get_extension_flags(signer) & EXFLAG_XKUSAGE;
+    if (limited && !(X509_get_extended_key_usage(signer) & XKU_CODE_SIGN))
+        return c.Fail("the signer's certificate is not for code signing");
+    return true;
+}
+
+}  // namespace
+
+SignatureReport ReadSignature(const std::vector<uint8_t> &file, const std::string &trustFile) {
+    SignatureReport r;
+    Checker c(r);
+    SignatureSpan span;
+    if (!FindSignatureTable(file, span, r)) return r;
+
+    Pkcs7Ptr p7 = ReadSignedData(file, span, c);
+    der::Element indirect;
+    const EVP_MD *md = nullptr;
+    if (!p7 || !IndirectData(p7.get(), indirect, c) || !SignedDigest(indirect, r, md, c)) return r;
+    r.Readable = true;
+    DescribeSigner(p7.get(), r);
+
+    const std::vector<uint8_t> digest = ImageDigest(file, span, md);
+    r.FileDigest = HexBytes(digest.data(), digest.size());
+    r.DigestMatches = r.FileDigest == r.SignedDigest;
+    if (!r.DigestMatches)
+        c.Fail("the file's " + r.DigestAlgorithm + " digest " + r.FileDigest +
+               " differs from the signed digest " + r.SignedDigest + ": the file changed after signing");
+    r.SignatureVerifies = VerifySignature(p7.get(), indirect, c);
+
+    STACK_OF(PKCS7_SIGNER_INFO) *infos = PKCS7_get_signer_info(p7.get());
+    if (infos && sk_PKCS7_SIGNER_INFO_num(infos) > 0) {
+        r.Timestamp = ReadTimestamp(sk_PKCS7_SIGNER_INFO_value(infos, 0));
+        if (!r.Timestamp.Problem.empty()) c.Fail(r.Timestamp.Problem);
+    }
+    if (!trustFile.empty()) {
+        r.TrustChecked = true;
+        r.Trusted = CheckTrust(p7.get(), trustFile, r.Timestamp, c);
+    }
+    return r;
+}
+
+}  // namespace fwpack

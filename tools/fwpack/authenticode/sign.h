@@ -1,0 +1,30 @@
+// Signing a finished package .exe: the signer's certificate and key, and the
+// signature itself (SHA-256 image digest, PKCS#7 SignedData around the PE
+// image's indirect data, appended as the certificate table).
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/fwpack/authenticode/openssl_util.h"
+#include "tools/fwpack/authenticode/signing_request.h"
+
+namespace fwpack {
+
+struct SigningIdentity {
+    X509Ptr Cert;
+    KeyPtr Key;
+    X509StackPtr Chain;   // carried in the signature so a verifier can build the path
+};
+
+// Loads and checks the identity: the files read, the key matches the
+// certificate, the certificate is valid now and may sign code. On failure
+// error is one line saying which of these it is.
+bool LoadSigningIdentity(const SigningRequest &request, SigningIdentity &out, std::string &error);
+
+// Signs the package in place. A certificate table the file holds already is
+// refused. With a time-stamp URL the signature is time-stamped there.
+bool SignPeImage(std::vector<uint8_t> &file, const SigningIdentity &identity,
+                 const std::string &timestampUrl, std::string &error);
+
+}  // namespace fwpack

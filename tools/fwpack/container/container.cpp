@@ -1,0 +1,42 @@
+#include "tools/fwpack/container/container.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "platform/builder_files.h"
+#include "tools/fwpack/manifest/utf8_path.h"
+
+namespace fwpack {
+
+const char *ContainerKindName(ContainerKind kind) {
+    switch (kind) {
+        case ContainerKind::ResourcesFolder: return "resources folder";
+        case ContainerKind::WindowsPackage: return "Windows package";
+        case ContainerKind::LinuxPackage: return "Linux package";
+    }
+    return "?";
+}
+
+bool ReadContainer(const std::string &path, ResourceSet &out, ContainerKind &kind,
+                   std::string &error) {
+    out.clear();
+    std::error_code ec;
+    if (std::filesystem::is_directory(Utf8Path(path), ec)) {
+        kind = ContainerKind::ResourcesFolder;
+        return ReadResourcesFolder(path, out, error);
+    }
+    std::vector<uint8_t> file;
+    if (!ReadWholeFile(path, file, error)) return false;
+    if (LooksLikePe(file)) {
+        kind = ContainerKind::WindowsPackage;
+        return ReadPeResources(file, out, error);
+    }
+    if (LooksLikeRunPackage(file)) {
+        kind = ContainerKind::LinuxPackage;
+        return ReadRunPackage(file, out, error);
+    }
+    error = path + " is neither a resources folder, a Windows package nor a Linux package";
+    return false;
+}
+
+}  // namespace fwpack
