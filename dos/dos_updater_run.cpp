@@ -189,12 +189,13 @@ int DosUpdater::CheckIdentity() {
 
 // Waits for y or n; other keys beep. The end of the input answers no, and
 // so does anything else that is not a key. Keys pressed before the question
-// was shown do not answer it.
+// was shown do not answer it. A stop request that came with a key (or with
+// the end of the input) wins over it.
 DosUpdater::Answer DosUpdater::Ask() {
     os_.DiscardTypeAhead();
     for (;;) {
         int key = os_.ReadKey();
-        if (key == kStopRequested && os_.StopRequest() != 0) return Answer::Stop;
+        if (os_.StopRequest() != 0) return Answer::Stop;
         if (key < 0) key = 'n';
         if (key == 'y' || key == 'Y' || key == 'n' || key == 'N') {
             const char answer = char(key);
