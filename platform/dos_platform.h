@@ -56,6 +56,9 @@ class DosFiles {
     virtual size_t Read(DosFile file, uint8_t *out, size_t count) = 0;
     // The number of bytes written, short only when writing failed.
     virtual size_t Write(DosFile file, const uint8_t *data, size_t count) = 0;
+    // True when the last write that fell short did so for want of room on
+    // the disk.
+    virtual bool DiskFull() { return false; }
     // False when what was written could not be kept.
     virtual bool Close(DosFile file) = 0;
     // Deletes a file. False when there is none or it cannot be deleted.
@@ -86,6 +89,13 @@ class DosTransferBuffer {
 };
 
 inline constexpr int kEndOfInput = -1;
+// The exit code of a run that Ctrl-C or Ctrl-Break ended on DOS (on Linux a
+// stop signal gives 128 + its number).
+inline constexpr int kBreakExitCode = 22;
+// RunCommand's answer for a program that ended without finishing its job:
+// stopped by Ctrl-C, Ctrl-Break or a signal, ended by a critical-error
+// abort, or left resident.
+inline constexpr int kCommandAborted = -3;
 // ReadKey's answer when the wait was ended by a request to stop the program
 // (a signal); StopRequest() then gives the exit code.
 inline constexpr int kStopRequested = -2;
@@ -103,12 +113,18 @@ class DosPlatform : public DosConsole, public PhysicalMemoryReader {
     // the current directory first, the rest is the program's; a trailing
     // "> name" sends its output to that file. The program's own result,
     // 0 for success (on DOS the program is started by EXEC, not through the
-    // command interpreter, which would answer 0 whatever it returned).
+    // command interpreter, which would answer 0 whatever it returned);
+    // kCommandAborted when the program did not end normally.
     virtual int RunCommand(const char *commandLine) = 0;
     // Called for every unpacked tool file, so that RunCommand can run it.
     virtual void MakeRunnable(const char *fileName) = 0;
+    // Forgets keys typed before a question (type-ahead), so that only a key
+    // pressed once it is shown answers it. Redirected input is left alone.
+    virtual void DiscardTypeAhead() {}
     // One key, without echo; kEndOfInput when no more keys will come;
-    // kStopRequested when a stop request ended the wait.
+    // kStopRequested when a stop request ended the wait. An extended key
+    // (a two-byte code) is returned as one value above 0xFF, never as a
+    // letter.
     virtual int ReadKey() = 0;
     // 0, or the exit code a request to stop the program asks for; once
     // asked, the run cleans up and ends at its next step.

@@ -65,8 +65,23 @@ size_t InPieces(size_t count, Move move) {
     return done;
 }
 
+// DOS writes fewer bytes than asked, without an error, only to a full
+// disk: whether the last write through this layer did.
+bool gWriteFellShort = false;
+
+template <typename Move>
+size_t WriteInPieces(size_t count, Move move) {
+    gWriteFellShort = false;
+    return InPieces(count, [&](size_t done, uint16_t want) {
+        const int32_t put = move(done, want);
+        gWriteFellShort = put >= 0 && size_t(put) < want;
+        return put;
+    });
+}
+
 int ExitCodeOf(int32_t result) {
     if (result >= 0) return int(result);
+    if (result == dos16::kEndedAbnormally) return kCommandAborted;
     return result == kDosFileNotFound || result == kDosPathNotFound ? kNotFound : kNotStarted;
 }
 
@@ -101,7 +116,7 @@ size_t Dos16Files::Read(DosFile file, uint8_t *out, size_t count) {
 }
 
 size_t Dos16Files::Write(DosFile file, const uint8_t *data, size_t count) {
-    return InPieces(count, [&](size_t done, uint16_t want) { return dos16::WriteFile(file, data + done, want); });
+    return WriteInPieces(count, [&](size_t done, uint16_t want) { return dos16::WriteFile(file, data + done, want); });
 }
 
 bool Dos16Files::Close(DosFile file) { return dos16::CloseFile(file) >= 0; }
@@ -109,6 +124,8 @@ bool Dos16Files::Close(DosFile file) { return dos16::CloseFile(file) >= 0; }
 bool Dos16Files::Remove(const char *path) { return dos16::DeleteFile(path) >= 0; }
 
 bool Dos16Files::Exists(const char *path) { return dos16::FileExists(path); }
+
+bool Dos16Files::DiskFull() { return gWriteFellShort; }
 
 // One segment holds the block, so that its offsets stay 16-bit.
 bool Dos16TransferBuffer::Allocate(size_t size) {
@@ -132,7 +149,7 @@ size_t Dos16TransferBuffer::ReadFrom(DosFile file, size_t count) {
 }
 
 size_t Dos16TransferBuffer::WriteTo(DosFile file, size_t count) {
-    return InPieces(Clamp(count), [&](size_t done, uint16_t want) {
+    return WriteInPieces(Clamp(count), [&](size_t done, uint16_t want) {
         return dos16::WriteFileFar(file, segment_, uint16_t(done), want);
     });
 }
@@ -188,8 +205,13 @@ int Dos16Platform::RunCommand(const char *commandLine) {
 
 int Dos16Platform::ReadKey() {
     int key = dos16::ReadKey();
+    if (key == dos16::kBreakPressed) return kStopRequested;
     return key == dos16::kEndOfInput ? kEndOfInput : key;
 }
+
+void Dos16Platform::DiscardTypeAhead() { dos16::DiscardTypeAhead(); }
+
+int Dos16Platform::StopRequest() { return dos16::BreakRequested() ? kBreakExitCode : 0; }
 
 void Dos16Platform::Beep(unsigned hertz, unsigned milliseconds) { dos16::Beep(uint16_t(hertz), milliseconds); }
 

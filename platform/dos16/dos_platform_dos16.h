@@ -9,7 +9,13 @@
 //   "> name" sends its output to that file. Only a batch file goes through
 //   COMSPEC, and its result then says nothing about the tool's;
 // - keys: DOS's read without echo; the end of redirected input is reported
-//   as such, before DOS would repeat the last byte forever;
+//   as such, before DOS would repeat the last byte forever; type-ahead is
+//   dropped before a question; a two-byte key is no letter;
+// - stop requests: Ctrl-C and Ctrl-Break, noted by the program's own
+//   handler (installed by the program while it runs), which DOS is asked
+//   to look for at every step; critical errors fail the call that met them;
+// - a program that ended by a break, a critical-error abort or staying
+//   resident has not finished: RunCommand says kCommandAborted;
 // - physical memory: flat real mode, or the FWPACK_FIRMWARE_DUMP file read
 //   as the top of the 4 GiB space;
 // - restart: keyboard controller, reset control port, reset vector.
@@ -30,6 +36,8 @@ class Dos16Files : public DosFiles {
     bool Close(DosFile file) override;
     bool Remove(const char *path) override;
     bool Exists(const char *path) override;
+    // A write through the files or the transfer buffer that fell short.
+    bool DiskFull() override;
 };
 
 // The transfer buffer in a block of DOS's own beyond the data segment; DOS
@@ -59,7 +67,9 @@ class Dos16Platform : public DosPlatform {
     DosFile OpenOwnFile() override;
     int RunCommand(const char *commandLine) override;
     void MakeRunnable(const char *) override {}   // every file can be run
+    void DiscardTypeAhead() override;
     int ReadKey() override;
+    int StopRequest() override;
     void Beep(unsigned hertz, unsigned milliseconds) override;
     void Delay(unsigned milliseconds) override;
     void Restart() override;

@@ -15,6 +15,13 @@ inline constexpr int32_t kBufferOutOfReach = -0x100;
 inline constexpr int32_t kCommandTooLong = -0x101;
 inline constexpr int32_t kRedirectFailed = -0x102;
 inline constexpr int kEndOfInput = -1;
+inline constexpr int kBreakPressed = -2;
+// A key DOS reads as two bytes (0, then its scan code): Alt with a key,
+// the function and cursor keys. ReadKey gives kExtendedKey | scan code.
+inline constexpr int kExtendedKey = 0x100;
+// Execute's answer when the program did not end normally: by Ctrl-C or
+// Ctrl-Break, by a critical-error abort, or by staying resident.
+inline constexpr int32_t kEndedAbnormally = -0x103;
 // The exit code of a program the runtime itself stops, with one line that
 // says why: a processor below the 386, DOS before 3.0, a memory block DOS
 // would not resize at start, or a stack found overflowed at the end.
@@ -68,8 +75,21 @@ size_t Format(char *out, size_t capacity, const char *format, ...);
 void Printf(const char *format, ...);
 
 // One key without echo; kEndOfInput when standard input is a file that
-// has no more bytes (DOS would repeat the last byte forever).
+// has no more bytes (DOS would repeat the last byte forever); kBreakPressed
+// when Ctrl-C or Ctrl-Break ended the wait (with the break handlers in).
 int ReadKey();
+// Forgets the keys typed so far, when standard input is the keyboard.
+void DiscardTypeAhead();
+
+// Ctrl-C, Ctrl-Break and critical errors: with the program's handlers in, a
+// break is only noted (BreakRequested) and a DOS call that meets a critical
+// error fails. DOS puts its own handlers back when the program ends;
+// Execute gives them to the program it runs.
+void InstallBreakHandlers();
+void RemoveBreakHandlers();
+bool BreakHandlersInstalled();
+// Whether Ctrl-C or Ctrl-Break was pressed since the handlers went in.
+bool BreakRequested();
 
 // Timing and sound.
 void Delay(uint32_t milliseconds);
@@ -81,7 +101,8 @@ int32_t OwnPath(char *out, size_t capacity);
 int32_t GetEnvironment(const char *name, char *out, size_t capacity);
 
 // Runs a program file (no command interpreter) with a command tail of at
-// most 126 characters; its exit code (0-255), or the negated DOS error.
+// most 126 characters, and the two file control blocks DOS parses from that
+// tail; its exit code (0-255), kEndedAbnormally, or the negated DOS error.
 // With an output file, the program's standard output goes there.
 int32_t Execute(const char *program, const char *arguments, const char *outputFile = nullptr);
 

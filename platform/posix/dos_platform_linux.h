@@ -3,16 +3,18 @@
 //   opened for writing, and nothing is written to it);
 // - files: file descriptors (PosixDosFiles); the transfer buffer: ordinary
 //   memory;
-// - command interpreter: none; the command line is split into words at its
+// - tools: no command interpreter; the command line is split into words at its
 //   spaces, a trailing "> name" sends the output to that file, and the
 //   program is looked for with "." in front of PATH, so that, as on DOS, a
 //   program in the current directory is found first; no other character
 //   means anything;
-// - keys: the terminal without echo and line buffering; from a stdin that
-//   is not a terminal, its bytes; the end of input is reported as such;
-// - stop requests: SIGINT, SIGQUIT and SIGTERM, once caught, only note the
-//   signal (exit code 128 + its number) and end a wait for a key; the run
-//   then cleans up as at any other exit;
+// - keys: the terminal without echo and line buffering, what was typed
+//   before a question dropped, an escape sequence one key that is no
+//   letter; from a stdin that is not a terminal, its bytes; the end of
+//   input is reported as such;
+// - stop requests: SIGINT, SIGQUIT, SIGTERM, SIGHUP and SIGPIPE, once
+//   caught, only note the signal (exit code 128 + its number) and end a
+//   wait for a key; the run then cleans up as at any other exit;
 // - beep: the terminal bell; delays: sleeps;
 // - physical memory: /dev/mem, or the file named by FWPACK_FIRMWARE_DUMP
 //   mapped as the top of the 4 GiB space (its last byte at 0xFFFFFFFF);
@@ -42,6 +44,7 @@ class LinuxDosPlatform : public DosPlatform {
     DosFile OpenOwnFile() override;
     int RunCommand(const char *commandLine) override;
     void MakeRunnable(const char *fileName) override;
+    void DiscardTypeAhead() override;
     int ReadKey() override;
     void Beep(unsigned hertz, unsigned milliseconds) override;
     void Delay(unsigned milliseconds) override;

@@ -35,7 +35,9 @@ uint32_t MemoryInUse() {
 }  // namespace
 
 extern "C" int main(int argc, char **argv) {
+    dos16::InstallBreakHandlers();
     const int code = fwpack::DosUpdaterMain(argc, argv, platform);
+    dos16::RemoveBreakHandlers();
     dos16::Printf("\r\nstack_unused=%u\r\nmemory_in_use=%u\r\n", uint32_t(dos16::StackUnused()),
                   MemoryInUse());
     return code;

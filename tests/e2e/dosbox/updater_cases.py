@@ -202,6 +202,26 @@ class Outcomes(UpdaterCase):
         self.assertEqual(self.left(), ["CALLS.LOG", "FW.BIN", "OUT.TXT", "PKG.EXE"])
 
 
+class ToolEnds(UpdaterCase):
+    """How a flash program ended, as EXEC reports it: one that stays
+    resident has not flashed, and no ME step and no restart follow. (A tool
+    ended by a break needs a keyboard: DOSBox hangs in a program that calls
+    its INT 23h itself.) The tool sees its own first argument in its file
+    control block."""
+
+    def test_a_flash_program_that_stays_resident(self):
+        code, out, _ = self.run_updater("/nopause", environment={"DOSFLASH_END": "resident"})
+        self.assertEqual(code, 13, out)
+        self.assertTrue(out.endswith("\r\ndosflash.exe bios.bin  /P /B run fail\r\n"), out[-200:])
+        self.assertEqual(self.calls(), ["dosflash.exe bios.bin /P /B"])
+        self.assertEqual(self.left(), ["CALLS.LOG", "FW.BIN", "OUT.TXT", "PKG.EXE"])
+
+    def test_the_tool_gets_its_own_first_argument_as_its_file_control_block(self):
+        code, out, _ = self.run_updater("/factory", environment={"DOSFLASH_FCB": "1"})
+        self.assertEqual(code, 0, out)
+        self.assertEqual(self.box.read("FCB.LOG", ""), "BIOS    BIN")
+
+
 class DamagedStreams(UpdaterCase):
     """A package whose compressed stream is damaged after fwpack wrote it:
     the DOS updater's inflate reports zlib's code and the step's exit."""
@@ -362,8 +382,9 @@ class MissingResources(UpdaterCase):
         code, out, _ = self.run_updater("/nopause")
         self.assertEqual(code, 3, out)
         self.assertTrue(out.endswith("\r\nDecompress the ME bin file OK." + self.NOT_FOUND), out[-200:])
-        # What the three packages unpacked stays: only the filler goes at this exit.
-        self.assertEqual(self.left(), sorted(DamagedImages.UNPACKED + ["FW.BIN", "OUT.TXT", "PKG.EXE"]))
+        # Nothing of the packages is written before all four resources are
+        # known: only the filler was there, and it goes.
+        self.assertEqual(self.left(), ["FW.BIN", "OUT.TXT", "PKG.EXE"])
 
 
 class Filler(UpdaterCase):
@@ -382,7 +403,7 @@ class Filler(UpdaterCase):
         os.remove(self.box.path("FW.BIN"))
         code, out, _ = self.run_updater("/nopause")
         self.assertEqual(code, 1, out)
-        self.assertEqual(out, MissingResources.START + "\r\nfail to write waste.dat")
+        self.assertEqual(out, MissingResources.START + "\r\nfail to write waste.dat: the disk is full")
         self.assertEqual(self.left(), ["OUT.TXT", "PKG.EXE"])
 
 
