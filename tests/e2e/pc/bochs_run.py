@@ -39,6 +39,8 @@ def run_bochs(pc):
         f.write(BOCHSRC.format(firmware=pc.path("fw.bin"), base=firmware_base(pc.machine), vgabios=BOCHS_VGABIOS,
                                floppy=pc.floppy_path, disk=pc.path("c.img"), c=CYLINDERS, h=HEADS, s=SECTORS,
                                log=pc.path("bochs.log")))
+        if pc.bochs_cpu:
+            f.write(f"cpu: model={pc.bochs_cpu}\n")
     with open(pc.path("commands"), "w") as f:
         f.write("c\n")
     inner = f"{BOCHS} -q -f {pc.path('bochsrc')} -rc {pc.path('commands')}"

@@ -65,6 +65,7 @@ class PC:
             self.floppy.put("ENDPC.COM", f.read())
         self.disk = make_hard_disk(self.path("c.img"))
         self.write_protected = None   # a floppy image for drive B:, write-protected
+        self.bochs_cpu = None         # a Bochs processor model other than its default
         self.set_firmware()
 
     def path(self, name):

@@ -108,14 +108,11 @@ class Bochs(RuntimePc):
         # Bochs's default processor keeps its feature-control register locked
         # across a reset, and its BIOS then faults while starting up again:
         # a Pentium has no such register.
-        rc = pcrun.BOCHSRC
-        pcrun.BOCHSRC = rc + "cpu: model=pentium\n"
+        self.pc.bochs_cpu = "pentium"
         try:
             result = self.pc.run(steps)
         except pcrun.HarnessError as e:
             self.fail(f"the machine did not boot again after the restart: {e}")
-        finally:
-            pcrun.BOCHSRC = rc
         self.assertEqual(result.code, 77, result.output)
 
 
