@@ -533,6 +533,19 @@ def group_signing(g):
     g.check.true("... the line names the module", "C:\\absent\\vendor-pkcs11.dll" in r.err)
     g.check.true("... nothing written", not os.path.exists(os.path.join(g.work, "t.exe")))
 
+    # A stand-in vendor module (tests/winprog/tokenstub): one token, PIN 4711, no objects.
+    module = win_path(os.path.join(g.win64, "tokenstub.dll"))
+    token = f"token 'stand-in token' (module {module})"
+    for pin, says in (("1234", f"{token} refused the PIN (wrong PIN)"),
+                      ("4711", f"no private key matches it on {token}")):
+        r = g.windows("build", win_path(manifest), "--stub", win_path(stub), "-o", win_path(os.path.join(g.work, "t.exe")),
+                      "--sign-cert", win_path(cert), "--sign-pkcs11", "pkcs11:token=stand-in%20token;object=signer",
+                      "--pkcs11-module", module, env={"FWPACK_SIGN_PIN": pin})
+        g.check.eq(f"fwpack.exe --sign-pkcs11 through a vendor DLL, PIN {pin}: exit status and line",
+                   (r.rc, r.out, r.err),
+                   (2, "", f"fwpack: --sign-pkcs11 pkcs11:token=stand-in%20token;object=signer: {says}\n"))
+        g.check.true("... nothing written", not os.path.exists(os.path.join(g.work, "t.exe")))
+
 
 def group_interrupt(g):
     """Ctrl-C in the middle of an extraction: the temporaries go, nothing is
