@@ -11,6 +11,7 @@ packages=(
   clang libclang-rt-14-dev
   libcli11-dev libtomlplusplus-dev
   libssl-dev openssl osslsigncode
+  softhsm2 opensc libp11-dev libengine-pkcs11-openssl p11-kit-modules
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 libz-mingw-w64-dev
   wine64 xvfb x11-utils xdotool imagemagick icoutils
   util-linux
@@ -35,29 +36,15 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
-# zlib for the real-mode DOS build comes from Debian's zlib source package,
-# fetched through a source list kept under build/ so that the machine's own
-# apt setup stays as it is. The archive is the one the machine already uses.
+# zlib for the real-mode DOS build comes from Debian's zlib source package.
+. scripts/source_package.sh
 zlib_dir=build/zlib-src
 if ! compgen -G "$zlib_dir/zlib-*/inflate.c" >/dev/null; then
-  echo "setup: fetching the zlib source package into $zlib_dir"
-  mkdir -p "$zlib_dir/lists/partial"
-  archive=$(sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n1)
-  [ -n "$archive" ] || archive=$(awk '$1 == "deb" { print $2; exit }' /etc/apt/sources.list)
-  suite=$(. /etc/os-release && echo "$VERSION_CODENAME")
-  cat > "$zlib_dir/zlib.sources" <<SRC
-Types: deb-src
-URIs: $archive
-Suites: $suite
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SRC
-  apt_src=(-o Dir::Etc::sourcelist="$PWD/$zlib_dir/zlib.sources"
-           -o Dir::Etc::sourceparts=/nonexistent
-           -o Dir::State::Lists="$PWD/$zlib_dir/lists"
-           -o APT::Sandbox::User=root)
-  apt-get "${apt_src[@]}" update -qq >/dev/null
-  (cd "$zlib_dir" && apt-get "${apt_src[@]}" source --download-only -qq zlib >/dev/null)
+  fetch_source_package zlib "$zlib_dir"
   tar -xf "$zlib_dir"/zlib_*.orig.tar.* -C "$zlib_dir"
   compgen -G "$zlib_dir/zlib-*/inflate.c" >/dev/null || { echo "setup: no zlib sources in $zlib_dir" >&2; exit 1; }
 fi
+
+# libcrypto for fwpack.exe, from Debian's openssl source package; built once
+# per version and kept under build/mingw-libcrypto.
+scripts/mingw_libcrypto.sh

@@ -88,9 +88,9 @@ std::string BuildFooter() {
            "Without a [dos] section resource 2000 holds an empty package (0 files).\n"
            "Nothing is written unless the whole build succeeds.\n"
            "Signing: a protected key or PKCS#12 file takes its password from " +
-           std::string(kSignPasswordVariable) +
-           ". The flags win over the manifest's [signing] section (cert, key, pkcs12, "
-           "timestamp_url). A signature without a time-stamp expires with its certificate." +
+           std::string(kSignPasswordVariable) + ", a token its PIN from " + kSignPinVariable +
+           " (or the URI's pin-source). The flags win over the manifest's [signing] section "
+           "(cert, key, pkcs12, pkcs11, pkcs11_module, timestamp_url). A signature without a time-stamp expires with its certificate." +
            (SigningUnavailable().empty() ? "" : "\n" + SigningUnavailable() + ".");
 }
 
@@ -100,6 +100,11 @@ void AddSigningOptions(CLI::App &build, SigningRequest &sign) {
     build.add_option("--sign-key", sign.Key, "the signer's PEM private key");
     build.add_option("--sign-pkcs12", sign.Pkcs12,
                      "sign with the key and certificates of a PKCS#12 file instead");
+    build.add_option("--sign-pkcs11", sign.Pkcs11,
+                     "sign with a private key on a PKCS#11 token, named by a pkcs11: URI "
+                     "(RFC 7512); --sign-cert is a PEM file or a pkcs11: URI");
+    build.add_option("--pkcs11-module", sign.Pkcs11Module,
+                     "the token's PKCS#11 module (default: the system's, p11-kit's proxy on Linux)");
     build.add_option("--timestamp-url", sign.TimestampUrl,
                      "time-stamp the signature at this RFC 3161 authority (http://)");
 }

@@ -6,7 +6,7 @@ the resources byte for byte once the three time fields of every record are
 set aside, inspect (text and --json), verify and extract, Windows paths
 (drive letters, backslashes, spaces, non-ASCII names, relative paths),
 bad manifests and paths (the same line and exit code), source access
-times left where they were, signing refused with one line, and Ctrl-C
+times left where they were, signing and checking signatures, and Ctrl-C
 leaving no temporary behind.
 
 Usage: fwpack_exe.py --win64 DIR --fwpack PATH --work DIR --prefix DIR GROUP...
@@ -61,13 +61,13 @@ class Group:
                            cwd=cwd or self.work)
         return Result(r.returncode, r.stdout.decode("utf-8"), r.stderr.decode("utf-8"))
 
-    def windows(self, *args, cwd=None):
+    def windows(self, *args, cwd=None, env=None):
         # Files, not pipes: the Wine server inherits the program's handles and
         # outlives it, so a pipe would not end with the program.
         out, err = os.path.join(self.work, "exe.out"), os.path.join(self.work, "exe.err")
         with open(out, "wb") as o, open(err, "wb") as e:
             try:
-                rc = subprocess.run(winerun.WINE_COMMAND + [self.exe] + list(args), env=self.session.env(),
+                rc = subprocess.run(winerun.WINE_COMMAND + [self.exe] + list(args), env=self.session.env(extra=env),
                                     stdout=o, stderr=e, timeout=winerun.RUN_BOUND,
                                     cwd=cwd or self.work).returncode
             except subprocess.TimeoutExpired:
@@ -480,52 +480,71 @@ def group_dos_program(g):
 
 
 def group_signing(g):
-    """Signing is refused by fwpack.exe with one line; a package the Linux
-    fwpack signed inspects and verifies there, its signature named as not read."""
+    """fwpack.exe signs with a key file and a PKCS#12 file, and checks
+    signatures as the Linux fwpack does: each verifies what the other signed
+    against the test root (and refuses another root with the same line), and
+    inspect shows the same signature; --sign-pkcs11 fails with one line, as
+    no token module is there."""
     manifest = g.sources()
     stub = os.path.join(g.win64, "updater.exe")
     pki = os.path.join(g.work, "pki")
     subprocess.run([os.path.join(SOURCE_DIR, "tests", "signing", "make_pki.sh"), pki], check=True,
                    capture_output=True)
     cert, key = os.path.join(pki, "chain.pem"), os.path.join(pki, "leaf.key")
-    out = os.path.join(g.work, "signed.exe")
-    refused = ("fwpack: {}: signing and reading signatures are not built into fwpack.exe "
-               "(it has no OpenSSL); use the Linux fwpack for them\n")
-    r = g.windows("build", win_path(manifest), "--stub", win_path(stub), "-o", win_path(out),
-                  "--sign-cert", win_path(cert), "--sign-key", win_path(key))
-    g.check.eq("build --sign-cert: exit status and line", (r.rc, r.err, r.out), (2, refused.format("build"), ""))
-    with open(manifest, "a") as f:
-        f.write(f'[signing]\ncert = "{cert}"\nkey = "{key}"\n')
-    r = g.windows("build", win_path(manifest), "--stub", win_path(stub), "-o", win_path(out))
-    g.check.eq("build with a [signing] section: exit status and line", (r.rc, r.err), (2, refused.format("build")))
-    g.check.true("nothing written by a refused build", not os.path.exists(out))
+    root, other = os.path.join(pki, "root.pem"), os.path.join(pki, "other-root.pem")
+    by_exe, by_p12, by_linux = (os.path.join(g.work, n) for n in ("exe.exe", "p12.exe", "linux.exe"))
+    g.ok("fwpack.exe build --sign-cert --sign-key",
+         g.windows("build", win_path(manifest), "--stub", win_path(stub), "-o", win_path(by_exe),
+                   "--sign-cert", win_path(cert), "--sign-key", win_path(key)))
+    g.ok("fwpack.exe build --sign-pkcs12",
+         g.windows("build", win_path(manifest), "--stub", win_path(stub), "-o", win_path(by_p12),
+                   "--sign-pkcs12", win_path(os.path.join(pki, "leaf.p12")),
+                   env={"FWPACK_SIGN_PASSWORD": "pki-pass"}))
+    g.ok("Linux build of a signed package",
+         g.linux("build", manifest, "--stub", stub, "-o", by_linux, "--sign-cert", cert, "--sign-key", key))
+    for made in (by_exe, by_p12):
+        r = g.linux("verify", "--trust", root, made)
+        g.check.eq(f"Linux verify --trust of {os.path.basename(made)}", (r.rc, r.out), (0, made + ": consistent\n"))
+    r = subprocess.run(["osslsigncode", "verify", "-CAfile", root, "-in", by_exe], capture_output=True)
+    g.check.eq("osslsigncode verify of fwpack.exe's signature", r.returncode, 0)
+    for made in (by_exe, by_linux):
+        r = g.windows("verify", "--trust", win_path(root), win_path(made))
+        g.check.eq(f"fwpack.exe verify --trust of {os.path.basename(made)}", (r.rc, r.err, r.out),
+                   (0, "", win_path(made) + ": consistent\n"))
+    a, b = g.linux("verify", "--trust", other, by_linux), g.windows("verify", "--trust", win_path(other), win_path(by_linux))
+    g.check.eq("verify --trust of another root: the Linux fwpack's exit status and lines",
+               (b.rc, b.out.replace(win_path(by_linux), by_linux).replace(win_path(other), other)), (1, a.out))
+    g.check.true("verify --trust of another root fails", a.rc == 1 and a.out != "")
 
-    g.ok("Linux build of a signed package", g.linux("build", manifest, "--stub", stub, "-o", out))
-    for flags in (["--require-signature"], ["--trust", win_path(os.path.join(pki, "root.pem"))]):
-        r = g.windows("verify", *flags, win_path(out))
-        g.check.eq(f"verify {flags[0]}: exit status and line", (r.rc, r.err, r.out),
-                   (2, refused.format("verify"), ""))
-    r = g.windows("verify", win_path(out))
-    g.check.eq("verify of the signed package", (r.rc, r.out), (0, win_path(out) + ": consistent\n"))
-    g.check.eq("verify of the signed package: the note",
-               r.err, f"fwpack: note: {win_path(out)} is signed; its signature is not checked: "
-               + refused.format("x").split(": ", 2)[2])
-
-    a, b = g.linux("inspect", out), g.windows("inspect", win_path(out))
+    a, b = g.linux("inspect", by_linux), g.windows("inspect", win_path(by_linux))
     g.ok("fwpack.exe inspect of the signed package", b)
-    linux_payload = a.out.split("\nsignature\n")[0]
-    payload, _, signature = b.out.replace(win_path(out), out).partition("\nsignature\n")
-    g.check.eq("inspect: the payload as the Linux fwpack shows it", payload, linux_payload)
-    g.check.eq("inspect: the signature block", signature,
-               "  signed        yes\n  not read      " + refused.format("x").split(": ", 2)[2])
-    a, b = g.linux("inspect", "--json", out), g.windows("inspect", "--json", win_path(out))
+    g.check.eq("inspect: as the Linux fwpack shows it", b.out.replace(win_path(by_linux), by_linux), a.out)
+    g.check.true("inspect: the signer is shown", "fwpack Test Leaf" in b.out or "CN=" in b.out)
+    a, b = g.linux("inspect", "--json", by_linux), g.windows("inspect", "--json", win_path(by_linux))
     ja, jb = json.loads(a.out), json.loads(b.out)
-    g.check.eq("inspect --json: the signature", jb.pop("signature"),
-               {"signed": True, "readable": False, "problems": [],
-                "not_read": refused.format("x").split(": ", 2)[2].strip()})
-    ja.pop("signature")
     jb["path"] = ja["path"]
-    g.check.eq("inspect --json: everything else as the Linux fwpack shows it", jb, ja)
+    g.check.eq("inspect --json: as the Linux fwpack shows it", jb, ja)
+
+    r = g.windows("build", win_path(manifest), "--stub", win_path(stub), "-o", win_path(os.path.join(g.work, "t.exe")),
+                  "--sign-cert", win_path(cert), "--sign-pkcs11", "pkcs11:token=none;object=none",
+                  "--pkcs11-module", "C:\\absent\\vendor-pkcs11.dll")
+    g.check.eq("fwpack.exe build --sign-pkcs11 with a module that is not there: exit status",
+               (r.rc, r.out, r.err.count("\n")), (2, "", 1))
+    g.check.true("... the line names the module", "C:\\absent\\vendor-pkcs11.dll" in r.err)
+    g.check.true("... nothing written", not os.path.exists(os.path.join(g.work, "t.exe")))
+
+    # A stand-in vendor module (tests/winprog/tokenstub): one token, PIN 4711, no objects.
+    module = win_path(os.path.join(g.win64, "tokenstub.dll"))
+    token = f"token 'stand-in token' (module {module})"
+    for pin, says in (("1234", f"{token} refused the PIN (wrong PIN)"),
+                      ("4711", f"no private key matches it on {token}")):
+        r = g.windows("build", win_path(manifest), "--stub", win_path(stub), "-o", win_path(os.path.join(g.work, "t.exe")),
+                      "--sign-cert", win_path(cert), "--sign-pkcs11", "pkcs11:token=stand-in%20token;object=signer",
+                      "--pkcs11-module", module, env={"FWPACK_SIGN_PIN": pin})
+        g.check.eq(f"fwpack.exe --sign-pkcs11 through a vendor DLL, PIN {pin}: exit status and line",
+                   (r.rc, r.out, r.err),
+                   (2, "", f"fwpack: --sign-pkcs11 pkcs11:token=stand-in%20token;object=signer: {says}\n"))
+        g.check.true("... nothing written", not os.path.exists(os.path.join(g.work, "t.exe")))
 
 
 def group_interrupt(g):

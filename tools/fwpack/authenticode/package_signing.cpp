@@ -13,11 +13,13 @@ bool PlanSigning(const SigningRequest &flags, const Manifest &m, bool windowsPac
         request.Cert = m.SignCert;
         request.Key = m.SignKey;
         request.Pkcs12 = m.SignPkcs12;
+        request.Pkcs11 = m.SignPkcs11;
+        request.Pkcs11Module = m.SignPkcs11Module;
     }
     if (request.TimestampUrl.empty()) request.TimestampUrl = m.TimestampUrl;
     if (!request.Wanted()) {
         if (flags.TimestampUrl.empty()) return true;
-        error = "build: --timestamp-url needs a signer (--sign-cert and --sign-key, or --sign-pkcs12)";
+        error = "build: --timestamp-url needs a signer (--sign-cert with --sign-key or --sign-pkcs11, or --sign-pkcs12)";
         return false;
     }
     if (!windowsPackage) {

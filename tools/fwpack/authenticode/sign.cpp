@@ -11,6 +11,7 @@
 #include "tools/fwpack/authenticode/image.h"
 #include "tools/fwpack/authenticode/names.h"
 #include "tools/fwpack/authenticode/timestamp.h"
+#include "tools/fwpack/authenticode/token_identity.h"
 #include "tools/fwpack/authenticode/der.h"
 
 namespace fwpack {
@@ -38,21 +39,10 @@ BioPtr OpenFile(const std::string &option, const std::string &path, std::string 
 
 bool LoadPem(const SigningRequest &r, SigningIdentity &out, std::string &error) {
     if (r.Cert.empty() || r.Key.empty()) {
-        error = "signing needs both --sign-cert and --sign-key (or --sign-pkcs12)";
+        error = "signing needs both --sign-cert and --sign-key (or --sign-pkcs12, or --sign-pkcs11)";
         return false;
     }
-    BioPtr certs = OpenFile("--sign-cert", r.Cert, error);
-    if (!certs) return false;
-    out.Cert.reset(PEM_read_bio_X509(certs.get(), nullptr, nullptr, nullptr));
-    if (!out.Cert) {
-        error = "--sign-cert " + r.Cert + ": not a PEM certificate (" + OpenSslReason() + ")";
-        return false;
-    }
-    out.Chain.reset(sk_X509_new_null());
-    while (X509 *more = PEM_read_bio_X509(certs.get(), nullptr, nullptr, nullptr))
-        sk_X509_push(out.Chain.get(), more);
-    ERR_clear_error();   // the end of the file reads as an error
-
+    if (!LoadCertificates(r.Cert, out, error)) return false;
     BioPtr key = OpenFile("--sign-key", r.Key, error);
     if (!key) return false;
     out.Key.reset(PEM_read_bio_PrivateKey(key.get(), nullptr, PasswordCallback, nullptr));
@@ -124,6 +114,15 @@ bool CheckIdentity(const SigningIdentity &id, const std::string &certName, std::
     return true;
 }
 
+// The signature value over si's signed attributes, by the key file or the
+// token.
+bool SignAttributes(PKCS7_SIGNER_INFO *si, const SigningIdentity &id, std::string &error) {
+    if (id.Token) return SignAttributesOnToken(si, *id.Token, error);
+    if (PKCS7_SIGNER_INFO_sign(si) == 1) return true;
+    error = "signing failed: " + OpenSslReason();
+    return false;
+}
+
 // SpcIndirectDataContent for a PE image: the image data with the fixed
 // link, and the image digest with its algorithm.
 der::Bytes IndirectData(const std::vector<uint8_t> &digest) {
@@ -131,9 +130,7 @@ der::Bytes IndirectData(const std::vector<uint8_t> &digest) {
     const Bytes link = Tlv(Constructed(0), Tlv(Constructed(2), Tlv(Primitive(0), Bmp(oid::kObsoleteLink))));
     const Bytes imageData = Tlv(kSequence, Cat({Tlv(kBitString, {0}), link}));
     const Bytes data = Tlv(kSequence, Cat({Oid(oid::kSpcPeImageData), imageData}));
-    const Bytes algorithm = Tlv(kSequence, Cat({Oid(oid::kSha256), Tlv(kNull, {})}));
-    const Bytes digestInfo = Tlv(kSequence, Cat({algorithm, Tlv(kOctetString, digest)}));
-    return Tlv(kSequence, Cat({data, digestInfo}));
+    return Tlv(kSequence, Cat({data, Sha256DigestInfo(digest)}));
 }
 
 int AttributeNid(const char *dotted, const char *name) {
@@ -144,7 +141,7 @@ int AttributeNid(const char *dotted, const char *name) {
 // The signed attributes: content type, an empty publisher statement, the
 // signing time, and the digest of the indirect data's content octets (its
 // DER without the outer tag and length).
-bool AddSignedAttributes(PKCS7_SIGNER_INFO *si, const der::Bytes &indirect) {
+bool AddSignedAttributes(PKCS7_SIGNER_INFO *si, const der::Bytes &indirect, time_t when) {
     der::Element whole;
     if (!der::Read(indirect.data(), indirect.size(), whole)) return false;
     unsigned char digest[EVP_MAX_MD_SIZE];
@@ -158,7 +155,7 @@ bool AddSignedAttributes(PKCS7_SIGNER_INFO *si, const der::Bytes &indirect) {
                                       OBJ_txt2obj(oid::kSpcIndirectData, 1)) &&
            PKCS7_add_signed_attribute(si, AttributeNid(oid::kSpcSpOpusInfo, "spcSpOpusInfo"),
                                       V_ASN1_SEQUENCE, opus) &&
-           PKCS7_add0_attrib_signing_time(si, nullptr) &&
+           PKCS7_add0_attrib_signing_time(si, ASN1_TIME_set(nullptr, when)) &&
            PKCS7_add1_attrib_digest(si, digest, int(digestLength));
 }
 
@@ -183,8 +180,49 @@ bool SetIndirectContent(PKCS7 *p7, const der::Bytes &indirect) {
 
 }  // namespace
 
+bool LoadCertificates(const std::string &path, SigningIdentity &out, std::string &error) {
+    BioPtr certs = OpenFile("--sign-cert", path, error);
+    if (!certs) return false;
+    out.Cert.reset(PEM_read_bio_X509(certs.get(), nullptr, nullptr, nullptr));
+    if (!out.Cert) {
+        error = "--sign-cert " + path + ": not a PEM certificate (" + OpenSslReason() + ")";
+        return false;
+    }
+    out.Chain.reset(sk_X509_new_null());
+    while (X509 *more = PEM_read_bio_X509(certs.get(), nullptr, nullptr, nullptr))
+        sk_X509_push(out.Chain.get(), more);
+    ERR_clear_error();   // the end of the file reads as an error
+    return true;
+}
+
+std::vector<uint8_t> Sha256DigestInfo(const std::vector<uint8_t> &digest) {
+    using namespace der;
+    const Bytes algorithm = Tlv(kSequence, Cat({Oid(oid::kSha256), Tlv(kNull, {})}));
+    return Tlv(kSequence, Cat({algorithm, Tlv(kOctetString, digest)}));
+}
+
+bool SigningTime(time_t &out, std::string &error) {
+    const char *epoch = std::getenv("SOURCE_DATE_EPOCH");
+    out = std::time(nullptr);
+    if (!epoch) return true;
+    char *end = nullptr;
+    const long long seconds = std::strtoll(epoch, &end, 10);
+    if (*epoch == '\0' || *end != '\0' || seconds < 0) {
+        error = std::string("SOURCE_DATE_EPOCH ") + epoch + ": not a count of seconds since 1970";
+        return false;
+    }
+    out = time_t(seconds);
+    return true;
+}
+
 bool LoadSigningIdentity(const SigningRequest &request, SigningIdentity &out, std::string &error) {
     out = SigningIdentity{};
+    if (request.Pkcs11.empty() && !request.Pkcs11Module.empty()) {
+        error = "--pkcs11-module applies only with --sign-pkcs11";
+        return false;
+    }
+    if (!request.Pkcs11.empty())
+        return LoadTokenIdentity(request, out, error) && CheckIdentity(out, request.Cert, error);
     const bool pkcs12 = !request.Pkcs12.empty();
     if (pkcs12 && (!request.Cert.empty() || !request.Key.empty())) {
         error = "give either --sign-pkcs12 or --sign-cert with --sign-key, not both";
@@ -205,6 +243,8 @@ bool SignPeImage(std::vector<uint8_t> &file, const SigningIdentity &id,
     // Room for the padding and the table, so that appending them does not
     // copy the whole package once more.
     file.reserve(file.size() + kTableReserve);
+    time_t when = 0;
+    if (!SigningTime(when, error)) return false;
     PadForCertificateTable(file);
     uint64_t wordSum = 0;
     const der::Bytes indirect = IndirectData(ImageDigest(file, span, EVP_sha256(), &wordSum));
@@ -216,9 +256,13 @@ bool SignPeImage(std::vector<uint8_t> &file, const SigningIdentity &id,
               PKCS7_add_certificate(p7.get(), id.Cert.get());
     for (int i = 0; ok && i < sk_X509_num(id.Chain.get()); ++i)
         ok = PKCS7_add_certificate(p7.get(), sk_X509_value(id.Chain.get(), i));
-    ok = ok && AddSignedAttributes(si, indirect) && PKCS7_SIGNER_INFO_sign(si) &&
-         SetIndirectContent(p7.get(), indirect);
+    ok = ok && AddSignedAttributes(si, indirect, when);
     if (!ok) {
+        error = "signing failed: " + OpenSslReason();
+        return false;
+    }
+    if (!SignAttributes(si, id, error)) return false;
+    if (!SetIndirectContent(p7.get(), indirect)) {
         error = "signing failed: " + OpenSslReason();
         return false;
     }

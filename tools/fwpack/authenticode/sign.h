@@ -3,6 +3,8 @@
 // image's indirect data, appended as the certificate table).
 #pragma once
 #include <cstdint>
+#include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,11 +13,25 @@
 
 namespace fwpack {
 
+struct TokenKey;
+
 struct SigningIdentity {
     X509Ptr Cert;
-    KeyPtr Key;
+    KeyPtr Key;           // the public key alone when the key is on a token
     X509StackPtr Chain;   // carried in the signature so a verifier can build the path
+    std::shared_ptr<TokenKey> Token;   // the key on a PKCS#11 token, or null
 };
+
+// Reads the PEM certificates at path (--sign-cert): the signer's first,
+// then its chain.
+bool LoadCertificates(const std::string &path, SigningIdentity &out, std::string &error);
+
+// DER DigestInfo: the SHA-256 algorithm and the digest.
+std::vector<uint8_t> Sha256DigestInfo(const std::vector<uint8_t> &digest);
+
+// The signing time: now, or SOURCE_DATE_EPOCH (seconds since 1970) when it
+// is set, for builds that must come out the same byte for byte.
+bool SigningTime(time_t &out, std::string &error);
 
 // Loads and checks the identity: the files read, the key matches the
 // certificate, the certificate is valid now and may sign code. On failure

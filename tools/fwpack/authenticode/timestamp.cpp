@@ -141,8 +141,11 @@ TimestampReport ReadTimestamp(PKCS7_SIGNER_INFO *si) {
     }
     const ASN1_GENERALIZEDTIME *when = TS_TST_INFO_get_time(info.get());
     r.Time = TimeLine(when);
-    struct tm tm {};
-    if (ASN1_TIME_to_tm(when, &tm) == 1) r.When = timegm(&tm);
+    // Seconds since 1970 through libcrypto: Windows has no timegm.
+    int days = 0, seconds = 0;
+    std::unique_ptr<ASN1_TIME, OpenSslFree<ASN1_TIME, ASN1_TIME_free>> epoch(ASN1_TIME_set(nullptr, 0));
+    if (epoch && ASN1_TIME_diff(&days, &seconds, epoch.get(), when) == 1)
+        r.When = time_t(days) * 86400 + seconds;
     if (STACK_OF(X509) *signers = PKCS7_get0_signers(token.get(), nullptr, 0)) {
         if (sk_X509_num(signers) > 0)
             r.Authority = NameLine(X509_get_subject_name(sk_X509_value(signers, 0)));

@@ -195,24 +195,45 @@ bool ReadImage(Checker &c, const toml::table &root, const fs::path &base, const 
     return true;
 }
 
-// [signing] (optional): a PKCS#12 file, or a certificate with its key.
+// The signer's pieces that may stand together: pkcs12 alone, or cert with
+// one of key and pkcs11.
+bool CheckSigners(Checker &c, const std::string &cert, const std::string &key,
+                  const std::string &pkcs12, const std::string &pkcs11) {
+    if (!pkcs12.empty() && (!cert.empty() || !key.empty() || !pkcs11.empty()))
+        return c.Fail("signing.pkcs12", "give either pkcs12 or cert with key (or pkcs11), not both");
+    if (!key.empty() && !pkcs11.empty())
+        return c.Fail("signing.pkcs11", "give either key or pkcs11, not both");
+    if (pkcs12.empty() && cert.empty() != (key.empty() && pkcs11.empty()))
+        return c.Fail(cert.empty() ? "signing.cert" : "signing.key", "required key is missing");
+    return true;
+}
+
+// A file of the signer, or a pkcs11: URI, which stays as written.
+std::string SignerSource(const fs::path &base, const std::string &value) {
+    return value.rfind("pkcs11:", 0) == 0 ? value : Resolve(base, value);
+}
+
+// [signing] (optional): a PKCS#12 file, or a certificate with its key (a
+// file, or a key on a PKCS#11 token).
 bool ReadSigning(Checker &c, const toml::table &root, const fs::path &base, Manifest &out) {
     const toml::table *sign = Section(c, root, "signing", false);
     if (!sign) return !c.Failed();
-    std::string cert, key, pkcs12;
-    if (!KnownKeys(c, *sign, "signing.", {"cert", "key", "pkcs12", "timestamp_url"}) ||
+    std::string cert, key, pkcs12, module;
+    if (!KnownKeys(c, *sign, "signing.", {"cert", "key", "pkcs12", "pkcs11", "pkcs11_module", "timestamp_url"}) ||
         !String(c, *sign, "signing", "cert", false, cert) ||
         !String(c, *sign, "signing", "key", false, key) ||
         !String(c, *sign, "signing", "pkcs12", false, pkcs12) ||
-        !String(c, *sign, "signing", "timestamp_url", false, out.TimestampUrl))
+        !String(c, *sign, "signing", "pkcs11", false, out.SignPkcs11) ||
+        !String(c, *sign, "signing", "pkcs11_module", false, module) ||
+        !String(c, *sign, "signing", "timestamp_url", false, out.TimestampUrl) ||
+        !CheckSigners(c, cert, key, pkcs12, out.SignPkcs11))
         return false;
-    if (!pkcs12.empty() && (!cert.empty() || !key.empty()))
-        return c.Fail("signing.pkcs12", "give either pkcs12 or cert with key, not both");
-    if (pkcs12.empty() && cert.empty() != key.empty())
-        return c.Fail(cert.empty() ? "signing.cert" : "signing.key", "required key is missing");
-    if (!cert.empty()) out.SignCert = Resolve(base, cert);
+    if (!module.empty() && out.SignPkcs11.empty())
+        return c.Fail("signing.pkcs11_module", "applies only with pkcs11");
+    if (!cert.empty()) out.SignCert = SignerSource(base, cert);
     if (!key.empty()) out.SignKey = Resolve(base, key);
     if (!pkcs12.empty()) out.SignPkcs12 = Resolve(base, pkcs12);
+    if (!module.empty()) out.SignPkcs11Module = Resolve(base, module);
     return true;
 }
 

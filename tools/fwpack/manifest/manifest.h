@@ -23,6 +23,7 @@ struct Manifest {
 
     // [signing] (optional): the signer for a Windows package, resolved.
     std::string SignCert, SignKey, SignPkcs12, TimestampUrl;
+    std::string SignPkcs11, SignPkcs11Module;   // a key on a PKCS#11 token and its module
 };
 
 // Reads and checks the manifest's shape: known sections and keys, types,
