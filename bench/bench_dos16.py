@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """The real-mode DOS programs: their code segment, their data segment (data,
 bss and stack), the conventional memory they take and the room their data
-segment has left beside the DOS updater's 51,200-byte transfer buffer; and
-DOSBox runs timed side by side with a bare DOSBox start and exit.
+segment has left (for the test programs, also beside a 51,200-byte buffer
+like the DOS updater's transfer buffer, which the updater keeps in memory of
+its own outside the data segment); the DOS updater's goals; and DOSBox runs
+timed side by side with a bare DOSBox start and exit.
 
 With the host and win64 builds there, also the sample package's size with
 the DOS program updater.exe carries and with RTTEST or MODELTST in front.
@@ -22,6 +24,7 @@ import zlib
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e", "dosbox"))
 import dosboxrun  # noqa: E402
+import updater_cases  # noqa: E402
 
 ROUNDS = 5
 TRANSFER_SIZE = 51200  # kDosTransferSize (payload/dos_limits.h)
@@ -30,6 +33,9 @@ TRANSFER_SIZE = 51200  # kDosTransferSize (payload/dos_limits.h)
 PSP_BYTES = 256
 DATA_SEGMENT_LIMIT = 0xFFF0  # the highest stack top the linker script allows
 CODE_GOAL = 48 * 1024
+DATA_ROOM_GOAL = 16 * 1024      # free in the updater's data segment
+MEMORY_GOAL = 160 * 1024        # conventional memory the updater takes
+STACK_MARGIN_GOAL = 1024        # stack the deepest run leaves untouched
 
 
 def layout(elf):
@@ -82,7 +88,8 @@ def main():
     for folder, name in elves:
         m = layout(os.path.join(folder, name))
         exe = os.path.join(folder, name[len("dos16_"):-4].upper() + ".EXE")
-        # The updater and MODELTST hold the buffer already; the others would have to add it.
+        # MODELTST holds the buffer already and the updater keeps it outside
+        # the segment; the others would have to add it.
         holds = name in ("dos16_modeltst.elf", "dos16_dosupd.elf", "dos16_updstack.elf")
         beside = m["left"] if holds else m["left"] - TRANSFER_SIZE
         print(f"{name[:-4]:<17} {m['code']:6} {m['data']:15} ({m['stack']:6}) {m['memory']:7} "
@@ -95,9 +102,13 @@ def main():
           f"(goal <= {160 * 1024}), data segment left {model['left']} bytes beside "
           f"its {model['stack']}-byte stack")
     dosupd = layout(os.path.join(dosupd_dir, "dos16_dosupd.elf"))
+    # The transfer buffer: a block of DOS's own, with its 16-byte header.
+    with_buffer = dosupd["memory"] + 16 + (TRANSFER_SIZE + 15) // 16 * 16
     print(f"DOSUPD (the DOS updater): code {dosupd['code']} bytes (goal <= {CODE_GOAL}), "
-          f"conventional memory {dosupd['memory']} bytes (goal <= {160 * 1024}), data segment "
-          f"{dosupd['data']} bytes with its {dosupd['stack']}-byte stack, {dosupd['left']} left")
+          f"data segment {dosupd['data']} bytes with its {dosupd['stack']}-byte stack, "
+          f"{dosupd['left']} left (goal >= {DATA_ROOM_GOAL}); conventional memory "
+          f"{dosupd['memory']} bytes, {with_buffer} with its {TRANSFER_SIZE}-byte transfer "
+          f"buffer (goal <= {MEMORY_GOAL})")
 
     fwpack = os.path.join(ROOT, "build", "host", "fwpack")
     updater = os.path.join(ROOT, "build", "win64", "updater.exe")
@@ -140,12 +151,30 @@ def main():
             update = timed_package_run(box, fwpack, updater, programs, dosupd_dir)
             print(f"DOSBox run of a package (DOSUPD /factory, tools flashed): {update:.2f} s, "
                   f"{update / bare:.2f}x bare")
+            deepest_run(box, fwpack, updater, programs)
+
+
+def deepest_run(box, fwpack, updater, programs):
+    """UPDSTACK (DOSUPD with the same stack) through the deepest run the
+    DOSBox cases know: both flash steps and the restart question."""
+    source = tempfile.mkdtemp(prefix="manifest-", dir=box.folder)
+    subprocess.run([fwpack, "build", updater_cases.manifest(source, []), "--stub", updater,
+                    "--dos-program", os.path.join(programs, "UPDSTACK.EXE"), "-o", box.path("PKG.EXE")],
+                   check=True, capture_output=True)
+    box.put("KEYS.TXT", "yn")
+    box.run([dosboxrun.Set("FWPACK_FIRMWARE_DUMP", "FW.BIN"), "PKG /debug < KEYS.TXT > UPD.TXT"])
+    out = box.read("UPD.TXT") or ""
+    unused = re.search(r"stack_unused=(\d+)", out)
+    memory = re.search(r"memory_in_use=(\d+)", out)
+    if unused and memory:
+        print(f"DOSUPD's deepest run in DOSBox: stack margin {unused.group(1)} bytes "
+              f"(goal >= {STACK_MARGIN_GOAL}), conventional memory in use {memory.group(1)} bytes "
+              f"(goal <= {MEMORY_GOAL})")
 
 
 def timed_package_run(box, fwpack, updater, programs, dosupd_dir):
     """A package built like the DOSBox updater cases' (stand-in DOS tools,
     a firmware dump), run through its whole update in factory mode."""
-    import updater_cases  # noqa: E402  (tests/e2e/dosbox)
     updater_cases.TOOLS_DIR = programs
     for name in updater_cases.TOOLS:
         box.put(name, open(os.path.join(programs, name), "rb").read())

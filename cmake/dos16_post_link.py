@@ -7,6 +7,8 @@
    16-bit SI/DI: in this 32-bit-pointer code they silently wrap inside the
    first 64 KiB; and on memory reached through CS, which holds code only
    (data, bss and stack are in the data segment, DS = ES = SS).
+   The start-up's first instructions, from _start to dos16_startup_checked,
+   must be an 8086's: they find out whether the processor can run the rest.
 2. objcopy -O binary, then checks the MZ header against the file. objcopy
    leaves out a trailing stretch that holds only padding; that stretch is
    put back as zeros so the file is as long as its header says.
@@ -60,6 +62,42 @@ def faults(elf):
     return found
 
 
+# First bytes an 8086 cannot run: operand-size, address-size, FS and GS
+# prefixes, the two-byte opcodes (0F), and the 186's additions (PUSHA, POPA,
+# BOUND, PUSH and IMUL with an immediate, INS, OUTS, shifts by an immediate,
+# ENTER, LEAVE).
+NOT_8086 = {0x66, 0x67, 0x64, 0x65, 0x0F, 0x60, 0x61, 0x62, *range(0x68, 0x70), 0xC0, 0xC1,
+            0xC8, 0xC9}
+# Registers an 8086 lacks: 32-bit ones, FS and GS, control registers.
+NOT_8086_REGISTER = re.compile(r"%(e[a-ds][xpil]|fs|gs|cr\d)")
+
+
+def symbol(elf, name):
+    out = subprocess.run(["nm", elf], check=True, capture_output=True, text=True).stdout
+    for line in out.splitlines():
+        parts = line.split()
+        if len(parts) == 3 and parts[2] == name:
+            return int(parts[0], 16)
+    return None
+
+
+def startup_faults(elf):
+    """Instructions before dos16_startup_checked that an 8086 cannot run."""
+    begin, end = symbol(elf, "_start"), symbol(elf, "dos16_startup_checked")
+    if begin is None or end is None:
+        return []   # a program without the runtime's start-up
+    if end <= begin:
+        return [f"dos16_startup_checked ({end:x}) does not follow _start ({begin:x})"]
+    out = subprocess.run(["objdump", "-d", "-j", ".text", "-m", "i8086", f"--start-address={begin}",
+                          f"--stop-address={end}", elf], check=True, capture_output=True, text=True).stdout
+    found = []
+    for line in out.splitlines():
+        m = re.match(r"^\s*([0-9a-f]+):\s+((?:[0-9a-f]{2} )+)\s*(.*)$", line)
+        if m and (int(m.group(2).split()[0], 16) in NOT_8086 or NOT_8086_REGISTER.search(m.group(3))):
+            found.append(f"{m.group(1)}: {m.group(3)}: runs before the processor check, not an 8086 instruction")
+    return found
+
+
 def check_header(data):
     """One line per mismatch between the MZ header and the file: the code
     segment at the image's start, the data segment (SS) after it, the stack
@@ -90,7 +128,7 @@ def check_header(data):
 
 def main():
     elf = sys.argv[1]
-    problems = faults(elf)
+    problems = faults(elf) + startup_faults(elf)
     if len(sys.argv) > 2:
         output = sys.argv[2]
         subprocess.run(["objcopy", "-O", "binary", elf, output], check=True)

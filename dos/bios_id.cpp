@@ -20,6 +20,15 @@ size_t BiosIdRecord::FieldRoom(int field) {
     return field >= 1 && field <= kBiosIdFields ? kRooms[field] : 0;
 }
 
+namespace {
+// Where the text ends from begin on: its end or its first NUL.
+size_t StopAtNul(TextView text, size_t begin) {
+    size_t end = begin;
+    while (end < text.Length && text[end] != '\0') ++end;
+    return end;
+}
+}  // namespace
+
 TextView BiosIdRecord::Field(int field) const {
     const char *start = Bytes + FieldOffset(field);
     size_t room = FieldRoom(field), n = 0;
@@ -42,6 +51,18 @@ void strToStruct(TextView text, BiosIdRecord &record) {
         if (pos < kRooms[field]) record.Bytes[kOffsets[field] + pos] = c;
         ++pos;
     }
+}
+
+TextView IdTextField(TextView text, int field) {
+    int at = 0;   // 0: before the first '$'
+    size_t begin = 0;
+    for (size_t i = 0; i < text.Length && text[i] != '\0'; ++i) {
+        if (text[i] != '$') continue;
+        if (at == field) return {text.Data + begin, i - begin};
+        ++at;
+        begin = i + 1;
+    }
+    return at == field ? TextView(text.Data + begin, StopAtNul(text, begin) - begin) : TextView();
 }
 
 namespace {

@@ -32,6 +32,11 @@ struct BiosIdRecord {
 // cut at its room, so nothing is written outside the field.
 void strToStruct(TextView text, BiosIdRecord &record);
 
+// The whole of field (1..7) of an identification text, however long its
+// record room: the characters after the field's '$' up to the next '$', a
+// NUL or the end of the text. Empty when the text has no such field.
+TextView IdTextField(TextView text, int field);
+
 // The three ranges searched for the marker, in search order: [begin, end).
 struct MemoryRange {
     uint32_t Begin, End;

@@ -1,11 +1,12 @@
 // The DOS updater run: switches, filler file, tag scan of the program's own
 // file, unpacking, image checks, identity and version checks, the BIOS and
-// ME flash through the command interpreter, cleanup and restart.
+// ME flash with the unpacked DOS tools (run by the platform, on DOS by
+// EXEC), cleanup and restart.
 #pragma once
 
-namespace fwpack {
+#include "platform/dos_platform.h"
 
-class DosPlatform;
+namespace fwpack {
 
 // Exit codes of a run, one per outcome.
 namespace dos_exit {
@@ -17,7 +18,8 @@ inline constexpr int Success = 0, BadSwitch = 1, WasteFile = 1, OwnFile = 2, Tag
                      RestartDeclinedMeSkipped = 18, MeFlashFailed = 19,
                      RestartDeclinedMeFlashed = 20,
                      // The reset was asked for and did not happen.
-                     RestartFailed = 21;
+                     RestartFailed = 21,
+                     Stopped = kBreakExitCode;
 }
 
 // Runs the updater with the command line's arguments; returns the exit code.

@@ -3,18 +3,25 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "payload/dos_names.h"
 #include "payload/option_layout.h"
 
 namespace fwpack {
 
-// The one buffer for copying, checksumming, decompressing and the searches
-// of its own file, of the firmware and of the ME image.
+// The transfer buffer, through which files are copied: memory the platform
+// sets aside outside the program's data (on DOS beyond its data segment).
 inline constexpr size_t kDosTransferSize = 51200;
+// The work buffer in the program's own data, for what the logic reads
+// itself: the decompressor's state, window and pieces, the checksums, the
+// option block and record tables, and the searches of its own file, of the
+// firmware and of the ME image. The decompressor needs 12 KiB of it; the
+// rest makes its input and output pieces larger.
+inline constexpr size_t kDosWorkSize = 16384;
 // Each package's record table has room for five records.
 inline constexpr uint32_t kDosRecordTableRoom = 5;
-// The names of all the files the packages unpack, each with its NUL: what
-// DOS can make (8.3 names) takes a fifth of it.
-inline constexpr size_t kDosFileNamesRoom = 1024;
+// The names of all the files the packages unpack, each with its NUL: the
+// updater takes only 8.3 names, so fifteen of the longest fit.
+inline constexpr size_t kDosFileNamesRoom = 3 * kDosRecordTableRoom * kDosFiledNameRoom;
 // Image names go through a 20-byte path buffer: 19 characters and the NUL.
 inline constexpr size_t kDosImageNameRoom = 20;
 inline constexpr size_t kDosImageNameMax = kDosImageNameRoom - 1;

@@ -1,6 +1,7 @@
 // What the DOS updater needs from the machine it runs on: files, its own
-// file, the command interpreter, the keyboard, the speaker, delays, physical
-// memory below 4 GiB, the reset, and the text console. The updater's logic
+// file, memory for its transfer buffer, running the tools, the
+// keyboard, the speaker, delays, physical memory below 4 GiB, the reset,
+// and the text console. The updater's logic
 // sees nothing else of the operating system.
 //
 // Plain types only (character and byte pointers with lengths, integers), so
@@ -55,6 +56,9 @@ class DosFiles {
     virtual size_t Read(DosFile file, uint8_t *out, size_t count) = 0;
     // The number of bytes written, short only when writing failed.
     virtual size_t Write(DosFile file, const uint8_t *data, size_t count) = 0;
+    // True when the last write that fell short did so for want of room on
+    // the disk.
+    virtual bool DiskFull() { return false; }
     // False when what was written could not be kept.
     virtual bool Close(DosFile file) = 0;
     // Deletes a file. False when there is none or it cannot be deleted.
@@ -63,7 +67,35 @@ class DosFiles {
     virtual bool Exists(const char *path) = 0;
 };
 
+// The run's transfer buffer: memory outside the logic's own data, which the
+// logic never addresses itself. It fills the block and moves file bytes
+// through it, always from the block's start. On DOS the block lies beyond
+// the program's 64 KiB data segment and is reached through a segment
+// register; elsewhere it is ordinary memory.
+class DosTransferBuffer {
+  public:
+    virtual ~DosTransferBuffer() = default;
+    // Sets aside size bytes; false when the machine cannot give them. Once
+    // set aside, the block stays until the program ends.
+    virtual bool Allocate(size_t size) = 0;
+    // Sets the first count bytes (at most the size set aside) to value.
+    virtual void Fill(uint8_t value, size_t count) = 0;
+    // Reads up to count bytes of file into the block: the number read, short
+    // only at the end of the file or when reading failed.
+    virtual size_t ReadFrom(DosFile file, size_t count) = 0;
+    // Writes the block's first count bytes to file: the number written,
+    // short only when writing failed.
+    virtual size_t WriteTo(DosFile file, size_t count) = 0;
+};
+
 inline constexpr int kEndOfInput = -1;
+// The exit code of a run that Ctrl-C or Ctrl-Break ended on DOS (on Linux a
+// stop signal gives 128 + its number).
+inline constexpr int kBreakExitCode = 22;
+// RunCommand's answer for a program that ended without finishing its job:
+// stopped by Ctrl-C, Ctrl-Break or a signal, ended by a critical-error
+// abort, or left resident.
+inline constexpr int kCommandAborted = -3;
 // ReadKey's answer when the wait was ended by a request to stop the program
 // (a signal); StopRequest() then gives the exit code.
 inline constexpr int kStopRequested = -2;
@@ -72,16 +104,27 @@ class DosPlatform : public DosConsole, public PhysicalMemoryReader {
   public:
     // The files of the current directory and the program's own file.
     virtual DosFiles &Files() = 0;
+    // The transfer buffer, for bulk copies between files.
+    virtual DosTransferBuffer &Transfer() = 0;
     // The program's own file, opened through Files() for reading only;
     // kNoFile when it cannot be opened. The caller closes it.
     virtual DosFile OpenOwnFile() = 0;
-    // Runs a command line through the command interpreter, which looks for
-    // a program in the current directory first. 0 is success.
+    // Runs a command line: its first word names the program, looked for in
+    // the current directory first, the rest is the program's; a trailing
+    // "> name" sends its output to that file. The program's own result,
+    // 0 for success (on DOS the program is started by EXEC, not through the
+    // command interpreter, which would answer 0 whatever it returned);
+    // kCommandAborted when the program did not end normally.
     virtual int RunCommand(const char *commandLine) = 0;
-    // Called for every unpacked tool file, so that the interpreter can run it.
+    // Called for every unpacked tool file, so that RunCommand can run it.
     virtual void MakeRunnable(const char *fileName) = 0;
+    // Forgets keys typed before a question (type-ahead), so that only a key
+    // pressed once it is shown answers it. Redirected input is left alone.
+    virtual void DiscardTypeAhead() {}
     // One key, without echo; kEndOfInput when no more keys will come;
-    // kStopRequested when a stop request ended the wait.
+    // kStopRequested when a stop request ended the wait. An extended key
+    // (a two-byte code) is returned as one value above 0xFF, never as a
+    // letter.
     virtual int ReadKey() = 0;
     // 0, or the exit code a request to stop the program asks for; once
     // asked, the run cleans up and ends at its next step.

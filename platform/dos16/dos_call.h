@@ -20,6 +20,18 @@ inline bool CallDos(DosRegisters &r) {
     return failed;
 }
 
+// The same with DS on another segment for the call, for services that take
+// a buffer at DS:DX outside the data segment. DS is the data segment again
+// when it returns.
+inline bool CallDosWithDs(DosRegisters &r, uint16_t ds) {
+    bool failed;
+    asm volatile("pushw %%ds\n\tmovw %w[ds], %%ds\n\tint $0x21\n\tpopw %%ds"
+                 : "=@ccc"(failed), "+a"(r.ax), "+b"(r.bx), "+c"(r.cx), "+d"(r.dx)
+                 : [ds] "D"(uint32_t(ds))
+                 : "memory");
+    return failed;
+}
+
 // DOS takes buffers as 16-bit offsets in DS: a buffer must lie wholly in
 // the program's 64 KiB data segment.
 inline bool InDosReach(const void *buffer, size_t size) {

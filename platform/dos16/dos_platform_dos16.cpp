@@ -49,8 +49,39 @@ const char *ProgramFile(const char *name, char (&out)[kProgramRoom]) {
     return name;
 }
 
+// count bytes moved in calls of at most kMostPerCall, until one moves
+// fewer than asked (the end of a file; DOS writes 0 bytes to a full disk).
+// move(done, want) is one call: the bytes it moved, or a negated error.
+template <typename Move>
+size_t InPieces(size_t count, Move move) {
+    size_t done = 0;
+    while (done < count) {
+        const size_t want = count - done < kMostPerCall ? count - done : kMostPerCall;
+        const int32_t moved = move(done, uint16_t(want));
+        if (moved <= 0) break;
+        done += size_t(moved);
+        if (size_t(moved) < want) break;
+    }
+    return done;
+}
+
+// DOS writes fewer bytes than asked, without an error, only to a full
+// disk: whether the last write through this layer did.
+bool gWriteFellShort = false;
+
+template <typename Move>
+size_t WriteInPieces(size_t count, Move move) {
+    gWriteFellShort = false;
+    return InPieces(count, [&](size_t done, uint16_t want) {
+        const int32_t put = move(done, want);
+        gWriteFellShort = put >= 0 && size_t(put) < want;
+        return put;
+    });
+}
+
 int ExitCodeOf(int32_t result) {
     if (result >= 0) return int(result);
+    if (result == dos16::kEndedAbnormally) return kCommandAborted;
     return result == kDosFileNotFound || result == kDosPathNotFound ? kNotFound : kNotStarted;
 }
 
@@ -81,27 +112,11 @@ bool Dos16Files::Length(DosFile file, uint32_t &length) {
 }
 
 size_t Dos16Files::Read(DosFile file, uint8_t *out, size_t count) {
-    size_t done = 0;
-    while (done < count) {
-        size_t want = count - done < kMostPerCall ? count - done : kMostPerCall;
-        int32_t got = dos16::ReadFile(file, out + done, uint16_t(want));
-        if (got <= 0) break;
-        done += size_t(got);
-        if (size_t(got) < want) break;
-    }
-    return done;
+    return InPieces(count, [&](size_t done, uint16_t want) { return dos16::ReadFile(file, out + done, want); });
 }
 
 size_t Dos16Files::Write(DosFile file, const uint8_t *data, size_t count) {
-    size_t done = 0;
-    while (done < count) {
-        size_t want = count - done < kMostPerCall ? count - done : kMostPerCall;
-        int32_t put = dos16::WriteFile(file, data + done, uint16_t(want));
-        if (put <= 0) break;   // DOS writes 0 bytes to a full disk
-        done += size_t(put);
-        if (size_t(put) < want) break;
-    }
-    return done;
+    return WriteInPieces(count, [&](size_t done, uint16_t want) { return dos16::WriteFile(file, data + done, want); });
 }
 
 bool Dos16Files::Close(DosFile file) { return dos16::CloseFile(file) >= 0; }
@@ -109,6 +124,35 @@ bool Dos16Files::Close(DosFile file) { return dos16::CloseFile(file) >= 0; }
 bool Dos16Files::Remove(const char *path) { return dos16::DeleteFile(path) >= 0; }
 
 bool Dos16Files::Exists(const char *path) { return dos16::FileExists(path); }
+
+bool Dos16Files::DiskFull() { return gWriteFellShort; }
+
+// One segment holds the block, so that its offsets stay 16-bit.
+bool Dos16TransferBuffer::Allocate(size_t size) {
+    if (size_ >= size) return true;   // a block set aside earlier serves
+    if (size == 0 || size > 0xFFF0) return false;
+    const int32_t segment = dos16::AllocateParagraphs(uint16_t((size + 15) / 16));
+    if (segment < 0) return false;
+    segment_ = uint16_t(segment);
+    size_ = size;
+    return true;
+}
+
+void Dos16TransferBuffer::Fill(uint8_t value, size_t count) {
+    if (size_ != 0) dos16::FillFar(segment_, value, uint16_t(Clamp(count)));
+}
+
+size_t Dos16TransferBuffer::ReadFrom(DosFile file, size_t count) {
+    return InPieces(Clamp(count), [&](size_t done, uint16_t want) {
+        return dos16::ReadFileFar(file, segment_, uint16_t(done), want);
+    });
+}
+
+size_t Dos16TransferBuffer::WriteTo(DosFile file, size_t count) {
+    return WriteInPieces(Clamp(count), [&](size_t done, uint16_t want) {
+        return dos16::WriteFileFar(file, segment_, uint16_t(done), want);
+    });
+}
 
 // The updater ends its lines with '\n' alone; DOS's console needs "\r\n",
 // or each line starts where the last one ended.
@@ -161,8 +205,13 @@ int Dos16Platform::RunCommand(const char *commandLine) {
 
 int Dos16Platform::ReadKey() {
     int key = dos16::ReadKey();
+    if (key == dos16::kBreakPressed) return kStopRequested;
     return key == dos16::kEndOfInput ? kEndOfInput : key;
 }
+
+void Dos16Platform::DiscardTypeAhead() { dos16::DiscardTypeAhead(); }
+
+int Dos16Platform::StopRequest() { return dos16::BreakRequested() ? kBreakExitCode : 0; }
 
 void Dos16Platform::Beep(unsigned hertz, unsigned milliseconds) { dos16::Beep(uint16_t(hertz), milliseconds); }
 

@@ -1,7 +1,10 @@
 // Runs a program file through DOS's loader (INT 21h AH=4Bh) and takes its
-// exit code (AH=4Dh). DOS versions before 3.0 keep no register but CS:IP
-// across EXEC, so every register and SS:ESP are saved and put back; the
-// data segment is found again from CS, a fixed number of paragraphs below.
+// exit code and how it ended (AH=4Dh). DOS versions before 3.0 keep no
+// register but CS:IP across EXEC, so every register and SS:ESP are saved
+// and put back; the data segment is found again from CS, a fixed number of
+// paragraphs below. The program gets DOS's Ctrl-C and critical-error
+// handlers, and the two file control blocks DOS parses from its own
+// command tail, as the command interpreter gives them.
 #include "platform/dos16/dos_call.h"
 #include "platform/dos16/ports.h"
 #include "platform/dos16/runtime.h"
@@ -112,6 +115,46 @@ class OutputRedirect {
     int32_t error_ = 0;
 };
 
+// An unopened file control block as DOS's parser (AH=29h) fills it.
+struct FileControlBlock {
+    uint8_t bytes[37];
+};
+
+// Parses the next file name of text into fcb, skipping separators first;
+// where the parser stopped.
+const char *ParseFileName(const char *text, FileControlBlock &fcb) {
+    // DS:SI the text, ES:DI the block; SI comes back past the name. gcc
+    // keeps SI and DI for itself here, so they are saved around the call.
+    uint32_t stop = 0;
+    asm volatile("pushl %%esi\n\tpushl %%edi\n\tmovl %%ebx, %%esi\n\tmovl %%edx, %%edi\n\t"
+                 "movw $0x2901, %%ax\n\tint $0x21\n\tmovl %%esi, %%ecx\n\tpopl %%edi\n\tpopl %%esi"
+                 : "=c"(stop)
+                 : "b"(reinterpret_cast<uintptr_t>(text)), "d"(reinterpret_cast<uintptr_t>(&fcb))
+                 : "eax", "memory", "cc");
+    return reinterpret_cast<const char *>(uintptr_t(stop & 0xFFFF));
+}
+
+// How the program ended (AH of AH=4Dh): 0 normally, 1 by Ctrl-C, 2 by a
+// critical-error abort, 3 resident.
+constexpr uint32_t kEndedNormally = 0;
+
+// DOS's own handlers for the program that runs; the program's own back
+// afterwards.
+class DosHandlersForChild {
+  public:
+    DosHandlersForChild() : ours_(BreakHandlersInstalled()) {
+        if (ours_)
+            RemoveBreakHandlers();
+    }
+    ~DosHandlersForChild() {
+        if (ours_)
+            InstallBreakHandlers();
+    }
+
+  private:
+    bool ours_;
+};
+
 bool IsBatchFile(const char *program) {
     size_t n = strlen(program);
     if (n < 4 || program[n - 4] != '.')
@@ -152,17 +195,27 @@ int32_t Execute(const char *program, const char *arguments, const char *outputFi
     if (redirect.Error() < 0)
         return redirect.Error();
     uint16_t segment = DataSegment();
+    // DOS copies the blocks into the program's PSP as it loads it: they
+    // need to live only as long as this call.
+    FileControlBlock fcb1, fcb2;
+    ParseFileName(ParseFileName(tail + 1, fcb1), fcb2);
     static ExecParameters parameters;
     parameters.environment = 0;
     parameters.commandTail = {uint16_t(reinterpret_cast<uintptr_t>(tail)), segment};
-    parameters.fcb1 = {0x5C, PspSegment()};
-    parameters.fcb2 = {0x6C, PspSegment()};
-    int32_t result = dos16_exec(program, &parameters);
+    parameters.fcb1 = {uint16_t(reinterpret_cast<uintptr_t>(&fcb1)), segment};
+    parameters.fcb2 = {uint16_t(reinterpret_cast<uintptr_t>(&fcb2)), segment};
+    int32_t result;
+    {
+        DosHandlersForChild handlers;
+        result = dos16_exec(program, &parameters);
+    }
     if (result < 0)
         return result;
     DosRegisters r;
     r.ax = 0x4D00;
     CallDos(r);
+    if (((r.ax >> 8) & 0xFF) != kEndedNormally)
+        return kEndedAbnormally;
     return int32_t(r.ax & 0xFF);
 }
 

@@ -1,5 +1,6 @@
 // Files through DOS handles (INT 21h). Names and buffers are offsets in DS,
-// so both must lie in the program's data segment.
+// so both must lie in the program's data segment; the far reads and writes
+// take a segment of their own for the buffer.
 #include "platform/dos16/dos_call.h"
 #include "platform/dos16/runtime.h"
 
@@ -40,6 +41,18 @@ int32_t TransferCall(uint16_t ax, int handle, const void *buffer, uint16_t count
     return Result(r);
 }
 
+int32_t FarTransferCall(uint16_t ax, int handle, uint16_t segment, uint16_t offset, uint16_t count) {
+    if (count > 0xFFFF - offset)
+        return kBufferOutOfReach;
+    DosRegisters r;
+    r.ax = ax;
+    r.bx = uint16_t(handle);
+    r.cx = count;
+    r.dx = offset;
+    bool failed = CallDosWithDs(r, segment);
+    return failed ? -int32_t(r.ax & 0xFFFF) : int32_t(r.ax & 0xFFFF);
+}
+
 }  // namespace
 
 int32_t OpenFile(const char *name, OpenMode mode) { return NameCall(0x3D00 | uint8_t(mode), name); }
@@ -58,6 +71,14 @@ int32_t WriteFile(int handle, const void *buffer, uint16_t count) {
     return TransferCall(0x4000, handle, buffer, count);
 }
 
+int32_t ReadFileFar(int handle, uint16_t segment, uint16_t offset, uint16_t count) {
+    return FarTransferCall(0x3F00, handle, segment, offset, count);
+}
+
+int32_t WriteFileFar(int handle, uint16_t segment, uint16_t offset, uint16_t count) {
+    return FarTransferCall(0x4000, handle, segment, offset, count);
+}
+
 int32_t SeekFile(int handle, int32_t offset, SeekFrom from) {
     DosRegisters r;
     r.ax = 0x4200 | uint8_t(from);
@@ -74,6 +95,12 @@ int32_t CloseFile(int handle) {
     r.ax = 0x3E00;
     r.bx = uint16_t(handle);
     return Result(r);
+}
+
+void FlushBuffers() {
+    DosRegisters r;
+    r.ax = 0x0D00;
+    CallDos(r);
 }
 
 }  // namespace dos16

@@ -1,7 +1,9 @@
 // Flat real mode: load a descriptor table with one 4 GiB data segment, set
 // the protection bit, load FS (its hidden limit becomes 4 GiB), clear the
 // bit again and set FS to 0. Real mode keeps the limit; only the base
-// follows the segment value.
+// follows the segment value. Code that switches modes itself (drivers, some
+// BIOS calls, an interrupt handler among them) resets the limit, so every
+// read window sets it anew with interrupts off.
 #include "platform/dos16/flat_memory.h"
 
 #include "platform/dos16/ports.h"
@@ -24,39 +26,13 @@ bool InVirtualMode() {
     return status & 1;  // protection enabled while DOS thinks it is in real mode
 }
 
-// The XMS driver's "local enable A20" (AH=05h) when a driver is loaded;
-// otherwise the fast gate of port 0x92 (bit 1; bit 0 would reset).
-void EnableA20() {
-    uint32_t installed = 0x4300;
-    asm volatile("int $0x2F" : "+a"(installed) : : "memory");
-    if ((installed & 0xFF) == 0x80) {
-        uint16_t entry[2];
-        uint32_t ax = 0x4310, bx = 0;
-        asm volatile("pushw %%es\n\tint $0x2F\n\tmovw %%es, %%cx\n\tpopw %%es"
-                     : "+a"(ax), "+b"(bx), "=c"(entry[1])
-                     :
-                     : "memory");
-        entry[0] = uint16_t(bx);
-        uint32_t result = 0x0500;
-        asm volatile("lcallw *%1" : "+a"(result) : "m"(entry) : "ebx", "memory");
-        if ((result & 0xFFFF) == 1)
-            return;
-    }
-    OutPort(0x92, uint8_t((InPort(0x92) | 0x02) & 0xFE));
-}
-
-}  // namespace
-
-FlatMode LoadFSLimit4G() {
-    if (InVirtualMode())
-        return FlatMode::VirtualMode;
-    EnableA20();
+// Interrupts must be off: a handler that ran while the protection bit is
+// set would run in protected mode.
+void SetFsLimit4G() {
     DescriptorTablePointer pointer{sizeof descriptorTable - 1,
                                    uint32_t(DataSegment()) * 16 +
                                        uint32_t(reinterpret_cast<uintptr_t>(descriptorTable))};
     asm volatile(R"(
-        pushfl
-        cli
         lgdtl %0
         movl %%cr0, %%eax
         orb $1, %%al
@@ -68,23 +44,46 @@ FlatMode LoadFSLimit4G() {
         jmp 2f
 2:      xorw %%ax, %%ax
         movw %%ax, %%fs
-        popfl
     )"
                  :
                  : "m"(pointer), "r"(kFlatSelector)
                  : "eax", "memory");
-    return FlatMode::Ready;
+}
+
+}  // namespace
+
+FlatMode PrepareFlatMode() {
+    if (InVirtualMode())
+        return FlatMode::VirtualMode;
+    return EnableA20() ? FlatMode::Ready : FlatMode::A20Off;
+}
+
+bool ReadFlatWindow(uint32_t address, uint8_t *out, size_t count) {
+    const uint32_t flags = DisableInterrupts();
+    const bool a20 = A20IsOn();
+    if (a20) {
+        SetFsLimit4G();
+        for (size_t i = 0; i < count; ++i)
+            out[i] = ReadFlatByte(address + uint32_t(i));
+    }
+    RestoreInterrupts(flags);
+    return a20;
+}
+
+FlatMode LoadFSLimit4G() {
+    const FlatMode mode = PrepareFlatMode();
+    if (mode == FlatMode::Ready) {
+        const uint32_t flags = DisableInterrupts();
+        SetFsLimit4G();
+        RestoreInterrupts(flags);
+    }
+    return mode;
 }
 
 uint8_t ReadFlatByte(uint32_t address) {
     uint8_t value;
     asm volatile("movb %%fs:(%1), %0" : "=q"(value) : "r"(address) : "memory");
     return value;
-}
-
-void ReadFlat(uint32_t address, uint8_t *out, size_t count) {
-    for (size_t i = 0; i < count; ++i)
-        out[i] = ReadFlatByte(address + uint32_t(i));
 }
 
 }  // namespace dos16

@@ -25,6 +25,11 @@ inline uint8_t ReadRealByte(uint16_t segment, uint16_t offset) {
     return value;
 }
 
+inline void WriteRealByte(uint16_t segment, uint16_t offset, uint8_t value) {
+    uint32_t at = offset;
+    asm volatile("movw %0, %%gs\n\tmovb %2, %%gs:(%1)" : : "r"(segment), "r"(at), "q"(value) : "memory");
+}
+
 inline uint16_t ReadRealWord(uint16_t segment, uint16_t offset) {
     return uint16_t(ReadRealByte(segment, offset) | ReadRealByte(segment, uint16_t(offset + 1)) << 8);
 }
@@ -35,6 +40,25 @@ inline uint16_t DataSegment() {
     uint16_t segment;
     asm("movw %%ds, %0" : "=r"(segment));
     return segment;
+}
+
+// Interrupts off until RestoreInterrupts is given the flags this returned,
+// which puts back whatever state they had.
+inline uint32_t DisableInterrupts() {
+    uint32_t flags;
+    asm volatile("pushfl\n\tpopl %0\n\tcli" : "=r"(flags) : : "memory");
+    return flags;
+}
+
+inline void RestoreInterrupts(uint32_t flags) {
+    asm volatile("pushl %0\n\tpopfl" : : "r"(flags) : "memory", "cc");
+}
+
+// The keyboard controller takes a byte once its input buffer is empty
+// (status bit 1); a controller that never empties it is given up on.
+inline void WaitForControllerInput() {
+    for (int i = 0; i < 100000 && (InPort(0x64) & 0x02); ++i) {
+    }
 }
 
 }  // namespace dos16

@@ -1,20 +1,28 @@
-// The hardware reset: the keyboard controller's pulse (command 0xFE), then
-// the chipset's reset control register (port 0xCF9), then a jump to the
-// reset vector, each tried only when the one before left the machine running.
+// The hardware reset: DOS's buffers flushed and the CMOS shutdown byte
+// cleared, then the keyboard controller's pulse (command 0xFE), then the
+// chipset's reset control register (port 0xCF9), then a jump to the reset
+// vector, each tried only when the one before left the machine running.
 #include "platform/dos16/ports.h"
 #include "platform/dos16/runtime.h"
 
 namespace dos16 {
 namespace {
 
-void WaitForControllerInput() {
-    for (int i = 0; i < 100000 && (InPort(0x64) & 0x02); ++i) {
-    }
+// The BIOS reads the CMOS shutdown byte (0Fh) after a reset: a value a
+// tool left there (a resume jump, a return from protected mode) would turn
+// the reset into a jump elsewhere. 0 is an ordinary power-on start. Bit 7
+// of the index keeps NMIs off while the index is set.
+void ClearShutdownByte() {
+    OutPort(0x70, 0x8F);
+    OutPort(0x71, 0x00);
 }
 
 }  // namespace
 
 void RestartMachine() {
+    // What a disk cache holds goes to disk before the machine goes down.
+    FlushBuffers();
+    ClearShutdownByte();
     WaitForControllerInput();
     OutPort(0x64, 0xFE);
     Delay(100);

@@ -1,11 +1,13 @@
 // Program start: DOS enters with CS:IP and SS:SP from the MZ header and DS =
-// ES = the PSP segment. The code puts DS, ES and SS on the data segment
+// ES = the PSP segment. After the processor and DOS checks, the code puts
+// DS, ES and SS on the data segment
 // (CS plus the code's paragraphs), takes a 32-bit stack pointer, clears the
 // direction flag (the memory functions copy upward), zeroes .bss, fills the
 // stack with a mark (so that its depth can be measured), shrinks
 // the program's memory block to its PSP, code and data (a loader that gave
-// it all free memory would leave none for the programs it runs) and keeps
-// the PSP segment, then runs main with arguments split from the command tail.
+// it all free memory would leave none for the programs it runs; a resize
+// DOS refuses ends the program) and keeps the PSP segment, then runs main
+// with arguments split from the command tail.
 #include "platform/dos16/dos_call.h"
 #include "platform/dos16/ports.h"
 #include "platform/dos16/runtime.h"
@@ -59,15 +61,57 @@ extern "C" [[noreturn]] void dos16_run(uint16_t psp) {
     dos16::Exit(main(argc, arguments));
 }
 
+// The first instructions are an 8086's, up to dos16_startup_checked (the
+// post-link check holds them to that): on an 8086 or a 286 the first
+// 32-bit instruction would hang the machine instead of saying why. FLAGS
+// bits 12-15 stay set on an 8086 and clear on a 286 in real mode. DOS
+// before 3.0 lacks calls the runtime makes. Either ends the program with
+// one line and kRuntimeFailure. ES keeps the PSP segment meanwhile.
 asm(R"(
     .section .text.start, "ax"
     .globl _start
+    .globl dos16_startup_checked
 _start:
-    cli
-    movw %ds, %dx
     movw %cs, %ax
     addw $__code_paragraphs, %ax
     movw %ax, %ds
+    pushfw
+    popw %cx
+    movw %cx, %ax
+    andw $0x0FFF, %ax
+    pushw %ax
+    popfw
+    pushfw
+    popw %ax
+    andw $0xF000, %ax
+    cmpw $0xF000, %ax
+    je 1f
+    movw %cx, %ax
+    orw $0xF000, %ax
+    pushw %ax
+    popfw
+    pushfw
+    popw %ax
+    pushw %cx
+    popfw
+    testw $0xF000, %ax
+    jz 1f
+    movw $0x3000, %ax
+    int $0x21
+    cmpb $3, %al
+    jb 2f
+    jmp dos16_startup_checked
+1:  movw $dos16_processor_line, %dx
+    jmp 3f
+2:  movw $dos16_dos_version_line, %dx
+3:  movb $0x09, %ah
+    int $0x21
+    movw $0x4CFF, %ax
+    int $0x21
+dos16_startup_checked:
+    cli
+    movw %es, %dx
+    movw %ds, %ax
     movw %ax, %es
     movw %ax, %ss
     movl $__stack_top, %esp
@@ -91,9 +135,19 @@ _start:
     int $0x21
     movw %ds, %ax
     movw %ax, %es
+    jc 4f
     movzwl %dx, %edx
     pushl %edx
     calll dos16_run
+4:  movw $dos16_resize_line, %dx
+    jmp 3b
+    .section .rodata.dos16_startup, "a"
+dos16_processor_line:
+    .ascii "This program needs an 80386 processor or later.\r\n$"
+dos16_dos_version_line:
+    .ascii "This program needs DOS 3.0 or later.\r\n$"
+dos16_resize_line:
+    .ascii "DOS could not resize the program's memory block.\r\n$"
     .text
 )");
 
@@ -101,9 +155,14 @@ namespace dos16 {
 
 uint16_t PspSegment() { return pspSegment; }
 
+namespace {
+size_t StackSize() {
+    return reinterpret_cast<uintptr_t>(__stack_top) - reinterpret_cast<uintptr_t>(__stack_bottom);
+}
+}  // namespace
+
 size_t StackUnused() {
-    const size_t size =
-        reinterpret_cast<uintptr_t>(__stack_top) - reinterpret_cast<uintptr_t>(__stack_bottom);
+    const size_t size = StackSize();
     size_t n = 0;
     while (n < size && __stack_bottom[n] == dos16_stack_mark)
         ++n;
@@ -111,6 +170,12 @@ size_t StackUnused() {
 }
 
 void Exit(int code) {
+    if (StackUnused() < kStackGuard) {
+        Printf("\r\nThe program used more than its %u bytes of stack: its data may be damaged.\r\n",
+               uint32_t(StackSize() - kStackGuard));
+        code = kRuntimeFailure;
+    }
+    FlushBuffers();
     DosRegisters r;
     r.ax = 0x4C00 | uint8_t(code);
     CallDos(r);

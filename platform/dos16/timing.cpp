@@ -10,11 +10,14 @@ namespace {
 constexpr uint32_t kTimerHertz = 1193182;
 constexpr uint16_t kBiosDataSegment = 0x40, kTickCountOffset = 0x6C;
 
+// The BIOS answers in AH (and may change AL); CX and DX are declared
+// changed too, as some BIOSes return the remainder in them.
 bool BiosWait(uint32_t microseconds) {
     bool failed;
+    uint32_t ax = 0x8600u, cx = microseconds >> 16, dx = microseconds & 0xFFFF;
     asm volatile("int $0x15"
-                 : "=@ccc"(failed)
-                 : "a"(0x8600u), "c"(microseconds >> 16), "d"(microseconds & 0xFFFF)
+                 : "=@ccc"(failed), "+a"(ax), "+c"(cx), "+d"(dx)
+                 :
                  : "memory");
     return !failed;
 }

@@ -39,11 +39,31 @@ void ReadRange(int fd, uint64_t offset, uint8_t *out, size_t count) {
     }
 }
 
-constexpr int kStopSignals[] = {SIGINT, SIGQUIT, SIGTERM};
+// A closed terminal (SIGHUP) and a closed output (SIGPIPE) end the run with
+// its cleanup, as Ctrl-C does.
+constexpr int kStopSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGPIPE};
 volatile sig_atomic_t gStopSignal = 0;
 
 void NoteStopSignal(int signal) {
     if (gStopSignal == 0) gStopSignal = signal;
+}
+
+constexpr unsigned char kEscape = 0x1B;
+constexpr int kExtendedKey = 0x100;
+
+// A key that is more than a character (Alt with a letter, an arrow) comes
+// from a terminal as ESC and the bytes already behind it: one key, and
+// none of its bytes a letter that answers a question.
+int SwallowEscapeSequence() {
+    unsigned char last = kEscape;
+    for (;;) {
+        fd_set in;
+        FD_ZERO(&in);
+        FD_SET(STDIN_FILENO, &in);
+        timeval now{0, 0};
+        if (::select(STDIN_FILENO + 1, &in, nullptr, nullptr, &now) <= 0) return last;
+        if (::read(STDIN_FILENO, &last, 1) != 1) return last;
+    }
 }
 
 // Waits for stdin with the stop signals unblocked only inside pselect, so a
@@ -61,6 +81,7 @@ int WaitForKey(const sigset_t &waitMask) {
         unsigned char key = 0;
         ssize_t n = ::read(STDIN_FILENO, &key, 1);
         if (n < 0 && errno == EINTR) continue;
+        if (n == 1 && key == kEscape && ::isatty(STDIN_FILENO)) return kExtendedKey | SwallowEscapeSequence();
         return n == 1 ? key : kEndOfInput;
     }
 }
@@ -178,8 +199,8 @@ int LinuxDosPlatform::RunCommand(const char *commandLine) {
     int status = 0;
     while (::waitpid(child, &status, 0) < 0)
         if (errno != EINTR) return -1;
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    // A program ended by a signal did not finish its job.
+    return WIFEXITED(status) ? WEXITSTATUS(status) : kCommandAborted;
 }
 
 void LinuxDosPlatform::MakeRunnable(const char *fileName) { ::chmod(fileName, 0755); }
@@ -214,6 +235,10 @@ int LinuxDosPlatform::ReadKey() {
     if (keys) ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
     ::sigprocmask(SIG_SETMASK, &previous, nullptr);
     return key;
+}
+
+void LinuxDosPlatform::DiscardTypeAhead() {
+    if (::isatty(STDIN_FILENO)) ::tcflush(STDIN_FILENO, TCIFLUSH);
 }
 
 void LinuxDosPlatform::Beep(unsigned, unsigned milliseconds) {

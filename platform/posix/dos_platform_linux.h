@@ -1,17 +1,20 @@
 // The DOS updater's platform on Linux:
 // - own file: /proc/self/exe, read-only (a running executable cannot be
 //   opened for writing, and nothing is written to it);
-// - files: file descriptors (PosixDosFiles);
-// - command interpreter: none; the command line is split into words at its
+// - files: file descriptors (PosixDosFiles); the transfer buffer: ordinary
+//   memory;
+// - tools: no command interpreter; the command line is split into words at its
 //   spaces, a trailing "> name" sends the output to that file, and the
 //   program is looked for with "." in front of PATH, so that, as on DOS, a
 //   program in the current directory is found first; no other character
 //   means anything;
-// - keys: the terminal without echo and line buffering; from a stdin that
-//   is not a terminal, its bytes; the end of input is reported as such;
-// - stop requests: SIGINT, SIGQUIT and SIGTERM, once caught, only note the
-//   signal (exit code 128 + its number) and end a wait for a key; the run
-//   then cleans up as at any other exit;
+// - keys: the terminal without echo and line buffering, what was typed
+//   before a question dropped, an escape sequence one key that is no
+//   letter; from a stdin that is not a terminal, its bytes; the end of
+//   input is reported as such;
+// - stop requests: SIGINT, SIGQUIT, SIGTERM, SIGHUP and SIGPIPE, once
+//   caught, only note the signal (exit code 128 + its number) and end a
+//   wait for a key; the run then cleans up as at any other exit;
 // - beep: the terminal bell; delays: sleeps;
 // - physical memory: /dev/mem, or the file named by FWPACK_FIRMWARE_DUMP
 //   mapped as the top of the 4 GiB space (its last byte at 0xFFFFFFFF);
@@ -22,6 +25,7 @@
 #include <vector>
 
 #include "platform/dos_platform.h"
+#include "platform/posix/memory_transfer_buffer.h"
 #include "platform/posix/posix_dos_files.h"
 
 namespace fwpack {
@@ -36,9 +40,11 @@ class LinuxDosPlatform : public DosPlatform {
     void Write(const char *text, size_t length) override;
     void ReadPhysical(uint32_t address, uint8_t *out, size_t count) override;
     DosFiles &Files() override { return files_; }
+    DosTransferBuffer &Transfer() override { return transfer_; }
     DosFile OpenOwnFile() override;
     int RunCommand(const char *commandLine) override;
     void MakeRunnable(const char *fileName) override;
+    void DiscardTypeAhead() override;
     int ReadKey() override;
     void Beep(unsigned hertz, unsigned milliseconds) override;
     void Delay(unsigned milliseconds) override;
@@ -46,6 +52,7 @@ class LinuxDosPlatform : public DosPlatform {
 
   private:
     PosixDosFiles files_;
+    MemoryTransferBuffer transfer_{files_};
 };
 
 // A command line as the updater builds it: words separated by runs of

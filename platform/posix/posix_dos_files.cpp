@@ -32,8 +32,13 @@ bool PosixDosFiles::Length(DosFile file, uint32_t &length) {
 
 size_t PosixDosFiles::Read(DosFile file, uint8_t *out, size_t count) { return ReadAll(file, out, count); }
 
+// A file that may grow no further (EFBIG, a size limit) is as full as a
+// full disk to the run.
 size_t PosixDosFiles::Write(DosFile file, const uint8_t *data, size_t count) {
-    return WriteAll(file, data, count);
+    errno = 0;
+    const size_t written = WriteAll(file, data, count);
+    if (written < count) diskFull_ = errno == ENOSPC || errno == EDQUOT || errno == EFBIG;
+    return written;
 }
 
 bool PosixDosFiles::Close(DosFile file) { return ::close(file) == 0; }

@@ -15,6 +15,10 @@ class PosixDosFiles : public DosFiles {
     bool Close(DosFile file) override;
     bool Remove(const char *path) override;
     bool Exists(const char *path) override;
+    bool DiskFull() override { return diskFull_; }
+
+  private:
+    bool diskFull_ = false;
 };
 
 }  // namespace fwpack

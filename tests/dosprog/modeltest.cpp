@@ -98,8 +98,8 @@ int Inflate(const char *from, const char *to) {
 }
 
 int Flat() {
-    if (LoadFSLimit4G() == FlatMode::VirtualMode) {
-        Print(kVirtualModeLine);
+    if (LoadFSLimit4G() != FlatMode::Ready) {
+        Print("flat real mode cannot be entered here\r\n");
         return 1;
     }
     Printf("differences=%u\r\n", dosprog::BiosDifferences());

@@ -12,6 +12,7 @@
 
 #include "dos/dos_updater.h"
 #include "platform/dos_platform.h"
+#include "platform/posix/memory_transfer_buffer.h"
 #include "platform/posix/posix_dos_files.h"
 
 namespace fs = std::filesystem;
@@ -27,6 +28,7 @@ class FuzzMachine : public DosPlatform {
     void Write(const char *, size_t) override {}
     void ReadPhysical(uint32_t, uint8_t *out, size_t count) override { std::memset(out, 0xFF, count); }
     DosFiles &Files() override { return files_; }
+    DosTransferBuffer &Transfer() override { return transfer_; }
     DosFile OpenOwnFile() override { return files_.OpenForReading(ownFile_.c_str()); }
     int RunCommand(const char *) override { return 0; }
     void MakeRunnable(const char *) override {}
@@ -38,6 +40,7 @@ class FuzzMachine : public DosPlatform {
   private:
     std::string ownFile_;
     PosixDosFiles files_;
+    MemoryTransferBuffer transfer_{files_};
 };
 
 fs::path scratch, run, own;

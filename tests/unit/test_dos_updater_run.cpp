@@ -16,6 +16,7 @@
 #include "payload/bytes.h"
 #include "payload/tagged_resource.h"
 #include "platform/dos_platform.h"
+#include "platform/posix/memory_transfer_buffer.h"
 #include "platform/posix/posix_dos_files.h"
 #include "support/dos_package.h"
 #include "support/test_files.h"
@@ -26,9 +27,19 @@ using namespace fwpack::test;
 
 namespace {
 
+// A transfer buffer that can be refused, as DOS does when too little
+// conventional memory is free.
+class ScarceTransferBuffer : public MemoryTransferBuffer {
+  public:
+    using MemoryTransferBuffer::MemoryTransferBuffer;
+    bool refuse = false;
+    bool Allocate(size_t size) override { return !refuse && MemoryTransferBuffer::Allocate(size); }
+};
+
 class FakeDos : public DosPlatform {
   public:
     std::string ownFile, out, keys;
+    std::string typeAhead;   // keys pressed before a question: read first unless discarded
     std::string memoryBlock;   // placed at 0xFFEB0000
     std::vector<std::string> commands, runnable;
     std::function<int(const std::string &)> tool = [](const std::string &) { return 0; };
@@ -38,6 +49,7 @@ class FakeDos : public DosPlatform {
     unsigned delayed = 0;
 
     PosixDosFiles files;
+    ScarceTransferBuffer transfer{files};
 
     void Write(const char *text, size_t length) override { out.append(text, length); }
     void ReadPhysical(uint32_t address, uint8_t *o, size_t count) override {
@@ -49,6 +61,7 @@ class FakeDos : public DosPlatform {
                 o[kBlockAt + i - address] = uint8_t(memoryBlock[i]);
     }
     DosFiles &Files() override { return files; }
+    DosTransferBuffer &Transfer() override { return transfer; }
     DosFile OpenOwnFile() override { return files.OpenForReading(ownFile.c_str()); }
     int RunCommand(const char *c) override {
         commands.push_back(c);
@@ -58,7 +71,13 @@ class FakeDos : public DosPlatform {
         runnable.push_back(f);
         onRunnable();
     }
+    void DiscardTypeAhead() override { typeAhead.clear(); }
     int ReadKey() override {
+        if (!typeAhead.empty()) {
+            int k = typeAhead[0];
+            typeAhead.erase(0, 1);
+            return k;
+        }
         if (keys.empty()) return kEndOfInput;
         int k = keys[0];
         keys.erase(0, 1);
@@ -160,7 +179,7 @@ TEST_F(DosRun, AFullRunFlashesBothAndRestartsWithoutAsking) {
 TEST_F(DosRun, DeleteAtEndRemovesFilesDirectlyWhateverTheirNames) {
     DosPackageSpec spec = SampleDosPackage();
     spec.Options.Flags = 0x1 | 0x4;   // delete at end, factory
-    spec.Tools.push_back(NamedFile("x & touch pwned", {'x'}));
+    spec.Tools.push_back(NamedFile("x&del.$$$", {'x'}));
     Package(spec);
     EXPECT_EQ(Run(), 0);
     EXPECT_EQ(Files(), Names{});
@@ -188,28 +207,26 @@ TEST_F(DosRun, MoreThanFiveRecordsAreRefusedWithTheStepsCode) {
 
 TEST_F(DosRun, ImageNamesOfTwentyCharactersAreRefused) {
     DosPackageSpec spec = SampleDosPackage();
-    spec.Options.BiosImageName = spec.BiosFiles[0].Record.FileName = std::string(20, 'b');
+    spec.Options.BiosImageName = std::string(20, 'b');
     Package(spec);
     EXPECT_EQ(Run(), 7);
     EXPECT_TRUE(Printed("\nBegin to check bin file.\nThe BIOS bin file name is too long (at most 19 characters): bbbbbbbbbbbbbbbbbbbb"));
     EXPECT_TRUE(dos.commands.empty());
 
     spec = SampleDosPackage();
-    spec.Options.MeImageName = spec.MeFiles[0].Record.FileName = std::string(25, 'm');
+    spec.Options.MeImageName = std::string(25, 'm');
     Package(spec);
     EXPECT_EQ(Run({"/nopause"}), 14);
     EXPECT_TRUE(Printed("\nThe ME bin file name is too long (at most 19 characters): " + std::string(25, 'm')));
 
-    // Nineteen characters fit.
+    // A record of nineteen characters is no 8.3 name: the package is
+    // refused while it is unpacked.
     spec = SampleDosPackage();
-    spec.Options.MeImageName = spec.MeFiles[0].Record.FileName = std::string(19, 'm');
     spec.Options.BiosImageName = spec.BiosFiles[0].Record.FileName = std::string(19, 'b');
     Package(spec);
-    dos.out.clear();
     dos.commands.clear();
-    EXPECT_EQ(Run({"/noreboot", "/factory"}), 0);
-    EXPECT_EQ(dos.commands.front(), "flash.exe " + std::string(19, 'b') + "  /P /B /N");
-    EXPECT_EQ(dos.restarts, 0);
+    EXPECT_EQ(Run({"/noreboot", "/factory"}), 4);
+    EXPECT_TRUE(dos.commands.empty());
 }
 
 TEST_F(DosRun, TheMeChecksumComparesSixteenBitValues) {
@@ -245,6 +262,7 @@ TEST_F(DosRun, QuestionsWaitForYesOrNoAndBeepAtOtherKeys) {
     EXPECT_TRUE(dos.out.ends_with("\nRestart System(Yes/No)?n"));
     EXPECT_EQ(dos.restarts, 0);
 
+    ClearWork();   // what a "no" to the restart left would be kept as it is
     dos.out.clear();
     dos.commands.clear();
     dos.keys = "N";
@@ -298,8 +316,8 @@ TEST_F(DosRun, TheScanNeedsAllFourTagsBeforeTheLastTwentyBytes) {
     dos.out.clear();
     EXPECT_EQ(Run(), 3);
 
-    // The ME tag 20 bytes before the end is not looked at; what the other
-    // three resources unpacked stays (only the filler goes at this exit).
+    // The ME tag 20 bytes before the end is not looked at; nothing of the
+    // other three resources is written before every package is known.
     Package(set);
     std::vector<uint8_t> bytes = ReadBytes(dos.ownFile);
     std::string meTag = ResourceTag(MePackage);
@@ -309,7 +327,7 @@ TEST_F(DosRun, TheScanNeedsAllFourTagsBeforeTheLastTwentyBytes) {
     dos.out.clear();
     EXPECT_EQ(Run(), 3);
     EXPECT_TRUE(Printed("\nDecompress the bin file OK.\nCan not find useful file to flash BIOS or ME."));
-    EXPECT_EQ(Files(), (Names{"bios.bin", "flash.exe", "meinfo.exe", "meupd.exe"}));
+    EXPECT_EQ(Files(), Names{});
 }
 
 TEST_F(DosRun, SwitchesAndHelp) {
@@ -463,7 +481,7 @@ TEST_F(DosRun, FilesNamedLikeWorkFilesAreRefusedByTheStepThatReadsThem) {
     }
     // A name that only starts like one is an ordinary file.
     DosPackageSpec spec = SampleDosPackage();
-    spec.Tools.push_back(NamedFile("waste.dat2", {'x'}));
+    spec.Tools.push_back(NamedFile("waste2.dat", {'x'}));
     Package(spec);
     EXPECT_EQ(Run({"/factory"}), 0);
 }
@@ -522,7 +540,7 @@ TEST_F(DosRun, BodyLengthsOfTwoGigabytesAndMoreEndTheScan) {
         EXPECT_EQ(Run({"/factory"}), 3) << length;
         EXPECT_TRUE(dos.out.ends_with("\nDecompress the EXE file OK.\nCan not find useful file to flash BIOS or ME."))
             << dos.out;
-        EXPECT_EQ(Files(), (Names{"flash.exe", "meinfo.exe", "meupd.exe"}));
+        EXPECT_EQ(Files(), Names{});
 
         // The last resource may claim any length: the scan is over by then.
         set = BuildDosResources(SampleDosPackage());
@@ -573,13 +591,24 @@ int DosRunLimited(FakeDos &dos, rlim_t limit, std::vector<const char *> args) {
 
 }  // namespace
 
+// The transfer buffer is memory the machine may not have: without it the
+// run ends at the filler step, before anything is written.
+TEST_F(DosRun, NoMemoryForTheTransferBufferEndsBeforeTheFiller) {
+    Package(SampleDosPackage());
+    dos.transfer.refuse = true;
+    EXPECT_EQ(Run({"/factory"}), 1);
+    EXPECT_EQ(dos.out, "\nDON'T POWER OFF the system during the update process."
+                       "\nNot enough memory for the 51200-byte transfer buffer.");
+    EXPECT_EQ(Files(), Names{});
+}
+
 // Every write of the filler and the scratch files is checked: a full disk
 // fails the step that writes, which removes what it and the steps before
 // it made, instead of showing later as a damaged stream or package.
 TEST_F(DosRun, AFullDiskFailsTheStepThatWrites) {
     Package(SampleDosPackage());
     EXPECT_EQ(DosRunLimited(dos, 1 << 20, {"/factory"}), 1);
-    EXPECT_EQ(dos.out, "\nDON'T POWER OFF the system during the update process.\nfail to write waste.dat");
+    EXPECT_EQ(dos.out, "\nDON'T POWER OFF the system during the update process.\nfail to write waste.dat: the disk is full");
     EXPECT_EQ(Files(), Names{});
 
     // Files of 8,000,000 bytes fit the filler (7,680,000), not these bodies.
@@ -588,22 +617,22 @@ TEST_F(DosRun, AFullDiskFailsTheStepThatWrites) {
     spec.BiosFiles[0].Bytes = Noise(kLimit + 1000);
     Package(spec);
     EXPECT_EQ(DosRunLimited(dos, kLimit, {"/factory"}), 4);
-    EXPECT_TRUE(dos.out.ends_with("\nFail to write bin.dat. Exit the Flash!")) << dos.out;
+    EXPECT_TRUE(dos.out.ends_with("\nFail to write bin.dat: the disk is full. Exit the Flash!")) << dos.out;
     EXPECT_EQ(Files(), Names{});   // the tools unpacked before go too
 
     spec = SampleDosPackage();
     spec.Tools.push_back(NamedFile("big.dat", Noise(kLimit + 1000)));
     Package(spec);
     EXPECT_EQ(DosRunLimited(dos, kLimit, {"/factory"}), 4);
-    EXPECT_TRUE(dos.out.ends_with("\nFail to write dosexe.dat. Exit the Flash!")) << dos.out;
+    EXPECT_TRUE(dos.out.ends_with("\nFail to write dosexe.dat: the disk is full. Exit the Flash!")) << dos.out;
     EXPECT_EQ(Files(), Names{});
 
-    // An unpacked file too large: the file being written is named.
+    // A package that inflates to more than fits: not a damaged stream.
     spec = SampleDosPackage();
     spec.MeFiles.push_back(NamedFile("zeros.bin", std::vector<uint8_t>(kLimit + 1000, 0)));
     Package(spec);
     EXPECT_EQ(DosRunLimited(dos, kLimit, {"/factory"}), 6);
-    EXPECT_TRUE(dos.out.ends_with("\nError! unMEbin = -1\n")) << dos.out;
+    EXPECT_TRUE(dos.out.ends_with("\nFail to write uMEbin.dat: the disk is full. Exit the Flash!")) << dos.out;
     EXPECT_EQ(Files(), Names{});
 }
 
@@ -626,16 +655,39 @@ TEST_F(DosRun, AStopRequestEndsTheRunWithTheCleanupOfAnyOtherExit) {
     EXPECT_EQ(dos.restarts, 0);
     EXPECT_EQ(Files(), (Names{"bios.bin", "flash.exe", "me.bin", "me.log", "meinfo.exe", "meupd.exe"}));
 
-    // One that comes during the unpacking ends it after that package.
+    // One that comes while the files are written ends the run at once:
+    // the next file is not started and every file written is removed.
     ClearWork();
     dos.stop = 0;
     dos.commands.clear();
     dos.out.clear();
+    dos.runnable.clear();
     dos.onRunnable = [this] { dos.stop = 130; };
     EXPECT_EQ(Run({"/factory"}), 130);
-    EXPECT_TRUE(dos.out.ends_with("\nDecompress the EXE file OK.")) << dos.out;
+    EXPECT_TRUE(dos.out.ends_with("\nDecompress the ME bin file OK.")) << dos.out;
+    EXPECT_EQ(dos.runnable, Names{"flash.exe"});
     EXPECT_EQ(Files(), Names{});
     EXPECT_TRUE(dos.commands.empty());
+
+    // One that comes during the wait before an unasked restart: no restart.
+    ClearWork();
+    dos.stop = 0;
+    dos.commands.clear();
+    struct StopInDelay : FakeDos {
+        void Delay(unsigned ms) override {
+            FakeDos::Delay(ms);
+            stop = 130;
+        }
+    };
+    StopInDelay waiting;
+    waiting.ownFile = dos.ownFile;
+    waiting.memoryBlock = dos.memoryBlock;
+    waiting.tool = dos.tool;
+    const char *nopause[] = {"package.run", "/nopause"};
+    EXPECT_EQ(DosUpdaterMain(2, nopause, waiting), 130);
+    EXPECT_EQ(waiting.restarts, 0);
+    EXPECT_EQ(waiting.commands.size(), 3u);
+    ClearWork();   // what a run that got that far leaves stays, as after a no
 
     // One that comes while the ME information tool runs: no update follows.
     dos.stop = 0;
@@ -649,27 +701,220 @@ TEST_F(DosRun, AStopRequestEndsTheRunWithTheCleanupOfAnyOtherExit) {
     EXPECT_EQ(Files(), Names{});
 }
 
-// Every unpacked file's name is kept for the cleanup in one fixed pool; a
-// package whose names do not fit is refused before anything of it is written.
-TEST_F(DosRun, FileNamesBeyondTheirPoolAreRefusedBeforeAnythingIsWritten) {
-    DosPackageSpec spec = SampleDosPackage();
-    // The sample's five names take 49 bytes with their NULs; with two more
-    // of 250 characters 551, and two further ones would need 1053.
-    spec.Tools.push_back(NamedFile(std::string(250, 'p'), {'x'}));
-    spec.Tools.push_back(NamedFile(std::string(250, 'q'), {'x'}));
-    Package(spec);
-    EXPECT_EQ(Run({"/factory"}), 0);
-    EXPECT_EQ(Files().size(), 8u);
-    ClearWork();
+// Names DOS would not create as they stand, device names and the package's
+// own name are refused by the step that reads them, before any file of any
+// package is written; the Linux build refuses the same names.
+TEST_F(DosRun, NamesDosCannotTakeAsTheyStandAreRefusedBeforeAnythingIsWritten) {
+    const std::string unusable = "\nThe package holds a file whose name DOS cannot create as it stands";
+    const std::string device = "\nThe package holds a file named like a DOS device: ";
+    const struct {
+        std::string name, why;
+    } cases[] = {
+        {"toolong12.exe", unusable}, {"a.exe.", unusable},   {"a.", unusable},       {" lead.exe", unusable},
+        {"trail ", unusable},        {"tab\t.exe", unusable}, {"caf\xc3\xa9.exe", unusable},
+        {"a*.exe", unusable},        {"a?.exe", unusable},   {"a>b.exe", unusable},  {"a|b", unusable},
+        {"a.b.c", unusable},         {"a\"b", unusable},     {"a+b", unusable},      {"name.four", unusable},
+        {"CON", device},             {"con.txt", device},    {"Nul.Bin", device},    {"clock$", device},
+        {"COM1.EXE", device},        {"lpt9", device},       {"aux.", unusable},     {"PRN.X", device},
+        {"package.run", "\nThe package holds a file named like this program's own file: "},
+        {"PACKAGE.RUN", "\nThe package holds a file named like this program's own file: "},
+    };
+    for (const auto &c : cases) {
+        for (bool me : {false, true}) {
+            DosPackageSpec spec = SampleDosPackage();
+            (me ? spec.MeFiles : spec.Tools).push_back(NamedFile(c.name, {'x'}));
+            Package(spec);
+            dos.out.clear();
+            dos.commands.clear();
+            EXPECT_EQ(Run({"/factory"}), me ? 6 : 4) << c.name;
+            EXPECT_TRUE(Printed(c.why)) << c.name << dos.out;
+            EXPECT_TRUE(dos.commands.empty()) << c.name;
+            EXPECT_EQ(Files(), Names{}) << c.name;
+        }
+    }
+    // Names that only look like devices are files; the longest 8.3 names fit.
+    for (const char *extra : {"com10", "lpt0.exe", "console", "nul1", "abcdefgh.ijk", "$#!&@^_~.{}`"}) {
+        DosPackageSpec spec = SampleDosPackage();
+        spec.Tools.push_back(NamedFile(extra, {'x'}));
+        Package(spec);
+        ClearWork();
+        dos.out.clear();
+        EXPECT_EQ(Run({"/factory"}), 0) << extra << dos.out;
+        EXPECT_EQ(ReadBytes(extra), std::vector<uint8_t>{'x'}) << extra;
+    }
+}
 
-    spec.MeFiles.push_back(NamedFile(std::string(250, 'r'), {'x'}));
-    spec.MeFiles.push_back(NamedFile(std::string(250, 's'), {'x'}));
+// Two records that DOS keeps as one file (any case) would overwrite each
+// other: an image written over a tool would then be run as the tool.
+TEST_F(DosRun, RecordsThatLandOnOneDosFileAreRefusedBeforeAnythingIsWritten) {
+    const struct {
+        std::vector<PackageFile> DosPackageSpec::*files;
+        std::string name;
+        int code;
+    } cases[] = {{&DosPackageSpec::BiosFiles, "FLASH.EXE", 4},
+                 {&DosPackageSpec::MeFiles, "Flash.Exe", 6},
+                 {&DosPackageSpec::MeFiles, "BIOS.BIN", 6},
+                 {&DosPackageSpec::Tools, "MEUPD.exe", 4}};
+    for (const auto &c : cases) {
+        DosPackageSpec spec = SampleDosPackage();
+        (spec.*c.files).push_back(NamedFile(c.name, {'M', 'Z'}));
+        Package(spec);
+        dos.out.clear();
+        dos.commands.clear();
+        EXPECT_EQ(Run({"/factory"}), c.code) << c.name;
+        EXPECT_TRUE(Printed("\nThe package holds two files that DOS would keep as one: ")) << dos.out;
+        EXPECT_TRUE(Printed(" and " + c.name + ". Exit the Flash!")) << dos.out;
+        EXPECT_TRUE(dos.commands.empty()) << c.name;
+        EXPECT_EQ(Files(), Names{}) << c.name;
+    }
+}
+
+// A file already in the folder under a packaged name is never overwritten
+// or removed: one that differs stops the run before anything is written;
+// one with the package's bytes is used as it is, and stays afterwards.
+TEST_F(DosRun, FilesAlreadyThereAreNeverOverwrittenOrRemoved) {
+    DosPackageSpec spec = SampleDosPackage();
+    spec.Options.Flags = 0x1;   // delete at end
+    Package(spec);
+    WriteText("meupd.exe", "a user's own program");
+    EXPECT_EQ(Run({"/factory"}), 4);
+    EXPECT_TRUE(dos.out.ends_with("\nA file named meupd.exe is already here and differs from the packaged one. "
+                                  "Exit the Flash!")) << dos.out;
+    EXPECT_EQ(Files(), Names{"meupd.exe"});
+    EXPECT_EQ(ReadBytes("meupd.exe"), std::vector<uint8_t>({'a', ' ', 'u', 's', 'e', 'r', '\'', 's', ' ', 'o', 'w',
+                                                            'n', ' ', 'p', 'r', 'o', 'g', 'r', 'a', 'm'}));
+    EXPECT_TRUE(dos.commands.empty());
+
+    // A folder of that name is no leftover either.
+    std::filesystem::remove("meupd.exe");
+    std::filesystem::create_directory("bios.bin");
+    dos.out.clear();
+    EXPECT_EQ(Run({"/factory"}), 4);
+    EXPECT_TRUE(Printed("\nA file named bios.bin is already here")) << dos.out;
+    EXPECT_EQ(Files(), Names{"bios.bin"});
+    std::filesystem::remove("bios.bin");
+
+    // A byte-identical leftover of an earlier run is used and kept.
+    WriteBytes("me.bin", SampleDosPackage().MeFiles[0].Bytes);
+    dos.out.clear();
+    EXPECT_EQ(Run({"/factory"}), 0) << dos.out;
+    EXPECT_EQ(dos.commands.size(), 3u);
+    EXPECT_EQ(Files(), Names{"me.bin"});
+}
+
+// A package without DOS tools (built for Windows only, or crafted) ends
+// before anything is written or run; only programs of the DOS tool package,
+// named exactly as their records, are ever started.
+TEST_F(DosRun, OnlyProgramsOfTheDosToolPackageAreRun) {
+    const struct {
+        std::function<void(DosPackageSpec &)> craft;
+        std::string line;
+    } cases[] = {
+        {[](DosPackageSpec &s) { s.Options.DosFlashProgram = ""; }, "\nThe package holds no DOS flash tools."},
+        {[](DosPackageSpec &s) { s.Tools.clear(); }, "\nThe package holds no DOS flash tools."},
+        {[](DosPackageSpec &s) { s.Options.DosFlashProgram = "bios.bin"; },
+         "\nThe DOS flash program is not a program among the package's DOS tools: bios.bin."},
+        {[](DosPackageSpec &s) { s.Options.DosFlashProgram = "FLASH.EXE"; },
+         "\nThe DOS flash program is not a program among the package's DOS tools: FLASH.EXE."},
+        {[](DosPackageSpec &s) { s.Options.DosFlashProgram = "flash.exe > x"; },
+         "\nThe DOS flash program is not a program among the package's DOS tools: flash.exe > x."},
+        {[](DosPackageSpec &s) { s.Options.DosFlashProgram = "..\\flash.exe"; },
+         "\nThe DOS flash program is not a program among the package's DOS tools: ..\\flash.exe."},
+        {[](DosPackageSpec &s) { s.Tools.push_back(NamedFile("notes.txt", {'x'})); s.Options.DosMeQueryTool = "notes.txt"; },
+         "\nThe DOS ME information tool is not a program among the package's DOS tools: notes.txt."},
+        {[](DosPackageSpec &s) { s.Options.DosMeQueryTool = ""; }, "\nThe package names no DOS ME information tool."},
+        {[](DosPackageSpec &s) { s.Options.DosMeUpdateTool = ""; }, "\nThe package names no DOS ME update tool."},
+    };
+    for (const auto &c : cases) {
+        DosPackageSpec spec = SampleDosPackage();
+        c.craft(spec);
+        Package(spec);
+        dos.out.clear();
+        dos.commands.clear();
+        EXPECT_EQ(Run({"/factory"}), 4) << c.line;
+        EXPECT_TRUE(dos.out.ends_with(c.line + " Exit the Flash!")) << dos.out;
+        EXPECT_TRUE(dos.commands.empty()) << c.line;
+        EXPECT_EQ(Files(), Names{}) << c.line;
+    }
+}
+
+// A tool that did not end normally (a break, a critical-error abort,
+// staying resident; a signal on Linux) has not done its job.
+TEST_F(DosRun, AToolThatEndedAbnormallyHasFailed) {
+    Package(SampleDosPackage());
+    auto abortIf = [this](const std::string &program) {
+        dos.tool = [this, program](const std::string &c) {
+            if (c.find("> me.log") != std::string::npos) {
+                std::string line = "FW Version:";
+                line.resize(40, ' ');
+                WriteText("me.log", line + meVersion + "\n");
+            }
+            return c.starts_with(program) ? kCommandAborted : 0;
+        };
+    };
+    abortIf("flash.exe");
+    EXPECT_EQ(Run({"/nopause"}), 13);
+    EXPECT_TRUE(dos.out.ends_with("\nflash.exe bios.bin  /P /B run fail\n")) << dos.out;
+    EXPECT_EQ(dos.commands, Names{"flash.exe bios.bin  /P /B"});   // no ME step, no restart
+    EXPECT_EQ(dos.restarts, 0);
+    EXPECT_EQ(Files(), Names{});
+
+    // The information tool's log is not read: the current version is 0.0.0.0.
+    abortIf("meinfo.exe");
+    dos.commands.clear();
+    dos.out.clear();
+    EXPECT_EQ(Run({"/factory"}), 0);
+    EXPECT_FALSE(Printed("Current ME version"));
+    EXPECT_EQ(dos.commands.back(), "meupd.exe -F me.bin");
+
+    abortIf("meupd.exe");
+    ClearWork();
+    dos.commands.clear();
+    dos.out.clear();
+    EXPECT_EQ(Run({"/nopause"}), 19);
+    EXPECT_TRUE(dos.out.ends_with("meupd.exe -F me.binFlash ME fail")) << dos.out;
+    EXPECT_EQ(dos.restarts, 0);
+    EXPECT_EQ(Files(), Names{});
+}
+
+// Keys typed before a question do not answer it; a key that is more than a
+// character (Alt-2 reads as 0 and 'y' on DOS) is no letter.
+TEST_F(DosRun, OnlyAKeyPressedAtAQuestionAnswersIt) {
+    Package(SampleDosPackage());
+    dos.typeAhead = "yyyy";
+    dos.keys = std::string(1, 'n');
+    EXPECT_EQ(Run(), 12);
+    EXPECT_TRUE(dos.out.ends_with("\nUpdate BIOS(Yes/No)?n")) << dos.out;
+
+    struct ExtendedKeys : FakeDos {
+        int extended = 2;
+        int ReadKey() override { return extended-- > 0 ? 0x100 | 'y' : FakeDos::ReadKey(); }
+    };
+    ExtendedKeys keys;
+    keys.ownFile = dos.ownFile;
+    keys.memoryBlock = dos.memoryBlock;
+    keys.keys = "N";
+    const char *args[] = {"package.run"};
+    EXPECT_EQ(DosUpdaterMain(1, args, keys), 12);
+    EXPECT_EQ(keys.beeps, 2);
+    EXPECT_TRUE(keys.commands.empty());
+}
+
+// The system names are compared whole, however long: names that agree in
+// the record's 20 characters and differ after them are different systems.
+TEST_F(DosRun, SystemNamesAreComparedWhole) {
+    const std::string twenty = "BOARD-X-0123456789AB";
+    dos.memoryBlock = "$FB$VENDOR$A04$20261207$R01$" + twenty + "-ONE$" + std::string("\x01\x00", 2);
+    DosPackageSpec spec = SampleDosPackage();
+    spec.Options.IdString = "$FB$VENDOR$A05$20261207$R01$" + twenty + "-TWO$0001";
+    Package(spec);
+    EXPECT_EQ(Run({"/factory"}), 9);
+    EXPECT_TRUE(Printed("\nThe Current System:" + twenty + "-ONE\nThe File System:" + twenty + "-TWO\n"))
+        << dos.out;
+    spec.Options.IdString = "$FB$VENDOR$A05$20261207$R01$" + twenty + "-ONE$0001";
     Package(spec);
     dos.out.clear();
-    EXPECT_EQ(Run({"/factory"}), dos_exit::MePackage);
-    EXPECT_TRUE(Printed("\nThe packages' file names take more than the 1024 bytes this program can hold, from " +
-                        std::string(250, 's') + " on. Exit the Flash!"));
-    EXPECT_EQ(Files(), Names{});   // the tools and the BIOS image written before are removed
+    EXPECT_EQ(Run({"/factory"}), 0) << dos.out;
 }
 
 // A PE's resource data may lie back to back: each tag then begins on the

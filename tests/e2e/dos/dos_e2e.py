@@ -45,6 +45,7 @@ TOOLS = {
     "dosflash.exe": """#!/bin/sh
 # Stand-in DOS flash program: records its command line; DOSFLASH_EXIT is its result.
 echo "dosflash.exe $*" >> calls.log
+if [ -n "$DOSFLASH_SIGNAL" ]; then kill -s "$DOSFLASH_SIGNAL" $$; fi
 exit "${DOSFLASH_EXIT:-0}"
 """,
     "meinfo.exe": """#!/bin/sh
@@ -274,7 +275,7 @@ class Result:
 def environment(dump, extra):
     env = dict(os.environ)
     env["FWPACK_FIRMWARE_DUMP"] = dump
-    for key in ("DOSFLASH_EXIT", "MEINFO_MODE", "ME_CURRENT", "MEUPD_ERROR"):
+    for key in ("DOSFLASH_EXIT", "DOSFLASH_SIGNAL", "MEINFO_MODE", "ME_CURRENT", "MEUPD_ERROR"):
         env.pop(key, None)
     env.update(extra or {})
     return env
@@ -290,13 +291,14 @@ def run(package, *args, keys=b"", env=None, dump=None, work=None, prefix=()):
     return Result(p.returncode, p.stdout.decode("latin-1"), work)
 
 
-def run_terminal(package, *args, steps, env=None):
+def run_terminal(package, *args, steps, env=None, typed_ahead=b""):
     """Runs the package on a pseudo-terminal. steps: (text, key) pairs; once
     text has appeared (after the previous step's output) and the terminal no
     longer echoes, key is typed (or, when it is a function, called with the
-    unshare process)."""
+    unshare process). typed_ahead is typed before the package starts."""
     work = new_dir("tty-")
     master, slave = os.openpty()
+    os.write(master, typed_ahead)
     # The terminal is the run's controlling terminal, so Ctrl-C is a signal.
     p = subprocess.Popen(["unshare", "-Urpf", package] + list(args), cwd=work, stdin=slave,
                          stdout=slave, stderr=slave, env=environment(DUMP, env),
@@ -332,17 +334,22 @@ def run_terminal(package, *args, steps, env=None):
     return result, pending
 
 
-def updater_of(unshare):
-    """The package's process: the only child of `unshare -Urpf`."""
-    while True:
-        try:
-            with open("/proc/%d/task/%d/children" % (unshare.pid, unshare.pid)) as f:
-                children = f.read().split()
-        except FileNotFoundError:
-            children = []
-        if children:
-            return int(children[0])
-        select.select([], [], [], 0.01)
+def updater_of(unshare, depth=1):
+    """The package's process: the only child of `unshare -Urpf` (depth 1),
+    or that child's only child (depth 2)."""
+    pid = unshare.pid
+    for _ in range(depth):
+        while True:
+            try:
+                with open("/proc/%d/task/%d/children" % (pid, pid)) as f:
+                    children = f.read().split()
+            except FileNotFoundError:
+                children = []
+            if children:
+                pid = int(children[0])
+                break
+            select.select([], [], [], 0.01)
+    return pid
 
 
 def ends_with_restart(test, result):
@@ -417,8 +424,8 @@ class Basics(unittest.TestCase):
         self.assertEqual(r.code, 3)
         self.assertTrue(r.out.endswith("Decompress the bin file OK."
                                        "\nCan not find useful file to flash BIOS or ME."))
-        # What was unpacked stays; the filler goes.
-        self.assertEqual(r.files(), UNPACKED[:2] + UNPACKED[3:])
+        # Nothing is written before every package is known; the filler goes.
+        self.assertEqual(r.files(), [])
 
 
 class Unpacking(unittest.TestCase):
@@ -511,8 +518,7 @@ class Unpacking(unittest.TestCase):
 
         long_name = "b" * 20
         res = build("longname", to_resources=True)
-        set_option(res, "BiosImageName", long_name)
-        edit_package(res, 2002, lambda p: p.__setitem__(slice(44, 64), long_name.encode()))
+        set_option(res, "BiosImageName", long_name)   # a record's name is at most 8.3
         r = run(assemble(res, "longname"))
         self.assertEqual(r.code, 7)
         self.assertTrue(r.out.endswith("\nThe BIOS bin file name is too long "
@@ -632,7 +638,8 @@ class Flashing(unittest.TestCase):
 
     def test_names_with_shell_characters_are_not_interpreted(self):
         # The builder refuses such names for Linux packages; made by hand.
-        flash, image, query = "fl;sh&$x|.exe", "b'i\"o`s`(1).bin", "me*info>.exe"
+        # Each character is one DOS allows in a file name.
+        flash, image, query = "f&$x`.exe", "b'i`(1).bin", "me$(i).exe"
         res = build("shellchars", to_resources=True)
 
         def rename_tools(package):
@@ -657,6 +664,66 @@ class Flashing(unittest.TestCase):
         self.assertNotIn("Current ME version", r.out)
         self.assertIn("\nThe New ME version: 11.8.50.3425\nmeupd.exe -F me.bin", r.out)
         self.assertEqual(r.calls()[-1], "meupd.exe -F me.bin")
+
+
+class Hostile(unittest.TestCase):
+    """Crafted packages and tools that misbehave: refused before anything is
+    written, or failed without a flash or restart after them."""
+
+    def refused(self, res, name, line, code=4, work=None):
+        r = run(assemble(res, name), "/nopause", work=work)
+        self.assertEqual(r.code, code, r.out)
+        self.assertTrue(r.out.endswith(line + " Exit the Flash!"), r.out)
+        self.assertEqual(r.calls(), [])
+        return r
+
+    def test_a_package_without_dos_tools_runs_nothing(self):
+        res = build("nodos", to_resources=True)
+        set_option(res, "DosFlashProgram", "")
+        r = self.refused(res, "nodos", "\nThe package holds no DOS flash tools.")
+        self.assertEqual(r.files(), [])
+        res = build("imageasprogram", to_resources=True)
+        set_option(res, "DosFlashProgram", "bios.bin")
+        self.refused(res, "imageasprogram",
+                     "\nThe DOS flash program is not a program among the package's DOS tools: bios.bin.")
+        res = build("noquery", to_resources=True)
+        set_option(res, "DosMeQueryTool", "")
+        self.refused(res, "noquery", "\nThe package names no DOS ME information tool.")
+
+    def test_names_dos_cannot_create_and_names_that_meet(self):
+        res = build("semicolon", to_resources=True)
+        edit_package(res, 2002, lambda p: rename_file(p, "bios.bin", "b;os|x.bin"))
+        r = self.refused(res, "semicolon", "\nThe package holds a file whose name DOS cannot create as it "
+                         "stands (8.3 letters, digits and !#$%&'()-@^_`{}~ only): b;os|x.bin.")
+        self.assertEqual(r.files(), [])
+        # An image named like a tool would be written over it and then run.
+        res = build("collide", to_resources=True)
+        edit_package(res, 2002, lambda p: rename_file(p, "bios.bin", "DOSFLASH.EXE"))
+        set_option(res, "BiosImageName", "DOSFLASH.EXE")
+        r = self.refused(res, "collide", "\nThe package holds two files that DOS would keep as one: "
+                         "dosflash.exe and DOSFLASH.EXE.")
+        self.assertEqual(r.files(), [])
+        res = build("device", to_resources=True)
+        edit_package(res, 2004, lambda p: add_files(p, [("nul.txt", b"x")]))
+        self.refused(res, "device", "\nThe package holds a file named like a DOS device: nul.txt.", code=6)
+
+    def test_a_file_already_there_is_never_overwritten(self):
+        work = new_dir("mine-")
+        with open(os.path.join(work, "me.bin"), "wb") as f:
+            f.write(b"my own notes")
+        res = build("mine", to_resources=True)
+        r = self.refused(res, "mine", "\nA file named me.bin is already here and differs from the "
+                         "packaged one.", code=6, work=work)
+        self.assertEqual(r.files(), ["me.bin"])
+        with open(os.path.join(work, "me.bin"), "rb") as f:
+            self.assertEqual(f.read(), b"my own notes")
+
+    def test_a_flash_program_killed_by_a_signal_has_failed(self):
+        r = run(PACKAGE, "/nopause", env={"DOSFLASH_SIGNAL": "INT"})
+        self.assertEqual(r.code, 13, r.out)
+        self.assertTrue(r.out.endswith("\ndosflash.exe bios.bin  /P /B run fail\n"), r.out)
+        self.assertEqual(r.calls(), ["dosflash.exe bios.bin /P /B"])   # no ME step, no restart
+        self.assertEqual(r.files(), ["calls.log"])
 
 
 class Answers(unittest.TestCase):
@@ -730,6 +797,36 @@ class Answers(unittest.TestCase):
         p.stdin.close()
         self.assertEqual(p.wait(), 128 + signal.SIGTERM, out)
         self.assertEqual(os.listdir(work), [])
+
+    def test_sighup_and_a_closed_output_clean_up_as_ctrl_c_does(self):
+        """The updater runs as a shell's child, not as the namespace's first
+        process (which does not get signals it has no handler for)."""
+        for sig in (signal.SIGHUP, signal.SIGPIPE):
+            work = new_dir("hup-")
+            p = subprocess.Popen(["unshare", "-Urpf", "/bin/sh", "-c", '"$0"; exit $?', PACKAGE],
+                                 cwd=work, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                 env=environment(DUMP, None))
+            out = b""
+            while not out.endswith(b"Update BIOS(Yes/No)?"):
+                data = os.read(p.stdout.fileno(), 4096)
+                self.assertTrue(data, out)
+                out += data
+            if sig == signal.SIGHUP:
+                os.kill(updater_of(p, depth=2), sig)
+            else:   # the answer's echo meets an output nobody reads
+                p.stdout.close()
+                p.stdin.write(b"y")
+            p.stdin.close()
+            self.assertEqual(p.wait(), 128 + sig, out)
+            self.assertEqual(os.listdir(work), [])
+
+    def test_keys_typed_ahead_and_alt_keys_do_not_answer(self):
+        # "y" typed before the run starts, then Alt-y (ESC, y) at the question.
+        r, pending = run_terminal(PACKAGE, typed_ahead=b"y", steps=[
+            (b"Update BIOS(Yes/No)?", b"\x1by"), (b"\a", b"n")])
+        self.assertEqual(pending, [])
+        self.assertEqual(r.code, 12, r.out)
+        self.assertEqual(r.calls(), [])
 
     def test_piped_keys_and_the_end_of_input(self):
         r = run(PACKAGE, keys=b"zy")

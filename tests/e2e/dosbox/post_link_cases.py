@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The dos16 build's post-link check (cmake/dos16_post_link.py) refuses what
 a 386 in real mode cannot run, string instructions that step only SI/DI and
-memory reached through CS (code only in the small model), and refuses MZ
+memory reached through CS (code only in the small model), anything but
+8086 instructions before the start-up's processor check, and refuses MZ
 files whose header does not match them.
 
 Usage: post_link_cases.py SOURCE_DIR [unittest names...]
@@ -96,6 +97,22 @@ class Instructions(unittest.TestCase):
             "pushl %ebp", "movl %esp, %ebp", "addr32 rep movsb", "addr32 rep stosb",
             "addr32 lodsb", "movzbl (%esi), %eax", "imull %ecx, %eax", "popl %ebp", "retl"])))
         self.assertEqual(result.returncode, 0, result.stderr)
+
+
+    def test_before_the_processor_check_only_8086_instructions(self):
+        """From _start to dos16_startup_checked the start-up finds out whether
+        it runs on a 386: a 32-bit, 286 or 186 instruction there would hang
+        an 8086 first."""
+        head = ".globl _start\n.globl dos16_startup_checked\n_start:\nmovw %cs, %ax\npushfw\npopw %cx\n"
+        tail = "dos16_startup_checked:\nmovl $0x1000, %esp\nshll $4, %eax\nretl\n"
+        result = check(assemble(self.folder, head + "testw $0xF000, %ax\njz 1f\n1:\n" + tail))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        for line in ["movl $0x1000, %esp", "pushw $3", "shlw $4, %ax", "pushal", "movw %ax, %fs",
+                     "lgdtl (%bx)"]:
+            with self.subTest(line):
+                result = check(assemble(self.folder, head + line + "\n" + tail))
+                self.assertEqual(result.returncode, 1, line)
+                self.assertIn("before the processor check", result.stderr)
 
 
 class LinkerScript(unittest.TestCase):

@@ -79,6 +79,21 @@ class Files(RuntimeCase):
         self.assertIn("open failed: -2", self.box.read("OUT.TXT"))  # file not found
 
 
+    def test_copy_through_the_transfer_buffer_beyond_the_data_segment(self):
+        """The updater's transfer buffer: a block DOS gives beyond the data
+        segment, which DOS reads into and writes from with DS on it."""
+        data = sample_data(120001, 9)
+        self.box.put("IN.BIN", data)
+        run = self.box.run(["RTTEST far IN.BIN OUT.BIN > OUT.TXT"])
+        self.assertEqual(run.exit_codes, [0], self.box.read("OUT.TXT"))
+        with open(self.box.path("OUT.BIN"), "rb") as f:
+            self.assertEqual(f.read(), data + b"\xA5" * 100)
+        got = words(self.box.read("OUT.TXT"))
+        self.assertEqual(got["copied"], str(len(data) + 100))
+        self.assertGreaterEqual(int(got["segment"], 16), int(got["data_end"], 16))
+        self.assertEqual(got["too_large_refused"], "1")
+
+
 class Inflate(RuntimeCase):
     def test_inflates_a_host_stream_byte_for_byte(self):
         data = sample_data(138465, 2)
@@ -253,9 +268,10 @@ class Logic(RuntimeCase):
         hits = [tuple(int(x) for x in v.split("@")) for _, v in sorted(found.items())]
         with open(package, "rb") as f:
             data = f.read()
-        # The resources follow the program (aligned) in the order they were
-        # appended; each starts with the tag's '$'.
-        self.assertIn(hits[0][1] - os.path.getsize(stub), range(0, 16))
+        # The resources follow the program (aligned, after at least one byte
+        # of padding) in the order they were appended; each starts with the
+        # tag's '$'.
+        self.assertIn(hits[0][1] - os.path.getsize(stub), range(1, 17))
         self.assertEqual(sorted(i for i, _ in hits), [2000, 2002, 2003, 2004])
         self.assertEqual([o for _, o in hits], sorted(o for _, o in hits))
         self.assertTrue(all(data[o:o + 1] == b"$" for _, o in hits))
@@ -447,6 +463,53 @@ class Firmware(RuntimeCase):
         self.assertEqual(got[3], "FF" * 4)
         self.assertIn("FWPACK_FIRMWARE_DUMP: cannot open C:\\NONE.BIN", self.box.read("OUT4.TXT"))
         self.assertEqual(got[4], "EA")
+
+
+class BlockMove(RuntimeCase):
+    """The BIOS block move (INT 15h AH=87h) reads the firmware where a memory
+    manager keeps flat real mode out of reach; it works in real mode too."""
+
+    def test_bios_reads_the_same_through_the_block_move_and_through_f000(self):
+        run = self.box.run(["RTTEST bios > OUT.TXT"])
+        self.assertEqual(run.exit_codes, [0], self.box.read("OUT.TXT"))
+        got = words(self.box.read("OUT.TXT"))
+        self.assertEqual((got["differences"], got["failures"]), ("0", "0"))
+        # Five bytes: two moves of a word and one for the odd last byte.
+        self.assertTrue(got["vector"].startswith("EA"), got)
+
+    def test_the_firmware_reader_through_the_block_move(self):
+        run = self.box.run(["RTTEST firmware FFFF0 5 bios > OUT1.TXT",
+                            "RTTEST firmware FFFF0 5 > OUT2.TXT"])
+        self.assertEqual(run.exit_codes, [0, 0])
+        bios, flat = words(self.box.read("OUT1.TXT")), words(self.box.read("OUT2.TXT"))
+        self.assertEqual((bios["access"], flat["access"]), ("3", "2"))  # BlockMove, Flat
+        self.assertEqual(bios["bytes"], flat["bytes"])
+
+
+class A20(RuntimeCase):
+    def test_wrap_around_found_and_a20_turned_on_again(self):
+        # DOSBox's XMS driver turns A20 on again after the fast gate closed it.
+        run = self.box.run(["RTTEST a20 > OUT.TXT"])
+        self.assertEqual(run.exit_codes, [0], self.box.read("OUT.TXT"))
+        self.assertEqual(words(self.box.read("OUT.TXT")), {"off_found": "1", "enabled": "1", "on": "1"})
+
+
+class StartUp(RuntimeCase):
+    def test_dos_before_3_is_refused_with_one_line(self):
+        run = self.box.run(["ver set 2 11", "RTTEST env PATH > OUT.TXT", "ver set 5 0",
+                            "RTTEST env PATH > OUT2.TXT"])
+        self.assertEqual(run.exit_codes[1::2], [255, 0])   # the ver steps leave the errorlevel
+        self.assertEqual(self.box.read("OUT.TXT"), "This program needs DOS 3.0 or later.\r\n")
+        self.assertIn("path=C:\\RTTEST.EXE", self.box.read("OUT2.TXT"))
+
+    def test_a_stack_that_reached_its_guard_is_reported_at_the_end(self):
+        size = linker_symbols(os.path.join(PROGRAM_DIR, "dos16_rttest.elf"))["__stack_size"]
+        run = self.box.run([f"RTTEST stack {size - 1024} > OUT1.TXT",
+                            f"RTTEST stack {size + 512} > OUT2.TXT"])
+        self.assertEqual(run.exit_codes, [0, 255])
+        self.assertEqual(self.box.read("OUT1.TXT"), "taken=1\r\n")
+        self.assertIn(f"The program used more than its {size - 64} bytes of stack: its data may be "
+                      "damaged.", self.box.read("OUT2.TXT"))
 
 
 class Restart(RuntimeCase):

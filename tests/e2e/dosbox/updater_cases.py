@@ -202,6 +202,26 @@ class Outcomes(UpdaterCase):
         self.assertEqual(self.left(), ["CALLS.LOG", "FW.BIN", "OUT.TXT", "PKG.EXE"])
 
 
+class ToolEnds(UpdaterCase):
+    """How a flash program ended, as EXEC reports it: one that stays
+    resident has not flashed, and no ME step and no restart follow. (A tool
+    ended by a break needs a keyboard: DOSBox hangs in a program that calls
+    its INT 23h itself.) The tool sees its own first argument in its file
+    control block."""
+
+    def test_a_flash_program_that_stays_resident(self):
+        code, out, _ = self.run_updater("/nopause", environment={"DOSFLASH_END": "resident"})
+        self.assertEqual(code, 13, out)
+        self.assertTrue(out.endswith("\r\ndosflash.exe bios.bin  /P /B run fail\r\n"), out[-200:])
+        self.assertEqual(self.calls(), ["dosflash.exe bios.bin /P /B"])
+        self.assertEqual(self.left(), ["CALLS.LOG", "FW.BIN", "OUT.TXT", "PKG.EXE"])
+
+    def test_the_tool_gets_its_own_first_argument_as_its_file_control_block(self):
+        code, out, _ = self.run_updater("/factory", environment={"DOSFLASH_FCB": "1"})
+        self.assertEqual(code, 0, out)
+        self.assertEqual(self.box.read("FCB.LOG", ""), "BIOS    BIN")
+
+
 class DamagedStreams(UpdaterCase):
     """A package whose compressed stream is damaged after fwpack wrote it:
     the DOS updater's inflate reports zlib's code and the step's exit."""
@@ -362,8 +382,9 @@ class MissingResources(UpdaterCase):
         code, out, _ = self.run_updater("/nopause")
         self.assertEqual(code, 3, out)
         self.assertTrue(out.endswith("\r\nDecompress the ME bin file OK." + self.NOT_FOUND), out[-200:])
-        # What the three packages unpacked stays: only the filler goes at this exit.
-        self.assertEqual(self.left(), sorted(DamagedImages.UNPACKED + ["FW.BIN", "OUT.TXT", "PKG.EXE"]))
+        # Nothing of the packages is written before all four resources are
+        # known: only the filler was there, and it goes.
+        self.assertEqual(self.left(), ["FW.BIN", "OUT.TXT", "PKG.EXE"])
 
 
 class Filler(UpdaterCase):
@@ -382,7 +403,7 @@ class Filler(UpdaterCase):
         os.remove(self.box.path("FW.BIN"))
         code, out, _ = self.run_updater("/nopause")
         self.assertEqual(code, 1, out)
-        self.assertEqual(out, MissingResources.START + "\r\nfail to write waste.dat")
+        self.assertEqual(out, MissingResources.START + "\r\nfail to write waste.dat: the disk is full")
         self.assertEqual(self.left(), ["OUT.TXT", "PKG.EXE"])
 
 
@@ -436,21 +457,27 @@ class Restart(UpdaterCase):
 
 
 class Stack(UpdaterCase):
-    # What a run must leave of the stack: room for an interrupt handler and
-    # for DOS's own use of the caller's stack that the start-up's marks
-    # cannot see.
-    MARGIN = 256
+    # What a run must leave of the stack: room for interrupt handlers (a
+    # Ctrl-C handler runs on it) and for DOS's own use of the caller's stack
+    # that the start-up's marks cannot see.
+    MARGIN = 1024
+    # Conventional memory the program may take while its tools run.
+    MEMORY_GOAL = 160 * 1024
 
     def test_the_deepest_run_leaves_part_of_the_stack(self):
         """UPDSTACK.EXE is DOSUPD.EXE with the same stack, reporting what the
-        run left untouched: the flash step's EXEC of each tool and the ME
-        log's read are the deepest calls."""
+        run left untouched and the memory its blocks take: the flash step's
+        EXEC of each tool and the ME log's read are the deepest calls."""
         self.package(program=os.path.join(TOOLS_DIR, "UPDSTACK.EXE"))
         code, out, _ = self.run_updater("/debug", keys="yn")
         self.assertEqual(code, 20, out)
         unused = int(out.rsplit("stack_unused=", 1)[1].split()[0])
-        print(f"stack_unused={unused}")
+        memory = int(out.rsplit("memory_in_use=", 1)[1].split()[0])
+        print(f"stack_unused={unused} memory_in_use={memory}")
         self.assertGreaterEqual(unused, self.MARGIN)
+        # The program's block and the transfer buffer at least.
+        self.assertGreater(memory, 51200)
+        self.assertLessEqual(memory, self.MEMORY_GOAL)
 
 
 def main():

@@ -17,6 +17,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -43,6 +44,7 @@ class PcCase(unittest.TestCase):
     MACHINE = "qemu"
 
     def setUp(self):
+        self.started = time.monotonic()
         name = self.id().split(".")[-1]
         folder = tempfile.mkdtemp(prefix=f"{self.MACHINE}-{name}-", dir=WORK)
         self.pc = pcrun.PC(folder, self.MACHINE, os.path.join(PROGRAMS, "ENDPC.COM"))
@@ -50,6 +52,7 @@ class PcCase(unittest.TestCase):
         self.flash(RANGE_ADDRESSES[0])
 
     def tearDown(self):
+        print(f"{self.id().split('.', 1)[1]}: {time.monotonic() - self.started:.1f} s", file=sys.stderr)
         if not os.environ.get("KEEP_PC_RUNS"):  # set it to look at a run's disks
             shutil.rmtree(self.pc.folder, ignore_errors=True)
 
@@ -134,6 +137,202 @@ class Restart(PcCase):
         self.assertIsNone(self.pc.exit_code())   # the batch went no further
 
 
+class Keys(PcCase):
+    """The questions answered from the keyboard, each once it is on the screen."""
+
+    def test_yes_to_both_questions_flashes_and_resets_the_machine(self):
+        with self.pc.start(["PKG"]) as session:
+            screen = "\n".join(session.wait_for_text("Update BIOS(Yes/No)?"))
+            self.assertIn("The Old Bios Version:A04\nThe New Bios Version:A05\nUpdate BIOS(Yes/No)?", screen)
+            picture = os.path.join(self.pc.folder, "question.png")
+            session.picture(picture)
+            with open(picture, "rb") as f:
+                self.assertEqual(f.read(24)[16:], (720).to_bytes(4, "big") + (400).to_bytes(4, "big"))
+            session.send_keys("y")
+            screen = "\n".join(session.wait_for_text("Restart System(Yes/No)?"))
+            self.assertIn("Update BIOS(Yes/No)?y\nInvoke the exe file!", screen)
+            self.assertIn("Current ME version: 11.8.50.3400\nThe New ME version: 11.8.50.3425", screen)
+            session.send_keys("y")
+            result = session.wait()
+        self.assertTrue(result.reset, "the machine was not reset")
+        self.assertEqual(self.calls(), WHOLE_UPDATE)
+
+    def test_keys_typed_ahead_and_two_byte_keys_do_not_answer(self):
+        """A "y" typed while the filler is written and the packages unpacked
+        is dropped when the question comes; Alt-2 reads as 0 and 'y' and is
+        no letter: only the "n" typed at the question answers it."""
+        with self.pc.start(["PKG"]) as session:
+            session.wait_for_text("DON'T POWER OFF the system")
+            session.send_keys("y")
+            session.wait_for_text("Update BIOS(Yes/No)?")
+            session.send_keys("alt-2", "n")
+            result = session.wait()
+        self.assertEqual(result.code, 12)
+        self.assertEqual(self.calls(), [])
+        self.assertEqual(self.left(), [])
+
+    def test_no_to_the_update_removes_what_was_unpacked(self):
+        with self.pc.start(["PKG"]) as session:
+            session.wait_for_text("Update BIOS(Yes/No)?")
+            session.send_keys("n")
+            result = session.wait()
+        self.assertEqual(result.code, 12)
+        self.assertEqual(self.calls(), [])
+        self.assertEqual(self.left(), [])
+
+
+# The exit code of a run ended by Ctrl-C or Ctrl-Break.
+BREAK_EXIT = 22
+# What a "no" at the restart question leaves (delete-at-end is off).
+FLASHED_LEAVES = ["BIOS.BIN", "CALLS.LOG", "DOSFLASH.EXE", "ME.BIN", "ME.LOG", "MEINFO.EXE", "MEUPD.EXE"]
+
+
+class BreakHandling(PcCase):
+    """Ctrl-C, Ctrl-Break and a critical error: the updater's own handlers
+    end the run through the step's cleanup, the command interpreter never
+    sees them, and a break never leads to a flash or a restart."""
+
+    def assertEndedByBreak(self, result, calls, left):
+        self.assertEqual(result.prompts, [], "the break reached the command interpreter")
+        self.assertFalse(result.reset, "a break led to a restart")
+        self.assertEqual(result.code, BREAK_EXIT)
+        self.assertEqual(self.calls(), calls)
+        self.assertEqual(self.left(), left)
+
+    def test_ctrl_c_at_the_update_question(self):
+        with self.pc.start(["PKG"]) as session:
+            session.wait_for_text("Update BIOS(Yes/No)?")
+            session.ctrl_c()
+            result = session.wait()
+        self.assertEndedByBreak(result, [], [])
+
+    def test_ctrl_c_at_the_restart_question(self):
+        with self.pc.start(["PKG"]) as session:
+            session.wait_for_text("Update BIOS(Yes/No)?")
+            session.send_keys("y")
+            session.wait_for_text("Restart System(Yes/No)?")
+            session.ctrl_c()
+            result = session.wait()
+        self.assertEndedByBreak(result, WHOLE_UPDATE, FLASHED_LEAVES)
+
+    def test_ctrl_c_during_unpacking(self):
+        """Wherever the break lands, in the unpacking or at the question
+        after it, nothing is flashed and nothing unpacked stays."""
+        with self.pc.start(["PKG"]) as session:
+            session.wait_for_text("Decompress the exe file.")
+            session.ctrl_c()
+            result = session.wait()
+        self.assertEndedByBreak(result, [], [])
+
+    def test_ctrl_break_inside_the_flash_program(self):
+        """The flash program ended by the break has not flashed: the flash
+        step fails, no ME step, no restart."""
+        with self.pc.start(["PKG /nopause > OUT.TXT"], {"DOSFLASH_WAIT": "1"}) as session:
+            session.wait_for_text("flashing, press a key")
+            session.ctrl_break()
+            result = session.wait()
+        self.assertEqual(result.prompts, [])
+        self.assertFalse(result.reset, "a failed flash led to a restart")
+        self.assertEqual(result.code, 13)
+        self.assertEqual(self.calls(), ["dosflash.exe bios.bin /P /B"])
+        self.assertTrue(self.pc.disk.read("OUT.TXT", "").endswith("\r\ndosflash.exe bios.bin  /P /B run fail\r\n"))
+        self.assertEqual(self.left(), ["CALLS.LOG"])
+
+    def test_a_critical_error_on_a_write_protected_drive(self):
+        """The package on a write-protected floppy: the filler cannot be
+        made there, and the updater's own handler fails the step."""
+        with open(os.path.join(self.pc.folder, "PKG.EXE"), "rb") as f:
+            self.pc.add_write_protected_floppy({"PKG.EXE": f.read()})
+        result = self.pc.run(["B:", "PKG /nopause > C:\\OUT.TXT"])
+        self.assertEqual(result.prompts, [], "the critical error met DOS's default handler")
+        self.assertEqual(result.code, 1)
+        self.assertTrue(self.pc.disk.read("OUT.TXT", "").endswith("\r\nfail to open waste.dat"))
+        self.assertEqual(self.calls(), [])
+
+
+class Helpers(PcCase):
+    """The harness's own means, shown on a program that waits for a key
+    (the stand-in flash program on its own): a key lets it go on, Ctrl-C and
+    Ctrl-Break end it through DOS, which FreeCOM then reports with its own
+    question; a write to the write-protected drive meets DOS's default
+    critical-error handler."""
+
+    def setUp(self):
+        super().setUp()
+        with open(os.path.join(PROGRAMS, "DOSFLASH.EXE"), "rb") as f:
+            self.pc.disk.put("DOSFLASH.EXE", f.read())
+
+    def wait_then(self, press):
+        with self.pc.start(["DOSFLASH"], {"DOSFLASH_WAIT": "1"}) as session:
+            session.wait_for_text("flashing, press a key")
+            press(session)
+            return session.wait()
+
+    def test_a_key(self):
+        result = self.wait_then(lambda session: session.send_keys("x"))
+        self.assertEqual((result.code, result.prompts), (0, []))
+        self.assertEqual(self.calls(), ["dosflash.exe", "dosflash.exe ended"])
+
+    def test_ctrl_c_and_ctrl_break(self):
+        for name, press in (("ctrl-c", pcrun.QemuSession.ctrl_c),
+                            ("ctrl-break", pcrun.QemuSession.ctrl_break)):
+            with self.subTest(name):
+                self.pc.disk.delete("CALLS.LOG")
+                result = self.wait_then(press)
+                self.assertEqual(result.prompts, ["(Yes/No/All) ?"])
+                self.assertEqual(self.calls(), ["dosflash.exe"])
+
+    def test_a_write_protected_drive(self):
+        locked = self.pc.add_write_protected_floppy({"KEEP.TXT": "kept\n"})
+        result = self.pc.run(["ECHO written> B:\\NEW.TXT"])
+        self.assertEqual(result.prompts, ["(R)etry, (F)ail?"])
+        self.assertEqual(locked.names(), ["KEEP.TXT"])
+
+
+class BochsUpdate(PcCase):
+    """A whole update on the machine that checks real-mode segment limits:
+    the firmware read in flat real mode holds there, in each range."""
+    MACHINE = "bochs"
+
+    def test_a_whole_update(self):
+        result, out = self.run_updater("/factory")
+        self.assertEqual(result.code, 0, out)
+        self.assertIn("\r\nThe Old Bios Version:A04\r\nThe New Bios Version:A05", out)
+        self.assertEqual(self.calls(), WHOLE_UPDATE)
+
+    def test_the_block_in_the_second_and_third_ranges(self):
+        for address in BOCHS_RANGE_ADDRESSES[1:]:
+            with self.subTest(address=hex(address)):
+                self.flash(address)
+                result, out = self.run_updater("", keys="n")
+                self.assertEqual(result.code, 12, out)
+                self.assertIn("\r\nThe Old Bios Version:A04\r\nThe New Bios Version:A05", out)
+
+
+class SegmentLimits(unittest.TestCase):
+    """The negative control: a read through FS above 64 KiB without flat
+    real mode faults on Bochs and goes through on QEMU, so a whole update
+    on Bochs proves the updater's flat real mode."""
+
+    def read_above_64k(self, machine):
+        pc = pcrun.PC(tempfile.mkdtemp(prefix=f"{machine}-fslimit-", dir=WORK), machine,
+                      os.path.join(PROGRAMS, "ENDPC.COM"))
+        try:
+            with open(os.path.join(PROGRAMS, "FSLIMIT.COM"), "rb") as f:
+                pc.disk.put("FSLIMIT.COM", f.read())
+            result = pc.run(["FSLIMIT > OUT.TXT"])
+            return result.code, pc.disk.read("OUT.TXT", "")
+        finally:
+            if not os.environ.get("KEEP_PC_RUNS"):
+                shutil.rmtree(pc.folder, ignore_errors=True)
+
+    def test_bochs_faults(self):
+        self.assertEqual(self.read_above_64k("bochs"), (1, "FS read above 64 KiB: fault\r\n"))
+
+    def test_qemu_reads(self):
+        self.assertEqual(self.read_above_64k("qemu"), (0, "FS read above 64 KiB: read\r\n"))
+
+
 def main():
     global DOSUPD, PROGRAMS, WORK, FWPACK, UPDATER
     parser = argparse.ArgumentParser()
@@ -153,7 +352,7 @@ def main():
     machines = ["bochs", "qemu"] if any("Bochs" in r or "SegmentLimits" in r for r in rest) or not rest else ["qemu"]
     missing = sorted({m for machine in machines for m in pcrun.missing_prerequisites(machine, programs)})
     if missing:
-        print(f"skipped: no {', '.join(missing)}")
+        print(f"skipped: missing {', '.join(missing)}")
         return 77
     WORK = os.path.join(os.path.abspath(args.work), "pc-runs")
     os.makedirs(WORK, exist_ok=True)

@@ -21,7 +21,7 @@ import socket
 import subprocess
 import tempfile
 import time
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.normpath(os.path.join(HERE, "..", "..", ".."))
@@ -143,8 +143,10 @@ class FatImage:
             return missing
         return _mtools("mtype", "-i", self.target, "::" + name).decode("latin-1")
 
-    def make_folder(self, name):
-        _mtools("mmd", "-i", self.target, "::" + name)
+    def delete(self, name):
+        """Removes the file, if there is one."""
+        if name.upper() in self.names(os.path.dirname(name.replace("\\", "/"))):
+            _mtools("mdel", "-i", self.target, "::" + name)
 
     def names(self, folder=""):
         """The names in a folder, upper case, folders included."""
@@ -196,6 +198,15 @@ class Result:
     code: int = None      # the last step's errorlevel; None when the steps did not end
     reset: bool = False   # the machine was reset (QEMU ends on a reset with -no-reboot)
     output: str = ""      # what the emulator itself printed
+    prompts: list = field(default_factory=list)   # the interpreter's questions the harness answered
+
+
+# The command interpreter's own questions, as their ends stand on the screen,
+# and the answer that lets a run go on to ENDPC: FreeCOM asks the first
+# ("Terminate batch file '...' (Yes/No/All) ?") when a break reached it
+# during a batch file, and the second when a program met a critical error
+# without a handler of its own; Fail hands the error back to the program.
+INTERPRETER_PROMPTS = {"(Yes/No/All) ?": "n", "(R)etry, (F)ail?": "f"}
 
 
 class PC:
@@ -240,8 +251,7 @@ class PC:
 
     def prepare(self, steps, environment=None):
         self.floppy.put("AUTOEXEC.BAT", autoexec(steps, environment or {}))
-        if "EXIT.TXT" in self.floppy.names():
-            _mtools("mdel", "-i", self.floppy_path, "::EXIT.TXT")
+        self.floppy.delete("EXIT.TXT")
 
     def run(self, steps, environment=None):
         """Boots, runs the steps and waits for the machine to end."""
@@ -265,10 +275,31 @@ class PC:
 
 
 def _end(proc):
-    """Kills a machine that is still running (by its pid) and reaps it."""
+    """Kills a machine that is still running and reaps it: the process we
+    started, its group and every process below it, each by its pid (Bochs
+    runs under `script`, in a session of its own)."""
     if proc.poll() is None:
+        below = _descendants(proc.pid)
         os.killpg(proc.pid, signal.SIGKILL)
+        for pid in below:
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
     proc.wait()
+
+
+def _descendants(pid):
+    """The pids below pid, from /proc's lists of children."""
+    found = []
+    try:
+        with open(f"/proc/{pid}/task/{pid}/children") as f:
+            children = [int(c) for c in f.read().split()]
+    except OSError:
+        return found
+    for child in children:
+        found += [child] + _descendants(child)
+    return found
 
 
 class QemuSession:
@@ -319,7 +350,10 @@ class QemuSession:
         """One monitor command; its reply."""
         if not self.monitor:
             self._connect()
-        self.monitor.sendall(line.encode() + b"\n")
+        try:
+            self.monitor.sendall(line.encode() + b"\n")
+        except OSError as e:
+            raise HarnessError(f"QEMU's monitor is gone ({e}): the machine ended")
         return self._reply()
 
     def _connect(self):
@@ -345,8 +379,10 @@ class QemuSession:
 
     def _check_alive(self, waiting_for):
         if self.left() <= 0:
+            screen = self._last_screen()
             _end(self.proc)
-            raise HarnessError(f"QEMU still running after {RUN_BOUND} s, waiting until {waiting_for}")
+            raise HarnessError(f"QEMU still running after {RUN_BOUND} s, waiting until {waiting_for}; "
+                               f"the screen:\n{screen}")
         if not self.running():
             raise HarnessError(f"QEMU ended (status {self.proc.returncode}) before {waiting_for}; "
                                f"log: {self._log_text()[-300:]}")
@@ -361,21 +397,34 @@ class QemuSession:
         return text_screen(self)
 
     def picture(self, path):
-        """The screen as a picture file (PPM, as QEMU writes it)."""
-        self.command(f"screendump {path}")
+        """Saves the screen as a picture: PNG when path ends in .png, else PPM."""
+        if os.path.exists(path):
+            os.remove(path)
+        form = "png" if path.lower().endswith(".png") else "ppm"
+        reply = self.command(f'screendump "{path}" -f {form}')
+        if not os.path.exists(path):
+            raise HarnessError(f"QEMU wrote no picture {path}: {reply.strip()[-200:]}")
 
     def wait_for_text(self, text):
         """Polls the screen until text is on it; the screen's rows."""
         while True:
             self._check_alive(f"the screen showed {text!r}")
-            try:
-                rows = self.screen()
-            except HarnessError:
-                self._check_alive(f"the screen showed {text!r}")
-                raise
-            if any(text in row for row in rows) or text in "".join(rows):
+            rows = self._screen_unless_ended()
+            if rows is not None and (any(text in row for row in rows) or text in "".join(rows)):
                 return rows
             time.sleep(0.1)
+
+    def _screen_unless_ended(self):
+        """The screen's rows, or None when the machine ended while they were
+        read (the monitor goes away with the machine)."""
+        try:
+            return self.screen()
+        except HarnessError:
+            try:
+                self.proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                raise HarnessError("QEMU's monitor failed while the machine went on running") from None
+            return None
 
     def send_keys(self, *keys):
         """Types keys, each a QEMU key name ("y", "ret", "ctrl-c")."""
@@ -389,21 +438,41 @@ class QemuSession:
         """Ctrl-Break: Pause with Ctrl held, which the keyboard sends as Break."""
         self.send_keys("ctrl-pause")
 
-    def wait(self):
-        """Waits for the machine to end; its result."""
-        try:
-            self.proc.wait(timeout=max(self.left(), 0))
-        except subprocess.TimeoutExpired:
-            _end(self.proc)
-            raise HarnessError(f"QEMU still running after {RUN_BOUND} s: screen {self._last_screen()}")
+    def wait(self, prompts=None):
+        """Waits for the machine to end; its result. While it runs, a
+        question of the command interpreter's own that stands at the end of
+        the screen (see INTERPRETER_PROMPTS, or prompts) is answered so that
+        the run goes on to its end, and noted in the result."""
+        prompts = INTERPRETER_PROMPTS if prompts is None else prompts
+        met = []
+        while self.running():
+            if self.left() <= 0:
+                screen = self._last_screen()
+                _end(self.proc)
+                raise HarnessError(f"QEMU still running after {RUN_BOUND} s; the screen:\n{screen}")
+            prompt = self._prompt_at_end(prompts)
+            if prompt:
+                met.append(prompt)
+                self.send_keys(prompts[prompt])
+            time.sleep(0.25)
+        return self._result(met)
+
+    def _prompt_at_end(self, prompts):
+        """The prompt the last written row ends with, if any."""
+        rows = [row for row in self._screen_unless_ended() or [] if row.strip()]
+        last = rows[-1].rstrip() if rows else ""
+        return next((p for p in prompts if last.endswith(p)), None)
+
+    def _result(self, prompts):
+        self.proc.wait()
         status = self.proc.returncode
         output = self._log_text()
         if status == 0:      # -no-reboot: the guest reset the machine
-            return Result(None, True, output)
+            return Result(None, True, output, prompts)
         code = self.pc.exit_code()
         if status % 2 == 0 or code is None or status != code * 2 + 1:
             raise HarnessError(f"QEMU ended with status {status} (errorlevel file: {code}): {output[-300:]}")
-        return Result(code, False, output)
+        return Result(code, False, output, prompts)
 
     def _last_screen(self):
         try:
