@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "payload/bytes.h"
+#include "payload/tagged_resource.h"
 #include "platform/builder_files.h"
 #include "tools/fwpack/container/container.h"
 #include "tools/fwpack/pe/dos_program.h"
@@ -227,6 +228,17 @@ void WriteHeaders(const PeImage &image, const Placement &p, uint32_t characteris
     PutU32(opt + pe_opt::CheckSum, ComputePeChecksum(out, image.OptionalOffset + pe_opt::CheckSum));
 }
 
+// A set whose tagged resources all carry their tags: what the DOS scan of a
+// package can find at all (a set that does not is the payload checks'
+// finding).
+bool CarriesTags(const ResourceSet &set) {
+    for (uint16_t id : {DosPackage, BiosPackage, OptionResource, MePackage}) {
+        auto it = set.find(id);
+        if (it == set.end() || ResourceIdForTag(it->second.data(), it->second.size(), 0) != id) return false;
+    }
+    return true;
+}
+
 // The package is checked as the loader will see it, so that a layout the
 // steps above did not foresee is refused rather than written.
 PeBuildError CheckWrittenLayout(const std::vector<uint8_t> &out, std::string &error) {
@@ -355,7 +367,7 @@ bool WritePePackage(const std::string &stubPath, const ResourceSet &set, const s
         return false;
     // Every package .exe may be started from DOS, whose updater finds the
     // resources by their tags alone.
-    if (!ScanFindsResources(package, set, error)) return false;
+    if (CarriesTags(set) && !ScanFindsResources(package, set, error)) return false;
     if (finish && !finish(package, error)) return false;
     return WriteFileAtomically(outPath, package, error, 0755);
 }
@@ -396,7 +408,7 @@ std::vector<std::string> WindowsPackageProblems(const std::string &path) {
     DosProgramInfo dos;
     if (!ReadDosProgram(file, image.PeOffset, dos, error)) problems.push_back("DOS program: " + error);
     ResourceSet set;
-    if (ReadPeResources(file, set, error) && !ScanFindsResources(file, set, error))
+    if (ReadPeResources(file, set, error) && CarriesTags(set) && !ScanFindsResources(file, set, error))
         problems.push_back("DOS tag scan: " + error);
     return problems;
 }

@@ -5,6 +5,7 @@
 
 #include "payload/dos_limits.h"
 #include "payload/tagged_resource.h"
+#include "tools/fwpack/manifest/dos_short_name.h"
 #include "tools/fwpack/manifest/name_rules.h"
 #include "tools/fwpack/builder/payload_builder.h"
 #include "tools/fwpack/manifest/printable_text.h"
@@ -73,8 +74,10 @@ void CheckPackage(const ResourceReport &r, bool linuxPackage, Problems &p) {
         else if (std::string problem = NameProblem(rec.Record.FileName, UseOf(r.Id), linuxPackage);
                  !problem.empty())
             p.Add(r, "record " + std::to_string(i) + " " + problem);
+        else if (r.Id == DosPackage && !IsDosShortName(rec.Record.FileName))
+            p.Add(r, name + ": " + DosShortNameRule());
         else if (r.Id == DosPackage && !DosNameProblem(rec.Record.FileName).empty())
-            p.Add(r, name + ": " + DosNameProblem(rec.Record.FileName));
+            p.Add(r, name + " " + DosNameProblem(rec.Record.FileName));
         if (rec.Record.Size == 0) p.Add(r, name + ": size 0");
         if (rec.BytesInside && rec.Record.Checksum != rec.Computed)
             p.Add(r, name + ": checksum " + Hex(rec.Record.Checksum, 8) + " stored, bytes sum to " +
@@ -138,9 +141,12 @@ void CheckNamedFile(const PayloadReport &report, const ResourceReport &r,
 }
 
 // The DOS updater unpacks the records of its three packages into one
-// folder, so no two of them may be one DOS file.
+// folder, so no image may be one DOS file with a tool (two tools that meet
+// differ only in case, and two images that meet are the option block's
+// finding).
 void CheckDosCollisions(const PayloadReport &report, Problems &p) {
     if (!DosToolsPresent(report)) return;
+    const size_t tools = report.Get(DosPackage).Records.size();
     std::vector<std::string> names, owners;
     for (uint16_t id : {DosPackage, BiosPackage, MePackage})
         for (size_t i = 0; i < report.Get(id).Records.size(); ++i) {
@@ -148,7 +154,7 @@ void CheckDosCollisions(const PayloadReport &report, Problems &p) {
             owners.push_back(std::string(ResourceName(id)) + " record " + std::to_string(i));
         }
     size_t a = 0, b = 0;
-    if (FindDosCollision(names, a, b))
+    if (FindDosCollision(names, a, b) && a < tools && b >= tools)
         p.Add(report.Get(DosPackage), owners[b] + " " + Quoted(names[b]) + " and " + owners[a] + " " +
                                           Quoted(names[a]) +
                                           " are one DOS file; unpacked on DOS one would overwrite the other");
