@@ -6,10 +6,13 @@
 //   rebuild from the same sources records the same times. Only a regular
 //   file is read: a folder, a FIFO or a device is refused before a read
 //   that could block on it.
-// - Output is all-or-nothing: each file is written under a temporary name
-//   beside its target and renamed over the target only when every file of
-//   the set is complete. A temporary is registered for removal when the
-//   program is stopped (platform/interrupt_cleanup.h).
+// - Output is all-or-nothing: each file is written beside its target, with
+//   no name at all where the system allows (Linux: a killed build leaves
+//   nothing) or under a temporary name, and put in place of the target only
+//   when every file of the set is complete. A named temporary is registered
+//   for removal when the program is stopped (platform/interrupt_cleanup.h),
+//   and the leftovers of builds killed outright are removed by the next
+//   build into the same folder where the system can tell them apart.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,6 @@
-// fwpack verify: one line per problem of a package (its payload, its DOS
-// program, its signature); exit 1 when there are any.
+// fwpack verify: one line per problem of a package (its payload, its PE
+// layout, its DOS program and what the DOS scan finds, its signature);
+// exit 1 when there are any.
 #include <iostream>
 #include <memory>
 
@@ -40,9 +41,8 @@ int RunVerify(const VerifyArgs &v) {
     ContainerKind kind;
     if (!Load(v.Path, report, kind)) return kExitBadInput;
     std::vector<std::string> problems = PayloadProblems(report);
-    std::string dos, error;
-    if (kind == ContainerKind::WindowsPackage && !DescribeDosProgram(v.Path, dos, error))
-        problems.push_back("DOS program: " + error);
+    if (kind == ContainerKind::WindowsPackage)
+        for (std::string &p : WindowsPackageProblems(v.Path)) problems.push_back(std::move(p));
     for (std::string &p : SignatureProblems(v.Path, kind, v)) problems.push_back(std::move(p));
     for (const auto &p : problems) std::cout << p << "\n";
     if (!problems.empty()) return kExitProblems;

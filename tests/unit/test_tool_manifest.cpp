@@ -195,8 +195,11 @@ TEST_F(BadManifest, ToolFoldersAndImages) {
     WriteBytes(sample + "/dos/six", {'6'});
     ExpectRefused(kGood, {"dos.tools", "6 files", "at most 5"});
     fs::remove(sample + "/dos/six");
-    // Five is the limit, not over it; a folder inside is not a file.
+    // A folder inside is no file to pack, and says so; five is the limit,
+    // not over it.
     fs::create_directory(sample + "/dos/sub");
+    ExpectRefused(kGood, {"dos.tools", "\"sub\" is a folder"});
+    fs::remove(sample + "/dos/sub");
     WriteBytes(manifest, {kGood.begin(), kGood.end()});
     EXPECT_EQ(Fwpack({"build", manifest, "--resources-dir", out}).Code, 0);
 }

@@ -8,7 +8,6 @@
 
 #include "dos/work_files.h"
 #include "tools/fwpack/manifest/utf8_path.h"
-#include "tools/fwpack/manifest/dos_short_name.h"
 #include "platform/builder_files.h"
 #include "payload/option_block.h"
 #include "payload/tagged_resource.h"
@@ -25,6 +24,11 @@ bool CheckRecordName(const std::string &name, const NameTarget &target, std::str
     if (!IsBareFileName(name)) {
         error = target.Key + ": file name " + Quoted(name) +
                 " cannot be unpacked safely (it holds '\\', '/' or ':' or is . or ..)";
+        return false;
+    }
+    if (!IsUtf8(name)) {
+        error = target.Key + ": file name " + Quoted(name) +
+                " is not UTF-8; the Windows updater could not create it";
         return false;
     }
     if (name.size() >= kFileNameSize) {
@@ -60,6 +64,24 @@ bool ReadSourceFile(const std::string &path, const std::string &name, const std:
     out.Record.LastAccessTime = times.LastAccess;
     out.Record.LastWriteTime = times.LastWrite;
     return true;
+}
+
+// Every entry of a tools folder is packed: one that is no regular file
+// (a folder, a FIFO, a socket, a device, a link to nothing) stops the
+// build rather than being left out without a word.
+bool ListedFile(const fs::directory_entry &entry, const std::string &key, std::string &error) {
+    std::error_code ec;
+    const fs::file_status status = entry.status(ec);
+    if (fs::is_regular_file(status)) return true;
+    const char *kind = fs::is_directory(status)   ? "a folder"
+                       : fs::is_fifo(status)      ? "a FIFO"
+                       : fs::is_socket(status)    ? "a socket"
+                       : fs::is_block_file(status) || fs::is_character_file(status) ? "a device"
+                       : entry.is_symlink(ec)     ? "a link to nothing"
+                                                  : "not a regular file";
+    error = key + ": " + Quoted(Utf8String(entry.path().filename())) + " is " + kind +
+            "; a tools folder holds only the files to pack";
+    return false;
 }
 
 bool HasFile(const std::vector<PackageFile> &files, const std::string &name) {
@@ -136,6 +158,25 @@ bool ReadSources(const Manifest &m, bool linuxPackage, Sources &src, std::string
     return true;
 }
 
+// The DOS updater unpacks the tools and both images into one folder: two
+// names that DOS files as one would have the second overwrite the first
+// (an image written over a tool, then run as that tool).
+bool CheckDosCollisions(const Manifest &m, const Sources &src, std::string &why) {
+    std::vector<std::string> names, keys;
+    for (const PackageFile &tool : src.DosTools) {
+        names.push_back(tool.Record.FileName);
+        keys.push_back("dos.tools");
+    }
+    names.insert(names.end(), {src.BiosName(), src.MeName()});
+    keys.insert(keys.end(), {"bios.image", "me.image"});
+    size_t a = 0, b = 0;
+    if (!FindDosCollision(names, a, b)) return true;
+    why = keys[b] + ": " + Quoted(names[b]) + " names the same DOS file as " + Quoted(names[a]) +
+          " of " + (keys[a] == "dos.tools" ? m.DosTools : keys[a]) +
+          "; unpacked on DOS one would overwrite the other";
+    return false;
+}
+
 // A package with DOS tools is meant for the DOS updater too: its record
 // tables and its image name buffer must hold what the package carries.
 bool CheckDosLimits(const Manifest &m, const Sources &src, std::string &why) {
@@ -146,8 +187,8 @@ bool CheckDosLimits(const Manifest &m, const Sources &src, std::string &why) {
         return false;
     }
     for (const PackageFile &tool : src.DosTools) {
-        if (!IsDosShortName(tool.Record.FileName)) {
-            why = "dos.tools: file name " + Quoted(tool.Record.FileName) + " is " + DosShortNameRule();
+        if (std::string problem = DosNameProblem(tool.Record.FileName); !problem.empty()) {
+            why = "dos.tools: file name " + Quoted(tool.Record.FileName) + " " + problem;
             return false;
         }
     }
@@ -158,12 +199,12 @@ bool CheckDosLimits(const Manifest &m, const Sources &src, std::string &why) {
                   std::to_string(kDosImageNameMax);
             return false;
         }
-        if (!IsDosShortName(*name)) {
-            why = std::string(key) + ": file name " + Quoted(*name) + " is " + DosShortNameRule();
+        if (std::string problem = DosNameProblem(*name); !problem.empty()) {
+            why = std::string(key) + ": file name " + Quoted(*name) + " " + problem;
             return false;
         }
     }
-    return true;
+    return CheckDosCollisions(m, src, why);
 }
 
 // The DOS updater builds its three command lines inside 260-byte option
@@ -234,8 +275,8 @@ bool ReadToolFolder(const std::string &dir, const NameTarget &target,
     }
     std::vector<std::string> names;
     for (fs::directory_iterator it(Utf8Path(dir), ec), end; !ec && it != end; it.increment(ec)) {
-        std::error_code typeError;
-        if (it->is_regular_file(typeError)) names.push_back(Utf8String(it->path().filename()));
+        if (!ListedFile(*it, key, error)) return false;
+        names.push_back(Utf8String(it->path().filename()));
     }
     if (ec) {
         error = key + ": cannot list " + dir + ": " + ec.message();

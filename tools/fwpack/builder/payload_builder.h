@@ -23,7 +23,8 @@ struct NameTarget {
     bool LinuxPackage = false;
 };
 
-// Every regular file of dir (symbolic links followed, folders skipped),
+// Every file of dir (symbolic links followed; an entry that is no regular
+// file stops the read with a line naming it),
 // sorted by name, with its bytes and its three times.
 bool ReadToolFolder(const std::string &dir, const NameTarget &target,
                     std::vector<PackageFile> &out, std::string &error);

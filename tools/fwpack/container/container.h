@@ -54,4 +54,17 @@ bool ReadRunPackage(const std::vector<uint8_t> &file, ResourceSet &out, std::str
 bool WriteRunPackage(const std::string &dosStubPath, const ResourceSet &set,
                      const std::string &outPath, std::string &error);
 
+// The tagged resources 2000, 2002, 2003 and 2004 as the DOS updater's scan
+// of its own file finds them (the first of each tag, from byte 0, a
+// package's body skipped); false when it would not find all four.
+bool ScanTaggedResources(const std::vector<uint8_t> &file, ResourceSet &out, std::string &error);
+// Whether that scan of file finds exactly set's tagged resources; error is
+// the one line that says it would not. Every dual-mode package and every
+// Linux package must pass it.
+bool ScanFindsResources(const std::vector<uint8_t> &file, const ResourceSet &set, std::string &error);
+// The problems of a Windows package file that the payload's checks cannot
+// see, one line each: its PE layout, its DOS program, and what the DOS
+// updater's scan of the file would find.
+std::vector<std::string> WindowsPackageProblems(const std::string &path);
+
 }  // namespace fwpack

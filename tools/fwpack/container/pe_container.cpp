@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "payload/bytes.h"
+#include "payload/tagged_resource.h"
 #include "platform/builder_files.h"
 #include "tools/fwpack/container/container.h"
 #include "tools/fwpack/pe/dos_program.h"
@@ -159,7 +160,7 @@ PeBuildError MakeRoomForHeader(const PeImage &image, const Placement &p, std::ve
 // of the old resource bytes when those came last. Whatever followed (the
 // COFF symbol table, say) moves behind the new bytes, so the file keeps its
 // order: headers, section data, the rest. pointer: where the bytes landed.
-PeBuildError SpliceSection(const PeImage &image, const PeSection *reused,
+PeBuildError SpliceSection(const PeImage &image, const PeSection *reused, uint64_t rva,
                            const std::vector<uint8_t> &section, std::vector<uint8_t> &out,
                            uint64_t &pointer, std::string &error) {
     uint64_t dataEnd = image.SizeOfHeaders;
@@ -179,6 +180,9 @@ PeBuildError SpliceSection(const PeImage &image, const PeSection *reused,
     cut = std::min<uint64_t>(cut, out.size());
     cutEnd = std::min<uint64_t>(cutEnd, out.size());
     pointer = AlignUp(cut, image.FileAlignment);
+    // A low-alignment image maps its file as it stands: the new section's
+    // bytes go at its address.
+    if (image.SectionAlignment < kPageSize && rva >= pointer) pointer = rva;
     if (pointer + section.size() + (out.size() - cutEnd) > UINT32_MAX) {
         error = "the package would be larger than 4 GiB";
         return PeBuildError::TooLarge;
@@ -224,6 +228,29 @@ void WriteHeaders(const PeImage &image, const Placement &p, uint32_t characteris
     PutU32(opt + pe_opt::CheckSum, ComputePeChecksum(out, image.OptionalOffset + pe_opt::CheckSum));
 }
 
+// A set whose tagged resources all carry their tags: what the DOS scan of a
+// package can find at all (a set that does not is the payload checks'
+// finding).
+bool CarriesTags(const ResourceSet &set) {
+    for (uint16_t id : {DosPackage, BiosPackage, OptionResource, MePackage}) {
+        auto it = set.find(id);
+        if (it == set.end() || ResourceIdForTag(it->second.data(), it->second.size(), 0) != id) return false;
+    }
+    return true;
+}
+
+// The package is checked as the loader will see it, so that a layout the
+// steps above did not foresee is refused rather than written.
+PeBuildError CheckWrittenLayout(const std::vector<uint8_t> &out, std::string &error) {
+    PeImage written;
+    if (ParsePeImage(out, written, error) != PeError::None) return PeBuildError::Damaged;
+    if (std::string problem = PeLayoutProblem(written); !problem.empty()) {
+        error = "the package's layout would be wrong: " + problem;
+        return PeBuildError::Damaged;
+    }
+    return PeBuildError::None;
+}
+
 }  // namespace
 
 bool LooksLikePe(const std::vector<uint8_t> &file) {
@@ -240,6 +267,10 @@ PeBuildError BuildPePackage(const std::vector<uint8_t> &stub, const ResourceSet 
     if (PeError e = ParsePeImage(stub, image, error); e != PeError::None) return FromPeError(e);
     if (image.Directories.size() <= kDirectoryResource) {
         error = "the stub's headers have no resource directory entry";
+        return PeBuildError::Damaged;
+    }
+    if (std::string problem = PeLayoutProblem(image); !problem.empty()) {
+        error = "the stub's layout: " + problem;
         return PeBuildError::Damaged;
     }
     ResourceNode root;
@@ -260,10 +291,10 @@ PeBuildError BuildPePackage(const std::vector<uint8_t> &stub, const ResourceSet 
     uint64_t pointer = 0;
     if (PeBuildError e = MakeRoomForHeader(image, place, out, characteristics, error); e != PeBuildError::None)
         return e;
-    if (PeBuildError e = SpliceSection(image, place.Reused, section, out, pointer, error); e != PeBuildError::None)
+    if (PeBuildError e = SpliceSection(image, place.Reused, place.Rva, section, out, pointer, error); e != PeBuildError::None)
         return e;
     WriteHeaders(image, place, characteristics, virtualSize, rawSize, pointer, out);
-    return PeBuildError::None;
+    return CheckWrittenLayout(out, error);
 }
 
 bool ReadPeSetupResources(const std::vector<uint8_t> &file, std::vector<PeSetupResource> &out,
@@ -334,6 +365,9 @@ bool WritePePackage(const std::string &stubPath, const ResourceSet &set, const s
     }
     if (!dosProgramPath.empty() && !PutDosProgram(package, "stub " + stubPath, dosProgramPath, error))
         return false;
+    // Every package .exe may be started from DOS, whose updater finds the
+    // resources by their tags alone.
+    if (CarriesTags(set) && !ScanFindsResources(package, set, error)) return false;
     if (finish && !finish(package, error)) return false;
     return WriteFileAtomically(outPath, package, error, 0755);
 }
@@ -361,6 +395,22 @@ bool DescribeDosProgram(const std::string &path, std::string &line, std::string 
                   dos.TakesAllMemory ? " or all free memory" : "", dos.Cs, dos.Ip, dos.Ss, dos.Sp);
     line = text;
     return true;
+}
+
+std::vector<std::string> WindowsPackageProblems(const std::string &path) {
+    std::vector<uint8_t> file;
+    std::string error;
+    PeImage image;
+    if (!ReadWholeFile(path, file, error) || ParsePeImage(file, image, error) != PeError::None)
+        return {"PE: " + error};
+    std::vector<std::string> problems;
+    if (std::string problem = PeLayoutProblem(image); !problem.empty()) problems.push_back("PE layout: " + problem);
+    DosProgramInfo dos;
+    if (!ReadDosProgram(file, image.PeOffset, dos, error)) problems.push_back("DOS program: " + error);
+    ResourceSet set;
+    if (ReadPeResources(file, set, error) && CarriesTags(set) && !ScanFindsResources(file, set, error))
+        problems.push_back("DOS tag scan: " + error);
+    return problems;
 }
 
 }  // namespace fwpack

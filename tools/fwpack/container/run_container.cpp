@@ -57,9 +57,20 @@ bool LooksLikeRunPackage(const std::vector<uint8_t> &file) {
 }
 
 bool ReadRunPackage(const std::vector<uint8_t> &file, ResourceSet &out, std::string &error) {
+    if (file.size() <= kDosScanMargin) {
+        out.clear();
+        error = "Linux package too short";
+        return false;
+    }
+    if (ScanTaggedResources(file, out, error)) return true;
+    error = "Linux package: " + error;
+    return false;
+}
+
+bool ScanTaggedResources(const std::vector<uint8_t> &file, ResourceSet &out, std::string &error) {
     out.clear();
     if (file.size() <= kDosScanMargin) {
-        error = "Linux package too short";
+        error = "too short";
         return false;
     }
     const size_t limit = file.size() - kDosScanMargin;
@@ -69,28 +80,42 @@ bool ReadRunPackage(const std::vector<uint8_t> &file, ResourceSet &out, std::str
         uint16_t id = 0;
         size_t at = FindTag(file, p, limit, id);
         if (at == std::string::npos) {
-            error = "Linux package: the updater would not find resource(s) " + MissingNames(seen);
+            error = "the updater would not find resource(s) " + MissingNames(seen);
             return false;
         }
         if (!seen.insert(id).second) {
-            error = "Linux package: the tag of resource " + std::to_string(id) + " appears twice, at " +
-                    std::to_string(at);
+            error = "the tag of resource " + std::to_string(id) + " appears twice, at " + std::to_string(at);
             return false;
         }
         uint32_t bodyLength = 0;
         if (!ReadU32(file.data(), file.size(), at + kTagLength, bodyLength) ||
             bodyLength > file.size() - at - kTaggedHeaderSize) {
-            error = "Linux package: resource " + std::to_string(id) + " at " + std::to_string(at) +
-                    " declares " + std::to_string(bodyLength) + " body bytes, past the end of the file";
+            error = "resource " + std::to_string(id) + " at " + std::to_string(at) + " declares " +
+                    std::to_string(bodyLength) + " body bytes, past the end of the file";
             return false;
         }
         size_t end = at + kTaggedHeaderSize + bodyLength;
         out[id].assign(file.begin() + long(at), file.begin() + long(end));
         // The updater reads the option block where it stands and scans on
-        // inside it; a package's body is skipped.
-        p = (id == OptionResource ? at + kTaggedHeaderSize : end) + 1;
+        // inside it; a package's body is skipped, and a tag right behind it
+        // is found (resources lie back to back in a PE).
+        p = id == OptionResource ? at + kTaggedHeaderSize : end;
     }
     return true;
+}
+
+bool ScanFindsResources(const std::vector<uint8_t> &file, const ResourceSet &set, std::string &error) {
+    ResourceSet found;
+    std::string why;
+    bool same = ScanTaggedResources(file, found, why);
+    for (uint16_t id : kRunResources) {
+        auto it = set.find(id);
+        same = same && it != set.end() && found[id] == it->second;
+    }
+    if (same) return true;
+    error = "the resources hold a tag text where the updater would find it" +
+            (why.empty() ? std::string() : ": " + why);
+    return false;
 }
 
 bool WriteRunPackage(const std::string &dosStubPath, const ResourceSet &set,
@@ -130,15 +155,7 @@ bool WriteRunPackage(const std::string &dosStubPath, const ResourceSet &set,
 
     // The updater must find each resource where it was put, and nothing
     // else: a tag text inside a body or the option block would mislead it.
-    ResourceSet check;
-    std::string why;
-    bool same = ReadRunPackage(bytes, check, why);
-    for (uint16_t id : kRunResources) same = same && check[id] == set.at(id);
-    if (!same) {
-        error = "the resources hold a tag text where the updater would find it" +
-                (why.empty() ? std::string() : ": " + why);
-        return false;
-    }
+    if (!ScanFindsResources(bytes, set, error)) return false;
     return WriteFileAtomically(outPath, bytes, error, 0755);
 }
 

@@ -185,25 +185,46 @@ void JsonResource(std::ostream &s, const ResourceReport &r) {
     s << "}";
 }
 
+void JsonEscape(std::string &out, uint32_t unit) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "\\u%04X", unsigned(unit));
+    out += buf;
+}
+
+// A character outside ASCII as \u escapes: one, or a surrogate pair above
+// U+FFFF.
+void JsonCharacter(std::string &out, uint32_t codePoint) {
+    if (codePoint < 0x10000) return JsonEscape(out, codePoint);
+    codePoint -= 0x10000;
+    JsonEscape(out, 0xD800 + (codePoint >> 10));
+    JsonEscape(out, 0xDC00 + (codePoint & 0x3FF));
+}
+
 }  // namespace
 
+// Text is read as UTF-8; a byte that begins no well-formed sequence (a
+// name a crafted package carries in some 8-bit code page) stands for the
+// character of the same number, so every byte still shows.
 std::string JsonString(std::string_view text) {
     std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
+    for (size_t at = 0; at < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[at]);
+        uint32_t codePoint = c;
+        size_t length = Utf8SequenceAt(text, at, codePoint);
+        if (length == 0) {
+            codePoint = c;
+            length = 1;
+        }
+        at += length;
+        switch (codePoint) {
             case '"': out += "\\\""; break;
             case '\\': out += "\\\\"; break;
             case '\n': out += "\\n"; break;
             case '\r': out += "\\r"; break;
             case '\t': out += "\\t"; break;
             default:
-                if (c < 0x20 || c >= 0x7F) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04X", c);
-                    out += buf;
-                } else {
-                    out += char(c);
-                }
+                if (codePoint < 0x20 || codePoint >= 0x7F) JsonCharacter(out, codePoint);
+                else out += char(codePoint);
         }
     }
     return out + "\"";

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "tools/fwpack/manifest/dos_short_name.h"
 #include "payload/dos_limits.h"
 #include "payload/tagged_resource.h"
+#include "tools/fwpack/manifest/dos_short_name.h"
 #include "tools/fwpack/manifest/name_rules.h"
 #include "tools/fwpack/builder/payload_builder.h"
 #include "tools/fwpack/manifest/printable_text.h"
@@ -69,11 +69,15 @@ void CheckPackage(const ResourceReport &r, bool linuxPackage, Problems &p) {
         std::string name = "record " + std::to_string(i) + " " + Quoted(rec.Record.FileName);
         if (!IsBareFileName(rec.Record.FileName))
             p.Add(r, name + ": not a bare file name; it would be written outside its folder");
+        else if (!IsUtf8(rec.Record.FileName))
+            p.Add(r, name + ": not UTF-8; the Windows updater could not create it");
         else if (std::string problem = NameProblem(rec.Record.FileName, UseOf(r.Id), linuxPackage);
                  !problem.empty())
             p.Add(r, "record " + std::to_string(i) + " " + problem);
         else if (r.Id == DosPackage && !IsDosShortName(rec.Record.FileName))
             p.Add(r, name + ": " + DosShortNameRule());
+        else if (r.Id == DosPackage && !DosNameProblem(rec.Record.FileName).empty())
+            p.Add(r, name + " " + DosNameProblem(rec.Record.FileName));
         if (rec.Record.Size == 0) p.Add(r, name + ": size 0");
         if (rec.BytesInside && rec.Record.Checksum != rec.Computed)
             p.Add(r, name + ": checksum " + Hex(rec.Record.Checksum, 8) + " stored, bytes sum to " +
@@ -124,8 +128,8 @@ void CheckNamedFile(const PayloadReport &report, const ResourceReport &r,
     if (image && value.size() > kDosImageNameMax && DosToolsPresent(report))
         p.Add(r, field + " " + Quoted(value) + " is " + std::to_string(value.size()) +
                      " characters; the DOS updater opens at most " + std::to_string(kDosImageNameMax));
-    else if (image && DosToolsPresent(report) && !IsDosShortName(value))
-        p.Add(r, field + " " + Quoted(value) + " is " + DosShortNameRule());
+    else if (image && DosToolsPresent(report) && !DosNameProblem(value).empty())
+        p.Add(r, field + " " + Quoted(value) + " " + DosNameProblem(value));
     if (image) {
         const std::string record = pkg.Records.empty() ? "" : pkg.Records[0].Record.FileName;
         if (record != value)
@@ -134,6 +138,26 @@ void CheckNamedFile(const PayloadReport &report, const ResourceReport &r,
     } else if (!PackageHas(pkg, value)) {
         p.Add(r, field + " " + Quoted(value) + " is not a file of " + ResourceName(f.Package));
     }
+}
+
+// The DOS updater unpacks the records of its three packages into one
+// folder, so no image may be one DOS file with a tool (two tools that meet
+// differ only in case, and two images that meet are the option block's
+// finding).
+void CheckDosCollisions(const PayloadReport &report, Problems &p) {
+    if (!DosToolsPresent(report)) return;
+    const size_t tools = report.Get(DosPackage).Records.size();
+    std::vector<std::string> names, owners;
+    for (uint16_t id : {DosPackage, BiosPackage, MePackage})
+        for (size_t i = 0; i < report.Get(id).Records.size(); ++i) {
+            names.push_back(report.Get(id).Records[i].Record.FileName);
+            owners.push_back(std::string(ResourceName(id)) + " record " + std::to_string(i));
+        }
+    size_t a = 0, b = 0;
+    if (FindDosCollision(names, a, b) && a < tools && b >= tools)
+        p.Add(report.Get(DosPackage), owners[b] + " " + Quoted(names[b]) + " and " + owners[a] + " " +
+                                          Quoted(names[a]) +
+                                          " are one DOS file; unpacked on DOS one would overwrite the other");
 }
 
 void CheckOptions(const PayloadReport &report, const ResourceReport &r, Problems &p) {
@@ -176,6 +200,7 @@ std::vector<std::string> PayloadProblems(const PayloadReport &report) {
     }
     const ResourceReport &options = report.Get(OptionResource);
     if (options.Present && options.HeaderComplete) CheckOptions(report, options, p);
+    CheckDosCollisions(report, p);
     return out;
 }
 

@@ -1,7 +1,8 @@
 // DOS without a long-name driver creates only short names: up to eight
-// characters, then optionally a dot and up to three, from letters, digits,
-// bytes above 0x7F and the punctuation DOS allows. Names the DOS updater
-// unpacks must be such names.
+// characters, then optionally a dot and up to three, from ASCII letters,
+// digits and the punctuation DOS allows. Names the DOS updater unpacks must
+// be such names; the rule itself is the updater's (payload/dos_names.h), so
+// the builder and the updater agree on every name.
 #pragma once
 #include <string>
 #include <string_view>

@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "dos/work_files.h"
+#include "payload/dos_names.h"
+#include "tools/fwpack/manifest/dos_short_name.h"
 #include "tools/fwpack/manifest/printable_text.h"
 
 namespace fwpack {
@@ -34,6 +36,12 @@ std::string WindowsProblem(std::string_view name) {
     return "";
 }
 
+// The files DOS boots from and reads at start-up: a package unpacked on a
+// boot disk's root must never overwrite one of them.
+constexpr const char *kDosBootFiles[] = {"COMMAND.COM", "AUTOEXEC.BAT", "CONFIG.SYS", "IO.SYS",
+                                         "MSDOS.SYS",   "KERNEL.SYS",   "IBMBIO.COM", "IBMDOS.COM",
+                                         "FDCONFIG.SYS", "FDAUTO.BAT"};
+
 bool Portable(unsigned char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
            c == '.' || c == '_' || c == '-';
@@ -58,6 +66,24 @@ std::string NameProblem(std::string_view name, NameUse use, bool linuxPackage) {
 bool SameDosName(std::string_view a, std::string_view b) {
     return a.size() == b.size() &&
            std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
+}
+
+std::string DosNameProblem(std::string_view name) {
+    if (!IsDosShortName(name)) return "is " + DosShortNameRule();
+    if (IsDosDeviceName(name.data(), name.size()))
+        return "is the name of a DOS device, which DOS opens in place of a file";
+    const std::string text(name);
+    for (const char *boot : kDosBootFiles)
+        if (SameDosFile(text.c_str(), boot))
+            return "is the name of a file a DOS boot disk needs; unpacking would overwrite it";
+    return "";
+}
+
+bool FindDosCollision(const std::vector<std::string> &names, size_t &a, size_t &b) {
+    for (b = 1; b < names.size(); ++b)
+        for (a = 0; a < b; ++a)
+            if (SameDosFile(names[a].c_str(), names[b].c_str())) return true;
+    return false;
 }
 
 }  // namespace fwpack

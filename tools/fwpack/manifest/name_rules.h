@@ -6,6 +6,7 @@
 #pragma once
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace fwpack {
 
@@ -22,5 +23,15 @@ std::string NameProblem(std::string_view name, NameUse use, bool linuxPackage);
 // True when the DOS folder would take a and b for one file (ASCII case
 // folded).
 bool SameDosName(std::string_view a, std::string_view b);
+
+// What keeps name from being a file that the DOS updater unpacks into the
+// folder it was started in (the rule, after the quoted name), or "" when
+// nothing does: a name DOS cannot create as it stands, a device name, or
+// the name of a file a DOS boot disk needs.
+std::string DosNameProblem(std::string_view name);
+
+// The first two names that DOS files as one (case folded, after its 8.3
+// mapping), as indexes a < b; false when none.
+bool FindDosCollision(const std::vector<std::string> &names, size_t &a, size_t &b);
 
 }  // namespace fwpack

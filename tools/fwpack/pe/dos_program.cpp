@@ -1,6 +1,7 @@
 #include "tools/fwpack/pe/dos_program.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "payload/bytes.h"
 #include "tools/fwpack/pe/image.h"
@@ -15,6 +16,12 @@ constexpr unsigned kDirectoryDebug = 6;
 constexpr size_t kDebugEntrySize = 28, kDebugRawPointerAt = 24;
 
 std::string Number(uint64_t v) { return std::to_string(v); }
+
+std::string Hex4(uint16_t v) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04X", unsigned(v));
+    return text;
+}
 
 // Moves the file offset at p by delta when it is set.
 void MoveOffset(uint8_t *p, int64_t delta) {
@@ -34,6 +41,38 @@ bool MoveDebugData(std::vector<uint8_t> &file, const PeImage &image, int64_t del
     }
     for (size_t i = 0; i + kDebugEntrySize <= debug.Size; i += kDebugEntrySize)
         MoveOffset(file.data() + at + i + kDebugRawPointerAt, delta);
+    return true;
+}
+
+// DOS loads the bytes after the header as the program's image, patches
+// every relocation's word in it and jumps to CS:IP: each of these must lie
+// inside the image, or DOS writes and runs memory that is not the program.
+bool CheckLoadImage(const std::vector<uint8_t> &file, const DosProgramInfo &info, std::string &error) {
+    const uint32_t image = info.FileSize - info.HeaderSize;
+    const uint32_t entry = uint32_t(info.Cs) * 16 + info.Ip;
+    if (entry >= image) {
+        error = "MZ header: entry point " + Hex4(info.Cs) + ":" + Hex4(info.Ip) + " lies outside the program's " +
+                Number(image) + " bytes";
+        return false;
+    }
+    uint16_t table = 0;
+    ReadU16(file.data(), file.size(), 0x18, table);
+    if (uint64_t(table) + uint64_t(info.Relocations) * 4 > info.HeaderSize) {
+        error = "MZ header: the relocation table (" + Number(info.Relocations) + " entries at " + Number(table) +
+                ") runs past the header's " + Number(info.HeaderSize) + " bytes";
+        return false;
+    }
+    for (uint16_t i = 0; i < info.Relocations; ++i) {
+        uint16_t offset = 0, segment = 0;
+        ReadU16(file.data(), file.size(), table + 4 * size_t(i), offset);
+        ReadU16(file.data(), file.size(), table + 4 * size_t(i) + 2, segment);
+        const uint32_t at = uint32_t(segment) * 16 + offset;
+        if (uint64_t(at) + 2 > image) {
+            error = "MZ header: relocation " + Number(i) + " patches the word at " + Hex4(segment) + ":" +
+                    Hex4(offset) + ", outside the program's " + Number(image) + " bytes";
+            return false;
+        }
+    }
     return true;
 }
 
@@ -76,6 +115,7 @@ bool ReadDosProgram(const std::vector<uint8_t> &file, size_t peOffset, DosProgra
                 Number(file.size());
         return false;
     }
+    if (!CheckLoadImage(file, out, error)) return false;
     out.OverlapsPe = peOffset != 0 && out.FileSize > peOffset;
     out.MemorySize = out.FileSize - out.HeaderSize + uint32_t(minExtra) * 16;
     out.TakesAllMemory = maxExtra > minExtra;
@@ -119,6 +159,17 @@ bool CheckParts(const PeImage &image, const std::vector<uint8_t> &dos, std::stri
 
 // Step 2: where the PE headers go, and whether the first section leaves room.
 bool PlanLayout(const PeImage &image, size_t dosSize, DosLayout &l, std::string &error) {
+    if (std::string problem = PeLayoutProblem(image); !problem.empty()) {
+        error = "the PE: " + problem;
+        return false;
+    }
+    // A low-alignment image is mapped as the file stands; headers that grow
+    // would move every section away from its address.
+    if (image.SectionAlignment < kPageSize) {
+        error = "the PE is a low-alignment image (SectionAlignment " + Number(image.SectionAlignment) +
+                "), whose sections cannot move to make room for a DOS program";
+        return false;
+    }
     l.HeadersEnd = image.SectionTableOffset + image.Sections.size() * kSectionHeaderSize;
     if (l.HeadersEnd > image.SizeOfHeaders) {
         error = "the PE's section table ends at " + Number(l.HeadersEnd) +
@@ -127,6 +178,11 @@ bool PlanLayout(const PeImage &image, size_t dosSize, DosLayout &l, std::string 
     }
     l.NewPeOffset = AlignUp(dosSize, kPeHeaderAlignment);
     l.NewSizeOfHeaders = AlignUp(l.NewPeOffset + (l.HeadersEnd - image.PeOffset), image.FileAlignment);
+    if (l.NewSizeOfHeaders > image.SizeOfImage) {
+        error = "the DOS program (" + Number(dosSize) + " bytes) and the PE headers need " +
+                Number(l.NewSizeOfHeaders) + " bytes, past the image's SizeOfImage " + Number(image.SizeOfImage);
+        return false;
+    }
     uint32_t firstRva = UINT32_MAX;
     for (const PeSection &s : image.Sections) firstRva = std::min(firstRva, s.VirtualAddress);
     if (l.NewSizeOfHeaders > firstRva) {
@@ -186,7 +242,14 @@ bool InsertDosProgram(const std::vector<uint8_t> &pe, const std::vector<uint8_t>
     if (!CheckParts(image, dos, error) || !PlanLayout(image, dos.size(), layout, error))
         return false;
     Assemble(pe, image, dos, layout, out);
-    return MoveOffsets(image, layout, out, error);
+    if (!MoveOffsets(image, layout, out, error)) return false;
+    PeImage written;
+    if (ParsePeImage(out, written, error) != PeError::None) return false;
+    if (std::string problem = PeLayoutProblem(written); !problem.empty()) {
+        error = "the result's layout would be wrong: " + problem;
+        return false;
+    }
+    return true;
 }
 
 }  // namespace fwpack

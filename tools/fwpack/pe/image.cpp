@@ -79,6 +79,7 @@ PeError ReadOptionalHeader(const std::vector<uint8_t> &file, PeImage &out, std::
     out.SectionAlignment = ReadU32(opt + pe_opt::SectionAlignment);
     out.FileAlignment = ReadU32(opt + pe_opt::FileAlignment);
     out.SizeOfHeaders = ReadU32(opt + pe_opt::SizeOfHeaders);
+    out.SizeOfImage = ReadU32(opt + pe_opt::SizeOfImage);
     if (!IsPowerOfTwo(out.SectionAlignment) || !IsPowerOfTwo(out.FileAlignment) ||
         out.FileAlignment > out.SectionAlignment)
         return Damaged(error, "damaged PE headers (bad section or file alignment)");
@@ -129,6 +130,38 @@ PeError ParsePeImage(const std::vector<uint8_t> &file, PeImage &out, std::string
     if (e == PeError::None) e = ReadOptionalHeader(file, out, error);
     if (e == PeError::None) e = ReadSectionTable(file, sectionCount, out, error);
     return e;
+}
+
+namespace {
+
+std::string LowAlignmentProblem(const PeImage &image) {
+    if (image.FileAlignment != image.SectionAlignment)
+        return "a low-alignment image (SectionAlignment " + std::to_string(image.SectionAlignment) +
+               ") needs FileAlignment equal to it, not " + std::to_string(image.FileAlignment);
+    for (const PeSection &s : image.Sections)
+        if (s.SizeOfRawData != 0 && s.PointerToRawData != s.VirtualAddress)
+            return "section " + s.Name + " of a low-alignment image is at file offset " +
+                   std::to_string(s.PointerToRawData) + " but address " + std::to_string(s.VirtualAddress) +
+                   "; there the two must be equal";
+    return "";
+}
+
+}  // namespace
+
+std::string PeLayoutProblem(const PeImage &image) {
+    const std::string headers = "SizeOfHeaders " + std::to_string(image.SizeOfHeaders);
+    if (image.SizeOfHeaders % image.FileAlignment != 0)
+        return headers + " is not a multiple of FileAlignment " + std::to_string(image.FileAlignment);
+    if (image.SizeOfHeaders > image.SizeOfImage)
+        return headers + " reaches past SizeOfImage " + std::to_string(image.SizeOfImage);
+    for (const PeSection &s : image.Sections) {
+        if (image.SizeOfHeaders > s.VirtualAddress)
+            return headers + " reaches into section " + s.Name + " at " + std::to_string(s.VirtualAddress);
+        if (uint64_t(s.VirtualAddress) + (s.VirtualSize ? s.VirtualSize : s.SizeOfRawData) >
+            AlignUp(image.SizeOfImage, image.SectionAlignment))
+            return "section " + s.Name + " ends past SizeOfImage " + std::to_string(image.SizeOfImage);
+    }
+    return image.SectionAlignment < kPageSize ? LowAlignmentProblem(image) : "";
 }
 
 // The sum of the 16-bit words with end-around carry is their plain sum

@@ -42,7 +42,7 @@ struct PeImage {
     size_t OptionalOffset = 0;      // optional header
     uint16_t Machine = 0, OptionalMagic = 0, SizeOfOptionalHeader = 0;
     uint32_t PointerToSymbolTable = 0;
-    uint32_t SectionAlignment = 0, FileAlignment = 0, SizeOfHeaders = 0;
+    uint32_t SectionAlignment = 0, FileAlignment = 0, SizeOfHeaders = 0, SizeOfImage = 0;
     size_t SectionTableOffset = 0;
     std::vector<PeSection> Sections;
     std::vector<PeDirectory> Directories;
@@ -59,6 +59,18 @@ enum class PeError { None, NotPe, NotAmd64, Damaged };
 // a PE32+ image for x86_64; Damaged: headers that run past the file or make
 // no sense (error says which).
 PeError ParsePeImage(const std::vector<uint8_t> &file, PeImage &out, std::string &error);
+
+// Below a page, the loader maps the file as it stands: there file offsets
+// must equal addresses.
+inline constexpr uint32_t kPageSize = 4096;
+
+// What makes the loader map image wrongly or refuse it, as one line, or ""
+// when nothing does: SizeOfHeaders not a multiple of FileAlignment or
+// reaching past the first section or SizeOfImage, a section past
+// SizeOfImage, and in a low-alignment image (SectionAlignment below a page)
+// a FileAlignment other than SectionAlignment or a section whose file
+// offset is not its address.
+std::string PeLayoutProblem(const PeImage &image);
 
 // The optional header's CheckSum as the system computes it: the 16-bit
 // one's-complement-style sum of the file with the CheckSum field taken as
