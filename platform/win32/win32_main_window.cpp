@@ -7,6 +7,10 @@
 
 namespace fwpack {
 
+Win32MainWindow::~Win32MainWindow() {
+    if (workerThread_) CloseHandle(workerThread_);
+}
+
 void Win32MainWindow::CenterWindow() {
     // No owner: centre on the work area of the screen.
     RECT window, area;

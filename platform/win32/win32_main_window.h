@@ -13,6 +13,10 @@ class Win32MainWindow : public MainWindow {
     Win32MainWindow(HWND window, HINSTANCE instance, HICON mainIcon,
                     LPTHREAD_START_ROUTINE worker)
         : window_(window), instance_(instance), mainIcon_(mainIcon), worker_(worker) {}
+    Win32MainWindow(const Win32MainWindow &) = delete;
+    Win32MainWindow &operator=(const Win32MainWindow &) = delete;
+    // Closes the worker thread's handle; the thread itself is not touched.
+    ~Win32MainWindow() override;
 
     void CenterWindow() override;
     void SetIcon(IconHandle icon, bool large) override;
