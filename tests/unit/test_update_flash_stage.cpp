@@ -468,6 +468,55 @@ TEST(FlashStages, ACancelRightAfterTheUnpackingLosesNoCleanup) {
     EXPECT_EQ(flashed.run.Phase.load(), WorkerPhase::Working);
 }
 
+// The run log follows the run: stages, files with both checksums, the
+// programs with their command lines and exit codes, the verdicts, the
+// restart decision, the boxes and the outcome, in that order; a flash
+// program that reports failure fails the run.
+TEST(FlashStages, TheRunLogFollowsTheRun) {
+    for (int32_t meStatus : {1, 0}) {
+        SCOPED_TRACE(meStatus);
+        UpdateRig rig;
+        Arrange(rig);
+        InstallPrograms(rig, Verdicts{1, 1, meStatus, 1});
+        rig.programs.exitCode = 7;
+        rig.boxes.answers = {BoxButton::No};
+        rig.StartLog();
+        rig.RunWorker();
+        const test::MemoryLog &log = rig.logFile;
+        std::vector<std::string> order = {
+            "stage 0 (preparation): start", "stage 0 (preparation): done",
+            "stage 5 (unpacking): start", "file unpacked: \"flash.exe\", size 100, checksum stored",
+            "stage 6 (copying): done", "image \"bios.bin\": checksum stored 0x",
+            "program started: " + rig.dest + "flash.exe " + rig.dest + "bios.bin /id:ID $1 x",
+            "program ended: exit code 7, wait result 0x0",
+            "verdict: RtnStatus = 1, RtnReboot = 1", "verdict: MERtnStatus = " +
+                std::to_string(meStatus), "stage 7 (completion and flash stages): done"};
+        if (meStatus == 1) {
+            order.push_back("box shown: caption \"DadErive\", text \"Update successful!\\r\\n");
+            order.push_back("box answered: No");
+            order.push_back("restart: none (the user answered No)");
+            order.push_back("worker ended: done, a restart is needed and was not made");
+        } else {
+            order.push_back("restart: none (not both flash programs");
+            order.push_back("worker ended: failed");
+        }
+        int last = -1;
+        for (const std::string &line : order) {
+            int at = log.Find(line);
+            EXPECT_GT(at, last) << line;
+            last = std::max(last, at);
+        }
+        // Each file's checksums, stored and computed, agree in a sound package.
+        int file = log.Find("file unpacked: \"meflash.exe\"");
+        ASSERT_GE(file, 0);
+        const std::string &l = log.lines[size_t(file)];
+        const size_t stored = l.find("stored ") + 7, computed = l.find("computed ") + 9;
+        EXPECT_EQ(l.substr(stored, l.find(',', stored) - stored), l.substr(computed)) << l;
+        EXPECT_EQ(rig.run.Outcome.load(),
+                  meStatus == 1 ? RunOutcome::RestartNeeded : RunOutcome::Failed);
+    }
+}
+
 // Without a temp root the image's scratch names would be bare names in the
 // working directory: files there that look like them are left alone.
 TEST(FlashStages, NoTempRootDeletesNothingInTheWorkingDirectory) {
