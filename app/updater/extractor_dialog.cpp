@@ -95,6 +95,8 @@ INT_PTR ExtractorDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_WINDOWPOSCHANGING:
         mainWindow_->KeepHidden(*reinterpret_cast<WINDOWPOS *>(lParam));
         return FALSE;
+    case WM_ACTIVATE:
+        return mainWindow_->RefuseActivation(wParam, HWND(lParam)) ? TRUE : FALSE;
     default:
         return FALSE;
     }
@@ -107,7 +109,9 @@ BOOL ExtractorDialog::OnInitDialog() {
                                                              runBoxes_, resources_, TheRunState(),
                                                              ui_, logFile_});
     if (RunStartupSequence(*context_) == StartupResult::Exit) std::exit(ExitStatus(0));
-    return TRUE;   // the dialog manager sets the initial focus
+    // The dialog manager sets the initial focus, which activates the window:
+    // a window hidden for good gets none.
+    return mainWindow_->HiddenForGood() ? FALSE : TRUE;
 }
 
 bool ExtractorDialog::OnPaint() {

@@ -44,6 +44,11 @@ class Win32MainWindow : public MainWindow {
     // give one, SetParent leaves the window on the desktop, and the dialog
     // manager shows a WS_VISIBLE dialog after its initialisation.
     void KeepHidden(WINDOWPOS &change) const;
+    // Called with every WM_ACTIVATE: a window hidden for good that is being
+    // activated hands the activation back (to other, the window that lost
+    // it); true when it did so.
+    bool RefuseActivation(WPARAM state, HWND other) const;
+    bool HiddenForGood() const { return hiddenForGood_; }
 
   private:
     HWND window_;
