@@ -3,6 +3,7 @@
 #pragma once
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/log_file.h"
 #include "platform/main_window.h"
 #include "platform/message_box.h"
 #include "platform/program_environment.h"
@@ -34,6 +35,7 @@ struct DialogContext {
     const ResourceSource &Resources;
     RunState &Run;
     WindowState &Ui;
+    LogFile &LogOut;   // where "/log=PATH" writes
 };
 
 }  // namespace fwpack

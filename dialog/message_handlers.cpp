@@ -1,5 +1,7 @@
 #include "dialog/message_handlers.h"
 
+#include <string>
+
 #include "dialog/result_log.h"
 #include "run/dialog_updates.h"
 #include "run/error_box.h"
@@ -40,10 +42,21 @@ void OnStartTimer(DialogContext &context, unsigned timerId) {
         context.Run.AbortFlag.store(0, std::memory_order_relaxed);
         return;
     }
+    context.Run.Log.Line("the worker thread could not be created");
+    context.Run.Outcome.store(RunOutcome::Failed);
     ShowErrorBox(context.Boxes, context.Run.WindowTitle,
                  "Fail to create extracting process,Program aborted!");
     WriteFlashResult(context);
     context.Window.PostQuit(kQuitNoWorker);
+}
+
+int ExitStatusAtEnd(DialogContext &context, int quitCode) {
+    const RunState &run = context.Run;
+    const RunOutcome outcome = run.Outcome.load();
+    const int status = run.Options.ExitCodes ? DeploymentExitCode(outcome) : quitCode;
+    context.Run.Log.Line("outcome: " + std::string(OutcomeText(outcome)) + "; exit status " +
+                         std::to_string(status));
+    return status;
 }
 
 void OnCancelMode(DialogContext &context) {
@@ -53,6 +66,11 @@ void OnCancelMode(DialogContext &context) {
     }
 
     context.Run.AbortFlag.store(1, std::memory_order_relaxed);
+    // A worker that still ends its run on its own says how it ended.
+    RunOutcome undecided = RunOutcome::Unknown;
+    context.Run.Outcome.compare_exchange_strong(undecided, RunOutcome::Cancelled);
+    context.Run.Log.Line(context.Ui.WorkerStarted ? "cancelled while the worker runs"
+                                                  : "cancelled before the worker started");
     for (IconHandle *icon : {&context.Ui.LargeIcon, &context.Ui.BrowseIcon}) {
         if (*icon != 0) context.Window.DestroyIcon(*icon);
         *icon = 0;

@@ -16,6 +16,12 @@ inline constexpr unsigned kStartTimerPeriod = 100;   // milliseconds
 inline constexpr int kQuitNormal = 0;
 inline constexpr int kQuitNoWorker = 18;
 
+// The exit status of the process at its end, whoever ends it (start-up, or
+// the end of the modal loop with quitCode): quitCode as ever, or with
+// "/exitcodes" the deployment code of the run's outcome. The outcome goes to
+// the run log.
+int ExitStatusAtEnd(DialogContext &context, int quitCode);
+
 struct IconPosition {
     int x = 0, y = 0;
 };

@@ -1,6 +1,7 @@
 #include "dialog/startup.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "dialog/load_option_block.h"
 #include "dialog/message_handlers.h"
@@ -47,6 +48,21 @@ std::string_view ArgumentText(std::string_view commandLine) {
 
 namespace {
 
+// "/log=PATH" and "/exitcodes" are read first, so that the log holds the
+// checks below and the exit codes serve their failures; the command line
+// as a whole is checked in its place.
+void StartRunLog(DialogContext &context, std::string_view commandLine) {
+    RunState &run = context.Run;
+    RunOptions admin = AdminSwitches(ArgumentText(commandLine));
+    run.Options.LogPath = admin.LogPath;
+    run.Options.ExitCodes = admin.ExitCodes;
+    if (admin.LogPath.empty()) return;
+    run.Log.Start(context.LogOut, admin.LogPath);
+    run.Log.Line("fwpack updater " FWPACK_VERSION " started");
+    run.Log.Line("program file: " + context.Program.ModuleFileName());
+    run.Log.Line("command line: " + std::string(commandLine));
+}
+
 // ResultLog, single instance, centring, instance handle: false after a
 // check failed and its box was dismissed.
 bool MayRun(DialogContext &context) {
@@ -57,6 +73,8 @@ bool MayRun(DialogContext &context) {
     context.Files.RemoveFile(run.ResultLogPath);
 
     if (context.Program.MutexAlreadyExists(kInstanceMutexName)) {
+        run.Log.Line("another instance is running");
+        run.Outcome.store(RunOutcome::AnotherInstance);
         ShowBox(context, "Application has existed!", "Stop", BoxIcon::Warning);
         WriteFlashResult(context);
         return false;
@@ -65,6 +83,8 @@ bool MayRun(DialogContext &context) {
     context.Window.CenterWindow();
 
     if (!context.Program.HaveInstanceHandle()) {
+        run.Log.Line("no instance handle");
+        run.Outcome.store(RunOutcome::Failed);
         // The title is still empty here.
         ShowBox(context, "Could not get instance handle", run.WindowTitle, BoxIcon::Error);
         WriteFlashResult(context);
@@ -100,16 +120,33 @@ void ChooseDefaultDestination(DialogContext &context) {
     context.Window.SetControlText(control::Destination, run.DestinationFolder);
 }
 
+// The package's identification and what it will run, as the option block
+// holds them.
+void LogPackage(RunState &run) {
+    if (!run.Log.On()) return;
+    const ProgramOptionCopy &o = run.OptionCopy;
+    char word[9];
+    std::snprintf(word, sizeof word, "%08X", unsigned(run.Options.OptionWord));
+    run.Log.Line("package: id string " + InQuotes(o.IdString()) + ", option word " + word +
+                 ", flash program " + InQuotes(o.FlashProgram()) + ", BIOS image " +
+                 InQuotes(o.BiosImageName()) + ", ME flash program " + InQuotes(o.MeFlashProgram()) +
+                 ", ME image " + InQuotes(o.MeImageName()));
+    run.Log.Line("destination folder: " + run.DestinationFolder);
+}
+
 }  // namespace
 
 StartupResult RunStartupSequence(DialogContext &context) {
     RunState &run = context.Run;
     MainWindow &window = context.Window;
+    const std::string commandLine = context.Program.CommandLine();
+    StartRunLog(context, commandLine);
     if (!MayRun(context)) return StartupResult::Exit;
     DressWindow(context);
 
     run.Options.OptionWord = LoadOptionBlock(context.Resources, run.OptionCopy);
     ChooseDefaultDestination(context);
+    LogPackage(run);
 
     if (run.Options.OptionWord & option_bit::ShowWindow)
         window.Show();
@@ -118,8 +155,9 @@ StartupResult RunStartupSequence(DialogContext &context) {
 
     // Flags first, switches second: a switch can add an option, never clear one.
     ApplyOptionFlags(run.Options, run.Options.OptionWord);
-    std::string commandLine = context.Program.CommandLine();
     if (!ParseCommandLine(run.Options, ArgumentText(commandLine))) {
+        run.Log.Line("the command line is not valid");
+        run.Outcome.store(RunOutcome::BadCommandLine);
         ShowBox(context, "The command line parameter is not correct.", "Bad CommandLine",
                 BoxIcon::Warning);
         return StartupResult::Exit;

@@ -33,6 +33,9 @@ class Processes {
     // WaitForSingleObject(process, INFINITE); returns the wait result (one of
     // wait_result, or another value the platform gave).
     virtual uint32_t Wait(const StartedProcess &process) = 0;
+    // The exit code of an ended process (GetExitCodeProcess); nullopt when
+    // it cannot be had.
+    virtual std::optional<uint32_t> ExitCode(const StartedProcess &process) = 0;
     // Closes the process handle, then the thread handle.
     virtual void Close(const StartedProcess &process) = 0;
 };

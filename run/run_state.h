@@ -1,9 +1,9 @@
 // The process-wide state that the user-interface thread and the worker
 // share. Most of it is written during start-up, before the worker exists,
-// and only read afterwards. Three fields are written once the worker runs:
+// and only read afterwards. Some fields are written once the worker runs:
 // AbortFlag by the user-interface thread (read by the worker at its check
-// points), UnpackingCompleted by the worker (read by the dialog when it
-// decides whether to wait for an aborted worker), and the option word,
+// points), Phase by the worker (read by the dialog when it decides how long
+// to wait for an aborted worker), Outcome by both, and the option word,
 // which the worker alone completes (PackOptionWord) just before it starts
 // the BIOS flash program.
 #pragma once
@@ -13,6 +13,8 @@
 #include <string>
 
 #include "payload/option_block.h"
+#include "run/run_log.h"
+#include "run/run_outcome.h"
 
 namespace fwpack {
 
@@ -29,6 +31,22 @@ struct RunOptions {
     bool NoPause = false;      // Flags bit 0x20, "/nopause"
     bool NoReboot = false;     // Flags bit 0x40, "/noreboot"
     bool DebugBoxes = false;   // "/debug" or "/dbg" only
+    // The admin's switches; they never touch the option word.
+    std::string LogPath;       // "/log=PATH": append a run log to PATH
+    bool ExitCodes = false;    // "/exitcodes": exit with the deployment codes
+};
+
+// Where the worker is, as far as ending the process is concerned.
+enum class WorkerPhase : int {
+    // Working on files: ending the process now would cut a write short or
+    // leave scratch data behind.
+    Working,
+    // A message box of the worker is up: nothing is half-done, and the user
+    // can answer it, after which the worker cleans up.
+    InBox,
+    // A flash program runs and the worker waits for it, without bound:
+    // nothing is half-done, and the program's files must stay meanwhile.
+    InFlashProgram,
 };
 
 struct RunState {
@@ -40,12 +58,11 @@ struct RunState {
     // 0 after the worker is created, 1 after a cancel-mode notification.
     // Relaxed loads and stores: it orders nothing else.
     std::atomic<int32_t> AbortFlag{0};
-    // Set by the worker when its unpacking has completed ("Update
-    // completed."). What follows (the completion box, the flash programs)
-    // may last without bound, so an aborted worker is waited for only
-    // before this; after it, an abort still keeps any flash program from
-    // being started.
-    std::atomic<bool> UnpackingCompleted{false};
+    std::atomic<WorkerPhase> Phase{WorkerPhase::Working};
+    // Decided by start-up, the start timer, cancel mode or, at its end, the
+    // worker; read when the process ends.
+    std::atomic<RunOutcome> Outcome{RunOutcome::Unknown};
+    RunLog Log;   // started by start-up when "/log=PATH" was given
 
     bool AbortRequested() const { return AbortFlag.load(std::memory_order_relaxed) == 1; }
 };

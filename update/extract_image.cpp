@@ -17,6 +17,12 @@ std::optional<uint32_t> ExtractImage(WorkerContext &c, uint16_t resource,
                                      std::string_view target) {
     FileSystem &files = c.Files;
     std::string root = files.TempRoot();
+    // Without a temp root the scratch names would be bare names in the
+    // working directory: nothing is deleted or written there.
+    if (root.empty()) {
+        files.RemoveFile(target);
+        return std::nullopt;
+    }
     std::string a = ScratchNameA(root, c.Time.TickCount());
     std::string b = ScratchNameB(root, c.Time.TickCount());
     files.RemoveFile(a);
@@ -27,7 +33,6 @@ std::optional<uint32_t> ExtractImage(WorkerContext &c, uint16_t resource,
         files.RemoveFile(target);
         return std::nullopt;
     };
-    if (root.empty()) return failure();
 
     // The tagged header is skipped unread; a resource shorter than it has
     // no body at all.

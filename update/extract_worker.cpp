@@ -4,13 +4,16 @@
 #include "update/extract_worker.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 
 #include "payload/bytes.h"
 #include "payload/tagged_resource.h"
 #include "payload/zlib_engine.h"
 #include "run/dialog_updates.h"
+#include "payload/checksum16.h"
 #include "run/error_box.h"
+#include "run/run_boxes.h"
 #include "run/folder_tree.h"
 #include "run/temp_names.h"
 #include "update/decide_restart.h"
@@ -41,6 +44,8 @@ class Worker {
             exit = Stages();
         } catch (...) {
             // A fault shows no box of its own; CurrentIndex stays as it was.
+            context_.Run.Log.Line("a fault ended the stages");
+            ending_ = Ending::Failed;
             exit = Exit::Rollback;
         }
         if (exit == Exit::Rollback) Rollback();
@@ -55,10 +60,27 @@ class Worker {
     WorkerRunState state_;
     std::vector<bool> nameUsable_;   // per record: a bare, terminated name
     uint64_t cursor_ = 0;            // where the next file's bytes start
+    // How the stages ended: a stage that stops without having failed was
+    // stopped by a cancel.
+    enum class Ending { Running, Completed, Failed, Cancelled };
+    Ending ending_ = Ending::Running;
 
     bool Aborted() const { return context_.Run.AbortRequested(); }
     void Fail(std::string_view text) {
+        ending_ = Ending::Failed;
         ShowErrorBox(context_.Boxes, context_.Run.WindowTitle, text);
+    }
+    void Log(const std::string &line) { context_.Run.Log.Line(line); }
+
+    // Runs one stage, logged as it starts and ends.
+    template <class StageFn>
+    bool Logged(const char *name, StageFn stage) {
+        Log(std::string("stage ") + name + ": start");
+        bool done = stage();
+        if (!done && ending_ == Ending::Running) ending_ = Ending::Cancelled;
+        Log(std::string("stage ") + name + ": " +
+            (done ? "done" : ending_ == Ending::Failed ? "failed" : "cancelled"));
+        return done;
     }
     // The bar and the percentage text together, and the status text.
     void Step(int32_t p) {
@@ -71,15 +93,25 @@ class Worker {
     }
 
     Exit Stages() {
-        if (!Prepare()) return Exit::Cleanup;
-        if (!MakeWorkNames()) return Exit::Cleanup;
-        if (!WriteCompressedPackage()) return Exit::Cleanup;
-        if (!Decompress()) return Exit::Cleanup;
-        if (!LoadPackage()) return Exit::Cleanup;
-        if (Exit e; !Unpack(e)) return e;
-        if (Exit e; !Copy(e)) return e;
-        context_.Run.UnpackingCompleted.store(true);
-        return Complete();
+        auto stage = [this](const char *name, bool (Worker::*fn)()) {
+            return Logged(name, [this, fn] { return (this->*fn)(); });
+        };
+        if (!stage("0 (preparation)", &Worker::Prepare)) return Exit::Cleanup;
+        if (!stage("1 (work folder)", &Worker::MakeWorkNames)) return Exit::Cleanup;
+        if (!stage("2 (tool package)", &Worker::WriteCompressedPackage)) return Exit::Cleanup;
+        if (!stage("3 (decompression)", &Worker::Decompress)) return Exit::Cleanup;
+        if (!stage("4 (file table)", &Worker::LoadPackage)) return Exit::Cleanup;
+        Exit e = Exit::Cleanup;
+        if (!Logged("5 (unpacking)", [&] { return Unpack(e); })) return e;
+        if (!Logged("6 (copying)", [&] { return Copy(e); })) return e;
+        Log("stage 7 (completion and flash stages): start");
+        Exit end = Complete();
+        if (ending_ == Ending::Running) ending_ = Ending::Completed;
+        Log(std::string("stage 7 (completion and flash stages): ") +
+            (ending_ == Ending::Completed ? "done"
+             : ending_ == Ending::Failed  ? "failed"
+                                          : "cancelled"));
+        return end;
     }
 
     // Stage 0: the input controls go for good; the bar runs 1 to 100.
@@ -219,6 +251,7 @@ class Worker {
                 Fail("Writing data error, extracting process aborted!");
                 return false;
             }
+            LogUnpackedFile(r, bytes);
             cursor_ += r.Size;
             Step(Percentage(state_.CurrentIndex + 1, state_.FileCount));
             if (Aborted()) {
@@ -227,6 +260,15 @@ class Worker {
             }
         }
         return true;
+    }
+
+    void LogUnpackedFile(const FileRecord &r, std::span<const uint8_t> bytes) {
+        if (!context_.Run.Log.On()) return;
+        char sums[64];
+        std::snprintf(sums, sizeof sums, "checksum stored 0x%X, computed 0x%X", unsigned(r.Checksum),
+                      unsigned(Checksum16(bytes.data(), bytes.size())));
+        Log("file unpacked: " + InQuotes(r.FileName) + ", size " + std::to_string(r.Size) + ", " +
+            sums);
     }
 
     // Stage 6: each file into the DestinationFolder; the work copies go.
@@ -285,6 +327,8 @@ class Worker {
         if (end == StageEnd::Completed && state_.RtnStatus == 1 && state_.RtnReboot == 1 && me)
             end = RunFlashStage(context_, state_, FlashStage::Me);
         // A cancel takes the cleanup path, as at every other check.
+        if (end == StageEnd::Aborted) ending_ = Ending::Cancelled;
+        if (end == StageEnd::Failed) ending_ = Ending::Failed;
         return end == StageEnd::Failed ? Exit::Rollback : Exit::Cleanup;
     }
 
@@ -318,6 +362,14 @@ class Worker {
         for (const std::string &image : state_.ImagesWritten) files_.RemoveFile(dest + image);
     }
 
+    void RecordOutcome(bool restarted) {
+        RunOutcome outcome = ending_ == Ending::Completed ? OutcomeOfVerdicts(state_, restarted)
+                             : ending_ == Ending::Cancelled ? RunOutcome::Cancelled
+                                                            : RunOutcome::Failed;
+        context_.Run.Outcome.store(outcome);
+        Log("worker ended: " + std::string(OutcomeText(outcome)));
+    }
+
     void Cleanup() {
         if (!state_.WorkFolder.empty()) DeleteFolderTree(files_, state_.WorkFolder);
         if (context_.Run.Options.OptionWord & option_bit::DeleteAtEnd) RemoveDestination();
@@ -332,7 +384,8 @@ class Worker {
         dialog_.SetControlText(control::Status, "");
         dialog_.RepaintWindow();
         context_.Time.Sleep(10);
-        DecideRestart(context_, state_);
+        bool restarted = DecideRestart(context_, state_);
+        RecordOutcome(restarted);
         dialog_.PostQuit(0);
     }
 };
@@ -340,7 +393,12 @@ class Worker {
 }  // namespace
 
 int ExtractWorker(WorkerContext &context) {
-    Worker worker(context);
+    // The worker's boxes are logged, and tell the dialog that the worker
+    // waits for the user.
+    RunBoxes boxes(context.Boxes, context.Run, BoxesOf::Worker);
+    WorkerContext c{context.Files, context.Resources, context.Dialog, boxes, context.Programs,
+                    context.Results, context.Restart, context.Time, context.Run};
+    Worker worker(c);
     return worker.Run();
 }
 

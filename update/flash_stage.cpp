@@ -52,6 +52,12 @@ StageRow RowFor(const ProgramOptionCopy &o, FlashStage stage) {
             &WorkerRunState::MERtnReboot};
 }
 
+std::string Hex(uint32_t value) {
+    char text[12];
+    std::snprintf(text, sizeof text, "0x%X", unsigned(value));
+    return text;
+}
+
 const char *WaitText(uint32_t result) {
     switch (result) {
         case wait_result::Object0: return "WaitForSingleObject:WAIT_OBJECT_0";
@@ -83,6 +89,8 @@ class StageRun {
           program_(dest_ + std::string(row_.ProgramName)) {}
 
     StageEnd Run() {
+        // A cancel that came before the stage: nothing is written or started.
+        if (run_.AbortRequested()) return StageEnd::Aborted;
         // The image is written, and deleted again, inside the
         // DestinationFolder only: a name that leads elsewhere is refused
         // like a missing image.
@@ -91,16 +99,19 @@ class StageRun {
         std::optional<uint32_t> stored = ExtractImage(context_, row_.Package, imagePath_);
         if (stored) state_.ImagesWritten.emplace_back(row_.ImageName);
 
+        // The stage works in the DestinationFolder and puts the working
+        // directory back afterwards. One that cannot be read is no failure
+        // of the stage: it is then left as it is, and the image is named by
+        // its full path instead.
         saved_ = files_.WorkingDirectory();
-        if (!saved_) {
-            files_.RemoveFile(imagePath_);
-            return FailBeforeEntering(row_.StartFailed);
-        }
-        files_.SetWorkingDirectory(dest_);
+        if (saved_) files_.SetWorkingDirectory(dest_);
+        const std::string &image = saved_ ? imageName_ : imagePath_;
 
-        // The bare name is resolved in the DestinationFolder.
-        if (!files_.Exists(imageName_)) return FailInside(row_.MissingImage, Image::Delete);
-        if (stored.value_or(0) != uint32_t(Checksum16(files_, imageName_)))
+        if (!files_.Exists(image)) return FailInside(row_.MissingImage, Image::Delete);
+        const uint16_t computed = Checksum16(files_, image);
+        run_.Log.Line("image " + InQuotes(imageName_) + ": checksum stored " +
+                      Hex(stored.value_or(0)) + ", computed " + Hex(computed));
+        if (stored.value_or(0) != uint32_t(computed))
             return FailInside(row_.ChecksumFailed, Image::Delete);
         std::string commandLine = CommandLine();
         // The command line keeps the 260-byte limit of its buffer.
@@ -126,11 +137,23 @@ class StageRun {
         return StageEnd::Failed;
     }
 
+    void PutWorkingDirectoryBack() {
+        if (saved_) files_.SetWorkingDirectory(*saved_);
+    }
+
     StageEnd FailInside(const char *text, Image image) {
-        files_.SetWorkingDirectory(*saved_);
+        PutWorkingDirectoryBack();
         ShowErrorBox(context_.Boxes, run_.WindowTitle, text);
         if (image == Image::Delete) files_.RemoveFile(imagePath_);
         return StageEnd::Failed;
+    }
+
+    void LogProgramEnd(const StartedProcess &process, uint32_t waited) {
+        if (!run_.Log.On()) return;
+        std::optional<uint32_t> code = context_.Programs.ExitCode(process);
+        run_.Log.Line("program ended: exit code " +
+                      (code ? std::to_string(*code) : std::string("unknown")) + ", wait result " +
+                      Hex(waited));
     }
 
     std::string CommandLine() {
@@ -158,20 +181,34 @@ class StageRun {
         // would run with nobody to read its verdict. The window is hidden
         // by now, so the user has no way left to cancel after this point.
         if (run_.AbortRequested()) {
-            files_.SetWorkingDirectory(*saved_);
+            PutWorkingDirectoryBack();
             return StageEnd::Aborted;
         }
         std::optional<StartedProcess> process =
             context_.Programs.Start(application, commandLine, dest_);
-        if (!process) return FailInside(row_.StartFailed, Image::KeepForRollback);
+        if (!process) {
+            run_.Log.Line("program could not be started: " + commandLine);
+            return FailInside(row_.StartFailed, Image::KeepForRollback);
+        }
         state_.Launched = 1;
+        if (row_.Package == MePackage) state_.MeLaunched = true;
+        run_.Log.Line("program started: " + commandLine + " (program file " + application +
+                      ", working folder " + dest_ + ")");
+        // Ending the process while the program runs cuts nothing short: the
+        // dialog need not wait for this.
+        run_.Phase.store(WorkerPhase::InFlashProgram);
         uint32_t waited = context_.Programs.Wait(*process);
+        run_.Phase.store(WorkerPhase::Working);
+        LogProgramEnd(*process, waited);
         if (run_.Options.DebugBoxes)
             context_.Boxes.Show(WaitText(waited), run_.WindowTitle, BoxIcon::Error,
                                 BoxButtons::Ok);
         state_.*row_.Status = ReadResultValue(context_.Results, kResultKey, row_.StatusValue);
         state_.*row_.Restart = ReadResultValue(context_.Results, kResultKey, row_.RestartValue);
-        files_.SetWorkingDirectory(*saved_);
+        run_.Log.Line(std::string("verdict: ") + row_.StatusValue + " = " +
+                      std::to_string(state_.*row_.Status) + ", " + row_.RestartValue + " = " +
+                      std::to_string(state_.*row_.Restart) + " (-1: not readable)");
+        PutWorkingDirectoryBack();
         context_.Programs.Close(*process);
         return StageEnd::Completed;
     }

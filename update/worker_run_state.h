@@ -29,6 +29,7 @@ struct WorkerRunState {
     std::vector<std::string> ImagesWritten;
 
     int32_t Launched = 0;
+    bool MeLaunched = false;   // the ME flash program was started
     int32_t RtnStatus = 0, RtnReboot = 0;
     int32_t MERtnStatus = 0, MERtnReboot = 0;
 };

@@ -15,7 +15,7 @@ class ExtractorApp {
         INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
         InitCommonControlsEx(&controls);
         ExtractorDialog dialog(GetModuleHandleA(nullptr));
-        exitCode_ = dialog.DoModal();
+        exitCode_ = dialog.ExitStatus(dialog.DoModal());
         return false;
     }
     int ExitCode() const { return exitCode_; }

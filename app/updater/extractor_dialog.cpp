@@ -15,14 +15,15 @@ namespace fwpack {
 namespace {
 // How long the end of the loop waits for a worker told to abort.
 constexpr DWORD kAbortedWorkerWait = 5000;   // milliseconds
-// How often that wait looks whether the worker has completed its unpacking.
+// How often that wait looks where the worker is.
 constexpr DWORD kWaitSlice = 20;
 }
 
 ExtractorDialog::ExtractorDialog(HINSTANCE instance)
     : instance_(instance),
       mainIcon_(LoadIconA(instance, MAKEINTRESOURCEA(resource_id::MainIcon))),
-      resources_(instance, kResourceType) {}
+      resources_(instance, kResourceType),
+      runBoxes_(boxes_, TheRunState(), BoxesOf::Dialog) {}
 
 int ExtractorDialog::DoModal() {
     // A modeless dialog and a loop of our own: the loop must end at the
@@ -94,6 +95,8 @@ INT_PTR ExtractorDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_WINDOWPOSCHANGING:
         mainWindow_->KeepHidden(*reinterpret_cast<WINDOWPOS *>(lParam));
         return FALSE;
+    case WM_ACTIVATE:
+        return mainWindow_->RefuseActivation(wParam, HWND(lParam)) ? TRUE : FALSE;
     default:
         return FALSE;
     }
@@ -102,10 +105,13 @@ INT_PTR ExtractorDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 BOOL ExtractorDialog::OnInitDialog() {
     mainWindow_ = std::make_unique<Win32MainWindow>(window_, instance_, mainIcon_,
                                                     &ExtractWorkerThread);
-    context_ = std::make_unique<DialogContext>(DialogContext{
-        program_, *mainWindow_, files_, clock_, boxes_, resources_, TheRunState(), ui_});
-    if (RunStartupSequence(*context_) == StartupResult::Exit) std::exit(0);
-    return TRUE;   // the dialog manager sets the initial focus
+    context_ = std::make_unique<DialogContext>(DialogContext{program_, *mainWindow_, files_, clock_,
+                                                             runBoxes_, resources_, TheRunState(),
+                                                             ui_, logFile_});
+    if (RunStartupSequence(*context_) == StartupResult::Exit) std::exit(ExitStatus(0));
+    // The dialog manager sets the initial focus, which activates the window:
+    // a window hidden for good gets none.
+    return mainWindow_->HiddenForGood() ? FALSE : TRUE;
 }
 
 bool ExtractorDialog::OnPaint() {
@@ -136,6 +142,11 @@ void ExtractorDialog::OnCancelMode() {
     fwpack::OnCancelMode(*context_);
 }
 
+int ExtractorDialog::ExitStatus(int quitCode) {
+    if (!context_) return quitCode;
+    return ExitStatusAtEnd(*context_, quitCode);
+}
+
 void ExtractorDialog::WaitForAbortedWorker() {
     if (!mainWindow_ || !context_) return;
     HANDLE worker = mainWindow_->WorkerThread();
@@ -143,12 +154,15 @@ void ExtractorDialog::WaitForAbortedWorker() {
     // The program has ended for the user; the window stays (hidden) only to
     // take the worker's last control updates.
     ShowWindow(window_, SW_HIDE);
-    const DWORD start = GetTickCount();
+    DWORD start = GetTickCount();
     for (;;) {
-        // Past its unpacking the worker may wait without bound (the
-        // completion box, a flash program); it starts no flash program
-        // after the abort, and the program ends now.
-        if (context_->Run.UnpackingCompleted.load()) return;
+        // A flash program may run without bound, and ending the process
+        // while it runs cuts nothing short; the worker starts nothing after
+        // the abort.
+        WorkerPhase phase = context_->Run.Phase.load();
+        if (phase == WorkerPhase::InFlashProgram) return;
+        // A box is the user's to answer; the worker cleans up after it.
+        if (phase == WorkerPhase::InBox) start = GetTickCount();
         DWORD elapsed = GetTickCount() - start;
         if (elapsed >= kAbortedWorkerWait) return;
         DWORD slice = std::min<DWORD>(kAbortedWorkerWait - elapsed, kWaitSlice);

@@ -6,9 +6,11 @@
 #include <memory>
 
 #include "platform/win32/win32_files.h"
+#include "platform/win32/win32_log_file.h"
 #include "platform/win32/win32_main_window.h"
 #include "platform/win32/win32_services.h"
 #include "dialog/dialog_context.h"
+#include "run/run_boxes.h"
 
 namespace fwpack {
 
@@ -23,6 +25,10 @@ class ExtractorDialog {
     // tears it down; returns the quit request's code (the exit status).
     int DoModal();
 
+    // The exit status for the quit code that ended the loop (the deployment
+    // code of the run's outcome under "/exitcodes").
+    int ExitStatus(int quitCode);
+
   private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
@@ -34,8 +40,10 @@ class ExtractorDialog {
     void OnTimer(UINT_PTR id);
     void OnDestroy();
     void OnCancelMode();
-    // Waits, within a bound, for a worker that was told to abort, carrying
-    // out the control updates it sends meanwhile, so that its cleanup runs.
+    // Waits for a worker that was told to abort until it has ended or
+    // waits for a flash program, carrying out the control updates it sends
+    // meanwhile, so that its cleanup runs. Its own work is given a bound;
+    // time in a box it shows is the user's and is not counted.
     void WaitForAbortedWorker();
 
     HINSTANCE instance_;
@@ -47,6 +55,8 @@ class ExtractorDialog {
     Win32Clock clock_;
     Win32MessageBoxes boxes_;
     Win32Resources resources_;
+    Win32LogFile logFile_;
+    RunBoxes runBoxes_;
     WindowState ui_;
     // Made when the window exists (WM_INITDIALOG).
     std::unique_ptr<Win32MainWindow> mainWindow_;

@@ -7,6 +7,10 @@
 
 namespace fwpack {
 
+Win32MainWindow::~Win32MainWindow() {
+    if (workerThread_) CloseHandle(workerThread_);
+}
+
 void Win32MainWindow::CenterWindow() {
     // No owner: centre on the work area of the screen.
     RECT window, area;
@@ -51,11 +55,26 @@ void Win32MainWindow::Show() { ShowWindow(window_, SW_SHOW); }
 
 void Win32MainWindow::HideForGood() {
     hiddenForGood_ = true;
+    // Where no message-only parent can be had the window stays a top-level
+    // one: it must not become the active window either, or keys meant for
+    // another program (Escape, Alt+F4) would end a run nobody can see.
+    SetWindowLongPtrA(window_, GWL_EXSTYLE,
+                      (GetWindowLongPtrA(window_, GWL_EXSTYLE) | WS_EX_NOACTIVATE) &
+                          ~LONG_PTR(WS_EX_APPWINDOW));
     SetParent(window_, HWND_MESSAGE);
 }
 
 void Win32MainWindow::KeepHidden(WINDOWPOS &change) const {
-    if (hiddenForGood_) change.flags &= ~UINT(SWP_SHOWWINDOW);
+    if (!hiddenForGood_) return;
+    change.flags &= ~UINT(SWP_SHOWWINDOW);
+    change.flags |= SWP_NOACTIVATE;
+}
+
+bool Win32MainWindow::RefuseActivation(WPARAM state, HWND other) const {
+    if (!hiddenForGood_ || LOWORD(state) == WA_INACTIVE) return false;
+    // Hand the activation back to the window that had it, or to none.
+    SetActiveWindow(other && IsWindow(other) ? other : nullptr);
+    return true;
 }
 
 void Win32MainWindow::SetTimer(unsigned id, unsigned milliseconds) {

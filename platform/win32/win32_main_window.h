@@ -13,6 +13,10 @@ class Win32MainWindow : public MainWindow {
     Win32MainWindow(HWND window, HINSTANCE instance, HICON mainIcon,
                     LPTHREAD_START_ROUTINE worker)
         : window_(window), instance_(instance), mainIcon_(mainIcon), worker_(worker) {}
+    Win32MainWindow(const Win32MainWindow &) = delete;
+    Win32MainWindow &operator=(const Win32MainWindow &) = delete;
+    // Closes the worker thread's handle; the thread itself is not touched.
+    ~Win32MainWindow() override;
 
     void CenterWindow() override;
     void SetIcon(IconHandle icon, bool large) override;
@@ -40,6 +44,11 @@ class Win32MainWindow : public MainWindow {
     // give one, SetParent leaves the window on the desktop, and the dialog
     // manager shows a WS_VISIBLE dialog after its initialisation.
     void KeepHidden(WINDOWPOS &change) const;
+    // Called with every WM_ACTIVATE: a window hidden for good that is being
+    // activated hands the activation back (to other, the window that lost
+    // it); true when it did so.
+    bool RefuseActivation(WPARAM state, HWND other) const;
+    bool HiddenForGood() const { return hiddenForGood_; }
 
   private:
     HWND window_;

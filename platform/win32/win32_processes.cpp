@@ -25,6 +25,12 @@ uint32_t Win32Processes::Wait(const StartedProcess &process) {
     return WaitForSingleObject(HANDLE(process.Process), INFINITE);
 }
 
+std::optional<uint32_t> Win32Processes::ExitCode(const StartedProcess &process) {
+    DWORD code = 0;
+    if (!GetExitCodeProcess(HANDLE(process.Process), &code)) return std::nullopt;
+    return uint32_t(code);
+}
+
 void Win32Processes::Close(const StartedProcess &process) {
     CloseHandle(HANDLE(process.Process));
     CloseHandle(HANDLE(process.Thread));

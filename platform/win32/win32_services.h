@@ -39,6 +39,7 @@ class Win32Processes : public Processes {
     std::optional<StartedProcess> Start(std::string_view application, std::string_view commandLine,
                                         std::string_view folder) override;
     uint32_t Wait(const StartedProcess &process) override;
+    std::optional<uint32_t> ExitCode(const StartedProcess &process) override;
     void Close(const StartedProcess &process) override;
 };
 

@@ -1,9 +1,12 @@
 // The dialog's initialisation sequence, against recording fakes.
+#include <functional>
+
 #include <gtest/gtest.h>
 
 #include "payload/option_block.h"
 #include "payload/tagged_resource.h"
 #include "dialog/result_log.h"
+#include "dialog/message_handlers.h"
 #include "dialog/startup.h"
 #include "support/dialog_fakes.h"
 
@@ -148,6 +151,65 @@ TEST(DialogStartupSequence, ABadCommandLineExitsWithoutAResultLog) {
         EXPECT_EQ(f.Count("settimer"), 0u);
         // The old log was deleted before the check; nothing brings it back.
         EXPECT_EQ(f.log.front(), "delete C:\\pkg\\RuvazUZUR.log");
+    }
+}
+
+// With "/log=PATH" and "/exitcodes" the early exits say what happened, in
+// the log and in the exit status; without them the status stays 0.
+TEST(DialogStartupSequence, EarlyExitsAreLoggedAndGetTheirDeploymentCodes) {
+    struct Case {
+        const char *name;
+        std::function<void(DialogFixture &)> arrange;
+        const char *logged;
+        int code;
+    };
+    const Case cases[] = {
+        {"second instance", [](DialogFixture &f) { f.program.mutexExists = true; },
+         "another instance is running", 1618},
+        {"no instance handle", [](DialogFixture &f) { f.program.instance = false; },
+         "no instance handle", 1603},
+        {"bad command line", [](DialogFixture &f) { f.program.commandLine += " /what"; },
+         "the command line is not valid", 87},
+    };
+    for (const Case &c : cases) {
+        for (bool codes : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (codes ? " /exitcodes" : ""));
+            DialogFixture f;
+            f.program.commandLine += " /log=\"C:\\my logs\\run.log\"";
+            if (codes) f.program.commandLine += " /exitcodes";
+            c.arrange(f);
+            ASSERT_EQ(RunStartupSequence(f.context), StartupResult::Exit);
+            EXPECT_EQ(ExitStatusAtEnd(f.context, 0), codes ? c.code : 0);
+            EXPECT_EQ(f.logFile.openedPath, "C:\\my logs\\run.log");
+            const auto &lines = f.logFile.lines;
+            ASSERT_GE(lines.size(), 5u);
+            EXPECT_EQ(lines[0], "fwpack updater " FWPACK_VERSION " started");
+            EXPECT_EQ(lines[1], "program file: C:\\pkg\\tool.rev3.exe");
+            EXPECT_EQ(lines[2], "command line: " + f.program.commandLine);
+            EXPECT_TRUE(f.logFile.Has(c.logged));
+            EXPECT_EQ(f.logFile.Find("box shown:"), -1);   // the fixture's boxes are not logged
+            EXPECT_EQ(lines.back(), "outcome: " +
+                                        std::string(OutcomeText(f.run.Outcome.load())) +
+                                        "; exit status " + std::to_string(codes ? c.code : 0));
+        }
+    }
+}
+
+// A log that cannot be opened, or whose writes fail, changes nothing.
+TEST(DialogStartupSequence, AnUnwritableLogChangesNothing) {
+    for (bool failOpen : {true, false}) {
+        DialogFixture plain, logged;
+        plain.resources.resources[OptionResource] = std::vector<uint8_t>(16 + 4, 0);
+        logged.resources.resources = plain.resources.resources;
+        logged.program.commandLine += " /log=Z:\\none\\run.log";
+        logged.logFile.failOpen = failOpen;
+        logged.logFile.failWrites = true;
+        ASSERT_EQ(RunStartupSequence(plain.context), StartupResult::Ready);
+        ASSERT_EQ(RunStartupSequence(logged.context), StartupResult::Ready);
+        EXPECT_EQ(plain.log, logged.log);
+        EXPECT_FALSE(logged.run.Log.On());
+        // A failed write turns the log off: one attempt, not one per line.
+        EXPECT_EQ(logged.logFile.writes, failOpen ? 0 : 1);
     }
 }
 

@@ -50,6 +50,34 @@ TEST(ParseCommandLine, InvalidTexts) {
     EXPECT_TRUE(p.o.ForceIt);
 }
 
+// The admin's switches: a value that ends at a space or tab unless quoted,
+// keywords as loose as the old ones, and nothing of the old switches read
+// differently.
+TEST(ParseCommandLine, AdminSwitches) {
+    Parsed p = Parse("/nopause /LOG=C:\\logs\\run.log/noreboot /ExitCodes");
+    EXPECT_TRUE(p.valid);
+    EXPECT_EQ(p.o.LogPath, "C:\\logs\\run.log/noreboot");
+    EXPECT_TRUE(p.o.ExitCodes && p.o.NoPause && !p.o.NoReboot);
+    Parsed quoted = Parse("/log=\"C:\\my logs\\run 1.log\"/dbg\t/log=\"D:\\b.log\"");
+    EXPECT_TRUE(quoted.valid);
+    EXPECT_EQ(quoted.o.LogPath, "D:\\b.log");   // the last one counts
+    EXPECT_TRUE(quoted.o.DebugBoxes);
+    EXPECT_EQ(Parse("/log=a.log\t/forceit").o.LogPath, "a.log");
+    EXPECT_EQ(Parse("/exitcodes").o.OptionWord, 0u);
+
+    for (const char *text : {"/log", "/log=", "/log= a.log", "/log=\"\"", "/log=\"open",
+                             "/exitcodesX", "/exit", "/logfile=a", "/log:a.log", "/exitcodes -x"})
+        EXPECT_FALSE(Parse(text).valid) << "[" << text << "]";
+
+    // Read ahead of the whole check: what stands before an invalid item,
+    // and "/exitcodes" anywhere.
+    RunOptions early = AdminSwitches("/log=a.log /bogus /exitcodes");
+    EXPECT_EQ(early.LogPath, "a.log");
+    EXPECT_TRUE(early.ExitCodes);
+    EXPECT_FALSE(AdminSwitches("/nopause /noreboot").ExitCodes);
+    EXPECT_FALSE(AdminSwitches("/nopause").NoPause);
+}
+
 TEST(RunOptions, FlagsBecomeBooleansAndSwitchesOnlyAddBits) {
     RunOptions o;
     ApplyOptionFlags(o, 0x4 | 0x8 | 0x20 | 0x40 | 0x1 | 0x2 | 0x20000);

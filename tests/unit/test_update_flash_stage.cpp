@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <set>
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,8 @@
 #include "run/run_options.h"
 #include "support/update_fakes.h"
 #include "update/decide_restart.h"
+#include "run/temp_names.h"
+#include "update/extract_image.h"
 #include "update/flash_stage.h"
 
 namespace fwpack {
@@ -312,7 +315,7 @@ TEST(FlashStages, NothingStartsAfterACancel) {
         {"completion box", false,
          [](UpdateRig &rig) {
              rig.boxes.onShow = [&rig](const test::ShownBox &) {
-                 EXPECT_TRUE(rig.run.UnpackingCompleted.load());
+                 EXPECT_EQ(rig.run.Phase.load(), WorkerPhase::InBox);
                  rig.run.AbortFlag = 1;
              };
          },
@@ -409,6 +412,145 @@ TEST(FlashStages, ChecksumOfAFileAndResultValues) {
     rig.results.Set("RtnStatus", 0x7FFFFFFF);
     EXPECT_EQ(ReadResultValue(rig.results, kResultKey, "RtnStatus"), 0x7FFFFFFF);
     EXPECT_EQ(rig.results.reads.back(), "Software\\RIVIREVOV|RtnStatus");
+}
+
+// A cancel right after "Update completed.": the dialog waits for the worker
+// as long as it works on files, so the worker must reach its cleanup without
+// writing the image, and must say it is working all the while. Under option
+// bit 0x1 the destination goes too. A flash program that runs is the one
+// wait the dialog need not sit out.
+TEST(FlashStages, ACancelRightAfterTheUnpackingLosesNoCleanup) {
+    UpdateRig rig;
+    Arrange(rig, 0x1);
+    InstallPrograms(rig);
+    std::vector<WorkerPhase> phases;
+    size_t logAtCancel = 0;
+    rig.dialog.onEvent = [&](const std::string &e) {
+        if (e == "text 1009 Update completed.") {
+            rig.run.AbortFlag = 1;
+            logAtCancel = rig.files.log.size();
+        }
+        if (rig.run.AbortRequested()) phases.push_back(rig.run.Phase.load());
+    };
+    rig.RunWorker();
+    EXPECT_TRUE(rig.programs.starts.empty());
+    EXPECT_TRUE(rig.boxes.shown.empty());
+    // Nothing of the image's extraction happened after the cancel: its own
+    // scratch names (deleted first thing) are not among the unpacking's.
+    const std::string scratch = "remove " + rig.tempRoot;
+    auto isScratch = [&](const std::string &line) {
+        return line.starts_with(scratch) && line.size() == scratch.size() + 8;
+    };
+    std::set<std::string> unpackingScratch;
+    for (size_t i = 0; i < logAtCancel; ++i)
+        if (isScratch(rig.files.log[i])) unpackingScratch.insert(rig.files.log[i]);
+    EXPECT_EQ(unpackingScratch.size(), 2u);
+    for (size_t i = logAtCancel; i < rig.files.log.size(); ++i) {
+        if (isScratch(rig.files.log[i])) {
+            EXPECT_TRUE(unpackingScratch.count(rig.files.log[i])) << rig.files.log[i];
+        }
+    }
+    EXPECT_TRUE(rig.TempRootEntries().empty());
+    EXPECT_FALSE(std::filesystem::exists(rig.dest));
+    EXPECT_EQ(rig.dialog.events.back(), "quit 0");
+    EXPECT_EQ(phases, std::vector<WorkerPhase>(phases.size(), WorkerPhase::Working));
+    EXPECT_GT(phases.size(), 3u);
+    EXPECT_EQ(rig.run.Outcome.load(), RunOutcome::Cancelled);
+
+    // The same package uncancelled: the worker says so while the program runs.
+    UpdateRig flashed;
+    Arrange(flashed, 0x1, "ID", false);
+    InstallPrograms(flashed);
+    std::vector<WorkerPhase> whileRunning;
+    flashed.programs.onWait = [&] { whileRunning.push_back(flashed.run.Phase.load()); };
+    flashed.RunWorker();
+    EXPECT_EQ(whileRunning, std::vector<WorkerPhase>{WorkerPhase::InFlashProgram});
+    EXPECT_EQ(flashed.run.Phase.load(), WorkerPhase::Working);
+}
+
+// The run log follows the run: stages, files with both checksums, the
+// programs with their command lines and exit codes, the verdicts, the
+// restart decision, the boxes and the outcome, in that order; a flash
+// program that reports failure fails the run.
+TEST(FlashStages, TheRunLogFollowsTheRun) {
+    for (int32_t meStatus : {1, 0}) {
+        SCOPED_TRACE(meStatus);
+        UpdateRig rig;
+        Arrange(rig);
+        InstallPrograms(rig, Verdicts{1, 1, meStatus, 1});
+        rig.programs.exitCode = 7;
+        rig.boxes.answers = {BoxButton::No};
+        rig.StartLog();
+        rig.RunWorker();
+        const test::MemoryLog &log = rig.logFile;
+        std::vector<std::string> order = {
+            "stage 0 (preparation): start", "stage 0 (preparation): done",
+            "stage 5 (unpacking): start", "file unpacked: \"flash.exe\", size 100, checksum stored",
+            "stage 6 (copying): done", "image \"bios.bin\": checksum stored 0x",
+            "program started: " + rig.dest + "flash.exe " + rig.dest + "bios.bin /id:ID $1 x",
+            "program ended: exit code 7, wait result 0x0",
+            "verdict: RtnStatus = 1, RtnReboot = 1", "verdict: MERtnStatus = " +
+                std::to_string(meStatus), "stage 7 (completion and flash stages): done"};
+        if (meStatus == 1) {
+            order.push_back("box shown: caption \"DadErive\", text \"Update successful!\\r\\n");
+            order.push_back("box answered: No");
+            order.push_back("restart: none (the user answered No)");
+            order.push_back("worker ended: done, a restart is needed and was not made");
+        } else {
+            order.push_back("restart: none (not both flash programs");
+            order.push_back("worker ended: failed");
+        }
+        int last = -1;
+        for (const std::string &line : order) {
+            int at = log.Find(line);
+            EXPECT_GT(at, last) << line;
+            last = std::max(last, at);
+        }
+        // Each file's checksums, stored and computed, agree in a sound package.
+        int file = log.Find("file unpacked: \"meflash.exe\"");
+        ASSERT_GE(file, 0);
+        const std::string &l = log.lines[size_t(file)];
+        const size_t stored = l.find("stored ") + 7, computed = l.find("computed ") + 9;
+        EXPECT_EQ(l.substr(stored, l.find(',', stored) - stored), l.substr(computed)) << l;
+        EXPECT_EQ(rig.run.Outcome.load(),
+                  meStatus == 1 ? RunOutcome::RestartNeeded : RunOutcome::Failed);
+    }
+}
+
+// Without a temp root the image's scratch names would be bare names in the
+// working directory: files there that look like them are left alone.
+TEST(FlashStages, NoTempRootDeletesNothingInTheWorkingDirectory) {
+    UpdateRig rig;
+    Arrange(rig);
+    std::filesystem::create_directories(rig.dest);
+    std::filesystem::current_path(rig.dest);
+    std::vector<std::string> lookalikes;
+    for (uint32_t tick = rig.clock.tick; tick < rig.clock.tick + 200; ++tick) {
+        lookalikes.push_back(ScratchNameA("", tick));
+        lookalikes.push_back(ScratchNameB("", tick));
+    }
+    for (const std::string &name : lookalikes) test::WriteBytes(rig.dest + name, {1, 2, 3});
+    rig.files.fail = [](const std::string &op, const std::string &) { return op == "temproot"; };
+    std::optional<uint32_t> stored = ExtractImage(rig.context, BiosPackage, rig.dest + "bios.bin");
+    EXPECT_FALSE(stored);
+    for (const std::string &name : lookalikes) EXPECT_TRUE(test::FileExists(rig.dest + name)) << name;
+}
+
+// A working directory that cannot be read is no launch failure: the stage
+// names the image by its full path, runs the program in the destination and
+// leaves the working directory alone.
+TEST(FlashStages, AnUnreadableWorkingDirectoryDoesNotStopTheStage) {
+    UpdateRig rig;
+    Arrange(rig, 0, "ID", false);
+    InstallPrograms(rig);
+    rig.files.fail = [](const std::string &op, const std::string &) { return op == "getcwd"; };
+    rig.RunWorker();
+    EXPECT_EQ(rig.boxes.Texts(),
+              std::vector<std::string>{"All files successfully extract to the specified folder."});
+    ASSERT_EQ(rig.programs.starts.size(), 1u);
+    EXPECT_EQ(rig.programs.starts[0].folder, rig.dest);
+    for (const std::string &line : rig.files.log) EXPECT_NE(line.rfind("cwd ", 0), 0u) << line;
+    EXPECT_EQ(rig.run.Outcome.load(), RunOutcome::RestartNeeded);
 }
 
 }  // namespace

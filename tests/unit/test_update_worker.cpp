@@ -167,8 +167,7 @@ TEST(ExtractWorker, AbortDuringCopyingKeepsWhatWasCopied) {
     EXPECT_EQ(std::count(rig.dialog.events.begin(), rig.dialog.events.end(),
                          "text 1009 Rollback the updated file..."), 0);
     EXPECT_EQ(rig.dialog.events.back(), "quit 0");
-    // Stopped inside the unpacking: the dialog waits for its cleanup.
-    EXPECT_FALSE(rig.run.UnpackingCompleted.load());
+    EXPECT_EQ(rig.run.Outcome.load(), RunOutcome::Cancelled);
 }
 
 TEST(ExtractWorker, FailuresBeforeTheTableGoStraightToCleanup) {

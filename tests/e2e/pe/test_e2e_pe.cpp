@@ -7,6 +7,8 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -468,8 +470,21 @@ void ExpectProgramResources(const fs::path &exe) {
     EXPECT_EQ(GroupIconSizes(WrestoolExtract(exe, "14", "132")), (std::vector<int>{16}));
 
     std::vector<uint8_t> version = WrestoolExtract(exe, "16", "1");
-    for (const char *text : {"VS_VERSION_INFO", "Windows XP", "Windows Vista", "Windows 7"})
+    for (const char *text : {"VS_VERSION_INFO", "Windows XP", "Windows Vista", "Windows 7",
+                             FWPACK_VERSION_TEXT})
         EXPECT_TRUE(ContainsUtf16(version, text)) << text;
+    // The fixed part after its signature: structure version, then the file
+    // and the product version, each as two 32-bit halves.
+    const uint8_t signature[] = {0xBD, 0x04, 0xEF, 0xFE};
+    auto fixed = std::search(version.begin(), version.end(), std::begin(signature), std::end(signature));
+    ASSERT_LE(fixed + 24, version.end()) << "no VS_FIXEDFILEINFO";
+    const size_t at = size_t(fixed - version.begin());
+    const uint32_t ms = uint32_t(FWPACK_VERSION_MAJOR) << 16 | FWPACK_VERSION_MINOR;
+    const uint32_t ls = uint32_t(FWPACK_VERSION_PATCH) << 16 | FWPACK_VERSION_TWEAK;
+    EXPECT_EQ(std::make_pair(ReadU32(&version[at + 8]), ReadU32(&version[at + 12])),
+              std::make_pair(ms, ls)) << "file version";
+    EXPECT_EQ(std::make_pair(ReadU32(&version[at + 16]), ReadU32(&version[at + 20])),
+              std::make_pair(ms, ls)) << "product version";
 
     std::vector<uint8_t> manifest = WrestoolExtract(exe, "24", "1");
     for (const char *text : {"name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",

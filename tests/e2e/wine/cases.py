@@ -36,6 +36,12 @@ QUESTION_TEXT = "Update successful!\r\nIt will take effect after reboot!\r\nRebo
 BASE_TIME = 1245069296  # 2009-06-15 12:34:56 UTC
 
 
+def exit_status(code):
+    """What the host sees of a Windows exit code: Wine hands the low 8 bits
+    to the Unix parent (3010 arrives as 194); the run log has the whole."""
+    return code & 0xFF
+
+
 def checksum16(data):
     return sum(data) & 0xFFFF
 
@@ -87,7 +93,8 @@ class Case:
 
     # ---- packages -------------------------------------------------------
 
-    def source(self, flags=0x2, flash="flash.exe", me="meflash.exe", id_string=ID_STRING, big=0):
+    def source(self, flags=0x2, flash="flash.exe", me="meflash.exe", id_string=ID_STRING, big=0,
+               bios_size=65536):
         """A manifest folder: tools (flashstub under both names, a text file and
         a data file, each with its own stored times), a BIOS and an ME image."""
         src = os.path.join(self.work, "src")
@@ -110,7 +117,7 @@ class Case:
             mtime = BASE_TIME + 86400 * i + 7 * i
             os.utime(path, (mtime + 3600, mtime))
             self.tool_files[fname] = (data, mtime)
-        self.bios = self.rng.randbytes(65536)
+        self.bios = self.rng.randbytes(bios_size)
         self.me = self.rng.randbytes(20000)
         open(os.path.join(src, "bios.bin"), "wb").write(self.bios)
         open(os.path.join(src, "me.bin"), "wb").write(self.me)
@@ -284,6 +291,50 @@ class Case:
             self.check.eq(f"last write time of {fname}", int(os.stat(path).st_mtime), mtime)
             self.check.true(f"bytes of {fname}", open(path, "rb").read() == data)
 
+    def run_log(self, name="run.log"):
+        """A /log= switch and the host path of its log. Wine quotes every
+        argument that holds a space when it makes the command line, so the
+        quoted form with spaces is left to the parser's unit tests."""
+        folder = os.path.join(self.work, "admin_logs")
+        os.makedirs(folder, exist_ok=True)
+        path = os.path.join(folder, name)
+        if os.path.exists(path):
+            os.remove(path)
+        return f"/log={win_path(path)}", path
+
+    def expect_log(self, path, wanted, outcome_code):
+        """The run log: UTF-8 lines, each stamped with the time, holding the
+        wanted texts in that order and ending with the outcome."""
+        if not self.check.true("run log written", os.path.exists(path), path):
+            return []
+        raw = open(path, "rb").read()
+        try:
+            text = raw.decode("utf-8")
+        except UnicodeDecodeError as e:
+            self.check.true("run log is UTF-8", False, str(e))
+            return []
+        lines = text.splitlines()
+        stamp = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} ")
+        self.check.true("every log line is time-stamped", lines and all(stamp.match(l) for l in lines),
+                        next((l for l in lines if not stamp.match(l)), ""))
+        bodies = [l[24:] for l in lines]
+        at = -1
+        for want in wanted:
+            found = next((i for i in range(at + 1, len(bodies)) if want in bodies[i]), None)
+            if not self.check.true(f"run log holds {want!r} after line {at}", found is not None):
+                continue
+            at = found
+        self.check.true("run log ends with the outcome",
+                        bodies and bodies[-1].startswith("outcome: ") and
+                        bodies[-1].endswith(f"exit status {outcome_code}"),
+                        bodies[-1] if bodies else "")
+        print("  run log:\n" + "\n".join("    " + b for b in bodies))
+        return bodies
+
+    def log_head(self):
+        """The lines every run log starts with."""
+        return [" started", "program file: ", "command line: "]
+
     def result_log(self, package):
         path = os.path.join(os.path.dirname(package), "RuvazUZUR.log")
         return open(path, "rb").read().decode("latin-1") if os.path.exists(path) else None
@@ -393,10 +444,25 @@ def case_restart_question_yes(c):
 def case_restart_question_no(c):
     """Question answered No: no restart, exit 0, the tools and both images stay."""
     pkg = restart_package(c)
-    run = c.run(pkg, answers=["No"], stubs=VERDICTS_11)
-    c.check.eq("exit status", run.rc, 0)
+    # With the admin's switches: a restart is needed and was not made.
+    log_switch, log_path = c.run_log()
+    run = c.run(pkg, args=["/exitcodes", log_switch], answers=["No"], stubs=VERDICTS_11)
+    c.check.eq("exit status with /exitcodes", run.rc, exit_status(3010))
     c.expect_boxes(run, [("DadErive", QUESTION_TEXT, "question", ["Yes", "No"])])
     dest_win = c.expect_bios_stage(run, 0x2)
+    c.expect_log(log_path, c.log_head() + [
+        f"package: id string \"{ID_STRING}\", option word 00000002, flash program \"flash.exe\"",
+        "stage 0 (preparation): start", "stage 5 (unpacking): start",
+        f"file unpacked: \"data.bin\", size 150000, checksum stored 0x{checksum16(c.tool_files['data.bin'][0]):X}, "
+        f"computed 0x{checksum16(c.tool_files['data.bin'][0]):X}",
+        "stage 6 (copying): done",
+        f"image \"bios.bin\": checksum stored 0x{checksum16(c.bios):X}, computed 0x{checksum16(c.bios):X}",
+        "program started: " + (dest_win or "") + "flash.exe", "program ended: exit code 0",
+        "verdict: RtnStatus = 1, RtnReboot = 1", "program started: " + (dest_win or "") + "meflash.exe",
+        "verdict: MERtnStatus = 1, MERtnReboot = 1",
+        "box shown: caption \"DadErive\", text \"Update successful!\\r\\nIt will take effect",
+        "box answered: No", "restart: none (the user answered No)",
+        "worker ended: done, a restart is needed and was not made"], 3010)
     if dest_win:
         c.expect_me_stage(run, dest_win)
         c.check.eq("BIOS flash working folder is the destination",
@@ -413,8 +479,14 @@ def case_restart_question_no(c):
 def case_restart_nopause(c):
     """/nopause: restart without a question; the switch reaches the option word."""
     pkg = restart_package(c)
-    run = c.run(pkg, args=["/nopause"], stubs=VERDICTS_11)
+    log_switch, log_path = c.run_log()
+    run = c.run(pkg, args=["/nopause", "/exitcodes", log_switch], stubs=VERDICTS_11)
     c.expect_boxes(run, [])
+    # The restart may end the program before its exit status is seen; its
+    # log has the outcome by then.
+    print(f"  exit status with /exitcodes: {run.rc}")
+    c.expect_log(log_path, ["restart: without asking (nopause); the restart was started",
+                            "worker ended: done, the restart was started"], 1641)
     dest = c.expect_bios_stage(run, 0x2 | 0x20)
     if dest:
         c.expect_me_stage(run, dest)
@@ -447,10 +519,10 @@ def case_restart_factory(c):
     c.expect_restart(run, False)
 
 
-def expect_bios_verdict_1_0(c, pkg):
+def expect_bios_verdict_1_0(c, pkg, args=()):
     """Runs pkg with BIOS reporting 1/0: no ME stage, no question, no
     restart, no box."""
-    run = c.run(pkg, stubs={"flash.exe": {"RtnStatus": 1, "RtnReboot": 0},
+    run = c.run(pkg, args=args, stubs={"flash.exe": {"RtnStatus": 1, "RtnReboot": 0},
                             "meflash.exe": {"MERtnStatus": 1, "MERtnReboot": 1}})
     c.check.eq("exit status", run.rc, 0)
     c.expect_boxes(run, [])
@@ -461,8 +533,11 @@ def expect_bios_verdict_1_0(c, pkg):
 
 
 def case_bios_verdict_1_0(c):
-    """BIOS reports 1/0: no ME stage, no question, no restart, no box."""
-    expect_bios_verdict_1_0(c, restart_package(c))
+    """BIOS reports 1/0: no ME stage, no question, no restart, no box; with
+    /exitcodes that is 0 too, and a log path that cannot be written changes
+    nothing."""
+    expect_bios_verdict_1_0(c, restart_package(c),
+                            args=["/exitcodes", "/log=Z:\\no\\such\\folder\\run.log"])
 
 
 def case_package_built_by_fwpack_exe(c):
@@ -618,6 +693,7 @@ def case_second_instance(c):
     second = c.build(manifest, folder="second")
     stubs = {"flash.exe": {"RtnStatus": 1, "RtnReboot": 0, "SleepMs": 8000}}
     outcome = {}
+    second_log_switch, second_log = c.run_log("second.log")
 
     def start_second(run):
         if "rc" in outcome or not os.path.exists(c.stub_log):
@@ -625,7 +701,7 @@ def case_second_instance(c):
         # Wine's error channel stays on, so that an unexpected end of the
         # second program explains itself in the output below.
         err_path = os.path.join(c.work, "second.err")
-        outcome["rc"] = c.session.run([second], stderr_path=err_path,
+        outcome["rc"] = c.session.run([second, "/exitcodes", second_log_switch], stderr_path=err_path,
                                       debug=winerun.WINE_LOG_CHANNELS)
         if outcome["rc"] != 0:
             print("  the second program's Wine log:\n" + winerun.tail(err_path))
@@ -633,7 +709,10 @@ def case_second_instance(c):
 
     run = c.run(first, stubs=stubs, during=start_second)
     c.check.eq("first instance exit status", run.rc, 0)
-    c.check.eq("second instance exit status", outcome.get("rc"), 0)
+    c.check.eq("second instance exit status with /exitcodes", outcome.get("rc"), exit_status(1618))
+    c.expect_log(second_log, c.log_head() + [
+        "another instance is running", "box shown: caption \"Stop\", text \"Application has existed!\"",
+        "box answered: OK", "outcome: another instance is running"], 1618)
     c.check.true("the first instance was still running when the second ended", outcome.get("first_running"))
     c.expect_boxes(run, [("Stop", "Application has existed!", "warning", ["OK"])])
     if run.boxes:
@@ -680,6 +759,11 @@ def case_bad_command_line(c):
     c.expect_result_log(pkg, written=False)
     c.check.eq("new in the temp root", sorted(run.new_temp), [])
     c.check.eq("flash programs started", run.stubs, [])
+    # An admin asking for the exit codes gets 87, also when the switch comes
+    # after the offending item.
+    coded = c.run(pkg, args=["/bogus", "/exitcodes"], tag="coded")
+    c.check.eq("exit status with /exitcodes", coded.rc, exit_status(87))
+    c.expect_boxes(coded, [("Bad CommandLine", "The command line parameter is not correct.", "warning", ["OK"])])
 
 
 def case_hidden_window(c):
@@ -756,6 +840,43 @@ def case_cancel_during_unpack(c):
     c.check.eq("flash programs started", run.stubs, [])
     c.expect_no_scratch(run)
     c.expect_restart(run, False)
+
+
+def case_cancel_after_unpacking(c):
+    """WM_CANCELMODE right after "Update completed.", while the worker writes a
+    large BIOS image out of the resources: the program waits for the
+    worker's cleanup, so nothing is left in the temp root (option bit 0x1
+    takes the destination too); no flash program; 1602 with /exitcodes."""
+    pkg = c.build(c.source(flags=0x3, bios_size=24 << 20))
+    log_switch, log_path = c.run_log()
+    run = c.run(pkg, args=["/exitcodes", log_switch], cancel_at_status=["Update completed."],
+                stubs=VERDICTS_11)
+    c.check.eq("cancel mode delivered", [e["delivered"] for e in run.cancel_events], [True])
+    c.check.eq("exit status with /exitcodes", run.rc, exit_status(1602))
+    c.expect_boxes(run, [])
+    c.check.eq("flash programs started", run.stubs, [])
+    c.check.eq("new in the temp root", sorted(run.new_temp), [])
+    c.expect_log(log_path, ["stage 6 (copying): done", "cancelled while the worker runs",
+                            "stage 7 (completion and flash stages): cancelled",
+                            "worker ended: cancelled by the user"], 1602)
+
+
+def case_flash_reports_failure(c):
+    """The BIOS flash program reports failure (0/0): no ME stage, no box, and
+    with /exitcodes 1603; the log shows the program, its exit code and the
+    verdict."""
+    pkg = restart_package(c)
+    log_switch, log_path = c.run_log()
+    run = c.run(pkg, args=["/exitcodes", log_switch],
+                stubs={"flash.exe": {"RtnStatus": 0, "RtnReboot": 0}})
+    c.check.eq("exit status with /exitcodes", run.rc, exit_status(1603))
+    c.expect_boxes(run, [])
+    dest_win = c.expect_bios_stage(run, 0x2)
+    c.expect_me_stage(run, dest_win, runs=False)
+    c.expect_log(log_path, ["program started: " + (dest_win or "") + "flash.exe " + (dest_win or "") + "bios.bin",
+                            "program ended: exit code", "verdict: RtnStatus = 0, RtnReboot = 0",
+                            "restart: none", "worker ended: failed"], 1603)
+    c.expect_no_scratch(run)
 
 
 def cancel_in_flash_stage(c):

@@ -17,6 +17,7 @@
 #include "platform/program_environment.h"
 #include "platform/resources.h"
 #include "dialog/dialog_context.h"
+#include "support/memory_log.h"
 
 namespace fwpack::test {
 
@@ -161,7 +162,8 @@ struct DialogFixture {
     FakeResources resources;
     RunState run;
     WindowState ui;
-    DialogContext context{program, window, files, clock, boxes, resources, run, ui};
+    MemoryLog logFile;
+    DialogContext context{program, window, files, clock, boxes, resources, run, ui, logFile};
 
     bool Logged(const std::string &line) const {
         for (const auto &l : log)

@@ -70,7 +70,11 @@ std::optional<StartedProcess> FakeProcesses::Start(std::string_view application,
     if (onStart) onStart(starts.back());
     return StartedProcess{starts.size(), 100 + starts.size()};
 }
-uint32_t FakeProcesses::Wait(const StartedProcess &) { ++waits; return waitResult; }
+uint32_t FakeProcesses::Wait(const StartedProcess &) {
+    ++waits;
+    if (onWait) onWait();
+    return waitResult;
+}
 void FakeProcesses::Close(const StartedProcess &) { ++closes; }
 
 std::optional<int32_t> FakeResultValues::ReadUserValue(std::string_view subkey,
@@ -85,6 +89,10 @@ void FakeResultValues::Set(const std::string &value, int32_t v) {
     values[std::string(kResultKey) + "|" + value] = v;
 }
 
+std::string RecordingFiles::TempRoot() {
+    if (Fails("temproot", "")) return {};
+    return PosixFileSystem::TempRoot();
+}
 std::optional<std::string> RecordingFiles::TempFileName(std::string_view folder,
                                                         std::string_view prefix, uint32_t unique) {
     if (Fails("tempname", folder)) return std::nullopt;
@@ -177,6 +185,8 @@ void UpdateRig::SetOptions(const OptionBlock &block) {
 }
 
 int UpdateRig::RunWorker() { return ExtractWorker(context); }
+
+void UpdateRig::StartLog() { run.Log.Start(logFile, "run.log"); }
 
 std::vector<std::string> UpdateRig::TempRootEntries() const {
     std::vector<std::string> out;

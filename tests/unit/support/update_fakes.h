@@ -10,6 +10,7 @@
 
 #include "payload/file_package.h"
 #include "platform/posix/posix_files.h"
+#include "support/memory_log.h"
 #include "support/test_files.h"
 #include "update/worker_context.h"
 
@@ -62,11 +63,14 @@ struct FakeProcesses : Processes {
     bool failStart = false;            // every start fails
     std::string failStartOf;           // a start whose application ends so fails
     uint32_t waitResult = wait_result::Object0;
+    uint32_t exitCode = 0;
     int waits = 0, closes = 0;
     std::function<void(const StartCall &)> onStart;   // the "flash program"
+    std::function<void()> onWait;                     // while it runs
     std::optional<StartedProcess> Start(std::string_view application, std::string_view commandLine,
                                         std::string_view folder) override;
     uint32_t Wait(const StartedProcess &process) override;
+    std::optional<uint32_t> ExitCode(const StartedProcess &) override { return exitCode; }
     void Close(const StartedProcess &process) override;
 };
 
@@ -91,7 +95,7 @@ struct FakeClock : Clock {
 
 // The POSIX file layer with a log of the changing calls ("remove <path>",
 // "copy <from> <to>", "tree <path>", "cwd <path>") and injectable failures
-// (ops "tempname", "write", "read", "copy", "getcwd").
+// (ops "temproot", "tempname", "write", "read", "copy", "getcwd").
 struct RecordingFiles : PosixFileSystem {
     using PosixFileSystem::PosixFileSystem;
     std::vector<std::string> log;
@@ -99,6 +103,7 @@ struct RecordingFiles : PosixFileSystem {
     bool Fails(const std::string &op, std::string_view path) {
         return fail && fail(op, std::string(path));
     }
+    std::string TempRoot() override;
     std::optional<std::string> TempFileName(std::string_view folder, std::string_view prefix,
                                             uint32_t unique) override;
     std::optional<size_t> WriteWholeFile(std::string_view path, std::span<const uint8_t> bytes,
@@ -132,6 +137,7 @@ struct UpdateRig {
     FakeRestart restart;
     FakeClock clock;
     RunState run;
+    MemoryLog logFile;
     WorkerContext context;
 
     UpdateRig();
@@ -140,6 +146,8 @@ struct UpdateRig {
     void SetRawToolPackage(const std::vector<uint8_t> &package);   // deflated as given
     void SetOptions(const OptionBlock &block);   // copy and option word
     int RunWorker();
+    // Turns the run log on, into logFile.
+    void StartLog();
     std::vector<std::string> TempRootEntries() const;
 };
 

@@ -6,7 +6,8 @@
 //   message-only      hidden for good under the message-only parent;
 //   no-message-parent hidden for good, then put back on the desktop, as when
 //                     the system has no message-only parent to give: the
-//                     window must stay hidden, also when asked to show.
+//                     window must stay hidden, also when asked to show,
+//                     and never be the active or the foreground window.
 #include <windows.h>
 
 #include <cstdio>
@@ -27,7 +28,7 @@ struct Probe {
 
 DWORD WINAPI NoWorker(void *) { return 0; }
 
-INT_PTR CALLBACK ProbeProc(HWND dialog, UINT message, WPARAM, LPARAM lParam) {
+INT_PTR CALLBACK ProbeProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         auto *probe = reinterpret_cast<Probe *>(lParam);
         SetWindowLongPtrA(dialog, DWLP_USER, LONG_PTR(probe));
@@ -36,11 +37,13 @@ INT_PTR CALLBACK ProbeProc(HWND dialog, UINT message, WPARAM, LPARAM lParam) {
             dialog, GetModuleHandleA(nullptr), nullptr, &NoWorker);
         probe->window->HideForGood();
         if (probe->way == Way::NoMessageParent) SetParent(dialog, nullptr);
-        return TRUE;
+        return FALSE;   // as the updater: no initial focus for a hidden window
     }
     auto *probe = reinterpret_cast<Probe *>(GetWindowLongPtrA(dialog, DWLP_USER));
     if (message == WM_WINDOWPOSCHANGING && probe && probe->window)
         probe->window->KeepHidden(*reinterpret_cast<WINDOWPOS *>(lParam));
+    if (message == WM_ACTIVATE && probe && probe->window)
+        return probe->window->RefuseActivation(wParam, HWND(lParam)) ? TRUE : FALSE;
     return FALSE;
 }
 
@@ -53,16 +56,24 @@ std::string Check(Way way) {
     bool visibleAfterCreation = IsWindowVisible(dialog);
     ShowWindow(dialog, SW_SHOW);
     bool visibleAfterShow = IsWindowVisible(dialog);
+    // What a stray key would reach: the active and the foreground window,
+    // also after a program asks for this one to come forward.
+    SetForegroundWindow(dialog);
+    SetActiveWindow(dialog);
+    bool active = GetActiveWindow() == dialog || GetForegroundWindow() == dialog;
     DestroyWindow(dialog);
 
     std::string seen = std::string(" (on the desktop: ") + (onDesktop ? "yes" : "no") +
                        ", visible after creation: " + (visibleAfterCreation ? "yes" : "no") +
-                       ", after ShowWindow: " + (visibleAfterShow ? "yes" : "no") + ")";
+                       ", after ShowWindow: " + (visibleAfterShow ? "yes" : "no") +
+                       ", active or foreground: " + (active ? "yes" : "no") + ")";
     bool ok = false;
     switch (way) {
     case Way::Shown: ok = onDesktop && visibleAfterCreation; break;
     case Way::MessageOnly: ok = !onDesktop && !visibleAfterCreation; break;
-    case Way::NoMessageParent: ok = onDesktop && !visibleAfterCreation && !visibleAfterShow; break;
+    case Way::NoMessageParent:
+        ok = onDesktop && !visibleAfterCreation && !visibleAfterShow && !active;
+        break;
     }
     return (ok ? "ok" : "FAIL") + seen;
 }
