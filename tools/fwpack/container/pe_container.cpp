@@ -363,4 +363,13 @@ bool DescribeDosProgram(const std::string &path, std::string &line, std::string 
     return true;
 }
 
+bool CarriesDosProgram(const std::string &path) {
+    std::vector<uint8_t> file;
+    std::string error;
+    PeImage image;
+    DosProgramInfo dos;
+    return ReadWholeFile(path, file, error) && ParsePeImage(file, image, error) == PeError::None &&
+           ReadDosProgram(file, image.PeOffset, dos, error) && !dos.OverlapsPe;
+}
+
 }  // namespace fwpack
