@@ -1,3 +1,8 @@
+# Installing (and cpack) takes what has been built and builds nothing first:
+# scripts/release.sh builds the presets itself, and the tests and benchmarks
+# are not part of an install.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
+
 # What `cmake --install` of the host build puts where. The other presets'
 # programs are installed when their files exist at install time
 # (OPTIONAL), so the host tree installs whatever has been built beside it.
@@ -19,10 +24,10 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME fwpack)
 set(CPACK_PACKAGE_CONTACT "${FWPACK_PACKAGE_CONTACT}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "builds, inspects and runs firmware-update packages")
-set(CPACK_PACKAGE_DESCRIPTION
-    "fwpack builds self-contained firmware-update packages (a Windows program and a DOS "
-    "updater with the flash tools, BIOS and ME images inside) and inspects, verifies and "
-    "extracts them.")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+       "fwpack builds self-contained firmware-update packages (a Windows program and a DOS "
+       "updater with the flash tools, BIOS and ME images inside) and inspects, verifies and "
+       "extracts them.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
