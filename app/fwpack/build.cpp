@@ -94,11 +94,11 @@ int RunBuild(BuildArgs &a) {
     if (!ResolveStubs(a, error)) return Fail(error);
     error = OutputsProblem(a);
     if (!error.empty()) return Fail(error);
-    WarnSingleMode(a);
     ResourceSet set;
     SigningPlan signing;
     if (!BuildResources(a, set, signing, error) || !WriteOutput(a, set, signing, error))
         return Fail(error);
+    WarnSingleMode(a);
     const bool toFolder = !a.ResourcesDir.empty();
     std::cout << "wrote " << (toFolder ? a.ResourcesDir : a.Output) << ":";
     const bool linuxPackage = !toFolder && a.Stub.empty();
