@@ -14,7 +14,7 @@ packages=(
   softhsm2 opensc libp11-dev libengine-pkcs11-openssl p11-kit-modules
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 libz-mingw-w64-dev
   wine64 xvfb x11-utils xdotool imagemagick icoutils
-  util-linux
+  util-linux man-db groff-base dpkg-dev
   dosbox dosbox-debug
   qemu-system-x86 seabios bochs bochsbios vgabios bochs-term mtools dosfstools nasm
 )

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "app/fwpack/command.h"
+#include "app/fwpack/installed_stub.h"
 #include "tools/fwpack/authenticode/package_signing.h"
 #include "tools/fwpack/builder/payload_builder.h"
 #include "tools/fwpack/manifest/flag_names.h"
@@ -17,7 +18,34 @@ struct BuildArgs {
     bool Replace = false;
     int Level = kDefaultDeflateLevel;
     SigningRequest Sign;
+    // Given without a file, --stub and --dos-stub take the installed updater.
+    CLI::Option *StubOption = nullptr, *DosStubOption = nullptr;
 };
+
+// The installed updater for an option given without a file, said on stderr.
+bool ResolveStubs(BuildArgs &a, std::string &error) {
+    struct Choice { CLI::Option *Given; std::string &Path; const char *Name; };
+    for (Choice c : {Choice{a.StubOption, a.Stub, "updater.exe"},
+                     Choice{a.DosStubOption, a.DosStub, "dosupdater"}}) {
+        if (!c.Given || c.Given->count() == 0 || !c.Path.empty()) continue;
+        if (!FindInstalledStub(c.Name, c.Path, error)) {
+            error = "build: " + c.Given->get_name() + ": " + error;
+            return false;
+        }
+        std::cerr << "fwpack: note: " << c.Given->get_name() << ": using the installed " << c.Path
+                  << "\n";
+    }
+    return true;
+}
+
+// A Windows package from a stub with only the linker's DOS stub in front
+// starts on DOS with "This program cannot be run in DOS mode".
+void WarnSingleMode(const BuildArgs &a) {
+    if (a.Stub.empty() || !a.DosProgram.empty() || CarriesDosProgram(a.Stub)) return;
+    std::cerr << "fwpack: warning: stub " << a.Stub
+              << " carries no DOS program in front of its PE headers: the package will not run "
+                 "on DOS (give --dos-program DOSUPD.EXE, or a dual-mode updater.exe)\n";
+}
 
 // The one line that says which outputs do not go together, or "".
 std::string OutputsProblem(const BuildArgs &a) {
@@ -61,13 +89,16 @@ bool WriteOutput(const BuildArgs &a, const ResourceSet &set, const SigningPlan &
     return WriteRunPackage(a.DosStub, set, a.Output, error);
 }
 
-int RunBuild(const BuildArgs &a) {
-    std::string error = OutputsProblem(a);
+int RunBuild(BuildArgs &a) {
+    std::string error;
+    if (!ResolveStubs(a, error)) return Fail(error);
+    error = OutputsProblem(a);
     if (!error.empty()) return Fail(error);
     ResourceSet set;
     SigningPlan signing;
     if (!BuildResources(a, set, signing, error) || !WriteOutput(a, set, signing, error))
         return Fail(error);
+    WarnSingleMode(a);
     const bool toFolder = !a.ResourcesDir.empty();
     std::cout << "wrote " << (toFolder ? a.ResourcesDir : a.Output) << ":";
     const bool linuxPackage = !toFolder && a.Stub.empty();
@@ -119,8 +150,14 @@ Subcommand AddBuild(CLI::App &app) {
     build->add_option("--resources-dir", b->ResourcesDir,
                       "write the resources as DIR/2000.bin .. DIR/2004.bin");
     build->add_option("-o,--output", b->Output, "write a package file (with --stub or --dos-stub)");
-    build->add_option("--stub", b->Stub, "Windows updater .exe to put the resources into");
-    build->add_option("--dos-stub", b->DosStub, "DOS updater program to append the resources to");
+    b->StubOption = build->add_option("--stub", b->Stub,
+                                      "Windows updater .exe to put the resources into (no file: "
+                                      "the installed updater.exe)")
+                        ->expected(0, 1);
+    b->DosStubOption = build->add_option("--dos-stub", b->DosStub,
+                                         "DOS updater program to append the resources to (no "
+                                         "file: the installed dosupdater)")
+                           ->expected(0, 1);
     build->add_flag("--replace", b->Replace, "replace SETUP resources the stub already holds");
     build->add_option("--dos-program", b->DosProgram,
                       "with --stub: a real-mode DOS program (MZ file) to put in front of the "

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "app/fwpack/command.h"
+#include "fwpack_config.h"
 #include "platform/builder_files.h"
 #include "tools/fwpack/inspect/inspect_format.h"
 #include "tools/fwpack/inspect/signature_format.h"
@@ -25,7 +26,9 @@ int RunInspect(const InspectArgs &a) {
         SignatureReport s = Signature(a.Path, "");
         signature = a.Json ? SignatureJson(s) : SignatureText(s);
     }
-    std::cout << (a.Json ? InspectJson(report, a.Path, kind, signature)
+    // The reader's version: what a report says may change as fwpack learns more.
+    const std::string reader = "\"fwpack_version\": " + JsonString(kFwpackVersion);
+    std::cout << (a.Json ? InspectJson(report, a.Path, kind, {reader, signature})
                          : InspectText(report, a.Path, kind));
     std::string dos, error;
     if (!a.Json && kind == ContainerKind::WindowsPackage && DescribeDosProgram(a.Path, dos, error))

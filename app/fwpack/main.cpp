@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/fwpack/command.h"
+#include "fwpack_config.h"
 #include "platform/program_text.h"
 
 int main(int argc, char **argv) {
@@ -18,6 +19,8 @@ int main(int argc, char **argv) {
     CLI::App app{"fwpack: build, inspect, verify and extract firmware-update packages"};
     // "/x" is a path on every host, never an option.
     app.allow_windows_style_options(false);
+    app.set_version_flag("--version", std::string("fwpack ") + kFwpackVersion,
+                         "print fwpack's version and exit");
     app.require_subcommand(1);
     app.failure_message([](const CLI::App *, const CLI::Error &e) {
         return std::string("fwpack: ") + e.what() + " (see --help)\n";

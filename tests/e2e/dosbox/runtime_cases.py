@@ -374,13 +374,14 @@ class Model(RuntimeCase):
 
 
 def updater_dos_stub():
-    """The DOS program the win64 build put in front of updater.exe, or None."""
-    cache = os.path.join(os.path.dirname(UPDATER), "CMakeCache.txt")
-    if not os.path.exists(cache):
+    """The DOS program the win64 build put in front of updater.exe, or None:
+    the build notes its choice (given or found) beside updater.exe's objects."""
+    note = os.path.join(os.path.dirname(UPDATER), "app", "updater", "dos_stub_program.txt")
+    if not os.path.exists(note):
         return None
-    with open(cache) as f:
-        found = re.search(r"^FWPACK_DOS_STUB_PROGRAM:FILEPATH=(.+)$", f.read(), re.MULTILINE)
-    return found.group(1) if found else None
+    with open(note) as f:
+        program = f.read().strip()
+    return program if program and program != "OFF" else None
 
 
 class UpdaterStub(RuntimeCase):

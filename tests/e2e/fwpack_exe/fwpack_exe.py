@@ -291,6 +291,27 @@ def group_sample(g):
     g.check.eq("fwpack.exe extract: the files it names",
                sorted(line.replace(win_path(xw), "X").replace("\\", "/") for line in b.out.splitlines()),
                sorted(line.replace(xl, "X") for line in a.out.splitlines()))
+    a, b = g.linux("--version"), g.windows("--version")
+    g.check.eq("fwpack.exe --version: the Linux fwpack's", (b.rc, b.out), (0, a.out))
+    zip_layout_case(g, sample)
+
+
+def zip_layout_case(g, sample):
+    """As the release zip lays them out, fwpack.exe --stub without a file takes
+    the updater.exe beside it."""
+    folder = os.path.join(g.work, "zip")
+    os.makedirs(folder)
+    shutil.copy2(g.exe, folder)
+    shutil.copy2(os.path.join(g.win64, "updater.exe"), folder)
+    exe, g.exe = g.exe, os.path.join(folder, "fwpack.exe")
+    try:
+        b = g.windows("build", win_path(sample), "-o", win_path(os.path.join(folder, "p.exe")), "--stub")
+    finally:
+        g.exe = exe
+    g.ok("fwpack.exe build --stub without a file", b)
+    g.check.true("it names the updater.exe beside it",
+                 f"--stub: using the installed {win_path(os.path.join(folder, 'updater.exe'))}" in b.err,
+                 b.err)
 
 def group_packages(g):
     """Whole packages (--stub updater.exe, --dos-stub dosupdater) from both hosts:

@@ -46,6 +46,10 @@ bool WriteDualModeProgram(const std::string &pePath, const std::string &dosProgr
 // One line about the DOS program in front of the PE file at path (its size,
 // memory and entry); false with the problem when its header does not fit.
 bool DescribeDosProgram(const std::string &path, std::string &line, std::string &error);
+// Whether the PE file at path has a DOS program of its own in front of its
+// headers, rather than a linker's stub (which declares more bytes than it
+// has, so DOS loads the PE headers with it). False when it cannot be read.
+bool CarriesDosProgram(const std::string &path);
 
 // run_container.cpp: the DOS updater binary followed by the tagged
 // resources 2000, 2002, 2003 and 2004, made executable.

@@ -413,4 +413,13 @@ std::vector<std::string> WindowsPackageProblems(const std::string &path) {
     return problems;
 }
 
+bool CarriesDosProgram(const std::string &path) {
+    std::vector<uint8_t> file;
+    std::string error;
+    PeImage image;
+    DosProgramInfo dos;
+    return ReadWholeFile(path, file, error) && ParsePeImage(file, image, error) == PeError::None &&
+           ReadDosProgram(file, image.PeOffset, dos, error) && !dos.OverlapsPe;
+}
+
 }  // namespace fwpack

@@ -246,7 +246,7 @@ std::string InspectText(const PayloadReport &report, const std::string &path, Co
 }
 
 std::string InspectJson(const PayloadReport &report, const std::string &path, ContainerKind kind,
-                        const std::string &extraMember) {
+                        const std::vector<std::string> &extraMembers) {
     std::ostringstream s;
     s << "{\n  \"path\": " << JsonString(path)
       << ",\n  \"container\": " << JsonString(ContainerKindName(kind)) << ",\n  \"resources\": [\n";
@@ -258,7 +258,8 @@ std::string InspectJson(const PayloadReport &report, const std::string &path, Co
     std::vector<std::string> problems = PayloadProblems(report);
     for (size_t i = 0; i < problems.size(); ++i) s << (i ? ", " : "") << JsonString(problems[i]);
     s << "]";
-    if (!extraMember.empty()) s << ",\n  " << extraMember;
+    for (const std::string &member : extraMembers)
+        if (!member.empty()) s << ",\n  " << member;
     s << "\n}\n";
     return s.str();
 }
