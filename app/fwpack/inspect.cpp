@@ -14,6 +14,7 @@ namespace {
 struct InspectArgs {
     std::string Path;
     bool Json = false;
+    std::string Trust;
 };
 
 int RunInspect(const InspectArgs &a) {
@@ -22,7 +23,7 @@ int RunInspect(const InspectArgs &a) {
     if (!Load(a.Path, report, kind)) return kExitBadInput;
     std::string signature;
     if (kind == ContainerKind::WindowsPackage) {
-        SignatureReport s = Signature(a.Path, "");
+        SignatureReport s = Signature(a.Path, a.Trust);
         signature = a.Json ? SignatureJson(s) : SignatureText(s);
     }
     std::cout << (a.Json ? InspectJson(report, a.Path, kind, signature)
@@ -42,6 +43,9 @@ Subcommand AddInspect(CLI::App &app) {
         "inspect", "Show every resource: headers, zlib streams, records, option block.");
     AddPackagePath(*inspect, a->Path);
     inspect->add_flag("--json", a->Json, "print JSON instead of text");
+    inspect->add_option("--trust", a->Trust,
+                        "PEM root certificate(s): show whether the signer and the time-stamp's "
+                        "authority chain to one of them");
     return {inspect, [a] { return RunInspect(*a); }};
 }
 

@@ -14,12 +14,16 @@
 #include <unistd.h>
 #include <filesystem>
 
+#include <openssl/pem.h>
+#include <openssl/ts.h>
+
 #include "dos/tag_scan.h"
 #include "payload/bytes.h"
 #include "payload/dos_limits.h"
 #include "platform/posix/posix_dos_files.h"
 #include "support/dos_package.h"
 #include "tools/fwpack/authenticode/image.h"
+#include "tools/fwpack/authenticode/openssl_util.h"
 #include "tools/fwpack/container/container.h"
 #include "tools/fwpack/pe/image.h"
 #include "test_tool_support.h"
@@ -417,6 +421,147 @@ TEST_F(Signing, ATimestampedSignatureNamesItsTimeAndAuthority) {
         EXPECT_TRUE(Contains(r.Err, says)) << r.Err;
     }
     EXPECT_FALSE(FileExists(dir / "unstamped.exe"));
+}
+
+// The sample built unsigned into dir, then signed with osslsigncode, an
+// Authenticode signer that is not ours; extra: its further options.
+RunResult OsslSign(const std::string &dir, const std::string &out, std::vector<std::string> extra) {
+    const std::string in = dir + "/unsigned.exe";
+    if (!FileExists(in)) {
+        RunResult built = Fwpack({"build", SampleManifest(), "--stub", kStub, "-o", in});
+        if (built.Code != 0) return built;
+    }
+    std::vector<std::string> args = {"osslsigncode", "sign", "-in", in, "-out", out};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return RunProgram(args);
+}
+
+template <class T>
+T *ReadPem(const std::string &path, T *(*read)(FILE *, T **, pem_password_cb *, void *)) {
+    FILE *f = std::fopen(path.c_str(), "r");
+    T *object = f ? read(f, nullptr, nullptr, nullptr) : nullptr;
+    if (f) std::fclose(f);
+    return object;
+}
+
+int FixedTime(TS_RESP_CTX *, void *when, long *sec, long *usec) {
+    *sec = long(*static_cast<time_t *>(when));
+    *usec = 0;
+    return 1;
+}
+
+// A token from the authority (cert, key) dated `when`, over `imprint`: what
+// anyone with a self-made authority can make.
+Pkcs7Ptr MakeToken(const std::string &cert, const std::string &key, time_t when,
+                   std::vector<unsigned char> imprint) {
+    X509Ptr tsa(ReadPem<X509>(cert, PEM_read_X509));
+    KeyPtr tsaKey(ReadPem<EVP_PKEY>(key, PEM_read_PrivateKey));
+    std::unique_ptr<TS_REQ, OpenSslFree<TS_REQ, TS_REQ_free>> req(TS_REQ_new());
+    TS_MSG_IMPRINT *mi = TS_MSG_IMPRINT_new();
+    X509_ALGOR *alg = X509_ALGOR_new();
+    X509_ALGOR_set0(alg, OBJ_nid2obj(NID_sha256), V_ASN1_NULL, nullptr);
+    TS_MSG_IMPRINT_set_algo(mi, alg);
+    TS_MSG_IMPRINT_set_msg(mi, imprint.data(), int(imprint.size()));
+    TS_REQ_set_version(req.get(), 1);
+    TS_REQ_set_msg_imprint(req.get(), mi);
+    TS_REQ_set_cert_req(req.get(), 1);
+    TS_MSG_IMPRINT_free(mi);
+    X509_ALGOR_free(alg);
+    BioPtr query(BIO_new(BIO_s_mem()));
+    i2d_TS_REQ_bio(query.get(), req.get());
+    TS_RESP_CTX *ctx = TS_RESP_CTX_new();
+    ASN1_OBJECT *policy = OBJ_txt2obj("1.2.3.4.1", 1);
+    TS_RESP_CTX_set_signer_cert(ctx, tsa.get());
+    TS_RESP_CTX_set_signer_key(ctx, tsaKey.get());
+    TS_RESP_CTX_set_def_policy(ctx, policy);
+    TS_RESP_CTX_add_md(ctx, EVP_sha256());
+    TS_RESP_CTX_set_time_cb(ctx, FixedTime, &when);
+    TS_RESP *resp = TS_RESP_create_response(ctx, query.get());
+    Pkcs7Ptr token(resp && TS_RESP_get_token(resp) ? PKCS7_dup(TS_RESP_get_token(resp)) : nullptr);
+    TS_RESP_free(resp);
+    TS_RESP_CTX_free(ctx);
+    ASN1_OBJECT_free(policy);
+    return token;
+}
+
+// Adds a token from the authority dated `when` to the package's
+// signature; coverSignature false: over other bytes than the signature.
+void AddToken(const std::string &path, const std::string &cert, const std::string &key, time_t when,
+              bool coverSignature = true) {
+    std::vector<uint8_t> file = ReadBytes(path);
+    SignatureSpan span = Span(file);
+    std::vector<WinCertificate> entries;
+    std::string error;
+    ASSERT_TRUE(ReadCertificateTable(file, span, entries, error)) << error;
+    const unsigned char *p = entries.at(0).Data;
+    Pkcs7Ptr p7(d2i_PKCS7(nullptr, &p, long(entries[0].Length)));
+    ASSERT_TRUE(p7);
+    PKCS7_SIGNER_INFO *si = sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(p7.get()), 0);
+    std::vector<unsigned char> imprint(32);
+    const ASN1_OCTET_STRING *value = si->enc_digest;
+    EVP_Digest(ASN1_STRING_get0_data(value), size_t(ASN1_STRING_length(value)) - !coverSignature,
+               imprint.data(), nullptr, EVP_sha256(), nullptr);
+    Pkcs7Ptr token = MakeToken(cert, key, when, imprint);
+    ASSERT_TRUE(token);
+    unsigned char *der = nullptr;
+    const int length = i2d_PKCS7(token.get(), &der);
+    ASN1_STRING *attr = ASN1_STRING_new();
+    ASN1_STRING_set(attr, der, length);
+    OPENSSL_free(der);
+    int nid = OBJ_txt2nid("1.3.6.1.4.1.311.3.3.1");
+    if (nid == NID_undef) nid = OBJ_create("1.3.6.1.4.1.311.3.3.1", "testRfc3161", "test RFC 3161");
+    ASSERT_EQ(PKCS7_add_attribute(si, nid, V_ASN1_SEQUENCE, attr), 1);
+    der = nullptr;
+    const int signatureLength = i2d_PKCS7(p7.get(), &der);
+    const std::vector<uint8_t> signature(der, der + signatureLength);
+    OPENSSL_free(der);
+    file.resize(span.TableOffset);
+    span.TableOffset = span.TableSize = 0;
+    uint64_t sum = 0;
+    ImageDigest(file, span, EVP_sha256(), &sum);
+    AttachCertificateTable(file, span, signature, sum);
+    WriteBytes(path, file);
+}
+
+time_t January2020() { return 1579046400; }   // 2020-01-15T00:00:00Z
+
+TEST_F(Signing, ABackDatedTimeStampCountsOnlyFromATrustedAuthority) {
+    // A signer whose certificate lapsed in 2020, back-dated into its life
+    // by a time-stamp authority anyone could make.
+    const std::string forged = dir / "forged.exe";
+    RunResult r = OsslSign(dir.path(), forged, {"-certs", Pki("lapsed.pem"), "-key", Pki("lapsed.key")});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    AddToken(forged, Pki("rogue-tsa.pem"), Pki("rogue-tsa.key"), January2020());
+    r = Fwpack({"verify", forged, "--trust", Pki("old-root.pem")});
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_EQ(r.OutLines().size(), 1u) << r.Out;
+    EXPECT_TRUE(Contains(r.Out, "certificate has expired")) << r.Out;
+    r = Fwpack({"inspect", forged, "--trust", Pki("old-root.pem")});
+    EXPECT_TRUE(Contains(r.Out, "timestamp     2020-01-15T00:00:00Z by CN=fwpack Rogue Time-Stamp Authority, "
+                                "not used: its authority does not chain to a trusted root"))
+        << r.Out;
+    EXPECT_TRUE(Contains(r.Out, "trusted       NO")) << r.Out;
+
+    // Trusting that authority too makes its time count, and the signer is
+    // judged as it stood then.
+    const std::string both = dir / "both.pem";
+    std::vector<uint8_t> roots = ReadBytes(Pki("old-root.pem")), rogue = ReadBytes(Pki("rogue-tsa.pem"));
+    roots.insert(roots.end(), rogue.begin(), rogue.end());
+    WriteBytes(both, roots);
+    r = Fwpack({"verify", forged, "--trust", both});
+    EXPECT_EQ(r.Code, 0) << r.Out;
+    r = Fwpack({"inspect", forged, "--trust", both});
+    EXPECT_TRUE(Contains(r.Out, "2020-01-15T00:00:00Z by CN=fwpack Rogue Time-Stamp Authority, used for the chain"))
+        << r.Out;
+
+    // A token over other bytes than this signature counts for nothing.
+    const std::string moved = dir / "moved.exe";
+    ASSERT_EQ(OsslSign(dir.path(), moved, {"-certs", Pki("lapsed.pem"), "-key", Pki("lapsed.key")}).Code, 0);
+    AddToken(moved, Pki("rogue-tsa.pem"), Pki("rogue-tsa.key"), January2020(), false);
+    r = Fwpack({"verify", moved, "--trust", both});
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_TRUE(Contains(r.Out, "the time-stamp was made for a different signature")) << r.Out;
+    EXPECT_TRUE(Contains(r.Out, "certificate has expired")) << r.Out;
 }
 
 }  // namespace

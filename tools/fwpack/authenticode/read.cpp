@@ -3,6 +3,8 @@
 #include <openssl/err.h>
 #include <openssl/x509v3.h>
 
+#include <algorithm>
+
 #include "tools/fwpack/authenticode/image.h"
 #include "tools/fwpack/authenticode/names.h"
 #include "tools/fwpack/authenticode/timestamp.h"
@@ -34,22 +36,41 @@ class Checker {
     SignatureReport &r_;
 };
 
-// The SignedData of the table's first PKCS#7 entry.
+std::string Hex16(uint16_t v) {
+    static const char digits[] = "0123456789abcdef";
+    return std::string("0x") + digits[v >> 12] + digits[(v >> 8) & 15] + digits[(v >> 4) & 15] + digits[v & 15];
+}
+
+// Whether the entry holds the DER and nothing after it but the zeros that
+// pad it to the table's alignment: bytes there are covered by no digest.
+bool OnlyPaddingAfter(const WinCertificate &e, size_t derLength, Checker &c) {
+    const size_t rest = e.Length - derLength;
+    if (rest < kWinCertAlignment && std::all_of(e.Data + derLength, e.Data + e.Length, [](uint8_t b) { return b == 0; }))
+        return true;
+    return c.Fail(std::to_string(rest) + " bytes follow the signature inside its certificate table entry (" +
+                  std::to_string(derLength) + " bytes of DER)");
+}
+
+// The SignedData of the table's one entry: revision 2.0, PKCS#7.
 Pkcs7Ptr ReadSignedData(const std::vector<uint8_t> &file, const SignatureSpan &span, Checker &c) {
     std::vector<WinCertificate> entries;
     std::string error;
     if (!ReadCertificateTable(file, span, entries, error)) return c.Fail(error), nullptr;
-    for (const WinCertificate &e : entries) {
-        if (e.Type != kWinCertTypePkcs7) continue;
-        const unsigned char *p = e.Data;
-        Pkcs7Ptr p7(d2i_PKCS7(nullptr, &p, long(e.Length)));
-        if (!p7) return c.Fail("the certificate table entry is not PKCS#7 (" + OpenSslReason() + ")"), nullptr;
-        if (!PKCS7_type_is_signed(p7.get()) || !p7->d.sign || !p7->d.sign->contents)
-            return c.Fail("the PKCS#7 structure is not SignedData with content"), nullptr;
-        return p7;
-    }
-    c.Fail("the certificate table holds no PKCS#7 signature");
-    return nullptr;
+    if (entries.empty()) return c.Fail("the certificate table holds no entry"), nullptr;
+    if (entries.size() > 1)
+        c.Fail("the certificate table holds " + std::to_string(entries.size()) + " entries; only one is signed");
+    const WinCertificate &e = entries[0];
+    if (e.Revision != kWinCertRevision || e.Type != kWinCertTypePkcs7)
+        return c.Fail("the certificate table entry has revision " + Hex16(e.Revision) + " and type " +
+                      Hex16(e.Type) + "; only revision 0x0200, type 0x0002 (PKCS#7) is read"),
+               nullptr;
+    const unsigned char *p = e.Data;
+    Pkcs7Ptr p7(d2i_PKCS7(nullptr, &p, long(e.Length)));
+    if (!p7) return c.Fail("the certificate table entry is not PKCS#7 (" + OpenSslReason() + ")"), nullptr;
+    OnlyPaddingAfter(e, size_t(p - e.Data), c);
+    if (!PKCS7_type_is_signed(p7.get()) || !p7->d.sign || !p7->d.sign->contents)
+        return c.Fail("the PKCS#7 structure is not SignedData with content"), nullptr;
+    return p7;
 }
 
 // The signed content: the indirect data's DER, when the content is of that type.
@@ -67,6 +88,20 @@ bool IndirectData(PKCS7 *p7, der::Element &out, Checker &c) {
     return true;
 }
 
+// The image digest algorithm named by oidText, when it is one strong
+// enough to rely on: SHA-256, SHA-384 or SHA-512.
+const EVP_MD *ImageDigestAlgorithm(const std::string &oidText, Checker &c) {
+    const int nid = OBJ_txt2nid(oidText.c_str());
+    if (nid == NID_sha256) return EVP_sha256();
+    if (nid == NID_sha384) return EVP_sha384();
+    if (nid == NID_sha512) return EVP_sha512();
+    if (nid == NID_md5 || nid == NID_sha1)
+        return c.Fail(std::string("the image digest is ") + OBJ_nid2sn(nid) +
+                      ", too weak to rely on; sign with SHA-256, SHA-384 or SHA-512"),
+               nullptr;
+    return c.Fail("image digest algorithm " + oidText + " is not SHA-256, SHA-384 or SHA-512"), nullptr;
+}
+
 // The image data's type, the digest algorithm and the signed digest.
 bool SignedDigest(const der::Element &indirect, SignatureReport &r, const EVP_MD *&md, Checker &c) {
     der::Reader top(indirect);
@@ -81,11 +116,13 @@ bool SignedDigest(const der::Element &indirect, SignatureReport &r, const EVP_MD
     if (der::OidText(dataType.Content, dataType.Length) != oid::kSpcPeImageData)
         return c.Fail("the signed content does not describe a PE image");
     const std::string algorithmText = der::OidText(algorithmOid.Content, algorithmOid.Length);
-    const int nid = OBJ_txt2nid(algorithmText.c_str());
-    md = nid == NID_undef ? nullptr : EVP_get_digestbynid(nid);
     r.SignedDigest = HexBytes(digest.Content, digest.Length);
-    if (!md) return c.Fail("unknown digest algorithm " + algorithmText);
-    r.DigestAlgorithm = OBJ_nid2ln(nid);
+    md = ImageDigestAlgorithm(algorithmText, c);
+    if (!md) return false;
+    r.DigestAlgorithm = OBJ_nid2ln(EVP_MD_get_type(md));
+    if (size_t(EVP_MD_get_size(md)) != digest.Length)
+        return c.Fail("the signed " + r.DigestAlgorithm + " digest is " + std::to_string(digest.Length) +
+                      " bytes long, not " + std::to_string(EVP_MD_get_size(md)));
     return true;
 }
 
@@ -117,23 +154,30 @@ bool VerifySignature(PKCS7 *p7, const der::Element &indirect, Checker &c) {
     return c.Fail("does not verify against its signer's certificate (" + OpenSslReason() + ")");
 }
 
-// The chain from the signer to a root of trustFile, at the time-stamp's
-// time when there is a sound one, else now.
-bool CheckTrust(PKCS7 *p7, const std::string &trustFile, const TimestampReport &ts, Checker &c) {
+// The root certificates of trustFile; null after a problem when it
+// cannot be read.
+StorePtr LoadRoots(const std::string &trustFile, Checker &c) {
     StorePtr store(X509_STORE_new());
     if (!store || X509_STORE_load_file(store.get(), trustFile.c_str()) != 1)
-        return c.Fail("cannot read root certificates from " + trustFile + " (" + OpenSslReason() + ")");
+        return c.Fail("cannot read root certificates from " + trustFile + " (" + OpenSslReason() + ")"), nullptr;
+    return store;
+}
+
+// The chain from the signer to a root of the store, at the time-stamp's
+// time when the time-stamp is one to rely on, else now.
+bool CheckTrust(PKCS7 *p7, X509_STORE *store, const std::string &trustFile, const TimestampReport &ts,
+                Checker &c) {
     STACK_OF(X509) *signers = PKCS7_get0_signers(p7, nullptr, 0);
     X509 *signer = signers && sk_X509_num(signers) > 0 ? sk_X509_value(signers, 0) : nullptr;
     sk_X509_free(signers);
     if (!signer) return c.Fail("no signer certificate to check against " + trustFile);
     StoreCtxPtr ctx(X509_STORE_CTX_new());
-    if (!ctx || !X509_STORE_CTX_init(ctx.get(), store.get(), signer, p7->d.sign->cert))
+    if (!ctx || !X509_STORE_CTX_init(ctx.get(), store, signer, p7->d.sign->cert))
         return c.Fail("cannot check the chain (" + OpenSslReason() + ")");
     X509_STORE_CTX_set_purpose(ctx.get(), X509_PURPOSE_ANY);
     // A certificate the user names is trusted as it stands, root or not.
     X509_STORE_CTX_set_flags(ctx.get(), X509_V_FLAG_PARTIAL_CHAIN);
-    if (ts.Matches && ts.When) X509_VERIFY_PARAM_set_time(X509_STORE_CTX_get0_param(ctx.get()), ts.When);
+    if (ts.Used && ts.When) X509_VERIFY_PARAM_set_time(X509_STORE_CTX_get0_param(ctx.get()), ts.When);
     if (X509_verify_cert(ctx.get()) != 1) {
         const int code = X509_STORE_CTX_get_error(ctx.get());
         ERR_clear_error();
@@ -169,14 +213,15 @@ SignatureReport ReadSignature(const std::vector<uint8_t> &file, const std::strin
                " differs from the signed digest " + r.SignedDigest + ": the file changed after signing");
     r.SignatureVerifies = VerifySignature(p7.get(), indirect, c);
 
+    StorePtr roots = trustFile.empty() ? nullptr : LoadRoots(trustFile, c);
     STACK_OF(PKCS7_SIGNER_INFO) *infos = PKCS7_get_signer_info(p7.get());
     if (infos && sk_PKCS7_SIGNER_INFO_num(infos) > 0) {
-        r.Timestamp = ReadTimestamp(sk_PKCS7_SIGNER_INFO_value(infos, 0));
+        r.Timestamp = ReadTimestamp(sk_PKCS7_SIGNER_INFO_value(infos, 0), roots.get());
         if (!r.Timestamp.Problem.empty()) c.Fail(r.Timestamp.Problem);
     }
     if (!trustFile.empty()) {
         r.TrustChecked = true;
-        r.Trusted = CheckTrust(p7.get(), trustFile, r.Timestamp, c);
+        r.Trusted = roots && CheckTrust(p7.get(), roots.get(), trustFile, r.Timestamp, c);
     }
     return r;
 }

@@ -13,10 +13,11 @@ const char *Bool(bool b) { return b ? "true" : "false"; }
 std::string TimestampLine(const SignatureReport &r) {
     const TimestampReport &t = r.Timestamp;
     if (!t.Present) return "none: the signature expires with the certificate on " + r.NotAfter;
-    if (!t.Rfc3161) return "a countersignature (not read)";
+    if (!t.Rfc3161) return "not used: " + t.NotUsed;
     std::string line = t.Time.empty() ? "unreadable" : t.Time;
     if (!t.Authority.empty()) line += " by " + Printable(t.Authority);
-    return line + (t.Matches ? "" : "  " + t.Problem);
+    if (!t.Matches) return line + "  " + t.Problem;
+    return line + (t.Used ? ", used for the chain" : ", not used: " + t.NotUsed);
 }
 
 }  // namespace
@@ -60,7 +61,8 @@ std::string SignatureJson(const SignatureReport &r) {
         if (r.Timestamp.Present)
             s << "{\"rfc3161\": " << Bool(r.Timestamp.Rfc3161) << ", \"time\": " << JsonString(r.Timestamp.Time)
               << ", \"authority\": " << JsonString(r.Timestamp.Authority)
-              << ", \"matches\": " << Bool(r.Timestamp.Matches) << "}";
+              << ", \"matches\": " << Bool(r.Timestamp.Matches) << ", \"used\": " << Bool(r.Timestamp.Used)
+              << ", \"not_used\": " << JsonString(r.Timestamp.NotUsed) << "}";
         else
             s << "null";
         if (r.TrustChecked) s << ", \"trusted\": " << Bool(r.Trusted);
