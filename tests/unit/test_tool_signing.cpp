@@ -564,4 +564,76 @@ TEST_F(Signing, ABackDatedTimeStampCountsOnlyFromATrustedAuthority) {
     EXPECT_TRUE(Contains(r.Out, "certificate has expired")) << r.Out;
 }
 
+// Grows the certificate table by extra bytes at its end; entryToo: the
+// entry's own length grows with it.
+void GrowTable(std::vector<uint8_t> &file, const std::vector<uint8_t> &extra, bool entryToo) {
+    const SignatureSpan span = Span(file);
+    file.insert(file.end(), extra.begin(), extra.end());
+    PutU32(file.data() + span.EntryOffset + 4, uint32_t(span.TableSize + extra.size()));
+    if (entryToo) PutU32(file.data() + span.TableOffset, uint32_t(span.TableSize + extra.size()));
+}
+
+TEST_F(Signing, NothingButTheSignatureAndItsPaddingMayStandInTheTable) {
+    const std::vector<std::pair<std::function<void(std::vector<uint8_t> &)>, std::string>> cases = {
+        {[](auto &f) { GrowTable(f, {16, 0, 0, 0, 0, 2, 2, 0, 'u', 'n', 's', 'i', 'g', 'n', 'e', 'd'}, false); },
+         "the certificate table holds 2 entries; only one is signed"},
+        {[](auto &f) { GrowTable(f, {'u', 'n', 's', 'i', 'g', 'n', 'e', 'd'}, true); },
+         "bytes follow the signature inside its certificate table entry"},
+        {[](auto &f) { GrowTable(f, {0, 0, 0, 0}, false); }, "the certificate table's last 4 bytes hold no entry"},
+        {[](auto &f) { PutU16(f.data() + Span(f).TableOffset + 4, 0x0100); },
+         "revision 0x0100 and type 0x0002; only revision 0x0200"},
+        {[](auto &f) { PutU16(f.data() + Span(f).TableOffset + 6, 0x0001); }, "type 0x0001"},
+    };
+    for (const auto &[edit, says] : cases) {
+        RunResult r = VerifyChanged(edit);
+        EXPECT_EQ(r.Code, 1) << says;
+        EXPECT_TRUE(Contains(r.Out, says)) << r.Out;
+        EXPECT_FALSE(Contains(r.Out, "consistent")) << r.Out;
+        r = Fwpack({"inspect", dir / "changed.exe"});
+        EXPECT_TRUE(Contains(r.Out, says)) << r.Out;
+    }
+}
+
+TEST_F(Signing, OnlyStrongImageDigestsAreAccepted) {
+    for (const auto &[digest, says] : std::vector<std::pair<std::string, std::string>>{
+             {"md5", "the image digest is MD5, too weak"}, {"sha1", "the image digest is SHA1, too weak"}}) {
+        const std::string out = dir / (digest + ".exe");
+        RunResult r = OsslSign(dir.path(), out, {"-h", digest, "-certs", Pki("chain.pem"), "-key", Pki("leaf.key")});
+        ASSERT_EQ(r.Code, 0) << r.Err;
+        r = Fwpack({"verify", out});
+        EXPECT_EQ(r.Code, 1);
+        EXPECT_TRUE(Contains(r.Out, says)) << r.Out;
+        r = Fwpack({"inspect", out});
+        EXPECT_FALSE(Contains(r.Out, "matches the file")) << r.Out;
+    }
+}
+
+// Packages signed after the build by another signer: every field inspect
+// shows is the signer's, and verify holds them to the same rules.
+TEST_F(Signing, SignaturesFromAnotherSignerAreReadInFull) {
+    TimestampAuthority tsa(Pki(""));
+    ASSERT_NE(tsa.Port(), 0);
+    const std::string file = dir / "other.exe";
+    for (const std::string digest : {"sha256", "sha384"}) {
+        for (const bool stamped : {false, true}) {
+            std::vector<std::string> flags = {"-h", digest, "-certs", Pki("chain.pem"), "-key", Pki("leaf.key")};
+            if (stamped) flags.insert(flags.end(), {"-ts", tsa.Url()});
+            RunResult r = OsslSign(dir.path(), file, flags);
+            ASSERT_EQ(r.Code, 0) << r.Err;
+            r = Fwpack({"verify", file, "--trust", Pki("root.pem")});
+            EXPECT_EQ(r.Code, 0) << digest << stamped << r.Out;
+            r = Fwpack({"inspect", file, "--trust", Pki("root.pem")});
+            EXPECT_TRUE(Contains(r.Out, "signer        O=Example Firmware,CN=fwpack Test Signer")) << r.Out;
+            EXPECT_TRUE(Contains(r.Out, "issuer        CN=fwpack Test Intermediate")) << r.Out;
+            EXPECT_TRUE(Contains(r.Out, "digest        " + digest + ", matches the file")) << r.Out;
+            EXPECT_TRUE(Contains(r.Out, "verifies      yes")) << r.Out;
+            EXPECT_TRUE(Contains(r.Out, "certificates  2")) << r.Out;
+            EXPECT_TRUE(Contains(r.Out, "trusted       yes")) << r.Out;
+            EXPECT_EQ(Contains(r.Out, "by CN=fwpack Test Time-Stamp Authority, used for the chain"), stamped) << r.Out;
+            EXPECT_EQ(Contains(r.Out, "timestamp     none"), !stamped) << r.Out;
+            std::remove(file.c_str());
+        }
+    }
+}
+
 }  // namespace
