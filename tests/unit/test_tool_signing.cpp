@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <filesystem>
@@ -179,6 +180,8 @@ TEST_F(Signing, BadSignersAreRefusedWithOneLineAndNothingWritten) {
     };
     const std::string notAKey = dir / "notakey.pem";
     WriteBytes(notAKey, {'n', 'o', 'p', 'e', '\n'});
+    const std::string fifo = *pki_ / "fifo";
+    ASSERT_TRUE(::mkfifo(fifo.c_str(), 0600) == 0 || errno == EEXIST);
     const std::vector<Case> cases = {
         {{"--sign-cert", Pki("chain.pem"), "--sign-key", Pki("other.key")}, "does not match the certificate"},
         {{"--sign-cert", Pki("expired.pem"), "--sign-key", Pki("expired.key")}, "expired on 2020-02-01T00:00:00Z"},
@@ -190,6 +193,11 @@ TEST_F(Signing, BadSignersAreRefusedWithOneLineAndNothingWritten) {
         {{"--sign-pkcs12", Pki("leaf.p12")}, "wrong password"},   // FWPACK_SIGN_PASSWORD unset
         {{"--sign-pkcs12", Pki("leaf.key")}, "not a PKCS#12 file"},
         {{"--timestamp-url", "http://127.0.0.1:9/"}, "--timestamp-url needs a signer"},
+        {{"--sign-cert", dir / "gone.pem", "--sign-key", Pki("leaf.key")}, "No such file or directory"},
+        // Refused at once rather than waited on.
+        {{"--sign-cert", fifo, "--sign-key", Pki("leaf.key")}, "--sign-cert: not a regular file"},
+        {{"--sign-cert", Pki("chain.pem"), "--sign-key", fifo}, "--sign-key: not a regular file"},
+        {{"--sign-pkcs12", fifo}, "--sign-pkcs12: not a regular file"},
     };
     ::unsetenv("FWPACK_SIGN_PASSWORD");
     for (const Case &c : cases) {
@@ -205,6 +213,9 @@ TEST_F(Signing, BadSignersAreRefusedWithOneLineAndNothingWritten) {
                           Pki("chain.pem"), "--sign-key", Pki("leaf.key")});
     EXPECT_EQ(r.Code, 2);
     EXPECT_TRUE(Contains(r.Err, "signing applies to Windows packages")) << r.Err;
+    r = Fwpack({"verify", signedExe_, "--trust", fifo});
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_TRUE(Contains(r.Out, "--trust: not a regular file")) << r.Out;
 }
 
 TEST_F(Signing, Pkcs12TakesItsPasswordFromTheEnvironment) {
@@ -256,6 +267,21 @@ TEST_F(Signing, TheManifestMayNameTheSignerAndFlagsWin) {
     r = Fwpack({"build", m, "--stub", kStub, "-o", dir / "m3.exe"});
     EXPECT_EQ(r.Code, 2);
     EXPECT_TRUE(Contains(r.Err, "signing.key: required key is missing")) << r.Err;
+
+    // A section that names nobody is an error, not an unsigned package; a
+    // missing file is named by the manifest's key.
+    for (const auto &[section, says] : std::vector<std::pair<std::string, std::string>>{
+             {"", "names no signer"},
+             {"timestamp_url = \"http://127.0.0.1:1/\"\n", "names no signer"},
+             {"cert = \"\"\nkey = \"\"\n", "names no signer"},
+             {"pkcs12 = \"gone.p12\"\n", "signing.pkcs12: cannot open"}}) {
+        r = Fwpack({"build", manifest(section), "--stub", kStub, "-o", dir / "m4.exe"});
+        EXPECT_EQ(r.Code, 2) << section;
+        EXPECT_EQ(r.ErrLines().size(), 1u) << r.Err;
+        EXPECT_TRUE(Contains(r.Err, says)) << r.Err;
+        EXPECT_FALSE(Contains(r.Err, "--sign-")) << r.Err;
+        EXPECT_FALSE(FileExists(dir / "m4.exe")) << section;
+    }
 }
 
 TEST_F(Signing, ASignedStubLosesItsOldSignatureAndSaysSo) {
@@ -413,7 +439,7 @@ TEST_F(Signing, ATimestampedSignatureNamesItsTimeAndAuthority) {
 
     // No authority at the URL, or not an http:// one: one line, nothing written.
     for (const auto &[url, says] : std::vector<std::pair<std::string, std::string>>{
-             {"http://127.0.0.1:1/tsa", "no time-stamp"}, {"https://127.0.0.1:1/tsa", "give an http:// URL"}}) {
+             {"http://127.0.0.1:1/tsa", "cannot connect"}, {"https://127.0.0.1:1/tsa", "give an http:// URL"}}) {
         r = BuildSigned(dir / "unstamped.exe", {"--sign-cert", Pki("chain.pem"), "--sign-key",
                                                 Pki("leaf.key"), "--timestamp-url", url});
         EXPECT_EQ(r.Code, 2);

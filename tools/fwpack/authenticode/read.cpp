@@ -1,10 +1,12 @@
 #include "tools/fwpack/authenticode/read.h"
 
 #include <openssl/err.h>
+#include <openssl/pem.h>
 #include <openssl/x509v3.h>
 
 #include <algorithm>
 
+#include "platform/builder_files.h"
 #include "tools/fwpack/authenticode/image.h"
 #include "tools/fwpack/authenticode/names.h"
 #include "tools/fwpack/authenticode/timestamp.h"
@@ -157,9 +159,19 @@ bool VerifySignature(PKCS7 *p7, const der::Element &indirect, Checker &c) {
 // The root certificates of trustFile; null after a problem when it
 // cannot be read.
 StorePtr LoadRoots(const std::string &trustFile, Checker &c) {
+    // Read as every other input is: a FIFO is refused, not waited on.
+    std::vector<uint8_t> bytes;
+    std::string error;
+    if (!ReadWholeFile(trustFile, bytes, error)) return c.Fail("--trust: " + error), nullptr;
     StorePtr store(X509_STORE_new());
-    if (!store || X509_STORE_load_file(store.get(), trustFile.c_str()) != 1)
-        return c.Fail("cannot read root certificates from " + trustFile + " (" + OpenSslReason() + ")"), nullptr;
+    BioPtr pem(BIO_new_mem_buf(bytes.data(), int(bytes.size())));
+    size_t added = 0;
+    while (X509 *cert = store && pem ? PEM_read_bio_X509(pem.get(), nullptr, nullptr, nullptr) : nullptr) {
+        added += X509_STORE_add_cert(store.get(), cert) == 1;
+        X509_free(cert);
+    }
+    ERR_clear_error();
+    if (!added) return c.Fail("--trust " + trustFile + ": holds no PEM certificate"), nullptr;
     return store;
 }
 

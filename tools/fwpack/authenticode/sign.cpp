@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/builder_files.h"
 #include "tools/fwpack/authenticode/image.h"
 #include "tools/fwpack/authenticode/names.h"
 #include "tools/fwpack/authenticode/timestamp.h"
@@ -31,8 +32,18 @@ int PasswordCallback(char *buf, int size, int, void *) {
 }
 
 BioPtr OpenFile(const std::string &option, const std::string &path, std::string &error) {
-    BioPtr bio(BIO_new_file(path.c_str(), "rb"));
-    if (!bio) error = option + " " + path + ": cannot open: " + OpenSslReason();
+    // Read as every other input is: a FIFO or a device is refused before a
+    // read that could block, and a missing file says so.
+    std::vector<uint8_t> bytes;
+    if (!ReadWholeFile(path, bytes, error)) {
+        error = option + ": " + error;
+        return nullptr;
+    }
+    BioPtr bio(BIO_new(BIO_s_mem()));
+    if (!bio || BIO_write(bio.get(), bytes.data(), int(bytes.size())) != int(bytes.size())) {
+        error = option + " " + path + ": out of memory";
+        return nullptr;
+    }
     return bio;
 }
 

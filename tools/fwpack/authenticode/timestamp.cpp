@@ -62,6 +62,18 @@ bool SplitHttpUrl(const std::string &url, std::string &host, std::string &port, 
     return ok;
 }
 
+// A connection to the authority, tried once: a refused connection fails
+// at once rather than being retried until the timeout. Non-blocking, so
+// that the transfer keeps its timeout.
+BioPtr Connect(const std::string &host, const std::string &port, time_t deadline) {
+    BioPtr bio(BIO_new_connect(host.c_str()));
+    if (!bio || BIO_set_conn_port(bio.get(), port.c_str()) != 1) return nullptr;
+    BIO_set_nbio(bio.get(), 1);
+    while (BIO_do_connect(bio.get()) <= 0)
+        if (!BIO_should_retry(bio.get()) || BIO_wait(bio.get(), deadline, 100) <= 0) return nullptr;
+    return bio;
+}
+
 TsRespPtr Post(const std::string &url, TS_REQ *req, std::string &error) {
     std::string host, port, path;
     if (!SplitHttpUrl(url, host, port, path)) {
@@ -73,8 +85,13 @@ TsRespPtr Post(const std::string &url, TS_REQ *req, std::string &error) {
         error = "cannot encode the time-stamp request: " + OpenSslReason();
         return nullptr;
     }
+    BioPtr connection = Connect(host, port, time(nullptr) + kTimeoutSeconds);
+    if (!connection) {
+        error = "time-stamp authority " + url + ": cannot connect (" + OpenSslReason("refused, or no answer in time") + ")";
+        return nullptr;
+    }
     BioPtr reply(OSSL_HTTP_transfer(nullptr, host.c_str(), port.c_str(), path.c_str(), 0, nullptr,
-                                    nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr,
+                                    nullptr, connection.get(), connection.get(), nullptr, nullptr, 0, nullptr,
                                     "application/timestamp-query", body.get(),
                                     "application/timestamp-reply", 1, 0, kTimeoutSeconds, 0));
     TsRespPtr resp(reply ? d2i_TS_RESP_bio(reply.get(), nullptr) : nullptr);

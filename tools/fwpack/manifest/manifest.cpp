@@ -208,6 +208,9 @@ bool ReadSigning(Checker &c, const toml::table &root, const fs::path &base, Mani
         return false;
     if (!pkcs12.empty() && (!cert.empty() || !key.empty()))
         return c.Fail("signing.pkcs12", "give either pkcs12 or cert with key, not both");
+    // A section that names nobody must not build an unsigned package.
+    if (pkcs12.empty() && cert.empty() && key.empty())
+        return c.Fail("signing", "names no signer: give cert with key, or pkcs12");
     if (pkcs12.empty() && cert.empty() != key.empty())
         return c.Fail(cert.empty() ? "signing.cert" : "signing.key", "required key is missing");
     if (!cert.empty()) out.SignCert = Resolve(base, cert);
