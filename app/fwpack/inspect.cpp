@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "app/fwpack/command.h"
-#include "platform/builder_files.h"
+#include "tools/fwpack/authenticode/read.h"
 #include "tools/fwpack/inspect/inspect_format.h"
 #include "tools/fwpack/inspect/signature_format.h"
 
@@ -20,16 +20,17 @@ struct InspectArgs {
 int RunInspect(const InspectArgs &a) {
     PayloadReport report;
     ContainerKind kind;
-    if (!Load(a.Path, report, kind)) return kExitBadInput;
+    std::vector<uint8_t> file;
+    if (!Load(a.Path, report, kind, file)) return kExitBadInput;
     std::string signature;
     if (kind == ContainerKind::WindowsPackage) {
-        SignatureReport s = Signature(a.Path, a.Trust);
+        SignatureReport s = ReadSignature(file, a.Trust);
         signature = a.Json ? SignatureJson(s) : SignatureText(s);
     }
     std::cout << (a.Json ? InspectJson(report, a.Path, kind, signature)
                          : InspectText(report, a.Path, kind));
     std::string dos, error;
-    if (!a.Json && kind == ContainerKind::WindowsPackage && DescribeDosProgram(a.Path, dos, error))
+    if (!a.Json && kind == ContainerKind::WindowsPackage && DescribeDosProgram(file, dos, error))
         std::cout << dos << "\n";
     if (!a.Json) std::cout << signature;
     return kExitOk;

@@ -348,7 +348,10 @@ bool WriteDualModeProgram(const std::string &pePath, const std::string &dosProgr
 
 bool DescribeDosProgram(const std::string &path, std::string &line, std::string &error) {
     std::vector<uint8_t> file;
-    if (!ReadWholeFile(path, file, error)) return false;
+    return ReadWholeFile(path, file, error) && DescribeDosProgram(file, line, error);
+}
+
+bool DescribeDosProgram(const std::vector<uint8_t> &file, std::string &line, std::string &error) {
     PeImage image;
     if (ParsePeImage(file, image, error) != PeError::None) return false;
     DosProgramInfo dos;
