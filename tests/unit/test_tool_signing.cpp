@@ -662,4 +662,26 @@ TEST_F(Signing, SignaturesFromAnotherSignerAreReadInFull) {
     }
 }
 
+TEST_F(Signing, OldPkcs12FilesLoadAndAFileWithoutMacIsNoWrongPassword) {
+    ::setenv("FWPACK_SIGN_PASSWORD", kP12Password, 1);
+    for (const auto &[name, flags] : std::vector<std::pair<std::string, std::vector<std::string>>>{
+             {"rc2.p12", {"-legacy"}},   // RC2-40 and 3DES, as older systems export
+             {"nomac.p12", {"-nomac"}}}) {
+        const bool mac = name != "nomac.p12";
+        std::vector<std::string> args = {"openssl", "pkcs12", "-export", "-inkey", Pki("leaf.key"), "-in",
+                                         Pki("leaf.pem"), "-certfile", Pki("inter.pem"), "-passout",
+                                         std::string("pass:") + kP12Password, "-out", dir / name};
+        args.insert(args.end(), flags.begin(), flags.end());
+        RunResult r = RunProgram(args);
+        ASSERT_EQ(r.Code, 0) << r.Err;
+        const std::string out = dir / (name + ".exe");
+        r = BuildSigned(out, {"--sign-pkcs12", dir / name});
+        EXPECT_EQ(r.Code, mac ? 0 : 2) << name << ": " << r.Err;
+        if (mac) EXPECT_EQ(Fwpack({"verify", out, "--trust", Pki("root.pem")}).Code, 0) << name;
+        else EXPECT_TRUE(Contains(r.Err, "has no integrity check (MAC)")) << r.Err;
+        EXPECT_FALSE(Contains(r.Err, "wrong password")) << r.Err;
+    }
+    ::unsetenv("FWPACK_SIGN_PASSWORD");
+}
+
 }  // namespace
