@@ -660,6 +660,28 @@ TEST_F(Signing, SignaturesFromAnotherSignerAreReadInFull) {
             std::remove(file.c_str());
         }
     }
+    // A second signature nested in the first, as other signers add one: read
+    // and held to the same rules.
+    const std::string first = dir / "first.exe";
+    ASSERT_EQ(OsslSign(dir.path(), first, {"-h", "sha256", "-certs", Pki("chain.pem"), "-key", Pki("leaf.key")}).Code, 0);
+    for (const auto &[digest, says] : std::vector<std::pair<std::string, std::string>>{
+             {"sha384", "nested 1      O=Example Firmware,CN=fwpack Test Signer, sha384 matches the file, "
+                        "verifies, time-stamped "},
+             {"sha1", "signature: nested 1: the image digest is SHA1, too weak"}}) {
+        // The authority stamps only strong digests.
+        const std::string ts = digest == "sha1" ? "" : tsa.Url();
+        std::vector<std::string> args = {"osslsigncode", "sign", "-nest", "-h", digest, "-certs", Pki("chain.pem"),
+                                         "-key", Pki("leaf.key"), "-in", first, "-out", file};
+        if (!ts.empty()) args.insert(args.end(), {"-ts", ts});
+        RunResult r = RunProgram(args);
+        ASSERT_EQ(r.Code, 0) << r.Err;
+        r = Fwpack({"inspect", file, "--trust", Pki("root.pem")});
+        EXPECT_TRUE(Contains(r.Out, says)) << r.Out;
+        EXPECT_TRUE(Contains(r.Out, "digest        sha256, matches the file")) << r.Out;
+        r = Fwpack({"verify", file, "--trust", Pki("root.pem")});
+        EXPECT_EQ(r.Code, digest == "sha1" ? 1 : 0) << r.Out;
+        std::remove(file.c_str());
+    }
 }
 
 TEST_F(Signing, OldPkcs12FilesLoadAndAFileWithoutMacIsNoWrongPassword) {

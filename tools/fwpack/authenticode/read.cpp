@@ -28,14 +28,15 @@ std::string HexBytes(const uint8_t *p, size_t n) {
 
 class Checker {
   public:
-    explicit Checker(SignatureReport &r) : r_(r) {}
+    explicit Checker(SignatureReport &r, std::string prefix = "signature: ") : r_(r), prefix_(std::move(prefix)) {}
     bool Fail(const std::string &problem) {
-        r_.Problems.push_back("signature: " + problem);
+        r_.Problems.push_back(prefix_ + problem);
         return false;
     }
 
   private:
     SignatureReport &r_;
+    std::string prefix_;
 };
 
 std::string Hex16(uint16_t v) {
@@ -70,9 +71,33 @@ Pkcs7Ptr ReadSignedData(const std::vector<uint8_t> &file, const SignatureSpan &s
     Pkcs7Ptr p7(d2i_PKCS7(nullptr, &p, long(e.Length)));
     if (!p7) return c.Fail("the certificate table entry is not PKCS#7 (" + OpenSslReason() + ")"), nullptr;
     OnlyPaddingAfter(e, size_t(p - e.Data), c);
-    if (!PKCS7_type_is_signed(p7.get()) || !p7->d.sign || !p7->d.sign->contents)
-        return c.Fail("the PKCS#7 structure is not SignedData with content"), nullptr;
     return p7;
+}
+
+bool IsSignedData(PKCS7 *p7, Checker &c) {
+    if (p7 && PKCS7_type_is_signed(p7) && p7->d.sign && p7->d.sign->contents) return true;
+    return c.Fail("the PKCS#7 structure is not SignedData with content");
+}
+
+// The signatures other signers nest in the first one's unsigned
+// attributes, one per value; an unreadable one is kept as null.
+std::vector<Pkcs7Ptr> NestedSignatures(PKCS7 *p7) {
+    std::vector<Pkcs7Ptr> out;
+    STACK_OF(PKCS7_SIGNER_INFO) *infos = PKCS7_get_signer_info(p7);
+    if (!infos || sk_PKCS7_SIGNER_INFO_num(infos) == 0) return out;
+    const STACK_OF(X509_ATTRIBUTE) *attrs = sk_PKCS7_SIGNER_INFO_value(infos, 0)->unauth_attr;
+    ASN1_OBJECT *nested = OBJ_txt2obj(oid::kSpcNestedSignature, 1);
+    for (int i = -1; nested && (i = X509at_get_attr_by_OBJ(attrs, nested, i)) >= 0;) {
+        X509_ATTRIBUTE *attr = X509at_get_attr(attrs, i);
+        for (int j = 0; j < X509_ATTRIBUTE_count(attr); ++j) {
+            const ASN1_TYPE *t = X509_ATTRIBUTE_get0_type(attr, j);
+            const unsigned char *p = t->type == V_ASN1_SEQUENCE ? ASN1_STRING_get0_data(t->value.sequence) : nullptr;
+            out.emplace_back(p ? d2i_PKCS7(nullptr, &p, ASN1_STRING_length(t->value.sequence)) : nullptr);
+        }
+    }
+    ASN1_OBJECT_free(nested);
+    ERR_clear_error();
+    return out;
 }
 
 // The signed content: the indirect data's DER, when the content is of that type.
@@ -202,20 +227,14 @@ bool CheckTrust(PKCS7 *p7, X509_STORE *store, const std::string &trustFile, cons
     return true;
 }
 
-}  // namespace
-
-SignatureReport ReadSignature(const std::vector<uint8_t> &file, const std::string &trustFile) {
-    SignatureReport r;
-    Checker c(r);
-    SignatureSpan span;
-    if (!FindSignatureTable(file, span, r)) return r;
-
-    Pkcs7Ptr p7 = ReadSignedData(file, span, c);
+// One signature over the file: what it says and whether it holds, into r.
+void CheckSignature(const std::vector<uint8_t> &file, const SignatureSpan &span, PKCS7 *p7,
+                    X509_STORE *roots, const std::string &trustFile, SignatureReport &r, Checker &c) {
     der::Element indirect;
     const EVP_MD *md = nullptr;
-    if (!p7 || !IndirectData(p7.get(), indirect, c) || !SignedDigest(indirect, r, md, c)) return r;
+    if (!IsSignedData(p7, c) || !IndirectData(p7, indirect, c) || !SignedDigest(indirect, r, md, c)) return;
     r.Readable = true;
-    DescribeSigner(p7.get(), r);
+    DescribeSigner(p7, r);
 
     const std::vector<uint8_t> digest = ImageDigest(file, span, md);
     r.FileDigest = HexBytes(digest.data(), digest.size());
@@ -223,17 +242,39 @@ SignatureReport ReadSignature(const std::vector<uint8_t> &file, const std::strin
     if (!r.DigestMatches)
         c.Fail("the file's " + r.DigestAlgorithm + " digest " + r.FileDigest +
                " differs from the signed digest " + r.SignedDigest + ": the file changed after signing");
-    r.SignatureVerifies = VerifySignature(p7.get(), indirect, c);
+    r.SignatureVerifies = VerifySignature(p7, indirect, c);
 
-    StorePtr roots = trustFile.empty() ? nullptr : LoadRoots(trustFile, c);
-    STACK_OF(PKCS7_SIGNER_INFO) *infos = PKCS7_get_signer_info(p7.get());
+    STACK_OF(PKCS7_SIGNER_INFO) *infos = PKCS7_get_signer_info(p7);
     if (infos && sk_PKCS7_SIGNER_INFO_num(infos) > 0) {
-        r.Timestamp = ReadTimestamp(sk_PKCS7_SIGNER_INFO_value(infos, 0), roots.get());
+        r.Timestamp = ReadTimestamp(sk_PKCS7_SIGNER_INFO_value(infos, 0), roots);
         if (!r.Timestamp.Problem.empty()) c.Fail(r.Timestamp.Problem);
     }
     if (!trustFile.empty()) {
         r.TrustChecked = true;
-        r.Trusted = roots && CheckTrust(p7.get(), roots.get(), trustFile, r.Timestamp, c);
+        r.Trusted = roots && CheckTrust(p7, roots, trustFile, r.Timestamp, c);
+    }
+}
+
+}  // namespace
+
+SignatureReport ReadSignature(const std::vector<uint8_t> &file, const std::string &trustFile) {
+    SignatureReport r;
+    Checker c(r);
+    SignatureSpan span;
+    if (!FindSignatureTable(file, span, r)) return r;
+    Pkcs7Ptr p7 = ReadSignedData(file, span, c);
+    if (!p7) return r;
+    StorePtr roots = trustFile.empty() ? nullptr : LoadRoots(trustFile, c);
+    CheckSignature(file, span, p7.get(), roots.get(), trustFile, r, c);
+    if (!r.Readable) return r;
+    // A nested signature is held to the same rules: a weak or broken one
+    // is a problem of the package, not something to pass over.
+    for (Pkcs7Ptr &nested : NestedSignatures(p7.get())) {
+        SignatureReport n;
+        Checker nc(n, "signature: nested " + std::to_string(r.Nested.size() + 1) + ": ");
+        CheckSignature(file, span, nested.get(), roots.get(), trustFile, n, nc);
+        r.Problems.insert(r.Problems.end(), n.Problems.begin(), n.Problems.end());
+        r.Nested.push_back(std::move(n));
     }
     return r;
 }

@@ -34,7 +34,10 @@ struct SignatureReport {
     // Why a signature was not read, when this build cannot read one.
     std::string Unchecked;
     // One line per problem, each starting "signature: "; empty when sound.
+    // The nested signatures' problems are among them.
     std::vector<std::string> Problems;
+    // Further signatures nested in this one, each read as this one is.
+    std::vector<SignatureReport> Nested;
 };
 
 }  // namespace fwpack

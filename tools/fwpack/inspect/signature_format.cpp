@@ -20,6 +20,18 @@ std::string TimestampLine(const SignatureReport &r) {
     return line + (t.Used ? ", used for the chain" : ", not used: " + t.NotUsed);
 }
 
+// A nested signature in one line: its signer, digest and the checks.
+std::string NestedLine(size_t i, const SignatureReport &n) {
+    std::string line = "  nested " + std::to_string(i + 1) + "      ";
+    if (!n.Readable) return line + "not readable\n";
+    line += Printable(n.Subject) + ", " + n.DigestAlgorithm +
+            (n.DigestMatches ? " matches the file" : " MISMATCH") +
+            (n.SignatureVerifies ? ", verifies" : ", does NOT verify");
+    if (n.Timestamp.Present) line += ", time-stamped " + n.Timestamp.Time;
+    if (n.TrustChecked) line += n.Trusted ? ", trusted" : ", NOT trusted";
+    return line + "\n";
+}
+
 }  // namespace
 
 std::string SignatureText(const SignatureReport &r) {
@@ -39,6 +51,7 @@ std::string SignatureText(const SignatureReport &r) {
         s << "  certificates  " << r.Certificates << "\n";
         s << "  timestamp     " << TimestampLine(r) << "\n";
         if (r.TrustChecked) s << "  trusted       " << (r.Trusted ? "yes" : "NO") << "\n";
+        for (size_t i = 0; i < r.Nested.size(); ++i) s << NestedLine(i, r.Nested[i]);
     }
     for (const std::string &p : r.Problems) s << "  " << p << "\n";
     return s.str();
@@ -66,6 +79,15 @@ std::string SignatureJson(const SignatureReport &r) {
         else
             s << "null";
         if (r.TrustChecked) s << ", \"trusted\": " << Bool(r.Trusted);
+        s << ", \"nested\": [";
+        for (size_t i = 0; i < r.Nested.size(); ++i) {
+            const SignatureReport &n = r.Nested[i];
+            s << (i ? ", " : "") << "{\"readable\": " << Bool(n.Readable) << ", \"subject\": " << JsonString(n.Subject)
+              << ", \"digest_algorithm\": " << JsonString(n.DigestAlgorithm)
+              << ", \"digest_matches\": " << Bool(n.DigestMatches)
+              << ", \"signature_verifies\": " << Bool(n.SignatureVerifies) << "}";
+        }
+        s << "]";
     }
     s << ",\n    \"problems\": [";
     for (size_t i = 0; i < r.Problems.size(); ++i) s << (i ? ", " : "") << JsonString(r.Problems[i]);
