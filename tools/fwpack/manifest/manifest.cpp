@@ -136,16 +136,25 @@ bool ParseToml(const std::string &path, toml::table &root, std::string &error) {
     return true;
 }
 
+// Characters of UTF-8 text: every byte but the continuation bytes.
+size_t Utf8Characters(const std::string &text) {
+    size_t n = 0;
+    for (unsigned char b : text) n += (b & 0xC0) != 0x80;
+    return n;
+}
+
 bool ReadOptions(Checker &c, const toml::table &root, Manifest &out) {
     const toml::table *opt = Section(c, root, "options", false);
     if (!opt) return !c.Failed();
     if (!KnownKeys(c, *opt, "options.", {"flags", "id_string"})) return false;
     if (const toml::node *f = opt->get("flags"); f && !ReadFlags(c, *f, out.Flags)) return false;
     if (!String(c, *opt, "options", "id_string", false, out.IdString)) return false;
+    // The field holds bytes; the user counts characters: say both.
     if (out.IdString.size() >= kIdStringSize)
-        return c.Fail("options.id_string", "is " + std::to_string(out.IdString.size()) +
-                                               " characters; at most " +
-                                               std::to_string(kIdStringSize - 1) + " fit");
+        return c.Fail("options.id_string", "is " + std::to_string(Utf8Characters(out.IdString)) +
+                                               " characters, " + std::to_string(out.IdString.size()) +
+                                               " bytes of UTF-8; at most " +
+                                               std::to_string(kIdStringSize - 1) + " bytes fit");
     return true;
 }
 
