@@ -2,8 +2,6 @@
 
 #include <iostream>
 
-#include "platform/builder_files.h"
-#include "tools/fwpack/authenticode/read.h"
 
 namespace fwpack {
 
@@ -12,26 +10,16 @@ int Fail(const std::string &line) {
     return kExitBadInput;
 }
 
-bool Load(const std::string &path, PayloadReport &report, ContainerKind &kind) {
+bool Load(const std::string &path, PayloadReport &report, ContainerKind &kind,
+          std::vector<uint8_t> &file) {
     ResourceSet set;
     std::string error;
-    if (!ReadContainer(path, set, kind, error)) {
+    if (!ReadContainer(path, set, kind, error, &file)) {
         Fail(error);
         return false;
     }
     report = AnalyzePayload(std::move(set), kind);
     return true;
-}
-
-SignatureReport Signature(const std::string &path, const std::string &trust) {
-    std::vector<uint8_t> file;
-    std::string error;
-    if (!ReadWholeFile(path, file, error)) {
-        SignatureReport unread;
-        unread.Problems.push_back("signature: " + error);
-        return unread;
-    }
-    return ReadSignature(file, trust);
 }
 
 void AddPackagePath(CLI::App &command, std::string &path) {

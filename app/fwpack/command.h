@@ -19,10 +19,10 @@ constexpr int kExitOk = 0, kExitProblems = 1, kExitBadInput = 2;
 int Fail(const std::string &line);
 
 // The package at path as a report; false after Fail when it cannot be read.
-bool Load(const std::string &path, PayloadReport &report, ContainerKind &kind);
-
-// A Windows package's signature; trust: root certificates for the chain, or "".
-SignatureReport Signature(const std::string &path, const std::string &trust);
+// file: the package file's bytes as read (empty for a resources folder),
+// so that its DOS program and signature are read from the same bytes.
+bool Load(const std::string &path, PayloadReport &report, ContainerKind &kind,
+          std::vector<uint8_t> &file);
 
 // The PATH argument of the commands that look at a package.
 void AddPackagePath(CLI::App &command, std::string &path);

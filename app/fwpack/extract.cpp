@@ -17,7 +17,8 @@ struct ExtractArgs {
 int RunExtract(const ExtractArgs &a) {
     PayloadReport report;
     ContainerKind kind;
-    if (!Load(a.Path, report, kind)) return kExitBadInput;
+    std::vector<uint8_t> file;
+    if (!Load(a.Path, report, kind, file)) return kExitBadInput;
     std::vector<std::string> written;
     std::string error;
     if (!ExtractPayload(report, a.Dir, written, error)) return Fail(error);

@@ -6,6 +6,7 @@
 #include "app/fwpack/command.h"
 #include "fwpack_config.h"
 #include "platform/builder_files.h"
+#include "tools/fwpack/authenticode/read.h"
 #include "tools/fwpack/inspect/inspect_format.h"
 #include "tools/fwpack/inspect/signature_format.h"
 
@@ -15,15 +16,17 @@ namespace {
 struct InspectArgs {
     std::string Path;
     bool Json = false;
+    std::string Trust;
 };
 
 int RunInspect(const InspectArgs &a) {
     PayloadReport report;
     ContainerKind kind;
-    if (!Load(a.Path, report, kind)) return kExitBadInput;
+    std::vector<uint8_t> file;
+    if (!Load(a.Path, report, kind, file)) return kExitBadInput;
     std::string signature;
     if (kind == ContainerKind::WindowsPackage) {
-        SignatureReport s = Signature(a.Path, "");
+        SignatureReport s = ReadSignature(file, a.Trust);
         signature = a.Json ? SignatureJson(s) : SignatureText(s);
     }
     // The reader's version: what a report says may change as fwpack learns more.
@@ -31,7 +34,7 @@ int RunInspect(const InspectArgs &a) {
     std::cout << (a.Json ? InspectJson(report, a.Path, kind, {reader, signature})
                          : InspectText(report, a.Path, kind));
     std::string dos, error;
-    if (!a.Json && kind == ContainerKind::WindowsPackage && DescribeDosProgram(a.Path, dos, error))
+    if (!a.Json && kind == ContainerKind::WindowsPackage && DescribeDosProgram(file, dos, error))
         std::cout << dos << "\n";
     if (!a.Json) std::cout << signature;
     return kExitOk;
@@ -45,6 +48,9 @@ Subcommand AddInspect(CLI::App &app) {
         "inspect", "Show every resource: headers, zlib streams, records, option block.");
     AddPackagePath(*inspect, a->Path);
     inspect->add_flag("--json", a->Json, "print JSON instead of text");
+    inspect->add_option("--trust", a->Trust,
+                        "PEM root certificate(s): show whether the signer and the time-stamp's "
+                        "authority chain to one of them");
     return {inspect, [a] { return RunInspect(*a); }};
 }
 

@@ -6,6 +6,7 @@
 
 #include "app/fwpack/command.h"
 #include "tools/fwpack/authenticode/package_signing.h"
+#include "tools/fwpack/authenticode/read.h"
 #include "tools/fwpack/inspect/payload_check.h"
 
 namespace fwpack {
@@ -18,16 +19,16 @@ struct VerifyArgs {
 };
 
 // The signature's problems; an unsigned package is one only when required.
-std::vector<std::string> SignatureProblems(const std::string &path, ContainerKind kind,
+std::vector<std::string> SignatureProblems(const std::vector<uint8_t> &file, ContainerKind kind,
                                            const VerifyArgs &v) {
     if (kind != ContainerKind::WindowsPackage)
         return v.RequireSignature || !v.Trust.empty()
                    ? std::vector<std::string>{std::string("signature: a ") + ContainerKindName(kind) +
                                               " carries none; only Windows packages are signed"}
                    : std::vector<std::string>{};
-    SignatureReport s = Signature(path, v.Trust);
+    SignatureReport s = ReadSignature(file, v.Trust);
     if (!s.Unchecked.empty())
-        std::cerr << "fwpack: note: " << path << " is signed; its signature is not checked: "
+        std::cerr << "fwpack: note: " << v.Path << " is signed; its signature is not checked: "
                   << s.Unchecked << "\n";
     if (!s.Signed && (v.RequireSignature || !v.Trust.empty()) && s.Problems.empty())
         s.Problems.push_back("signature: none, and one is required");
@@ -39,11 +40,12 @@ int RunVerify(const VerifyArgs &v) {
         return Fail("verify: " + SigningUnavailable());
     PayloadReport report;
     ContainerKind kind;
-    if (!Load(v.Path, report, kind)) return kExitBadInput;
+    std::vector<uint8_t> file;
+    if (!Load(v.Path, report, kind, file)) return kExitBadInput;
     std::vector<std::string> problems = PayloadProblems(report);
     if (kind == ContainerKind::WindowsPackage)
-        for (std::string &p : WindowsPackageProblems(v.Path)) problems.push_back(std::move(p));
-    for (std::string &p : SignatureProblems(v.Path, kind, v)) problems.push_back(std::move(p));
+        for (std::string &p : WindowsPackageProblems(file)) problems.push_back(std::move(p));
+    for (std::string &p : SignatureProblems(file, kind, v)) problems.push_back(std::move(p));
     for (const auto &p : problems) std::cout << p << "\n";
     if (!problems.empty()) return kExitProblems;
     std::cout << v.Path << ": consistent\n";

@@ -241,7 +241,7 @@ bool AtomicFileSet::Open(const std::string &path, std::string &error, unsigned m
 
 bool AtomicFileSet::Append(const uint8_t *data, size_t size, std::string &error) {
     if (WriteAll(int(open_), data, size) == size) return true;
-    error = Why("cannot write", staged_.back().first);
+    error = Why("cannot write", staged_.back().second);
     return false;
 }
 
@@ -251,10 +251,10 @@ bool AtomicFileSet::Close(std::string &error) {
     int fd = int(open_);
     open_ = -1;
     bool ok = ::fchmod(fd, mode_) == 0 && ::fsync(fd) == 0;
-    if (!ok) error = Why("cannot finish", staged_.back().first);
+    if (!ok) error = Why("cannot finish", staged_.back().second);
     if (UnnamedDescriptor(staged_.back().first) >= 0) return ok;
     if (::close(fd) != 0 && ok) {
-        error = Why("cannot finish", staged_.back().first);
+        error = Why("cannot finish", staged_.back().second);
         ok = false;
     }
     return ok;

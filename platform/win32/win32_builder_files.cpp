@@ -200,7 +200,7 @@ bool AtomicFileSet::Open(const std::string &path, std::string &error, unsigned) 
 
 bool AtomicFileSet::Append(const uint8_t *data, size_t size, std::string &error) {
     if (WriteAll(Handle(open_), data, size)) return true;
-    error = Why("cannot write", staged_.back().first);
+    error = Why("cannot write", staged_.back().second);
     return false;
 }
 
@@ -208,9 +208,9 @@ bool AtomicFileSet::Close(std::string &error) {
     HANDLE h = Handle(open_);
     open_ = -1;
     bool finished = FlushFileBuffers(h);
-    if (!finished) error = Why("cannot finish", staged_.back().first);
+    if (!finished) error = Why("cannot finish", staged_.back().second);
     if (!CloseHandle(h) && finished) {
-        error = Why("cannot finish", staged_.back().first);
+        error = Why("cannot finish", staged_.back().second);
         finished = false;
     }
     return finished;

@@ -11,6 +11,9 @@
 #   other-root.pem               a root that signed none of them
 #   leaf.p12                     leaf key and chain, password in FWPACK_PKI_PASSWORD (default "pki-pass")
 #   tsa.pem tsa.key tsa.cnf      a time-stamp authority under the root, and its openssl ts config
+#   old-root.pem old-root.key    a root valid from 2019 to 2040
+#   lapsed.pem lapsed.key        code signing under old-root, valid only in January 2020
+#   rogue-tsa.pem rogue-tsa.key  a self-made time-stamp authority, valid from 2019 to 2040
 set -euo pipefail
 dir=${1:?usage: make_pki.sh DIR}
 mkdir -p "$dir"
@@ -75,6 +78,23 @@ extensions "basicConstraints=CA:FALSE" "keyUsage=critical,digitalSignature,nonRe
 key tsa
 issue tsa "/CN=fwpack Test Time-Stamp Authority" root
 
+# selfsign NAME SUBJECT: a self-signed certificate for NAME.key valid from 2019 to 2040.
+selfsign() {
+  openssl req -new -key "$1.key" -subj "$2" -out "$1.csr" 2>/dev/null
+  openssl ca -batch -notext -selfsign -config ca.cnf -keyfile "$1.key" -extfile ext.cnf -in "$1.csr" \
+    -out "$1.pem" -startdate 20190101000000Z -enddate 20400101000000Z 2>/dev/null
+  rm -f "$1.csr"
+}
+key old-root
+extensions "basicConstraints=critical,CA:TRUE" "keyUsage=critical,keyCertSign,cRLSign"
+selfsign old-root "/CN=fwpack Old Root"
+key lapsed
+extensions "basicConstraints=CA:FALSE" "keyUsage=critical,digitalSignature" "extendedKeyUsage=codeSigning"
+issue lapsed "/CN=fwpack Lapsed Signer" old-root -startdate 20200101000000Z -enddate 20200201000000Z
+key rogue-tsa
+extensions "basicConstraints=CA:FALSE" "keyUsage=critical,digitalSignature,nonRepudiation" "extendedKeyUsage=critical,timeStamping"
+selfsign rogue-tsa "/CN=fwpack Rogue Time-Stamp Authority"
+
 cat leaf.pem inter.pem > chain.pem
 openssl pkcs12 -export -inkey leaf.key -in leaf.pem -certfile inter.pem -passout "pass:$password" -out leaf.p12
 cat root.pem inter.pem > tsa-chain.pem
@@ -89,7 +109,7 @@ certs = tsa-chain.pem
 signer_key = tsa.key
 signer_digest = sha256
 default_policy = 1.2.3.4.1
-digests = sha256
+digests = sha256, sha384, sha512
 accuracy = secs:1
 ordering = yes
 tsa_name = no

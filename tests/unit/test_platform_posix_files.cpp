@@ -1,9 +1,14 @@
 // The POSIX file layer: FILETIME mapping, temp names, whole-file I/O, copy
 // and the recursive delete.
+#include <csignal>
 #include <filesystem>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include "platform/builder_files.h"
 #include "platform/posix/posix_files.h"
 #include "support/test_files.h"
 
@@ -113,6 +118,37 @@ TEST(PosixFiles, TempNamesFoldersAndTrees) {
     EXPECT_TRUE(files.Exists("outside"));
     EXPECT_TRUE(files.SetWorkingDirectory(*cwd));
     EXPECT_FALSE(files.SetWorkingDirectory(root + "none"));
+}
+
+// A write that fails part-way (a full disk; here a file size limit, which
+// fails the same write) names the file the user asked for, not the
+// temporary beside it, and leaves no temporary.
+TEST(PosixFiles, AFailedWriteNamesTheDestination) {
+    test::TempDir dir;
+    const std::string target = dir.path() + "/package.exe";
+    int pipefd[2];
+    ASSERT_EQ(::pipe(pipefd), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{4096, 4096};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        std::string error;
+        const bool ok = WriteFileAtomically(target, std::vector<uint8_t>(65536, 1), error);
+        if (!ok) (void)!::write(pipefd[1], error.data(), error.size());
+        ::_exit(ok ? 1 : 0);
+    }
+    ::close(pipefd[1]);
+    std::string error;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(pipefd[0], buffer, sizeof buffer)) > 0;) error.append(buffer, size_t(n));
+    ::close(pipefd[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the write did not fail";
+    EXPECT_NE(error.find("cannot write " + target + ": "), std::string::npos) << error;
+    EXPECT_EQ(error.find(".fwpack-"), std::string::npos) << error;
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
 }  // namespace

@@ -109,7 +109,12 @@ TEST_F(BadManifest, FlagNamesAndIdString) {
     ExpectRefused(Replace(kGood, "\"no-reboot\"", "\"no-rebot\""),
                   {"options.flags", "unknown flag name \"no-rebot\""});
     ExpectRefused(Replace(kGood, "$0001\"", "$0001" + std::string(128 - 40, 'x') + "\""),
-                  {"options.id_string", "128 characters", "127"});
+                  {"options.id_string", "128 characters, 128 bytes", "127"});
+    // 64 two-byte characters fill 128 bytes.
+    std::string umlauts;
+    for (int i = 0; i < 64; ++i) umlauts += "\xc3\xbc";
+    ExpectRefused(Replace(kGood, "$FB$SAMPLE$A05$20261207$R01$BOARD-X$0001", umlauts),
+                  {"options.id_string", "64 characters, 128 bytes of UTF-8; at most 127 bytes fit"});
 }
 
 TEST_F(BadManifest, ProgramNames) {

@@ -10,9 +10,13 @@
 #include <cstring>
 #include <functional>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <filesystem>
+
+#include <openssl/pem.h>
+#include <openssl/ts.h>
 
 #include "dos/tag_scan.h"
 #include "payload/bytes.h"
@@ -20,6 +24,7 @@
 #include "platform/posix/posix_dos_files.h"
 #include "support/dos_package.h"
 #include "tools/fwpack/authenticode/image.h"
+#include "tools/fwpack/authenticode/openssl_util.h"
 #include "tools/fwpack/container/container.h"
 #include "tools/fwpack/pe/image.h"
 #include "test_tool_support.h"
@@ -175,6 +180,8 @@ TEST_F(Signing, BadSignersAreRefusedWithOneLineAndNothingWritten) {
     };
     const std::string notAKey = dir / "notakey.pem";
     WriteBytes(notAKey, {'n', 'o', 'p', 'e', '\n'});
+    const std::string fifo = *pki_ / "fifo";
+    ASSERT_TRUE(::mkfifo(fifo.c_str(), 0600) == 0 || errno == EEXIST);
     const std::vector<Case> cases = {
         {{"--sign-cert", Pki("chain.pem"), "--sign-key", Pki("other.key")}, "does not match the certificate"},
         {{"--sign-cert", Pki("expired.pem"), "--sign-key", Pki("expired.key")}, "expired on 2020-02-01T00:00:00Z"},
@@ -186,6 +193,11 @@ TEST_F(Signing, BadSignersAreRefusedWithOneLineAndNothingWritten) {
         {{"--sign-pkcs12", Pki("leaf.p12")}, "wrong password"},   // FWPACK_SIGN_PASSWORD unset
         {{"--sign-pkcs12", Pki("leaf.key")}, "not a PKCS#12 file"},
         {{"--timestamp-url", "http://127.0.0.1:9/"}, "--timestamp-url needs a signer"},
+        {{"--sign-cert", dir / "gone.pem", "--sign-key", Pki("leaf.key")}, "No such file or directory"},
+        // Refused at once rather than waited on.
+        {{"--sign-cert", fifo, "--sign-key", Pki("leaf.key")}, "--sign-cert: not a regular file"},
+        {{"--sign-cert", Pki("chain.pem"), "--sign-key", fifo}, "--sign-key: not a regular file"},
+        {{"--sign-pkcs12", fifo}, "--sign-pkcs12: not a regular file"},
     };
     ::unsetenv("FWPACK_SIGN_PASSWORD");
     for (const Case &c : cases) {
@@ -201,6 +213,9 @@ TEST_F(Signing, BadSignersAreRefusedWithOneLineAndNothingWritten) {
                           Pki("chain.pem"), "--sign-key", Pki("leaf.key")});
     EXPECT_EQ(r.Code, 2);
     EXPECT_TRUE(Contains(r.Err, "signing applies to Windows packages")) << r.Err;
+    r = Fwpack({"verify", signedExe_, "--trust", fifo});
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_TRUE(Contains(r.Out, "--trust: not a regular file")) << r.Out;
 }
 
 TEST_F(Signing, Pkcs12TakesItsPasswordFromTheEnvironment) {
@@ -252,6 +267,21 @@ TEST_F(Signing, TheManifestMayNameTheSignerAndFlagsWin) {
     r = Fwpack({"build", m, "--stub", kStub, "-o", dir / "m3.exe"});
     EXPECT_EQ(r.Code, 2);
     EXPECT_TRUE(Contains(r.Err, "signing.key: required key is missing")) << r.Err;
+
+    // A section that names nobody is an error, not an unsigned package; a
+    // missing file is named by the manifest's key.
+    for (const auto &[section, says] : std::vector<std::pair<std::string, std::string>>{
+             {"", "names no signer"},
+             {"timestamp_url = \"http://127.0.0.1:1/\"\n", "names no signer"},
+             {"cert = \"\"\nkey = \"\"\n", "names no signer"},
+             {"pkcs12 = \"gone.p12\"\n", "signing.pkcs12: cannot open"}}) {
+        r = Fwpack({"build", manifest(section), "--stub", kStub, "-o", dir / "m4.exe"});
+        EXPECT_EQ(r.Code, 2) << section;
+        EXPECT_EQ(r.ErrLines().size(), 1u) << r.Err;
+        EXPECT_TRUE(Contains(r.Err, says)) << r.Err;
+        EXPECT_FALSE(Contains(r.Err, "--sign-")) << r.Err;
+        EXPECT_FALSE(FileExists(dir / "m4.exe")) << section;
+    }
 }
 
 TEST_F(Signing, ASignedStubLosesItsOldSignatureAndSaysSo) {
@@ -409,7 +439,7 @@ TEST_F(Signing, ATimestampedSignatureNamesItsTimeAndAuthority) {
 
     // No authority at the URL, or not an http:// one: one line, nothing written.
     for (const auto &[url, says] : std::vector<std::pair<std::string, std::string>>{
-             {"http://127.0.0.1:1/tsa", "no time-stamp"}, {"https://127.0.0.1:1/tsa", "give an http:// URL"}}) {
+             {"http://127.0.0.1:1/tsa", "cannot connect"}, {"https://127.0.0.1:1/tsa", "give an http:// URL"}}) {
         r = BuildSigned(dir / "unstamped.exe", {"--sign-cert", Pki("chain.pem"), "--sign-key",
                                                 Pki("leaf.key"), "--timestamp-url", url});
         EXPECT_EQ(r.Code, 2);
@@ -417,6 +447,263 @@ TEST_F(Signing, ATimestampedSignatureNamesItsTimeAndAuthority) {
         EXPECT_TRUE(Contains(r.Err, says)) << r.Err;
     }
     EXPECT_FALSE(FileExists(dir / "unstamped.exe"));
+}
+
+// The sample built unsigned into dir, then signed with osslsigncode, an
+// Authenticode signer that is not ours; extra: its further options.
+RunResult OsslSign(const std::string &dir, const std::string &out, std::vector<std::string> extra) {
+    const std::string in = dir + "/unsigned.exe";
+    if (!FileExists(in)) {
+        RunResult built = Fwpack({"build", SampleManifest(), "--stub", kStub, "-o", in});
+        if (built.Code != 0) return built;
+    }
+    std::vector<std::string> args = {"osslsigncode", "sign", "-in", in, "-out", out};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return RunProgram(args);
+}
+
+template <class T>
+T *ReadPem(const std::string &path, T *(*read)(FILE *, T **, pem_password_cb *, void *)) {
+    FILE *f = std::fopen(path.c_str(), "r");
+    T *object = f ? read(f, nullptr, nullptr, nullptr) : nullptr;
+    if (f) std::fclose(f);
+    return object;
+}
+
+int FixedTime(TS_RESP_CTX *, void *when, long *sec, long *usec) {
+    *sec = long(*static_cast<time_t *>(when));
+    *usec = 0;
+    return 1;
+}
+
+// A token from the authority (cert, key) dated `when`, over `imprint`: what
+// anyone with a self-made authority can make.
+Pkcs7Ptr MakeToken(const std::string &cert, const std::string &key, time_t when,
+                   std::vector<unsigned char> imprint) {
+    X509Ptr tsa(ReadPem<X509>(cert, PEM_read_X509));
+    KeyPtr tsaKey(ReadPem<EVP_PKEY>(key, PEM_read_PrivateKey));
+    std::unique_ptr<TS_REQ, OpenSslFree<TS_REQ, TS_REQ_free>> req(TS_REQ_new());
+    TS_MSG_IMPRINT *mi = TS_MSG_IMPRINT_new();
+    X509_ALGOR *alg = X509_ALGOR_new();
+    X509_ALGOR_set0(alg, OBJ_nid2obj(NID_sha256), V_ASN1_NULL, nullptr);
+    TS_MSG_IMPRINT_set_algo(mi, alg);
+    TS_MSG_IMPRINT_set_msg(mi, imprint.data(), int(imprint.size()));
+    TS_REQ_set_version(req.get(), 1);
+    TS_REQ_set_msg_imprint(req.get(), mi);
+    TS_REQ_set_cert_req(req.get(), 1);
+    TS_MSG_IMPRINT_free(mi);
+    X509_ALGOR_free(alg);
+    BioPtr query(BIO_new(BIO_s_mem()));
+    i2d_TS_REQ_bio(query.get(), req.get());
+    TS_RESP_CTX *ctx = TS_RESP_CTX_new();
+    ASN1_OBJECT *policy = OBJ_txt2obj("1.2.3.4.1", 1);
+    TS_RESP_CTX_set_signer_cert(ctx, tsa.get());
+    TS_RESP_CTX_set_signer_key(ctx, tsaKey.get());
+    TS_RESP_CTX_set_def_policy(ctx, policy);
+    TS_RESP_CTX_add_md(ctx, EVP_sha256());
+    TS_RESP_CTX_set_time_cb(ctx, FixedTime, &when);
+    TS_RESP *resp = TS_RESP_create_response(ctx, query.get());
+    Pkcs7Ptr token(resp && TS_RESP_get_token(resp) ? PKCS7_dup(TS_RESP_get_token(resp)) : nullptr);
+    TS_RESP_free(resp);
+    TS_RESP_CTX_free(ctx);
+    ASN1_OBJECT_free(policy);
+    return token;
+}
+
+// Adds a token from the authority dated `when` to the package's
+// signature; coverSignature false: over other bytes than the signature.
+void AddToken(const std::string &path, const std::string &cert, const std::string &key, time_t when,
+              bool coverSignature = true) {
+    std::vector<uint8_t> file = ReadBytes(path);
+    SignatureSpan span = Span(file);
+    std::vector<WinCertificate> entries;
+    std::string error;
+    ASSERT_TRUE(ReadCertificateTable(file, span, entries, error)) << error;
+    const unsigned char *p = entries.at(0).Data;
+    Pkcs7Ptr p7(d2i_PKCS7(nullptr, &p, long(entries[0].Length)));
+    ASSERT_TRUE(p7);
+    PKCS7_SIGNER_INFO *si = sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(p7.get()), 0);
+    std::vector<unsigned char> imprint(32);
+    const ASN1_OCTET_STRING *value = si->enc_digest;
+    EVP_Digest(ASN1_STRING_get0_data(value), size_t(ASN1_STRING_length(value)) - !coverSignature,
+               imprint.data(), nullptr, EVP_sha256(), nullptr);
+    Pkcs7Ptr token = MakeToken(cert, key, when, imprint);
+    ASSERT_TRUE(token);
+    unsigned char *der = nullptr;
+    const int length = i2d_PKCS7(token.get(), &der);
+    ASN1_STRING *attr = ASN1_STRING_new();
+    ASN1_STRING_set(attr, der, length);
+    OPENSSL_free(der);
+    int nid = OBJ_txt2nid("1.3.6.1.4.1.311.3.3.1");
+    if (nid == NID_undef) nid = OBJ_create("1.3.6.1.4.1.311.3.3.1", "testRfc3161", "test RFC 3161");
+    ASSERT_EQ(PKCS7_add_attribute(si, nid, V_ASN1_SEQUENCE, attr), 1);
+    der = nullptr;
+    const int signatureLength = i2d_PKCS7(p7.get(), &der);
+    const std::vector<uint8_t> signature(der, der + signatureLength);
+    OPENSSL_free(der);
+    file.resize(span.TableOffset);
+    span.TableOffset = span.TableSize = 0;
+    uint64_t sum = 0;
+    ImageDigest(file, span, EVP_sha256(), &sum);
+    AttachCertificateTable(file, span, signature, sum);
+    WriteBytes(path, file);
+}
+
+time_t January2020() { return 1579046400; }   // 2020-01-15T00:00:00Z
+
+TEST_F(Signing, ABackDatedTimeStampCountsOnlyFromATrustedAuthority) {
+    // A signer whose certificate lapsed in 2020, back-dated into its life
+    // by a time-stamp authority anyone could make.
+    const std::string forged = dir / "forged.exe";
+    RunResult r = OsslSign(dir.path(), forged, {"-certs", Pki("lapsed.pem"), "-key", Pki("lapsed.key")});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    AddToken(forged, Pki("rogue-tsa.pem"), Pki("rogue-tsa.key"), January2020());
+    r = Fwpack({"verify", forged, "--trust", Pki("old-root.pem")});
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_EQ(r.OutLines().size(), 1u) << r.Out;
+    EXPECT_TRUE(Contains(r.Out, "certificate has expired")) << r.Out;
+    r = Fwpack({"inspect", forged, "--trust", Pki("old-root.pem")});
+    EXPECT_TRUE(Contains(r.Out, "timestamp     2020-01-15T00:00:00Z by CN=fwpack Rogue Time-Stamp Authority, "
+                                "not used: its authority does not chain to a trusted root"))
+        << r.Out;
+    EXPECT_TRUE(Contains(r.Out, "trusted       NO")) << r.Out;
+
+    // Trusting that authority too makes its time count, and the signer is
+    // judged as it stood then.
+    const std::string both = dir / "both.pem";
+    std::vector<uint8_t> roots = ReadBytes(Pki("old-root.pem")), rogue = ReadBytes(Pki("rogue-tsa.pem"));
+    roots.insert(roots.end(), rogue.begin(), rogue.end());
+    WriteBytes(both, roots);
+    r = Fwpack({"verify", forged, "--trust", both});
+    EXPECT_EQ(r.Code, 0) << r.Out;
+    r = Fwpack({"inspect", forged, "--trust", both});
+    EXPECT_TRUE(Contains(r.Out, "2020-01-15T00:00:00Z by CN=fwpack Rogue Time-Stamp Authority, used for the chain"))
+        << r.Out;
+
+    // A token over other bytes than this signature counts for nothing.
+    const std::string moved = dir / "moved.exe";
+    ASSERT_EQ(OsslSign(dir.path(), moved, {"-certs", Pki("lapsed.pem"), "-key", Pki("lapsed.key")}).Code, 0);
+    AddToken(moved, Pki("rogue-tsa.pem"), Pki("rogue-tsa.key"), January2020(), false);
+    r = Fwpack({"verify", moved, "--trust", both});
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_TRUE(Contains(r.Out, "the time-stamp was made for a different signature")) << r.Out;
+    EXPECT_TRUE(Contains(r.Out, "certificate has expired")) << r.Out;
+}
+
+// Grows the certificate table by extra bytes at its end; entryToo: the
+// entry's own length grows with it.
+void GrowTable(std::vector<uint8_t> &file, const std::vector<uint8_t> &extra, bool entryToo) {
+    const SignatureSpan span = Span(file);
+    file.insert(file.end(), extra.begin(), extra.end());
+    PutU32(file.data() + span.EntryOffset + 4, uint32_t(span.TableSize + extra.size()));
+    if (entryToo) PutU32(file.data() + span.TableOffset, uint32_t(span.TableSize + extra.size()));
+}
+
+TEST_F(Signing, NothingButTheSignatureAndItsPaddingMayStandInTheTable) {
+    const std::vector<std::pair<std::function<void(std::vector<uint8_t> &)>, std::string>> cases = {
+        {[](auto &f) { GrowTable(f, {16, 0, 0, 0, 0, 2, 2, 0, 'u', 'n', 's', 'i', 'g', 'n', 'e', 'd'}, false); },
+         "the certificate table holds 2 entries; only one is signed"},
+        {[](auto &f) { GrowTable(f, {'u', 'n', 's', 'i', 'g', 'n', 'e', 'd'}, true); },
+         "bytes follow the signature inside its certificate table entry"},
+        {[](auto &f) { GrowTable(f, {0, 0, 0, 0}, false); }, "the certificate table's last 4 bytes hold no entry"},
+        {[](auto &f) { PutU16(f.data() + Span(f).TableOffset + 4, 0x0100); },
+         "revision 0x0100 and type 0x0002; only revision 0x0200"},
+        {[](auto &f) { PutU16(f.data() + Span(f).TableOffset + 6, 0x0001); }, "type 0x0001"},
+    };
+    for (const auto &[edit, says] : cases) {
+        RunResult r = VerifyChanged(edit);
+        EXPECT_EQ(r.Code, 1) << says;
+        EXPECT_TRUE(Contains(r.Out, says)) << r.Out;
+        EXPECT_FALSE(Contains(r.Out, "consistent")) << r.Out;
+        r = Fwpack({"inspect", dir / "changed.exe"});
+        EXPECT_TRUE(Contains(r.Out, says)) << r.Out;
+    }
+}
+
+TEST_F(Signing, OnlyStrongImageDigestsAreAccepted) {
+    for (const auto &[digest, says] : std::vector<std::pair<std::string, std::string>>{
+             {"md5", "the image digest is MD5, too weak"}, {"sha1", "the image digest is SHA1, too weak"}}) {
+        const std::string out = dir / (digest + ".exe");
+        RunResult r = OsslSign(dir.path(), out, {"-h", digest, "-certs", Pki("chain.pem"), "-key", Pki("leaf.key")});
+        ASSERT_EQ(r.Code, 0) << r.Err;
+        r = Fwpack({"verify", out});
+        EXPECT_EQ(r.Code, 1);
+        EXPECT_TRUE(Contains(r.Out, says)) << r.Out;
+        r = Fwpack({"inspect", out});
+        EXPECT_FALSE(Contains(r.Out, "matches the file")) << r.Out;
+    }
+}
+
+// Packages signed after the build by another signer: every field inspect
+// shows is the signer's, and verify holds them to the same rules.
+TEST_F(Signing, SignaturesFromAnotherSignerAreReadInFull) {
+    TimestampAuthority tsa(Pki(""));
+    ASSERT_NE(tsa.Port(), 0);
+    const std::string file = dir / "other.exe";
+    for (const std::string digest : {"sha256", "sha384"}) {
+        for (const bool stamped : {false, true}) {
+            std::vector<std::string> flags = {"-h", digest, "-certs", Pki("chain.pem"), "-key", Pki("leaf.key")};
+            if (stamped) flags.insert(flags.end(), {"-ts", tsa.Url()});
+            RunResult r = OsslSign(dir.path(), file, flags);
+            ASSERT_EQ(r.Code, 0) << r.Err;
+            r = Fwpack({"verify", file, "--trust", Pki("root.pem")});
+            EXPECT_EQ(r.Code, 0) << digest << stamped << r.Out;
+            r = Fwpack({"inspect", file, "--trust", Pki("root.pem")});
+            EXPECT_TRUE(Contains(r.Out, "signer        O=Example Firmware,CN=fwpack Test Signer")) << r.Out;
+            EXPECT_TRUE(Contains(r.Out, "issuer        CN=fwpack Test Intermediate")) << r.Out;
+            EXPECT_TRUE(Contains(r.Out, "digest        " + digest + ", matches the file")) << r.Out;
+            EXPECT_TRUE(Contains(r.Out, "verifies      yes")) << r.Out;
+            EXPECT_TRUE(Contains(r.Out, "certificates  2")) << r.Out;
+            EXPECT_TRUE(Contains(r.Out, "trusted       yes")) << r.Out;
+            EXPECT_EQ(Contains(r.Out, "by CN=fwpack Test Time-Stamp Authority, used for the chain"), stamped) << r.Out;
+            EXPECT_EQ(Contains(r.Out, "timestamp     none"), !stamped) << r.Out;
+            std::remove(file.c_str());
+        }
+    }
+    // A second signature nested in the first, as other signers add one: read
+    // and held to the same rules.
+    const std::string first = dir / "first.exe";
+    ASSERT_EQ(OsslSign(dir.path(), first, {"-h", "sha256", "-certs", Pki("chain.pem"), "-key", Pki("leaf.key")}).Code, 0);
+    for (const auto &[digest, says] : std::vector<std::pair<std::string, std::string>>{
+             {"sha384", "nested 1      O=Example Firmware,CN=fwpack Test Signer, sha384 matches the file, "
+                        "verifies, time-stamped "},
+             {"sha1", "signature: nested 1: the image digest is SHA1, too weak"}}) {
+        // The authority stamps only strong digests.
+        const std::string ts = digest == "sha1" ? "" : tsa.Url();
+        std::vector<std::string> args = {"osslsigncode", "sign", "-nest", "-h", digest, "-certs", Pki("chain.pem"),
+                                         "-key", Pki("leaf.key"), "-in", first, "-out", file};
+        if (!ts.empty()) args.insert(args.end(), {"-ts", ts});
+        RunResult r = RunProgram(args);
+        ASSERT_EQ(r.Code, 0) << r.Err;
+        r = Fwpack({"inspect", file, "--trust", Pki("root.pem")});
+        EXPECT_TRUE(Contains(r.Out, says)) << r.Out;
+        EXPECT_TRUE(Contains(r.Out, "digest        sha256, matches the file")) << r.Out;
+        r = Fwpack({"verify", file, "--trust", Pki("root.pem")});
+        EXPECT_EQ(r.Code, digest == "sha1" ? 1 : 0) << r.Out;
+        std::remove(file.c_str());
+    }
+}
+
+TEST_F(Signing, OldPkcs12FilesLoadAndAFileWithoutMacIsNoWrongPassword) {
+    ::setenv("FWPACK_SIGN_PASSWORD", kP12Password, 1);
+    for (const auto &[name, flags] : std::vector<std::pair<std::string, std::vector<std::string>>>{
+             {"rc2.p12", {"-legacy"}},   // RC2-40 and 3DES, as older systems export
+             {"nomac.p12", {"-nomac"}}}) {
+        const bool mac = name != "nomac.p12";
+        std::vector<std::string> args = {"openssl", "pkcs12", "-export", "-inkey", Pki("leaf.key"), "-in",
+                                         Pki("leaf.pem"), "-certfile", Pki("inter.pem"), "-passout",
+                                         std::string("pass:") + kP12Password, "-out", dir / name};
+        args.insert(args.end(), flags.begin(), flags.end());
+        RunResult r = RunProgram(args);
+        ASSERT_EQ(r.Code, 0) << r.Err;
+        const std::string out = dir / (name + ".exe");
+        r = BuildSigned(out, {"--sign-pkcs12", dir / name});
+        EXPECT_EQ(r.Code, mac ? 0 : 2) << name << ": " << r.Err;
+        if (mac) EXPECT_EQ(Fwpack({"verify", out, "--trust", Pki("root.pem")}).Code, 0) << name;
+        else EXPECT_TRUE(Contains(r.Err, "has no integrity check (MAC)")) << r.Err;
+        EXPECT_FALSE(Contains(r.Err, "wrong password")) << r.Err;
+    }
+    ::unsetenv("FWPACK_SIGN_PASSWORD");
 }
 
 }  // namespace

@@ -4,6 +4,19 @@
 #include "tools/fwpack/authenticode/table.h"
 
 namespace fwpack {
+namespace {
+
+// The signer's files are named by the flag they came from; when they came
+// from the manifest, the line names its key instead.
+std::string NamedAsManifestKey(const std::string &error, const Manifest &m) {
+    static const std::pair<std::string, std::string> keys[] = {
+        {"--sign-cert", "signing.cert"}, {"--sign-key", "signing.key"}, {"--sign-pkcs12", "signing.pkcs12"}};
+    for (const auto &[flag, key] : keys)
+        if (error.compare(0, flag.size(), flag) == 0) return m.Path + ": " + key + error.substr(flag.size());
+    return error;
+}
+
+}  // namespace
 
 bool PlanSigning(const SigningRequest &flags, const Manifest &m, bool windowsPackage,
                  SigningPlan &out, std::string &note, std::string &error) {
@@ -30,7 +43,10 @@ bool PlanSigning(const SigningRequest &flags, const Manifest &m, bool windowsPac
         error = "build: signing applies to Windows packages (--stub -o FILE)";
         return false;
     }
-    if (!LoadSigner(request, out, error)) return false;
+    if (!LoadSigner(request, out, error)) {
+        if (!flags.Wanted()) error = NamedAsManifestKey(error, m);
+        return false;
+    }
     out.Sign = true;
     out.TimestampUrl = request.TimestampUrl;
     return true;

@@ -3,11 +3,13 @@
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/pkcs12.h>
+#include <openssl/provider.h>
 #include <openssl/x509v3.h>
 
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/builder_files.h"
 #include "tools/fwpack/authenticode/image.h"
 #include "tools/fwpack/authenticode/names.h"
 #include "tools/fwpack/authenticode/timestamp.h"
@@ -32,8 +34,18 @@ int PasswordCallback(char *buf, int size, int, void *) {
 }
 
 BioPtr OpenFile(const std::string &option, const std::string &path, std::string &error) {
-    BioPtr bio(BIO_new_file(path.c_str(), "rb"));
-    if (!bio) error = option + " " + path + ": cannot open: " + OpenSslReason();
+    // Read as every other input is: a FIFO or a device is refused before a
+    // read that could block, and a missing file says so.
+    std::vector<uint8_t> bytes;
+    if (!ReadWholeFile(path, bytes, error)) {
+        error = option + ": " + error;
+        return nullptr;
+    }
+    BioPtr bio(BIO_new(BIO_s_mem()));
+    if (!bio || BIO_write(bio.get(), bytes.data(), int(bytes.size())) != int(bytes.size())) {
+        error = option + " " + path + ": out of memory";
+        return nullptr;
+    }
     return bio;
 }
 
@@ -54,6 +66,24 @@ bool LoadPem(const SigningRequest &r, SigningIdentity &out, std::string &error) 
     return true;
 }
 
+// Files exported by older systems encrypt with RC2, which OpenSSL keeps in
+// its legacy provider: loaded only when a file needs it.
+bool ParseWithLegacyProvider(PKCS12 *p12, const char *password, EVP_PKEY *&key, X509 *&cert,
+                             STACK_OF(X509) *&chain, std::string &error) {
+    error = OpenSslReason();
+    if (!OSSL_PROVIDER_available(nullptr, "legacy")) {
+        OSSL_PROVIDER_try_load(nullptr, "default", 1);
+        if (!OSSL_PROVIDER_try_load(nullptr, "legacy", 1)) {
+            ERR_clear_error();
+            error += "; an old file's RC2 encryption needs OpenSSL's legacy provider, which is not installed";
+            return false;
+        }
+    }
+    if (PKCS12_parse(p12, password, &key, &cert, &chain)) return true;
+    error = OpenSslReason();
+    return false;
+}
+
 bool LoadPkcs12(const SigningRequest &r, SigningIdentity &out, std::string &error) {
     BioPtr bio = OpenFile("--sign-pkcs12", r.Pkcs12, error);
     if (!bio) return false;
@@ -63,6 +93,12 @@ bool LoadPkcs12(const SigningRequest &r, SigningIdentity &out, std::string &erro
         return false;
     }
     const char *password = Password() ? Password() : "";
+    // Without a MAC nothing shows whether the file is intact or the
+    // password right, and the library will not open it: say which it is.
+    if (!PKCS12_mac_present(p12.get())) {
+        error = "--sign-pkcs12 " + r.Pkcs12 + ": has no integrity check (MAC); export it again with one";
+        return false;
+    }
     if (!PKCS12_verify_mac(p12.get(), password, -1)) {
         error = "--sign-pkcs12 " + r.Pkcs12 + ": wrong password (" +
                 (Password() ? std::string("the one in ") + kSignPasswordVariable
@@ -73,8 +109,9 @@ bool LoadPkcs12(const SigningRequest &r, SigningIdentity &out, std::string &erro
     EVP_PKEY *key = nullptr;
     X509 *cert = nullptr;
     STACK_OF(X509) *chain = nullptr;
-    if (!PKCS12_parse(p12.get(), password, &key, &cert, &chain)) {
-        error = "--sign-pkcs12 " + r.Pkcs12 + ": cannot read it (" + OpenSslReason() + ")";
+    if (!PKCS12_parse(p12.get(), password, &key, &cert, &chain) &&
+        !ParseWithLegacyProvider(p12.get(), password, key, cert, chain, error)) {
+        error = "--sign-pkcs12 " + r.Pkcs12 + ": cannot read it (" + error + ")";
         return false;
     }
     out.Key.reset(key);

@@ -12,7 +12,11 @@ struct TimestampReport {
     bool Present = false;
     bool Rfc3161 = false;       // else an older countersignature, not read further
     bool Matches = false;       // the token covers this signature value
-    std::string Time, Authority, Problem;
+    // The signer's chain was judged at the token's time: the token matches,
+    // and its authority is a time-stamping certificate that chains to a
+    // trusted root. Else NotUsed says why the chain was judged now.
+    bool Used = false;
+    std::string Time, Authority, Problem, NotUsed;
     time_t When = 0;
 };
 
@@ -30,7 +34,10 @@ struct SignatureReport {
     // Why a signature was not read, when this build cannot read one.
     std::string Unchecked;
     // One line per problem, each starting "signature: "; empty when sound.
+    // The nested signatures' problems are among them.
     std::vector<std::string> Problems;
+    // Further signatures nested in this one, each read as this one is.
+    std::vector<SignatureReport> Nested;
 };
 
 }  // namespace fwpack

@@ -65,6 +65,13 @@ bool ReadCertificateTable(const std::vector<uint8_t> &file, const SignatureSpan 
         out.push_back({revision, type, table + at + kWinCertHeaderSize, length - kWinCertHeaderSize});
         at += AlignUp(length, kWinCertAlignment);
     }
+    // The directory's size is the entries' and their padding's: more is
+    // room for bytes no signature covers.
+    if (at < span.TableSize) {
+        error = "the certificate table's last " + std::to_string(span.TableSize - at) +
+                " bytes hold no entry";
+        return false;
+    }
     return true;
 }
 

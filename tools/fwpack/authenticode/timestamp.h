@@ -16,6 +16,9 @@ namespace fwpack {
 // granted token over that signature.
 bool AddTimestamp(PKCS7_SIGNER_INFO *si, const std::string &url, std::string &error);
 
-TimestampReport ReadTimestamp(PKCS7_SIGNER_INFO *si);
+// The signer info's time-stamp. roots: the trusted root certificates its
+// authority must chain to before its time is used; null when none were
+// given, and then the token is read but never used.
+TimestampReport ReadTimestamp(PKCS7_SIGNER_INFO *si, X509_STORE *roots);
 
 }  // namespace fwpack

@@ -18,7 +18,7 @@ const char *ContainerKindName(ContainerKind kind) {
 }
 
 bool ReadContainer(const std::string &path, ResourceSet &out, ContainerKind &kind,
-                   std::string &error) {
+                   std::string &error, std::vector<uint8_t> *kept) {
     out.clear();
     std::error_code ec;
     if (std::filesystem::is_directory(Utf8Path(path), ec)) {
@@ -27,16 +27,19 @@ bool ReadContainer(const std::string &path, ResourceSet &out, ContainerKind &kin
     }
     std::vector<uint8_t> file;
     if (!ReadWholeFile(path, file, error)) return false;
+    bool read = false;
     if (LooksLikePe(file)) {
         kind = ContainerKind::WindowsPackage;
-        return ReadPeResources(file, out, error);
-    }
-    if (LooksLikeRunPackage(file)) {
+        read = ReadPeResources(file, out, error);
+    } else if (LooksLikeRunPackage(file)) {
         kind = ContainerKind::LinuxPackage;
-        return ReadRunPackage(file, out, error);
+        read = ReadRunPackage(file, out, error);
+    } else {
+        error = path + " is neither a resources folder, a Windows package nor a Linux package";
+        return false;
     }
-    error = path + " is neither a resources folder, a Windows package nor a Linux package";
-    return false;
+    if (read && kept) *kept = std::move(file);
+    return read;
 }
 
 }  // namespace fwpack

@@ -19,8 +19,10 @@ const char *ContainerKindName(ContainerKind kind);
 
 // Reads the resources of whatever container path is; false with a one-line
 // error when it is none of them or is damaged.
+// file, when given, receives the bytes of a package file as they were
+// read, for the caller to look at further without reading them again.
 bool ReadContainer(const std::string &path, ResourceSet &out, ContainerKind &kind,
-                   std::string &error);
+                   std::string &error, std::vector<uint8_t> *file = nullptr);
 
 // resources_folder.cpp
 bool ReadResourcesFolder(const std::string &dir, ResourceSet &out, std::string &error);
@@ -46,6 +48,7 @@ bool WriteDualModeProgram(const std::string &pePath, const std::string &dosProgr
 // One line about the DOS program in front of the PE file at path (its size,
 // memory and entry); false with the problem when its header does not fit.
 bool DescribeDosProgram(const std::string &path, std::string &line, std::string &error);
+bool DescribeDosProgram(const std::vector<uint8_t> &file, std::string &line, std::string &error);
 // Whether the PE file at path has a DOS program of its own in front of its
 // headers, rather than a linker's stub (which declares more bytes than it
 // has, so DOS loads the PE headers with it). False when it cannot be read.
@@ -69,6 +72,6 @@ bool ScanFindsResources(const std::vector<uint8_t> &file, const ResourceSet &set
 // The problems of a Windows package file that the payload's checks cannot
 // see, one line each: its PE layout, its DOS program, and what the DOS
 // updater's scan of the file would find.
-std::vector<std::string> WindowsPackageProblems(const std::string &path);
+std::vector<std::string> WindowsPackageProblems(const std::vector<uint8_t> &file);
 
 }  // namespace fwpack

@@ -382,7 +382,10 @@ bool WriteDualModeProgram(const std::string &pePath, const std::string &dosProgr
 
 bool DescribeDosProgram(const std::string &path, std::string &line, std::string &error) {
     std::vector<uint8_t> file;
-    if (!ReadWholeFile(path, file, error)) return false;
+    return ReadWholeFile(path, file, error) && DescribeDosProgram(file, line, error);
+}
+
+bool DescribeDosProgram(const std::vector<uint8_t> &file, std::string &line, std::string &error) {
     PeImage image;
     if (ParsePeImage(file, image, error) != PeError::None) return false;
     DosProgramInfo dos;
@@ -397,12 +400,10 @@ bool DescribeDosProgram(const std::string &path, std::string &line, std::string 
     return true;
 }
 
-std::vector<std::string> WindowsPackageProblems(const std::string &path) {
-    std::vector<uint8_t> file;
+std::vector<std::string> WindowsPackageProblems(const std::vector<uint8_t> &file) {
     std::string error;
     PeImage image;
-    if (!ReadWholeFile(path, file, error) || ParsePeImage(file, image, error) != PeError::None)
-        return {"PE: " + error};
+    if (ParsePeImage(file, image, error) != PeError::None) return {"PE: " + error};
     std::vector<std::string> problems;
     if (std::string problem = PeLayoutProblem(image); !problem.empty()) problems.push_back("PE layout: " + problem);
     DosProgramInfo dos;

@@ -13,10 +13,23 @@ const char *Bool(bool b) { return b ? "true" : "false"; }
 std::string TimestampLine(const SignatureReport &r) {
     const TimestampReport &t = r.Timestamp;
     if (!t.Present) return "none: the signature expires with the certificate on " + r.NotAfter;
-    if (!t.Rfc3161) return "a countersignature (not read)";
+    if (!t.Rfc3161) return "not used: " + t.NotUsed;
     std::string line = t.Time.empty() ? "unreadable" : t.Time;
     if (!t.Authority.empty()) line += " by " + Printable(t.Authority);
-    return line + (t.Matches ? "" : "  " + t.Problem);
+    if (!t.Matches) return line + "  " + t.Problem;
+    return line + (t.Used ? ", used for the chain" : ", not used: " + t.NotUsed);
+}
+
+// A nested signature in one line: its signer, digest and the checks.
+std::string NestedLine(size_t i, const SignatureReport &n) {
+    std::string line = "  nested " + std::to_string(i + 1) + "      ";
+    if (!n.Readable) return line + "not readable\n";
+    line += Printable(n.Subject) + ", " + n.DigestAlgorithm +
+            (n.DigestMatches ? " matches the file" : " MISMATCH") +
+            (n.SignatureVerifies ? ", verifies" : ", does NOT verify");
+    if (n.Timestamp.Present) line += ", time-stamped " + n.Timestamp.Time;
+    if (n.TrustChecked) line += n.Trusted ? ", trusted" : ", NOT trusted";
+    return line + "\n";
 }
 
 }  // namespace
@@ -38,6 +51,7 @@ std::string SignatureText(const SignatureReport &r) {
         s << "  certificates  " << r.Certificates << "\n";
         s << "  timestamp     " << TimestampLine(r) << "\n";
         if (r.TrustChecked) s << "  trusted       " << (r.Trusted ? "yes" : "NO") << "\n";
+        for (size_t i = 0; i < r.Nested.size(); ++i) s << NestedLine(i, r.Nested[i]);
     }
     for (const std::string &p : r.Problems) s << "  " << p << "\n";
     return s.str();
@@ -60,10 +74,20 @@ std::string SignatureJson(const SignatureReport &r) {
         if (r.Timestamp.Present)
             s << "{\"rfc3161\": " << Bool(r.Timestamp.Rfc3161) << ", \"time\": " << JsonString(r.Timestamp.Time)
               << ", \"authority\": " << JsonString(r.Timestamp.Authority)
-              << ", \"matches\": " << Bool(r.Timestamp.Matches) << "}";
+              << ", \"matches\": " << Bool(r.Timestamp.Matches) << ", \"used\": " << Bool(r.Timestamp.Used)
+              << ", \"not_used\": " << JsonString(r.Timestamp.NotUsed) << "}";
         else
             s << "null";
         if (r.TrustChecked) s << ", \"trusted\": " << Bool(r.Trusted);
+        s << ", \"nested\": [";
+        for (size_t i = 0; i < r.Nested.size(); ++i) {
+            const SignatureReport &n = r.Nested[i];
+            s << (i ? ", " : "") << "{\"readable\": " << Bool(n.Readable) << ", \"subject\": " << JsonString(n.Subject)
+              << ", \"digest_algorithm\": " << JsonString(n.DigestAlgorithm)
+              << ", \"digest_matches\": " << Bool(n.DigestMatches)
+              << ", \"signature_verifies\": " << Bool(n.SignatureVerifies) << "}";
+        }
+        s << "]";
     }
     s << ",\n    \"problems\": [";
     for (size_t i = 0; i < r.Problems.size(); ++i) s << (i ? ", " : "") << JsonString(r.Problems[i]);

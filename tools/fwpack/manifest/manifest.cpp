@@ -136,16 +136,25 @@ bool ParseToml(const std::string &path, toml::table &root, std::string &error) {
     return true;
 }
 
+// Characters of UTF-8 text: every byte but the continuation bytes.
+size_t Utf8Characters(const std::string &text) {
+    size_t n = 0;
+    for (unsigned char b : text) n += (b & 0xC0) != 0x80;
+    return n;
+}
+
 bool ReadOptions(Checker &c, const toml::table &root, Manifest &out) {
     const toml::table *opt = Section(c, root, "options", false);
     if (!opt) return !c.Failed();
     if (!KnownKeys(c, *opt, "options.", {"flags", "id_string"})) return false;
     if (const toml::node *f = opt->get("flags"); f && !ReadFlags(c, *f, out.Flags)) return false;
     if (!String(c, *opt, "options", "id_string", false, out.IdString)) return false;
+    // The field holds bytes; the user counts characters: say both.
     if (out.IdString.size() >= kIdStringSize)
-        return c.Fail("options.id_string", "is " + std::to_string(out.IdString.size()) +
-                                               " characters; at most " +
-                                               std::to_string(kIdStringSize - 1) + " fit");
+        return c.Fail("options.id_string", "is " + std::to_string(Utf8Characters(out.IdString)) +
+                                               " characters, " + std::to_string(out.IdString.size()) +
+                                               " bytes of UTF-8; at most " +
+                                               std::to_string(kIdStringSize - 1) + " bytes fit");
     return true;
 }
 
@@ -203,6 +212,9 @@ bool CheckSigners(Checker &c, const std::string &cert, const std::string &key,
         return c.Fail("signing.pkcs12", "give either pkcs12 or cert with key (or pkcs11), not both");
     if (!key.empty() && !pkcs11.empty())
         return c.Fail("signing.pkcs11", "give either key or pkcs11, not both");
+    // A section that names nobody must not build an unsigned package.
+    if (pkcs12.empty() && cert.empty() && key.empty() && pkcs11.empty())
+        return c.Fail("signing", "names no signer: give cert with key (or pkcs11), or pkcs12");
     if (pkcs12.empty() && cert.empty() != (key.empty() && pkcs11.empty()))
         return c.Fail(cert.empty() ? "signing.cert" : "signing.key", "required key is missing");
     return true;
