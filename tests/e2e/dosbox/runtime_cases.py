@@ -528,11 +528,7 @@ def main():
         return 77
     WORK = os.path.join(os.path.abspath(args.work), "dosbox-runs")
     os.makedirs(WORK, exist_ok=True)
-    program = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2)
-    result = program.result
-    if result.wasSuccessful() and result.testsRun and len(result.skipped) == result.testsRun:
-        return 77
-    return 0 if result.wasSuccessful() else 1
+    return dosboxrun.run_cases(rest)
 
 
 if __name__ == "__main__":
