@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "platform/builder_files.h"
 #include "tools/fwpack/authenticode/image.h"
@@ -66,14 +67,33 @@ bool LoadPem(const SigningRequest &r, SigningIdentity &out, std::string &error) 
     return true;
 }
 
+// Providers this run loaded stay loaded until the program ends, and are
+// unloaded then (before libcrypto's own clean-up, which was registered
+// earlier), so that nothing they hold is left behind.
+class LoadedProviders {
+public:
+    bool Load(const char *name) {
+        OSSL_PROVIDER *p = OSSL_PROVIDER_try_load(nullptr, name, 1);
+        if (p) loaded_.push_back(p);
+        return p != nullptr;
+    }
+    ~LoadedProviders() {
+        for (auto it = loaded_.rbegin(); it != loaded_.rend(); ++it) OSSL_PROVIDER_unload(*it);
+    }
+
+private:
+    std::vector<OSSL_PROVIDER *> loaded_;
+};
+
 // Files exported by older systems encrypt with RC2, which OpenSSL keeps in
 // its legacy provider: loaded only when a file needs it.
 bool ParseWithLegacyProvider(PKCS12 *p12, const char *password, EVP_PKEY *&key, X509 *&cert,
                              STACK_OF(X509) *&chain, std::string &error) {
     error = OpenSslReason();
     if (!OSSL_PROVIDER_available(nullptr, "legacy")) {
-        OSSL_PROVIDER_try_load(nullptr, "default", 1);
-        if (!OSSL_PROVIDER_try_load(nullptr, "legacy", 1)) {
+        static LoadedProviders providers;
+        providers.Load("default");
+        if (!providers.Load("legacy")) {
             ERR_clear_error();
             error += "; an old file's RC2 encryption needs OpenSSL's legacy provider, which is not installed";
             return false;
