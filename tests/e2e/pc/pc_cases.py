@@ -382,8 +382,9 @@ def main():
     FWPACK = args.fwpack
     updater = os.path.join(args.win64, "updater.exe") if args.win64 else None
     UPDATER = updater if updater and os.path.exists(updater) else None
-    programs = [DOSUPD, FWPACK] + [os.path.join(PROGRAMS, p)
-                                   for p in dosbox_cases.TOOLS + ["UPDSTACK.EXE", "ENDPC.COM", "FSLIMIT.COM", "A20OFF.COM"]]
+    # Every program a case of this file or of runtime_cases.py puts on C:.
+    rig_programs = ["UPDSTACK.EXE", "RTTEST.EXE", "ENDPC.COM", "FSLIMIT.COM", "A20OFF.COM", "SHUTJMP.COM"]
+    programs = [DOSUPD, FWPACK] + [os.path.join(PROGRAMS, p) for p in dosbox_cases.TOOLS + rig_programs]
     machines = ["bochs", "qemu"] if any("Bochs" in r or "SegmentLimits" in r for r in rest) or not rest else ["qemu"]
     missing = sorted({m for machine in machines for m in pcrun.missing_prerequisites(machine, programs)})
     if missing:
