@@ -43,6 +43,33 @@ size_t Find(const std::vector<uint8_t> &file, const std::string &text, size_t fr
     return size_t(at - file.begin());
 }
 
+// A firmware's loader hashes a signed image the published way: the headers
+// without the checksum and the certificate table's entry, the sections in
+// file order, then the rest of the file up to the certificate table. Exit
+// 0 when that digest (SHA-256) is the one the signature carries.
+constexpr char kSectionWiseDigest[] = R"(
+import hashlib, struct, sys
+d = open(sys.argv[1], 'rb').read()
+pe = struct.unpack_from('<I', d, 0x3c)[0]
+sections, optional_size = struct.unpack_from('<H', d, pe + 6)[0], struct.unpack_from('<H', d, pe + 20)[0]
+opt = pe + 24
+headers = struct.unpack_from('<I', d, opt + 60)[0]
+checksum, entry = opt + 64, opt + 112 + 8 * 4
+table, table_size = struct.unpack_from('<II', d, entry)
+h = hashlib.sha256(d[:checksum] + d[checksum + 4:entry] + d[entry + 8:headers])
+stored = []
+for i in range(sections):
+    size, at = struct.unpack_from('<II', d, opt + optional_size + 40 * i + 16)
+    if size:
+        stored.append((at, size))
+hashed = headers
+for at, size in sorted(stored):
+    h.update(d[at:at + size])
+    hashed += size
+h.update(d[hashed:len(d) - table_size])
+sys.exit(0 if h.digest() in d[table:table + table_size] else 1)
+)";
+
 class UefiPackage : public ::testing::Test {
   protected:
     TempDir dir;
@@ -150,6 +177,10 @@ TEST_F(UefiPackage, StubsAndManifestsThatMakeNoUefiPackageAreRefusedWithOneLine)
     ExpectRefused(Build(manifest), "EFI stub " + manifest + ": not a PE executable");
     ExpectRefused(Build(PatchedStub(opt + pe_opt::Subsystem, 3)), "subsystem 3, not 10 (EFI application)");
     ExpectRefused(Build(PatchedStub(opt - 20, 0x14c)), "not an x86_64 PE32+ executable (machine 0x014c");
+    // With a gap before the first section a loader that hashes section by
+    // section would not get the digest the builder signs.
+    ExpectRefused(Build(PatchedStub(opt + pe_opt::SizeOfHeaders, 0x200)),
+                  "layout: section .text's data start at file offset 1024, not at 512");
     ExpectRefused(Fwpack({"build", manifest, "--efi-stub", kEfiStub, "--stub", kEfiStub, "-o", out}),
                   "exactly one of --stub (Windows package), --dos-stub (Linux package) and --efi-stub");
     ExpectRefused(Fwpack({"build", manifest, "--efi-stub", kEfiStub, "--dos-stub", kEfiStub, "-o", out}),
@@ -190,6 +221,8 @@ TEST_F(UefiPackage, TheSignatureCoversTheAppendedResourcesAndItsTableComesLast) 
     EXPECT_EQ(r.Code, 0) << r.Out << r.Err;
     r = RunProgram({"osslsigncode", "verify", "-in", out, "-CAfile", pki / "root.pem"});
     EXPECT_EQ(r.Code, 0) << r.Out << r.Err;
+    r = RunProgram({"python3", "-c", kSectionWiseDigest, out});
+    EXPECT_EQ(r.Code, 0) << r.Err;
 
     const std::vector<uint8_t> file = ReadBytes(out);
     SignatureSpan span;
@@ -208,6 +241,7 @@ TEST_F(UefiPackage, TheSignatureCoversTheAppendedResourcesAndItsTableComesLast) 
     std::vector<uint8_t> changed = file;
     changed[Find(changed, "$FB$SAMPLE$", Find(changed, ResourceTag(OptionResource))) + 4] ^= 0x20;
     WriteBytes(dir / "changed.efi", changed);
+    EXPECT_EQ(RunProgram({"python3", "-c", kSectionWiseDigest, dir / "changed.efi"}).Code, 1);
     r = Fwpack({"verify", dir / "changed.efi"});
     EXPECT_EQ(r.Code, 1);
     ASSERT_EQ(r.OutLines().size(), 1u) << r.Out;
