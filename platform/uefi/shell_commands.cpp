@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/uefi/runtime.h"
+#include "platform/uefi/status_text.h"
 
 namespace fwpack {
 
@@ -94,27 +95,6 @@ int RunScript(const char *commandLine, UefiFiles &files) {
 }
 
 }  // namespace
-
-bool ReadStatusText(const uint8_t *bytes, size_t size, uint64_t &status) {
-    size_t step = 1, at = 0;
-    if (size >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) step = 2, at = 2;
-    auto unit = [&](size_t k) -> int {
-        const size_t i = at + k * step;
-        if (i + step > size) return -1;
-        return step == 2 && bytes[i + 1] != 0 ? -1 : bytes[i];
-    };
-    if (unit(0) != '0' || (unit(1) != 'x' && unit(1) != 'X')) return false;
-    status = 0;
-    size_t digits = 0;
-    for (size_t k = 2;; ++k, ++digits) {
-        const int c = unit(k);
-        int value = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-        if (value < 0) break;
-        if (digits == 16) return false;
-        status = status << 4 | uint64_t(value);
-    }
-    return digits > 0;
-}
 
 int RunShellCommand(const char *commandLine, UefiFiles &files) {
     char program[kCommandRoom];

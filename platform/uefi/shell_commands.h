@@ -19,9 +19,4 @@ inline constexpr char kScriptStatusName[] = "FWPKRUN.LOG";
 // script's status could not be learnt.
 int RunShellCommand(const char *commandLine, UefiFiles &files);
 
-// The value of the status file's text ("0x" and hex digits, as the shell
-// prints %lasterror%, in UCS-2 after a byte-order mark or in bytes); false
-// when it holds none.
-bool ReadStatusText(const uint8_t *bytes, size_t size, uint64_t &status);
-
 }  // namespace fwpack
