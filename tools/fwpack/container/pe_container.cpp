@@ -61,21 +61,22 @@ void WriteSectionHeader(uint8_t *h, const char *name, uint32_t virtualSize, uint
     PutU32(h + 36, characteristics);
 }
 
-// Drops an Authenticode signature: it no longer matches once the image
-// changes, and it would sit between the sections and the new data.
+}  // namespace
+
+// Drops a code signature: it no longer matches once the image changes, and
+// it would sit between the sections and the new data.
 void DropCertificate(std::vector<uint8_t> &file, const PeImage &image) {
     if (image.Directories.size() <= kDirectorySecurity) return;
     const PeDirectory &cert = image.Directories[kDirectorySecurity];
     if (cert.Rva == 0 && cert.Size == 0) return;
     // This directory holds a file offset, not an address.
-    uint64_t rawEnd = image.SizeOfHeaders;
-    for (const PeSection &s : image.Sections)
-        if (s.SizeOfRawData != 0) rawEnd = std::max<uint64_t>(rawEnd, uint64_t(s.PointerToRawData) + s.SizeOfRawData);
-    if (cert.Rva >= rawEnd && uint64_t(cert.Rva) + cert.Size == file.size()) file.resize(cert.Rva);
+    if (cert.Rva >= SectionDataEnd(image) && uint64_t(cert.Rva) + cert.Size == file.size()) file.resize(cert.Rva);
     uint8_t *entry = file.data() + image.OptionalOffset + pe_opt::DataDirectories + 8 * kDirectorySecurity;
     PutU32(entry, 0);
     PutU32(entry + 4, 0);
 }
+
+namespace {
 
 // 1. The tree: the stub's resources plus ours.
 PeBuildError AddSetupResources(ResourceNode &root, const ResourceSet &set, bool replace,

@@ -5,6 +5,7 @@
 
 #include "dos/work_files.h"
 #include "payload/dos_names.h"
+#include "platform/dos_platform.h"
 #include "tools/fwpack/manifest/dos_short_name.h"
 #include "tools/fwpack/manifest/printable_text.h"
 
@@ -77,6 +78,14 @@ std::string DosNameProblem(std::string_view name) {
         if (SameDosFile(text.c_str(), boot))
             return "is the name of a file a DOS boot disk needs; unpacking would overwrite it";
     return "";
+}
+
+bool IsUefiProgramName(std::string_view name) {
+    return HasProgramExtension(std::string(name).c_str(), kUefiProgramExtensions);
+}
+
+const char *UefiProgramRule() {
+    return "is not a program the UEFI shell runs (a .efi application or a .nsh script)";
 }
 
 bool FindDosCollision(const std::vector<std::string> &names, size_t &a, size_t &b) {
