@@ -53,6 +53,12 @@ bool LooksLikeEfiPackage(const std::vector<uint8_t> &file) {
     return ReadSubsystem(file, subsystem) && subsystem == kSubsystemEfiApplication;
 }
 
+std::string EfiStubMisusedProblem(const std::vector<uint8_t> &stub, const std::string &stubName) {
+    if (!LooksLikeEfiPackage(stub)) return "";
+    return stubName + " is an EFI application (subsystem " + std::to_string(kSubsystemEfiApplication) +
+           "); a UEFI package is made with --efi-stub";
+}
+
 std::string EfiApplicationProblem(const std::vector<uint8_t> &file) {
     PeImage image;
     std::string error;
