@@ -15,7 +15,8 @@ namespace fwpack {
 namespace {
 
 // The optional header's Subsystem sits at the same offset in PE32 and
-// PE32+ headers, so a PE of either kind is told by it.
+// PE32+ headers, so a PE of either kind is told by it. The optional header
+// follows the PE signature (4 bytes) and the file header (20).
 bool ReadSubsystem(const std::vector<uint8_t> &file, uint16_t &subsystem) {
     uint32_t peOffset = 0;
     return LooksLikePe(file) && ReadU32(file.data(), file.size(), 0x3c, peOffset) &&
