@@ -1,5 +1,6 @@
 // Arbitrary bytes into the container readers of the builder: a package
-// .exe's resource section and a Linux package's appended resources.
+// .exe's resource section, a Linux package's appended resources and a UEFI
+// package's (with verify's checks of its EFI application and table).
 #include <string>
 #include <vector>
 
@@ -17,5 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     fwpack::ReadPeResources(file, set, error);
     set.clear();
     fwpack::ReadRunPackage(file, set, error);
+    set.clear();
+    fwpack::ReadEfiPackage(file, set, error);
+    fwpack::EfiPackageProblems(file);
     return 0;
 }

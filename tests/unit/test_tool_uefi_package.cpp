@@ -185,6 +185,11 @@ TEST_F(UefiPackage, StubsAndManifestsThatMakeNoUefiPackageAreRefusedWithOneLine)
                   "exactly one of --stub (Windows package), --dos-stub (Linux package) and --efi-stub");
     ExpectRefused(Fwpack({"build", manifest, "--efi-stub", kEfiStub, "--dos-stub", kEfiStub, "-o", out}),
                   "exactly one of");
+    ExpectRefused(Fwpack({"build", manifest, "--stub", kEfiStub, "-o", out}),
+                  "stub " + kEfiStub + " is an EFI application (subsystem 10); a UEFI package is made "
+                  "with --efi-stub");
+    ExpectRefused(Fwpack({"build", manifest, "--dos-stub", kEfiStub, "-o", out}),
+                  "DOS stub " + kEfiStub + " is an EFI application");
     ExpectRefused(Build(kEfiStub, {"--replace"}), "--replace applies to --stub only");
     ExpectRefused(Build(kEfiStub, {"--dos-program", kEfiStub}), "--dos-program applies to --stub only");
     ExpectRefused(Fwpack({"build", manifest, "--efi-stub", kEfiStub, "--resources-dir", dir / "r"}),

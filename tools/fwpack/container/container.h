@@ -75,6 +75,9 @@ bool AppendTaggedResources(std::vector<uint8_t> &program, const std::string &pro
 // certificate table when the package is signed (the table must be last).
 // Whether file is a PE whose subsystem is the EFI application's.
 bool LooksLikeEfiPackage(const std::vector<uint8_t> &file);
+// The line that refuses an EFI application as the stub of another kind of
+// package (its readers would take the result for a UEFI package), or "".
+std::string EfiStubMisusedProblem(const std::vector<uint8_t> &stub, const std::string &stubName);
 // What keeps file from being a UEFI updater the firmware loads and whose
 // signature digest the firmware computes as the builder does, as one line,
 // or "" when nothing does.

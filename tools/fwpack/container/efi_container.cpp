@@ -15,7 +15,8 @@ namespace fwpack {
 namespace {
 
 // The optional header's Subsystem sits at the same offset in PE32 and
-// PE32+ headers, so a PE of either kind is told by it.
+// PE32+ headers, so a PE of either kind is told by it. The optional header
+// follows the PE signature (4 bytes) and the file header (20).
 bool ReadSubsystem(const std::vector<uint8_t> &file, uint16_t &subsystem) {
     uint32_t peOffset = 0;
     return LooksLikePe(file) && ReadU32(file.data(), file.size(), 0x3c, peOffset) &&
@@ -51,6 +52,12 @@ void SetChecksum(std::vector<uint8_t> &file, const PeImage &image) {
 bool LooksLikeEfiPackage(const std::vector<uint8_t> &file) {
     uint16_t subsystem = 0;
     return ReadSubsystem(file, subsystem) && subsystem == kSubsystemEfiApplication;
+}
+
+std::string EfiStubMisusedProblem(const std::vector<uint8_t> &stub, const std::string &stubName) {
+    if (!LooksLikeEfiPackage(stub)) return "";
+    return stubName + " is an EFI application (subsystem " + std::to_string(kSubsystemEfiApplication) +
+           "); a UEFI package is made with --efi-stub";
 }
 
 std::string EfiApplicationProblem(const std::vector<uint8_t> &file) {

@@ -360,6 +360,7 @@ bool WritePePackage(const std::string &stubPath, const ResourceSet &set, const s
                     const PackageFinisher &finish) {
     std::vector<uint8_t> stub, package;
     if (!ReadWholeFile(stubPath, stub, error)) return false;
+    if (error = EfiStubMisusedProblem(stub, "stub " + stubPath); !error.empty()) return false;
     if (BuildPePackage(stub, set, replace, package, error) != PeBuildError::None) {
         error = "stub " + stubPath + ": " + error;
         return false;

@@ -165,8 +165,9 @@ bool AppendTaggedResources(std::vector<uint8_t> &bytes, const std::string &progr
 bool WriteRunPackage(const std::string &dosStubPath, const ResourceSet &set,
                      const std::string &outPath, std::string &error) {
     std::vector<uint8_t> bytes;
-    return ReadWholeFile(dosStubPath, bytes, error) &&
-           AppendTaggedResources(bytes, "DOS stub " + dosStubPath, set, error) &&
+    if (!ReadWholeFile(dosStubPath, bytes, error)) return false;
+    error = EfiStubMisusedProblem(bytes, "DOS stub " + dosStubPath);
+    return error.empty() && AppendTaggedResources(bytes, "DOS stub " + dosStubPath, set, error) &&
            WriteFileAtomically(outPath, bytes, error, 0755);
 }
 
