@@ -1,5 +1,5 @@
 // fwpack build: a manifest into the five resources, written as a folder,
-// a Windows package or a Linux package, signed where asked.
+// a Windows package, a Linux package or a UEFI package, signed where asked.
 #include <iostream>
 #include <memory>
 
@@ -14,19 +14,23 @@ namespace fwpack {
 namespace {
 
 struct BuildArgs {
-    std::string Manifest, ResourcesDir, Stub, DosStub, DosProgram, Output;
+    std::string Manifest, ResourcesDir, Stub, DosStub, EfiStub, DosProgram, Output;
     bool Replace = false;
     int Level = kDefaultDeflateLevel;
     SigningRequest Sign;
-    // Given without a file, --stub and --dos-stub take the installed updater.
-    CLI::Option *StubOption = nullptr, *DosStubOption = nullptr;
+    // Given without a file, --stub, --dos-stub and --efi-stub take the
+    // installed updater.
+    CLI::Option *StubOption = nullptr, *DosStubOption = nullptr, *EfiStubOption = nullptr;
+    // The outputs that may be signed: a PE file.
+    bool Signable() const { return !Stub.empty() || !EfiStub.empty(); }
 };
 
 // The installed updater for an option given without a file, said on stderr.
 bool ResolveStubs(BuildArgs &a, std::string &error) {
     struct Choice { CLI::Option *Given; std::string &Path; const char *Name; };
     for (Choice c : {Choice{a.StubOption, a.Stub, "updater.exe"},
-                     Choice{a.DosStubOption, a.DosStub, "dosupdater"}}) {
+                     Choice{a.DosStubOption, a.DosStub, "dosupdater"},
+                     Choice{a.EfiStubOption, a.EfiStub, "UPDATE.EFI"}}) {
         if (!c.Given || c.Given->count() == 0 || !c.Path.empty()) continue;
         if (!FindInstalledStub(c.Name, c.Path, error)) {
             error = "build: " + c.Given->get_name() + ": " + error;
@@ -51,11 +55,11 @@ void WarnSingleMode(const BuildArgs &a) {
 std::string OutputsProblem(const BuildArgs &a) {
     bool toFolder = !a.ResourcesDir.empty(), toPackage = !a.Output.empty();
     if (toFolder == toPackage) return "build: give either --resources-dir DIR or -o FILE";
-    if (toPackage && a.Stub.empty() == a.DosStub.empty())
-        return "build: -o needs exactly one of --stub (Windows package) and --dos-stub (Linux "
-               "package)";
-    if (!toPackage && (!a.Stub.empty() || !a.DosStub.empty()))
-        return "build: --stub and --dos-stub need -o FILE";
+    const int stubs = !a.Stub.empty() + !a.DosStub.empty() + !a.EfiStub.empty();
+    if (toPackage && stubs != 1)
+        return "build: -o needs exactly one of --stub (Windows package), --dos-stub (Linux "
+               "package) and --efi-stub (UEFI package)";
+    if (!toPackage && stubs != 0) return "build: --stub, --dos-stub and --efi-stub need -o FILE";
     if (a.Replace && a.Stub.empty()) return "build: --replace applies to --stub only";
     if (!a.DosProgram.empty() && a.Stub.empty()) return "build: --dos-program applies to --stub only";
     return "";
@@ -70,12 +74,14 @@ bool BuildResources(const BuildArgs &a, ResourceSet &set, SigningPlan &signing,
     BuildSettings settings;
     settings.Level = a.Level;
     settings.LinuxPackage = !a.DosStub.empty();
+    settings.UefiPackage = !a.EfiStub.empty();
     std::string note;
-    if (!PlanSigning(a.Sign, m, !a.Stub.empty(), signing, note, error)) return false;
+    if (!PlanSigning(a.Sign, m, a.Signable(), signing, note, error)) return false;
     if (!note.empty()) std::cerr << "fwpack: note: " << note << "\n";
     if (!BuildPayload(m, settings, set, error)) return false;
-    if (!a.Stub.empty() && StubCarriesSignature(a.Stub))
-        std::cerr << "fwpack: note: stub " << a.Stub
+    const std::string &pe = a.Stub.empty() ? a.EfiStub : a.Stub;
+    if (!pe.empty() && StubCarriesSignature(pe))
+        std::cerr << "fwpack: note: stub " << pe
                   << " is signed; its certificate table is dropped, as the new resources break it\n";
     return true;
 }
@@ -86,6 +92,7 @@ bool WriteOutput(const BuildArgs &a, const ResourceSet &set, const SigningPlan &
     if (!a.Stub.empty())
         return WritePePackage(a.Stub, set, a.Output, a.Replace, error, a.DosProgram,
                               SigningStep(signing));
+    if (!a.EfiStub.empty()) return WriteEfiPackage(a.EfiStub, set, a.Output, error, SigningStep(signing));
     return WriteRunPackage(a.DosStub, set, a.Output, error);
 }
 
@@ -101,9 +108,9 @@ int RunBuild(BuildArgs &a) {
     WarnSingleMode(a);
     const bool toFolder = !a.ResourcesDir.empty();
     std::cout << "wrote " << (toFolder ? a.ResourcesDir : a.Output) << ":";
-    const bool linuxPackage = !toFolder && a.Stub.empty();
+    const bool appended = !toFolder && a.Stub.empty();
     for (const auto &[id, bytes] : set) {
-        if (linuxPackage && id == ToolPackage) continue;   // the DOS side has no use for it
+        if (appended && id == ToolPackage) continue;   // the DOS logic has no use for it
         std::cout << " " << id << " (" << bytes.size() << " bytes)";
     }
     std::cout << "\n";
@@ -116,7 +123,9 @@ std::string BuildFooter() {
            "\nFile times: each record takes the source file's last access and last write time; "
            "its creation time is the file's birth time where the system reports one "
            "(always on Windows, statx on Linux), else its last write time.\n"
-           "Without a [dos] section resource 2000 holds an empty package (0 files).\n"
+           "Without a [dos] section resource 2000 holds an empty package (0 files). A UEFI package "
+           "(--efi-stub) takes the [uefi] section's tools and programs where the other outputs "
+           "take [dos]'s.\n"
            "Nothing is written unless the whole build succeeds.\n"
            "Signing: a protected key or PKCS#12 file takes its password from " +
            std::string(kSignPasswordVariable) + ", a token its PIN from " + kSignPinVariable +
@@ -149,7 +158,8 @@ Subcommand AddBuild(CLI::App &app) {
     build->add_option("MANIFEST", b->Manifest, "package manifest (.toml)")->required();
     build->add_option("--resources-dir", b->ResourcesDir,
                       "write the resources as DIR/2000.bin .. DIR/2004.bin");
-    build->add_option("-o,--output", b->Output, "write a package file (with --stub or --dos-stub)");
+    build->add_option("-o,--output", b->Output,
+                      "write a package file (with --stub, --dos-stub or --efi-stub)");
     b->StubOption = build->add_option("--stub", b->Stub,
                                       "Windows updater .exe to put the resources into (no file: "
                                       "the installed updater.exe)")
@@ -157,6 +167,11 @@ Subcommand AddBuild(CLI::App &app) {
     b->DosStubOption = build->add_option("--dos-stub", b->DosStub,
                                          "DOS updater program to append the resources to (no "
                                          "file: the installed dosupdater)")
+                           ->expected(0, 1);
+    b->EfiStubOption = build->add_option("--efi-stub", b->EfiStub,
+                                         "UEFI updater (x86_64 EFI application) to append the "
+                                         "resources to, with the [uefi] tools (no file: the "
+                                         "installed UPDATE.EFI)")
                            ->expected(0, 1);
     build->add_flag("--replace", b->Replace, "replace SETUP resources the stub already holds");
     build->add_option("--dos-program", b->DosProgram,

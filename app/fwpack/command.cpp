@@ -23,7 +23,7 @@ bool Load(const std::string &path, PayloadReport &report, ContainerKind &kind,
 }
 
 void AddPackagePath(CLI::App &command, std::string &path) {
-    command.add_option("PATH", path, "resources folder, package .exe or Linux package")->required();
+    command.add_option("PATH", path, "resources folder, package .exe, Linux package or UEFI package")->required();
 }
 
 }  // namespace fwpack

@@ -1,5 +1,6 @@
 // fwpack inspect: every resource of a package as text or JSON, with the DOS
-// program and the signature of a Windows package.
+// program of a Windows package and the signature of a Windows or UEFI
+// package.
 #include <iostream>
 #include <memory>
 
@@ -25,7 +26,7 @@ int RunInspect(const InspectArgs &a) {
     std::vector<uint8_t> file;
     if (!Load(a.Path, report, kind, file)) return kExitBadInput;
     std::string signature;
-    if (kind == ContainerKind::WindowsPackage) {
+    if (kind == ContainerKind::WindowsPackage || kind == ContainerKind::UefiPackage) {
         SignatureReport s = ReadSignature(file, a.Trust);
         signature = a.Json ? SignatureJson(s) : SignatureText(s);
     }

@@ -1,5 +1,6 @@
 // fwpack verify: one line per problem of a package (its payload, its PE
-// layout, its DOS program and what the DOS scan finds, its signature);
+// layout, its DOS program or its EFI application, what the tag scan finds,
+// its signature);
 // exit 1 when there are any.
 #include <iostream>
 #include <memory>
@@ -21,10 +22,11 @@ struct VerifyArgs {
 // The signature's problems; an unsigned package is one only when required.
 std::vector<std::string> SignatureProblems(const std::vector<uint8_t> &file, ContainerKind kind,
                                            const VerifyArgs &v) {
-    if (kind != ContainerKind::WindowsPackage)
+    if (kind != ContainerKind::WindowsPackage && kind != ContainerKind::UefiPackage)
         return v.RequireSignature || !v.Trust.empty()
                    ? std::vector<std::string>{std::string("signature: a ") + ContainerKindName(kind) +
-                                              " carries none; only Windows packages are signed"}
+                                              " carries none; only Windows and UEFI packages are "
+                                              "signed"}
                    : std::vector<std::string>{};
     SignatureReport s = ReadSignature(file, v.Trust);
     if (!s.Unchecked.empty())
@@ -45,6 +47,8 @@ int RunVerify(const VerifyArgs &v) {
     std::vector<std::string> problems = PayloadProblems(report);
     if (kind == ContainerKind::WindowsPackage)
         for (std::string &p : WindowsPackageProblems(file)) problems.push_back(std::move(p));
+    if (kind == ContainerKind::UefiPackage)
+        for (std::string &p : EfiPackageProblems(file)) problems.push_back(std::move(p));
     for (std::string &p : SignatureProblems(file, kind, v)) problems.push_back(std::move(p));
     for (const auto &p : problems) std::cout << p << "\n";
     if (!problems.empty()) return kExitProblems;

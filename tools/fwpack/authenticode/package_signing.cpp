@@ -18,7 +18,7 @@ std::string NamedAsManifestKey(const std::string &error, const Manifest &m) {
 
 }  // namespace
 
-bool PlanSigning(const SigningRequest &flags, const Manifest &m, bool windowsPackage,
+bool PlanSigning(const SigningRequest &flags, const Manifest &m, bool peOutput,
                  SigningPlan &out, std::string &note, std::string &error) {
     out = SigningPlan{};
     SigningRequest request = flags;
@@ -35,12 +35,13 @@ bool PlanSigning(const SigningRequest &flags, const Manifest &m, bool windowsPac
         error = "build: --timestamp-url needs a signer (--sign-cert with --sign-key or --sign-pkcs11, or --sign-pkcs12)";
         return false;
     }
-    if (!windowsPackage) {
+    if (!peOutput) {
         if (!flags.Wanted() && flags.TimestampUrl.empty()) {
-            note = m.Path + ": [signing] applies to Windows packages (--stub); this output is not signed";
+            note = m.Path + ": [signing] applies to Windows packages (--stub) and UEFI packages (--efi-stub); this output is not signed";
             return true;
         }
-        error = "build: signing applies to Windows packages (--stub -o FILE)";
+        error = "build: signing applies to Windows packages (--stub -o FILE) and UEFI packages "
+                "(--efi-stub -o FILE)";
         return false;
     }
     if (!LoadSigner(request, out, error)) {

@@ -22,9 +22,10 @@ struct SigningPlan {
 // flags: the command line's signing options. A flag naming the signer
 // replaces the manifest's signer as a whole; --timestamp-url replaces its
 // timestamp_url. The identity is loaded and checked here, before anything
-// is built. windowsPackage: only those are signed; signing flags for other
-// outputs are an error, a manifest's section is skipped with a note.
-bool PlanSigning(const SigningRequest &flags, const Manifest &m, bool windowsPackage,
+// is built. peOutput: only Windows and UEFI packages (PE files) are
+// signed; signing flags for other outputs are an error, a manifest's
+// section is skipped with a note.
+bool PlanSigning(const SigningRequest &flags, const Manifest &m, bool peOutput,
                  SigningPlan &out, std::string &note, std::string &error);
 
 // The build's last step: signs the finished bytes.

@@ -122,29 +122,51 @@ struct Sources {
     const std::string &MeName() const { return Me[0].Record.FileName; }
 };
 
-// A Linux package is run by the DOS updater alone: without DOS tools it
-// could only fail.
-bool CheckTarget(const Manifest &m, const BuildSettings &settings, std::string &why) {
-    if (!settings.LinuxPackage || m.HasDos) return true;
-    why = "[dos]: a Linux package (--dos-stub) needs a [dos] section; without DOS tools its run "
-          "can only fail";
+// The section whose tools the DOS updater's logic runs: [dos], or [uefi]
+// for a UEFI package, which is the same logic as a UEFI application. Its
+// tools go into resource 2000 and its programs into the option block's
+// DOS fields.
+struct DosSide {
+    std::string Section;
+    bool Present = false;
+    std::string Tools, FlashProgram, MeQueryTool, MeUpdateTool;
+    std::string Key(const char *key) const { return Section + "." + key; }
+};
+
+DosSide SideOf(const Manifest &m, const BuildSettings &settings) {
+    if (settings.UefiPackage)
+        return {"uefi", m.HasUefi, m.UefiTools, m.UefiFlashProgram, m.UefiMeQueryTool,
+                m.UefiMeUpdateTool};
+    return {"dos", m.HasDos, m.DosTools, m.DosFlashProgram, m.DosMeQueryTool, m.DosMeUpdateTool};
+}
+
+// A Linux or UEFI package is run by the DOS updater's logic alone: without
+// its tools it could only fail.
+bool CheckTarget(const DosSide &side, const BuildSettings &settings, std::string &why) {
+    if (side.Present || !(settings.LinuxPackage || settings.UefiPackage)) return true;
+    why = settings.UefiPackage
+              ? "[uefi]: a UEFI package (--efi-stub) needs a [uefi] section; without UEFI tools "
+                "its run can only fail"
+              : "[dos]: a Linux package (--dos-stub) needs a [dos] section; without DOS tools its "
+                "run can only fail";
     return false;
 }
 
-bool ReadSources(const Manifest &m, bool linuxPackage, Sources &src, std::string &why) {
+bool ReadSources(const Manifest &m, const DosSide &side, bool linuxPackage, Sources &src,
+                 std::string &why) {
     const NameTarget win{"windows.tools", NameUse::WindowsTool, linuxPackage},
-        dos{"dos.tools", NameUse::DosTool, linuxPackage},
+        dos{side.Key("tools"), NameUse::DosTool, linuxPackage},
         bios{"bios.image", NameUse::Image, linuxPackage}, me{"me.image", NameUse::Image, linuxPackage};
     if (!ReadToolFolder(m.WindowsTools, win, src.WinTools, why) ||
         !RequireProgram(src.WinTools, m.FlashProgram, "windows.flash_program", m.WindowsTools, why) ||
         !RequireProgram(src.WinTools, m.MeFlashProgram, "windows.me_flash_program", m.WindowsTools,
                         why))
         return false;
-    if (m.HasDos &&
-        (!ReadToolFolder(m.DosTools, dos, src.DosTools, why) ||
-         !RequireProgram(src.DosTools, m.DosFlashProgram, "dos.flash_program", m.DosTools, why) ||
-         !RequireProgram(src.DosTools, m.DosMeQueryTool, "dos.me_query_tool", m.DosTools, why) ||
-         !RequireProgram(src.DosTools, m.DosMeUpdateTool, "dos.me_update_tool", m.DosTools, why)))
+    if (side.Present &&
+        (!ReadToolFolder(side.Tools, dos, src.DosTools, why) ||
+         !RequireProgram(src.DosTools, side.FlashProgram, side.Key("flash_program"), side.Tools, why) ||
+         !RequireProgram(src.DosTools, side.MeQueryTool, side.Key("me_query_tool"), side.Tools, why) ||
+         !RequireProgram(src.DosTools, side.MeUpdateTool, side.Key("me_update_tool"), side.Tools, why)))
         return false;
     if (!ReadImageFile(m.BiosImage, bios, src.Bios[0], why) ||
         !ReadImageFile(m.MeImage, me, src.Me[0], why))
@@ -161,34 +183,35 @@ bool ReadSources(const Manifest &m, bool linuxPackage, Sources &src, std::string
 // The DOS updater unpacks the tools and both images into one folder: two
 // names that DOS files as one would have the second overwrite the first
 // (an image written over a tool, then run as that tool).
-bool CheckDosCollisions(const Manifest &m, const Sources &src, std::string &why) {
+bool CheckDosCollisions(const DosSide &side, const Sources &src, std::string &why) {
+    const std::string toolsKey = side.Key("tools");
     std::vector<std::string> names, keys;
     for (const PackageFile &tool : src.DosTools) {
         names.push_back(tool.Record.FileName);
-        keys.push_back("dos.tools");
+        keys.push_back(toolsKey);
     }
     names.insert(names.end(), {src.BiosName(), src.MeName()});
     keys.insert(keys.end(), {"bios.image", "me.image"});
     size_t a = 0, b = 0;
     if (!FindDosCollision(names, a, b)) return true;
     why = keys[b] + ": " + Quoted(names[b]) + " names the same DOS file as " + Quoted(names[a]) +
-          " of " + (keys[a] == "dos.tools" ? m.DosTools : keys[a]) +
+          " of " + (keys[a] == toolsKey ? side.Tools : keys[a]) +
           "; unpacked on DOS one would overwrite the other";
     return false;
 }
 
 // A package with DOS tools is meant for the DOS updater too: its record
 // tables and its image name buffer must hold what the package carries.
-bool CheckDosLimits(const Manifest &m, const Sources &src, std::string &why) {
-    if (!m.HasDos) return true;
+bool CheckDosLimits(const DosSide &side, const Sources &src, std::string &why) {
+    if (!side.Present) return true;
     if (src.DosTools.size() > kDosRecordTableRoom) {
-        why = "dos.tools: " + m.DosTools + " holds " + std::to_string(src.DosTools.size()) +
+        why = side.Key("tools") + ": " + side.Tools + " holds " + std::to_string(src.DosTools.size()) +
               " files; the DOS updater takes at most " + std::to_string(kDosRecordTableRoom);
         return false;
     }
     for (const PackageFile &tool : src.DosTools) {
         if (std::string problem = DosNameProblem(tool.Record.FileName); !problem.empty()) {
-            why = "dos.tools: file name " + Quoted(tool.Record.FileName) + " " + problem;
+            why = side.Key("tools") + ": file name " + Quoted(tool.Record.FileName) + " " + problem;
             return false;
         }
     }
@@ -204,7 +227,7 @@ bool CheckDosLimits(const Manifest &m, const Sources &src, std::string &why) {
             return false;
         }
     }
-    return CheckDosCollisions(m, src, why);
+    return CheckDosCollisions(side, src, why);
 }
 
 // The DOS updater builds its three command lines inside 260-byte option
@@ -219,18 +242,18 @@ static_assert(kDosNameMax + std::char_traits<char>::length(" > ") + std::char_tr
               kNameFieldSize);
 static_assert(kDosNameMax + std::char_traits<char>::length(" -F ") + kDosNameMax < kNameFieldSize);
 
-bool MakeOptions(const Manifest &m, const Sources &src, std::vector<uint8_t> &bytes,
-                 std::string &why) {
+bool MakeOptions(const Manifest &m, const DosSide &side, const Sources &src,
+                 std::vector<uint8_t> &bytes, std::string &why) {
     OptionBlock options;
     options.Flags = m.Flags;
     options.FlashProgram = m.FlashProgram;
-    options.DosFlashProgram = m.DosFlashProgram;
+    options.DosFlashProgram = side.FlashProgram;
     options.BiosImageName = src.BiosName();
     options.IdString = m.IdString;
     options.MeFlashProgram = m.MeFlashProgram;
     options.MeImageName = src.MeName();
-    options.DosMeQueryTool = m.DosMeQueryTool;
-    options.DosMeUpdateTool = m.DosMeUpdateTool;
+    options.DosMeQueryTool = side.MeQueryTool;
+    options.DosMeUpdateTool = side.MeUpdateTool;
     std::string field;
     if (SerializeOptionBlock(options, bytes, &field)) return true;
     why = "option block field " + field + " does not fit";
@@ -316,9 +339,10 @@ bool BuildPayload(const Manifest &m, const BuildSettings &settings, ResourceSet 
     Sources src;
     OptionBlock options;
     std::vector<uint8_t> optionBytes;
-    if (!CheckTarget(m, settings, why) || !ReadSources(m, settings.LinuxPackage, src, why) ||
-        !CheckDosLimits(m, src, why) ||
-        !MakeOptions(m, src, optionBytes, why) || !Assemble(src, optionBytes, settings.Level, out, why)) {
+    const DosSide side = SideOf(m, settings);
+    if (!CheckTarget(side, settings, why) || !ReadSources(m, side, settings.LinuxPackage, src, why) ||
+        !CheckDosLimits(side, src, why) ||
+        !MakeOptions(m, side, src, optionBytes, why) || !Assemble(src, optionBytes, settings.Level, out, why)) {
         out.clear();
         error = m.Path + ": " + why;
         return false;

@@ -40,11 +40,14 @@ bool ReadImageFile(const std::string &path, const NameTarget &target, PackageFil
 struct BuildSettings {
     int Level = 6;              // deflate level 0..9
     bool LinuxPackage = false;  // for the Linux updater (--dos-stub)
+    bool UefiPackage = false;   // for the UEFI updater (--efi-stub)
 };
 
 // The five resources 2000..2004 for m. Without a [dos] section resource 2000
 // is an empty package (count 0), compressed like any other, so that the DOS
-// updater still finds all four tags; a Linux package needs the section.
+// updater still finds all four tags; a Linux package needs the section. A
+// UEFI package takes [uefi] (required) where the others take [dos]: its
+// tools fill resource 2000 and its programs the option block's DOS fields.
 // error: "<manifest>: <key>: <problem>".
 bool BuildPayload(const Manifest &m, const BuildSettings &settings, ResourceSet &out,
                   std::string &error);

@@ -13,6 +13,7 @@ const char *ContainerKindName(ContainerKind kind) {
         case ContainerKind::ResourcesFolder: return "resources folder";
         case ContainerKind::WindowsPackage: return "Windows package";
         case ContainerKind::LinuxPackage: return "Linux package";
+        case ContainerKind::UefiPackage: return "UEFI package";
     }
     return "?";
 }
@@ -28,14 +29,17 @@ bool ReadContainer(const std::string &path, ResourceSet &out, ContainerKind &kin
     std::vector<uint8_t> file;
     if (!ReadWholeFile(path, file, error)) return false;
     bool read = false;
-    if (LooksLikePe(file)) {
+    if (LooksLikeEfiPackage(file)) {
+        kind = ContainerKind::UefiPackage;
+        read = ReadEfiPackage(file, out, error);
+    } else if (LooksLikePe(file)) {
         kind = ContainerKind::WindowsPackage;
         read = ReadPeResources(file, out, error);
     } else if (LooksLikeRunPackage(file)) {
         kind = ContainerKind::LinuxPackage;
         read = ReadRunPackage(file, out, error);
     } else {
-        error = path + " is neither a resources folder, a Windows package nor a Linux package";
+        error = path + " is neither a resources folder, a Windows package, a Linux package nor a UEFI package";
         return false;
     }
     if (read && kept) *kept = std::move(file);

@@ -1,6 +1,8 @@
 // The places a package's five resources live: a folder of 2000.bin ..
-// 2004.bin, a Windows package .exe (PE resources of type "SETUP") and a
-// Linux package (the DOS updater followed by the four tagged resources).
+// 2004.bin, a Windows package .exe (PE resources of type "SETUP"), a
+// Linux package (the DOS updater followed by the four tagged resources) and
+// a UEFI package (the UEFI updater followed by the same four, and by a
+// certificate table when signed).
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -14,7 +16,7 @@ namespace fwpack {
 // container would get them.
 using ResourceSet = std::map<uint16_t, std::vector<uint8_t>>;
 
-enum class ContainerKind { ResourcesFolder, WindowsPackage, LinuxPackage };
+enum class ContainerKind { ResourcesFolder, WindowsPackage, LinuxPackage, UefiPackage };
 const char *ContainerKindName(ContainerKind kind);
 
 // Reads the resources of whatever container path is; false with a one-line
@@ -60,11 +62,39 @@ bool LooksLikeRunPackage(const std::vector<uint8_t> &file);
 bool ReadRunPackage(const std::vector<uint8_t> &file, ResourceSet &out, std::string &error);
 bool WriteRunPackage(const std::string &dosStubPath, const ResourceSet &set,
                      const std::string &outPath, std::string &error);
+// What a Linux package and a UEFI package share: the program's bytes padded
+// to 16, then the tagged resources 2000, 2002, 2003 and 2004, each padded
+// to 16, then zeros enough for the updater's scan to reach the last one.
+// program names the program in error lines ("DOS stub x"); a program that
+// already holds a tag is refused.
+bool AppendTaggedResources(std::vector<uint8_t> &program, const std::string &programName,
+                           const ResourceSet &set, std::string &error);
+
+// efi_container.cpp: the UEFI updater, an x86_64 EFI application, followed
+// by the tagged resources as a Linux package appends them, then by the
+// certificate table when the package is signed (the table must be last).
+// Whether file is a PE whose subsystem is the EFI application's.
+bool LooksLikeEfiPackage(const std::vector<uint8_t> &file);
+// What keeps file from being a UEFI updater the firmware loads and whose
+// signature digest the firmware computes as the builder does, as one line,
+// or "" when nothing does.
+std::string EfiApplicationProblem(const std::vector<uint8_t> &file);
+bool ReadEfiPackage(const std::vector<uint8_t> &file, ResourceSet &out, std::string &error);
+bool WriteEfiPackage(const std::string &efiStubPath, const ResourceSet &set,
+                     const std::string &outPath, std::string &error,
+                     const PackageFinisher &finish = {});
+// The problems of a UEFI package file that the payload's checks cannot
+// see, one line each: the EFI application, the certificate table's place
+// and what the updater's scan of the whole file would find.
+std::vector<std::string> EfiPackageProblems(const std::vector<uint8_t> &file);
 
 // The tagged resources 2000, 2002, 2003 and 2004 as the DOS updater's scan
 // of its own file finds them (the first of each tag, from byte 0, a
 // package's body skipped); false when it would not find all four.
 bool ScanTaggedResources(const std::vector<uint8_t> &file, ResourceSet &out, std::string &error);
+// The same scan over the first size bytes of file only.
+bool ScanTaggedResources(const std::vector<uint8_t> &file, size_t size, ResourceSet &out,
+                         std::string &error);
 // Whether that scan of file finds exactly set's tagged resources; error is
 // the one line that says it would not. Every dual-mode package and every
 // Linux package must pass it.

@@ -61,8 +61,10 @@ void WriteSectionHeader(uint8_t *h, const char *name, uint32_t virtualSize, uint
     PutU32(h + 36, characteristics);
 }
 
-// Drops an Authenticode signature: it no longer matches once the image
-// changes, and it would sit between the sections and the new data.
+}  // namespace
+
+// Drops a code signature: it no longer matches once the image changes, and
+// it would sit between the sections and the new data.
 void DropCertificate(std::vector<uint8_t> &file, const PeImage &image) {
     if (image.Directories.size() <= kDirectorySecurity) return;
     const PeDirectory &cert = image.Directories[kDirectorySecurity];
@@ -76,6 +78,8 @@ void DropCertificate(std::vector<uint8_t> &file, const PeImage &image) {
     PutU32(entry, 0);
     PutU32(entry + 4, 0);
 }
+
+namespace {
 
 // 1. The tree: the stub's resources plus ours.
 PeBuildError AddSetupResources(ResourceNode &root, const ResourceSet &set, bool replace,

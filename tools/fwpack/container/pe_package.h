@@ -20,6 +20,11 @@ enum class PeBuildError { None, NotPe, NotAmd64, Damaged, HasSetup, NoRoom, TooL
 PeBuildError BuildPePackage(const std::vector<uint8_t> &stub, const ResourceSet &set, bool replace,
                             std::vector<uint8_t> &out, std::string &error);
 
+// Cuts the stub's certificate table off the end of file (where it stands
+// behind the section data) and clears its directory entry.
+struct PeImage;
+void DropCertificate(std::vector<uint8_t> &file, const PeImage &image);
+
 // One "SETUP" resource with an id from 2000 to 2004, in any language.
 struct PeSetupResource {
     uint16_t Id = 0;

@@ -27,10 +27,9 @@ bool IsElf(const std::vector<uint8_t> &file) {
 }
 
 // The first tag at or after from whose position is below limit, or npos.
-size_t FindTag(const std::vector<uint8_t> &file, size_t from, size_t limit, uint16_t &id) {
+size_t FindTag(const uint8_t *file, size_t size, size_t from, size_t limit, uint16_t &id) {
     const TagMarkers tags;
-    const MarkerHit hit =
-        FindMarkerIn(file.data(), file.size(), from, limit, tags.List, kTaggedResourceCount);
+    const MarkerHit hit = FindMarkerIn(file, size, from, limit, tags.List, kTaggedResourceCount);
     if (!hit.Found) return std::string::npos;
     id = TaggedResourceId(hit.Which);
     return size_t(hit.Offset);
@@ -53,7 +52,7 @@ std::string MissingNames(const std::set<uint16_t> &seen) {
 
 bool LooksLikeRunPackage(const std::vector<uint8_t> &file) {
     uint16_t id = 0;
-    return IsElf(file) && FindTag(file, 0, file.size(), id) != std::string::npos;
+    return IsElf(file) && FindTag(file.data(), file.size(), 0, file.size(), id) != std::string::npos;
 }
 
 bool ReadRunPackage(const std::vector<uint8_t> &file, ResourceSet &out, std::string &error) {
@@ -68,17 +67,23 @@ bool ReadRunPackage(const std::vector<uint8_t> &file, ResourceSet &out, std::str
 }
 
 bool ScanTaggedResources(const std::vector<uint8_t> &file, ResourceSet &out, std::string &error) {
+    return ScanTaggedResources(file, file.size(), out, error);
+}
+
+bool ScanTaggedResources(const std::vector<uint8_t> &whole, size_t size, ResourceSet &out,
+                         std::string &error) {
     out.clear();
-    if (file.size() <= kDosScanMargin) {
+    if (size > whole.size() || size <= kDosScanMargin) {
         error = "too short";
         return false;
     }
-    const size_t limit = file.size() - kDosScanMargin;
+    const uint8_t *file = whole.data();
+    const size_t limit = size - kDosScanMargin;
     std::set<uint16_t> seen;
     size_t p = 0;
     while (seen.size() < std::size(kRunResources)) {
         uint16_t id = 0;
-        size_t at = FindTag(file, p, limit, id);
+        size_t at = FindTag(file, size, p, limit, id);
         if (at == std::string::npos) {
             error = "the updater would not find resource(s) " + MissingNames(seen);
             return false;
@@ -88,14 +93,14 @@ bool ScanTaggedResources(const std::vector<uint8_t> &file, ResourceSet &out, std
             return false;
         }
         uint32_t bodyLength = 0;
-        if (!ReadU32(file.data(), file.size(), at + kTagLength, bodyLength) ||
-            bodyLength > file.size() - at - kTaggedHeaderSize) {
+        if (!ReadU32(file, size, at + kTagLength, bodyLength) ||
+            bodyLength > size - at - kTaggedHeaderSize) {
             error = "resource " + std::to_string(id) + " at " + std::to_string(at) + " declares " +
                     std::to_string(bodyLength) + " body bytes, past the end of the file";
             return false;
         }
         size_t end = at + kTaggedHeaderSize + bodyLength;
-        out[id].assign(file.begin() + long(at), file.begin() + long(end));
+        out[id].assign(file + at, file + end);
         // The updater reads the option block where it stands and scans on
         // inside it; a package's body is skipped, and a tag right behind it
         // is found (resources lie back to back in a PE).
@@ -118,20 +123,19 @@ bool ScanFindsResources(const std::vector<uint8_t> &file, const ResourceSet &set
     return false;
 }
 
-bool WriteRunPackage(const std::string &dosStubPath, const ResourceSet &set,
-                     const std::string &outPath, std::string &error) {
-    std::vector<uint8_t> bytes;
-    if (!ReadWholeFile(dosStubPath, bytes, error)) return false;
+bool AppendTaggedResources(std::vector<uint8_t> &bytes, const std::string &program,
+                           const ResourceSet &set, std::string &error) {
     uint16_t found = 0;
-    if (size_t at = FindTag(bytes, 0, bytes.size(), found); at != std::string::npos) {
-        error = "DOS stub " + dosStubPath + " holds the tag of resource " + std::to_string(found) +
-                " at " + std::to_string(at) + " (a Linux package already, or a stub that would find itself)";
+    if (size_t at = FindTag(bytes.data(), bytes.size(), 0, bytes.size(), found); at != std::string::npos) {
+        error = program + " holds the tag of resource " + std::to_string(found) + " at " +
+                std::to_string(at) + " (a package already, or a program that would find itself)";
         return false;
     }
     for (uint16_t id : kRunResources) {
         auto it = set.find(id);
         if (it == set.end()) {
-            error = "resource " + std::to_string(id) + " is missing; a Linux package needs 2000, 2002, 2003 and 2004";
+            error = "resource " + std::to_string(id) + " is missing; a package with appended "
+                    "resources needs 2000, 2002, 2003 and 2004";
             return false;
         }
         const std::vector<uint8_t> &r = it->second;
@@ -155,8 +159,15 @@ bool WriteRunPackage(const std::string &dosStubPath, const ResourceSet &set,
 
     // The updater must find each resource where it was put, and nothing
     // else: a tag text inside a body or the option block would mislead it.
-    if (!ScanFindsResources(bytes, set, error)) return false;
-    return WriteFileAtomically(outPath, bytes, error, 0755);
+    return ScanFindsResources(bytes, set, error);
+}
+
+bool WriteRunPackage(const std::string &dosStubPath, const ResourceSet &set,
+                     const std::string &outPath, std::string &error) {
+    std::vector<uint8_t> bytes;
+    return ReadWholeFile(dosStubPath, bytes, error) &&
+           AppendTaggedResources(bytes, "DOS stub " + dosStubPath, set, error) &&
+           WriteFileAtomically(outPath, bytes, error, 0755);
 }
 
 }  // namespace fwpack

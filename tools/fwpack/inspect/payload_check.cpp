@@ -184,6 +184,20 @@ void CheckOptions(const PayloadReport &report, const ResourceReport &r, Problems
                 CheckNamedFile(report, r, f, *OptionText(r.Options, f.Field), p);
 }
 
+// The UEFI updater runs the option block's three DOS tools through the
+// shell, which starts only EFI applications and scripts.
+void CheckUefiPrograms(const ResourceReport &r, Problems &p) {
+    const OptionBlock &o = r.Options;
+    for (const auto &[field, value] : {std::pair{"DosFlashProgram", &o.DosFlashProgram},
+                                       {"DosMeQueryTool", &o.DosMeQueryTool},
+                                       {"DosMeUpdateTool", &o.DosMeUpdateTool}}) {
+        if (value->empty())
+            p.Add(r, std::string(field) + " is empty; the UEFI updater runs it");
+        else if (!IsUefiProgramName(*value))
+            p.Add(r, std::string(field) + " " + Quoted(*value) + " " + UefiProgramRule());
+    }
+}
+
 }  // namespace
 
 std::vector<std::string> PayloadProblems(const PayloadReport &report) {
@@ -200,6 +214,8 @@ std::vector<std::string> PayloadProblems(const PayloadReport &report) {
     }
     const ResourceReport &options = report.Get(OptionResource);
     if (options.Present && options.HeaderComplete) CheckOptions(report, options, p);
+    if (options.Present && options.HeaderComplete && report.Kind == ContainerKind::UefiPackage)
+        CheckUefiPrograms(options, p);
     CheckDosCollisions(report, p);
     return out;
 }

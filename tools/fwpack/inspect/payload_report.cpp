@@ -59,7 +59,8 @@ PayloadReport AnalyzePayload(ResourceSet set, ContainerKind kind) {
     for (uint16_t id = kFirstResourceId; id <= kLastResourceId; ++id) {
         ResourceReport r;
         r.Id = id;
-        r.Expected = !(id == ToolPackage && kind == ContainerKind::LinuxPackage);
+        r.Expected = !(id == ToolPackage && (kind == ContainerKind::LinuxPackage ||
+                                             kind == ContainerKind::UefiPackage));
         r.Tagged = id != ToolPackage;
         r.ExpectedTag = ResourceTag(id);
         r.Compressed = id == DosPackage || id == ToolPackage || id == MePackage;

@@ -22,7 +22,7 @@ struct RecordReport {
 struct ResourceReport {
     uint16_t Id = 0;
     bool Present = false;
-    bool Expected = true;  // a Linux package carries no ToolPackage
+    bool Expected = true;  // a Linux or UEFI package carries no ToolPackage
     size_t Size = 0;
 
     // Tagged header (all but 2001).
@@ -63,8 +63,8 @@ struct PayloadReport {
 };
 
 // The package bodies move from set into the report. kind decides which
-// resources the container should hold: a Linux package has no use for the
-// Windows tools and carries no 2001.
+// resources the container should hold: a Linux or UEFI package has no use
+// for the Windows tools and carries no 2001.
 PayloadReport AnalyzePayload(ResourceSet set,
                              ContainerKind kind = ContainerKind::ResourcesFolder);
 

@@ -10,6 +10,7 @@
 #include "payload/file_package.h"
 #include "payload/option_block.h"
 #include "platform/builder_files.h"
+#include "tools/fwpack/manifest/name_rules.h"
 #include "tools/fwpack/manifest/printable_text.h"
 
 namespace fwpack {
@@ -172,21 +173,51 @@ bool ReadWindows(Checker &c, const toml::table &root, const fs::path &base, Mani
     return true;
 }
 
-bool ReadDos(Checker &c, const toml::table &root, const fs::path &base, Manifest &out) {
-    const toml::table *dos = Section(c, root, "dos", false);
-    if (!dos) return !c.Failed();
-    out.HasDos = true;
+// [dos] or [uefi]: a tools folder and the three programs the DOS updater's
+// logic runs, all required, each a file of that folder.
+struct ToolSection {
+    const char *Name;
+    bool &Present;
+    std::string &Tools, &FlashProgram, &MeQueryTool, &MeUpdateTool;
+};
+
+bool ReadToolSection(Checker &c, const toml::table &root, const fs::path &base, const ToolSection &s) {
+    const toml::table *t = Section(c, root, s.Name, false);
+    if (!t) return !c.Failed();
+    s.Present = true;
+    const std::string name = s.Name;
     std::string tools;
-    if (!KnownKeys(c, *dos, "dos.", {"tools", "flash_program", "me_query_tool", "me_update_tool"}) ||
-        !String(c, *dos, "dos", "tools", true, tools) ||
-        !String(c, *dos, "dos", "flash_program", true, out.DosFlashProgram) ||
-        !String(c, *dos, "dos", "me_query_tool", true, out.DosMeQueryTool) ||
-        !String(c, *dos, "dos", "me_update_tool", true, out.DosMeUpdateTool) ||
-        !ProgramName(c, "dos.flash_program", out.DosFlashProgram, false) ||
-        !ProgramName(c, "dos.me_query_tool", out.DosMeQueryTool, false) ||
-        !ProgramName(c, "dos.me_update_tool", out.DosMeUpdateTool, false))
+    if (!KnownKeys(c, *t, name + ".", {"tools", "flash_program", "me_query_tool", "me_update_tool"}) ||
+        !String(c, *t, name, "tools", true, tools))
         return false;
-    out.DosTools = Resolve(base, tools);
+    for (const auto &[key, value] : {std::pair{"flash_program", &s.FlashProgram},
+                                     {"me_query_tool", &s.MeQueryTool},
+                                     {"me_update_tool", &s.MeUpdateTool}})
+        if (!String(c, *t, name, key, true, *value) ||
+            !ProgramName(c, name + "." + key, *value, false))
+            return false;
+    s.Tools = Resolve(base, tools);
+    return true;
+}
+
+bool ReadDos(Checker &c, const toml::table &root, const fs::path &base, Manifest &out) {
+    return ReadToolSection(c, root, base,
+                           {"dos", out.HasDos, out.DosTools, out.DosFlashProgram,
+                            out.DosMeQueryTool, out.DosMeUpdateTool});
+}
+
+// The UEFI shell starts an EFI application or runs a script; a name
+// without one of those extensions would not run there.
+bool ReadUefi(Checker &c, const toml::table &root, const fs::path &base, Manifest &out) {
+    if (!ReadToolSection(c, root, base,
+                         {"uefi", out.HasUefi, out.UefiTools, out.UefiFlashProgram,
+                          out.UefiMeQueryTool, out.UefiMeUpdateTool}))
+        return false;
+    for (const auto &[key, value] : {std::pair{"uefi.flash_program", &out.UefiFlashProgram},
+                                     {"uefi.me_query_tool", &out.UefiMeQueryTool},
+                                     {"uefi.me_update_tool", &out.UefiMeUpdateTool}})
+        if (out.HasUefi && !IsUefiProgramName(*value))
+            return c.Fail(key, Quoted(*value) + " " + UefiProgramRule());
     return true;
 }
 
@@ -259,9 +290,9 @@ bool LoadManifest(const std::string &path, Manifest &out, std::string &error) {
     Checker c(path, error);
     fs::path base = Utf8Path(path).parent_path();
     if (base.empty()) base = ".";
-    return KnownKeys(c, root, "", {"options", "windows", "dos", "bios", "me", "signing"}) &&
+    return KnownKeys(c, root, "", {"options", "windows", "dos", "uefi", "bios", "me", "signing"}) &&
            ReadOptions(c, root, out) && ReadWindows(c, root, base, out) &&
-           ReadDos(c, root, base, out) && ReadImage(c, root, base, "bios", out.BiosImage) &&
+           ReadDos(c, root, base, out) && ReadUefi(c, root, base, out) && ReadImage(c, root, base, "bios", out.BiosImage) &&
            ReadImage(c, root, base, "me", out.MeImage) && ReadSigning(c, root, base, out);
 }
 

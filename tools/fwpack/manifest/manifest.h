@@ -18,6 +18,11 @@ struct Manifest {
     bool HasDos = false;  // [dos] present
     std::string DosTools, DosFlashProgram, DosMeQueryTool, DosMeUpdateTool;
 
+    // [uefi]: the same three tools for the UEFI package, which carries them
+    // where the others carry [dos]'s.
+    bool HasUefi = false;
+    std::string UefiTools, UefiFlashProgram, UefiMeQueryTool, UefiMeUpdateTool;
+
     std::string BiosImage;  // [bios] image, resolved
     std::string MeImage;    // [me] image, resolved
 

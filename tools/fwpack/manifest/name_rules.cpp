@@ -79,6 +79,17 @@ std::string DosNameProblem(std::string_view name) {
     return "";
 }
 
+bool IsUefiProgramName(std::string_view name) {
+    if (name.size() < 5) return false;
+    std::string ext(name.substr(name.size() - 4));
+    std::transform(ext.begin(), ext.end(), ext.begin(), Lower);
+    return ext == ".efi" || ext == ".nsh";
+}
+
+const char *UefiProgramRule() {
+    return "is not a program the UEFI shell runs (a .efi application or a .nsh script)";
+}
+
 bool FindDosCollision(const std::vector<std::string> &names, size_t &a, size_t &b) {
     for (b = 1; b < names.size(); ++b)
         for (a = 0; a < b; ++a)

@@ -30,6 +30,12 @@ bool SameDosName(std::string_view a, std::string_view b);
 // the name of a file a DOS boot disk needs.
 std::string DosNameProblem(std::string_view name);
 
+// Whether the UEFI shell would run name as a program: it ends in ".efi"
+// (an EFI application) or ".nsh" (a shell script), in any case.
+bool IsUefiProgramName(std::string_view name);
+// The rule IsUefiProgramName checks, for error lines after a quoted name.
+const char *UefiProgramRule();
+
 // The first two names that DOS files as one (case folded, after its 8.3
 // mapping), as indexes a < b; false when none.
 bool FindDosCollision(const std::vector<std::string> &names, size_t &a, size_t &b);

@@ -80,6 +80,7 @@ PeError ReadOptionalHeader(const std::vector<uint8_t> &file, PeImage &out, std::
     out.FileAlignment = ReadU32(opt + pe_opt::FileAlignment);
     out.SizeOfHeaders = ReadU32(opt + pe_opt::SizeOfHeaders);
     out.SizeOfImage = ReadU32(opt + pe_opt::SizeOfImage);
+    out.Subsystem = ReadU16(opt + pe_opt::Subsystem);
     if (!IsPowerOfTwo(out.SectionAlignment) || !IsPowerOfTwo(out.FileAlignment) ||
         out.FileAlignment > out.SectionAlignment)
         return Damaged(error, "damaged PE headers (bad section or file alignment)");
@@ -162,6 +163,24 @@ std::string PeLayoutProblem(const PeImage &image) {
             return "section " + s.Name + " ends past SizeOfImage " + std::to_string(image.SizeOfImage);
     }
     return image.SectionAlignment < kPageSize ? LowAlignmentProblem(image) : "";
+}
+
+std::string SectionDataGapProblem(const PeImage &image) {
+    std::vector<const PeSection *> stored;
+    for (const PeSection &s : image.Sections)
+        if (s.SizeOfRawData != 0) stored.push_back(&s);
+    std::sort(stored.begin(), stored.end(), [](const PeSection *a, const PeSection *b) {
+        return a->PointerToRawData < b->PointerToRawData;
+    });
+    uint64_t end = image.SizeOfHeaders;
+    for (const PeSection *s : stored) {
+        if (s->PointerToRawData != end)
+            return "section " + s->Name + "'s data start at file offset " +
+                   std::to_string(s->PointerToRawData) + ", not at " + std::to_string(end) +
+                   " where the headers or the previous section end";
+        end += s->SizeOfRawData;
+    }
+    return "";
 }
 
 // The sum of the 16-bit words with end-around carry is their plain sum

@@ -16,11 +16,13 @@ inline constexpr unsigned kDirectorySecurity = 4;
 inline constexpr unsigned kDirectoryResource = 2;
 inline constexpr uint32_t kScnInitializedData = 0x00000040;
 inline constexpr uint32_t kScnMemRead = 0x40000000;
+inline constexpr uint16_t kSubsystemEfiApplication = 10;
 
 // Offsets inside the PE32+ optional header.
 namespace pe_opt {
 inline constexpr size_t Magic = 0, SizeOfInitializedData = 8, SectionAlignment = 32,
                         FileAlignment = 36, SizeOfImage = 56, SizeOfHeaders = 60, CheckSum = 64,
+                        Subsystem = 68,
                         NumberOfRvaAndSizes = 108, DataDirectories = 112;
 }
 
@@ -43,6 +45,7 @@ struct PeImage {
     uint16_t Machine = 0, OptionalMagic = 0, SizeOfOptionalHeader = 0;
     uint32_t PointerToSymbolTable = 0;
     uint32_t SectionAlignment = 0, FileAlignment = 0, SizeOfHeaders = 0, SizeOfImage = 0;
+    uint16_t Subsystem = 0;
     size_t SectionTableOffset = 0;
     std::vector<PeSection> Sections;
     std::vector<PeDirectory> Directories;
@@ -71,6 +74,12 @@ inline constexpr uint32_t kPageSize = 4096;
 // a FileAlignment other than SectionAlignment or a section whose file
 // offset is not its address.
 std::string PeLayoutProblem(const PeImage &image);
+
+// A loader that hashes an image for its signature header by header and
+// section by section (then the rest of the file) gets the digest of the
+// file's bytes in order only when the sections' file data follow the
+// headers back to back. The gap or overlap as one line, or "".
+std::string SectionDataGapProblem(const PeImage &image);
 
 // The optional header's CheckSum as the system computes it: the 16-bit
 // one's-complement-style sum of the file with the CheckSum field taken as
