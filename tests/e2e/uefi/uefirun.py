@@ -58,6 +58,18 @@ def firmware_path(name):
     return os.path.join(FIRMWARE_FOLDER, name)
 
 
+def missing_prerequisites(programs):
+    """One line per thing a run needs and this computer lacks; programs are
+    the files the runs copy in."""
+    tools = {"qemu-system-x86_64 (package qemu-system-x86)": QEMU, "mcopy (package mtools)": shutil.which("mcopy"),
+             "mkfs.fat (package dosfstools)": MKFS_FAT}
+    missing = [tool for tool, found in tools.items() if not found]
+    firmware = [firmware_path(n) for n in (CODE, VARIABLES, SECURE_CODE, SECURE_VARIABLES)]
+    firmware += [os.path.join(TEST_KEY_FOLDER, n) for n in ("PkKek-1-snakeoil.key", "PkKek-1-snakeoil.pem")]
+    missing += [f"{path} (package ovmf)" for path in firmware if not os.path.exists(path)]
+    return missing + [path for path in programs if not os.path.exists(path)]
+
+
 def shell_text(data):
     """A file the shell or a program wrote: UCS-2 after a byte-order mark
     (the shell's redirected output), else single bytes."""
