@@ -12,18 +12,6 @@ namespace fwpack {
 
 namespace {
 
-bool EndsWithProgramExtension(const char *name) {
-    const size_t n = std::strlen(name);
-    if (n < 4 || name[n - 4] != '.') return false;
-    static constexpr const char *kExtensions[] = {"COM", "EXE", "BAT"};
-    for (const char *extension : kExtensions) {
-        bool same = true;
-        for (size_t i = 0; i < 3; ++i) same = same && (name[n - 3 + i] & ~0x20) == extension[i];
-        if (same) return true;
-    }
-    return false;
-}
-
 bool TooLong(const TextBuilder &command) { return command.Overrun() || command.Length() >= kDosCommandRoom; }
 
 }  // namespace
@@ -91,7 +79,8 @@ int DosUpdater::CheckImage(const FileTable &table, const char *name, const Image
     return 0;
 }
 
-// Only programs (.COM, .EXE, .BAT) of the DOS tool package are started,
+// Only programs (as the platform names them: .COM, .EXE, .BAT on DOS;
+// .EFI, .NSH in the UEFI shell) of the DOS tool package are started,
 // named exactly as their records: no path, no redirection, nothing a
 // command interpreter would read as more than a file name. A package built
 // without DOS tools (a Windows-only one started from DOS) ends here, before
@@ -108,7 +97,7 @@ int DosUpdater::CheckTools() {
 
 int DosUpdater::CheckTool(const char *name, const char *what) {
     if (name[0] == '\0') return Refuse(dos_exit::ToolOrBiosPackage, "\nThe package names no DOS ", what, ". Exit the Flash!");
-    if (FindImage(fiA_, name) && EndsWithProgramExtension(name)) return 0;
+    if (FindImage(fiA_, name) && os_.IsProgramName(name)) return 0;
     Print("\nThe DOS ");
     Print(what);
     return Refuse(dos_exit::ToolOrBiosPackage, " is not a program among the package's DOS tools: ", name,

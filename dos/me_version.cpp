@@ -16,22 +16,29 @@ constexpr size_t kLogLineRoom = 256;   // 255 characters and the NUL
 
 // The log's lines as a 256-byte line buffer takes them: at most 255
 // characters, the '\n' that ends one included; a longer line goes on in
-// the next.
+// the next. A log that begins with the UCS-2 byte-order mark (FF FE), as
+// the UEFI shell writes redirected output, is read as UCS-2 little-endian:
+// each unit is one character, '?' above 0xFF.
 class LogLines {
   public:
-    LogLines(DosFiles &files, DosFile file) : files_(files), file_(file) {}
+    LogLines(DosFiles &files, DosFile file) : files_(files), file_(file) {
+        Byte();   // the first piece, to look at its start
+        wide_ = have_ >= 2 && buffer_[0] == 0xFF && buffer_[1] == 0xFE;
+        at_ = wide_ ? 2 : 0;
+    }
 
     // The next line, NUL-terminated; false at the end of the log.
     bool Next(char (&line)[kLogLineRoom]) {
         size_t n = 0;
         while (n + 1 < kLogLineRoom) {
-            if (at_ == have_) {
-                have_ = files_.Read(file_, buffer_, sizeof buffer_);
-                at_ = 0;
-                if (have_ == 0) break;
+            int c = Byte();
+            if (c < 0) break;
+            if (wide_) {
+                const int high = Byte();
+                if (high < 0) break;
+                if (high != 0) c = '?';
             }
-            const char c = char(buffer_[at_++]);
-            line[n++] = c;
+            line[n++] = char(c);
             if (c == '\n') break;
         }
         line[n] = '\0';
@@ -39,10 +46,21 @@ class LogLines {
     }
 
   private:
+    // The next byte of the log, -1 at its end.
+    int Byte() {
+        if (at_ == have_) {
+            have_ = files_.Read(file_, buffer_, sizeof buffer_);
+            at_ = 0;
+            if (have_ == 0) return -1;
+        }
+        return buffer_[at_++];
+    }
+
     DosFiles &files_;
     DosFile file_;
     uint8_t buffer_[512];
     size_t at_ = 0, have_ = 0;
+    bool wide_ = false;
 };
 // Whether the NUL-terminated line begins with prefix.
 bool StartsWith(const char *line, const char *prefix) {

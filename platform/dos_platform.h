@@ -100,8 +100,31 @@ inline constexpr int kCommandAborted = -3;
 // (a signal); StopRequest() then gives the exit code.
 inline constexpr int kStopRequested = -2;
 
+// The file names each platform starts as programs: the last three
+// characters after a dot, in any case. DOS's, which the Linux layer keeps
+// since it runs the same packages; and the UEFI shell's (applications and
+// shell scripts).
+inline constexpr const char *kDosProgramExtensions[] = {"COM", "EXE", "BAT", nullptr};
+inline constexpr const char *kUefiProgramExtensions[] = {"EFI", "NSH", nullptr};
+
+// Whether name ends in '.' and one of the three-letter extensions (a list
+// ending with nullptr).
+inline bool HasProgramExtension(const char *name, const char *const *extensions) {
+    size_t n = 0;
+    while (name[n] != '\0') ++n;
+    if (n < 4 || name[n - 4] != '.') return false;
+    for (; *extensions; ++extensions) {
+        bool same = true;
+        for (size_t i = 0; i < 3; ++i) same = same && (name[n - 3 + i] & ~0x20) == (*extensions)[i];
+        if (same) return true;
+    }
+    return false;
+}
+
 class DosPlatform : public DosConsole, public PhysicalMemoryReader {
   public:
+    // Whether RunCommand starts a file of that name as a program.
+    virtual bool IsProgramName(const char *name) { return HasProgramExtension(name, kDosProgramExtensions); }
     // The files of the current directory and the program's own file.
     virtual DosFiles &Files() = 0;
     // The transfer buffer, for bulk copies between files.

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Configures and builds the given presets.
 # Usage: scripts/build.sh [preset...]   (default: win64 host)
+#        e.g. scripts/build.sh dos16 uefi   (the DOS and the UEFI programs)
 #
 # win64 is built last: when the dos16 build's DOS program and the host
 # build's fwpack are there, its configure puts that program in front of

@@ -18,14 +18,14 @@ LAYERS = [
     # formats; the seam's interfaces; the Windows program's resources
     ["payload", "platform", "win"],
     # the seam's implementations
-    ["platform/posix", "platform/win32", "platform/dos16"],
+    ["platform/posix", "platform/win32", "platform/dos16", "platform/uefi"],
     # the run's shared helpers; the DOS updater's logic
     ["run", "dos"],
     # the Windows worker; the dialog's start-up and handlers; the builder's
     # library (its rooms have their own order, ROOMS)
     ["update", "dialog", "tools/fwpack"],
     # the programs: the builder, the Windows program, the DOS updater on Linux
-    ["app/fwpack", "app/updater", "app/dosupdater", "app/dosupd"],
+    ["app/fwpack", "app/updater", "app/dosupdater", "app/dosupd", "app/efiupd"],
 ]
 # Folders of one layer that are split into rooms, lowest room first. A room
 # may include the rooms before it and the layers below its folder's; rooms

@@ -51,6 +51,9 @@ class FakeDos : public DosPlatform {
     PosixDosFiles files;
     ScarceTransferBuffer transfer{files};
 
+    const char *const *programs = kDosProgramExtensions;   // what IsProgramName accepts
+
+    bool IsProgramName(const char *name) override { return HasProgramExtension(name, programs); }
     void Write(const char *text, size_t length) override { out.append(text, length); }
     void ReadPhysical(uint32_t address, uint8_t *o, size_t count) override {
         // The block lies at 0xFFEB0000; a read may start anywhere.
@@ -847,6 +850,45 @@ TEST_F(DosRun, OnlyProgramsOfTheDosToolPackageAreRun) {
         EXPECT_TRUE(dos.commands.empty()) << c.line;
         EXPECT_EQ(Files(), Names{}) << c.line;
     }
+}
+
+// Which tools are programs is the platform's answer: the UEFI shell's
+// (.efi, .nsh) run there, DOS's (.exe) are refused there, and the other
+// way round; the shell's me.log is UCS-2 with a byte-order mark.
+TEST_F(DosRun, ThePlatformNamesThePrograms) {
+    DosPackageSpec spec = SampleDosPackage();
+    spec.Tools = {NamedFile("flash.efi", {'f'}), NamedFile("meinfo.NSH", {'i'}), NamedFile("meupd.Efi", {'u'})};
+    spec.Options.DosFlashProgram = "flash.efi";
+    spec.Options.DosMeQueryTool = "meinfo.NSH";
+    spec.Options.DosMeUpdateTool = "meupd.Efi";
+    Package(spec);
+    EXPECT_EQ(Run({"/factory"}), dos_exit::ToolOrBiosPackage);
+    EXPECT_TRUE(dos.out.ends_with("The DOS flash program is not a program among the package's DOS tools: flash.efi. Exit the Flash!"))
+        << dos.out;
+
+    dos.programs = kUefiProgramExtensions;
+    dos.tool = [](const std::string &c) {
+        if (c.find("> me.log") == std::string::npos) return 0;
+        std::string line = "FW Version:";
+        line.resize(40, ' ');
+        std::string text = "ME tool \xE9\r\n" + line + "11.8.50.3400\r\n", wide = "\xFF\xFE";
+        for (char ch : text) wide += std::string{ch, '\0'};
+        WriteText("me.log", wide);
+        return 0;
+    };
+    dos.out.clear();
+    EXPECT_EQ(Run({"/factory"}), 0) << dos.out;
+    EXPECT_EQ(dos.commands, (Names{"flash.efi bios.bin  /P /B /N", "meinfo.NSH > me.log", "meupd.Efi -F me.bin"}));
+    EXPECT_TRUE(Printed("\nCurrent ME version: 11.8.50.3400\nThe New ME version: 11.8.50.3425")) << dos.out;
+
+    Package(SampleDosPackage());
+    ClearWork();
+    dos.commands.clear();
+    dos.out.clear();
+    EXPECT_EQ(Run({"/factory"}), dos_exit::ToolOrBiosPackage);
+    EXPECT_TRUE(dos.commands.empty());
+    EXPECT_TRUE(dos.out.ends_with("The DOS flash program is not a program among the package's DOS tools: flash.exe. Exit the Flash!"))
+        << dos.out;
 }
 
 // A tool that did not end normally (a break, a critical-error abort,

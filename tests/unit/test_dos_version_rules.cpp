@@ -135,6 +135,44 @@ TEST(DosMeVersion, LongLinesAndBufferBordersInTheLog) {
     }
 }
 
+// The UEFI shell writes a redirected log as UCS-2 little-endian behind the
+// byte-order mark FF FE: each unit is one character (above 0xFF a '?'),
+// with the same line rules; a plain log that merely starts with 0xFF stays
+// plain.
+TEST(DosMeVersion, AShellLogInUcs2IsReadAsItsCharacters) {
+    TempDir dir;
+    StringConsole console;
+    MeVersion v{};
+    auto wide = [](const std::u16string &text) {
+        std::string bytes = "\xFF\xFE";
+        for (char16_t c : text) bytes += std::string{char(c & 0xFF), char(c >> 8)};
+        return bytes;
+    };
+    const std::string fw = FwLine("11.8.50.3400", "\r\n");
+    const std::u16string fwWide(fw.begin(), fw.end());
+    WriteText(dir / "me.log", wide(u"ME tool \u2013 query\r\n" + fwWide + u"FW Version: later\r\n"));
+    ASSERT_TRUE(GetCurMEVersion((dir / "me.log").c_str(), v, files, console));
+    EXPECT_EQ(v, (MeVersion{11, 8, 50, 3400}));
+
+    // Lines of 255 characters, and units across the reader's 512-byte pieces.
+    for (size_t pad : {255, 300, 509, 510, 511}) {
+        WriteText(dir / "me.log", wide(std::u16string(pad, u'x') + u"\n" + fwWide));
+        v = {};
+        ASSERT_TRUE(GetCurMEVersion((dir / "me.log").c_str(), v, files, console)) << pad;
+        EXPECT_EQ(v, (MeVersion{11, 8, 50, 3400})) << pad;
+    }
+    // A unit above 0xFF is no letter of the prefix.
+    WriteText(dir / "me.log", wide(u"F\u0157 Version:" + fwWide.substr(11)));
+    EXPECT_FALSE(GetCurMEVersion((dir / "me.log").c_str(), v, files, console));
+
+    WriteText(dir / "me.log", "\xFF\n" + FwLine("1.2.3.4"));
+    ASSERT_TRUE(GetCurMEVersion((dir / "me.log").c_str(), v, files, console));
+    EXPECT_EQ(v, (MeVersion{1, 2, 3, 4}));
+    // A log of the mark alone holds no version.
+    WriteText(dir / "me.log", "\xFF\xFE");
+    EXPECT_FALSE(GetCurMEVersion((dir / "me.log").c_str(), v, files, console));
+}
+
 TEST(DosMeVersion, CurrentVersionFailuresPrintTheReadersMessages) {
     TempDir dir;
     StringConsole console;

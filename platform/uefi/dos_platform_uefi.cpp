@@ -1,0 +1,239 @@
+#include "platform/uefi/dos_platform_uefi.h"
+
+#include <cstring>
+
+#include "platform/uefi/runtime.h"
+
+namespace fwpack {
+
+namespace {
+
+using uefi::Char16;
+
+constexpr Char16 kFirmwareDumpVariable[] = u"FWPACK_FIRMWARE_DUMP";
+constexpr size_t kCommandRoom = 320;   // a 260-byte field, switches, " > me.log"
+constexpr size_t kOutputPiece = 128;
+constexpr int kExtendedKey = 0x100;
+constexpr Char16 kCtrlC = 3;
+constexpr uint64_t kFourGiB = uint64_t(1) << 32;
+// The wait for a key looks at the shell's break this often (in 100 ns).
+constexpr uint64_t kBreakPoll = 500000;
+
+uefi::Firmware &Machine() { return uefi::Machine(); }
+
+inline void OutByte(uint16_t port, uint8_t value) { asm volatile("outb %0, %1" : : "a"(value), "Nd"(port)); }
+inline uint8_t InByte(uint16_t port) {
+    uint8_t value;
+    asm volatile("inb %1, %0" : "=a"(value) : "Nd"(port));
+    return value;
+}
+
+// Writes UCS-2 units to the shell's standard output, or to the console
+// when there is no shell.
+void Emit(Char16 *units, size_t count) {
+    uefi::Firmware &m = Machine();
+    if (m.Shell) {
+        uint64_t size = count * sizeof(Char16);
+        m.Shell->WriteFile(m.Parameters->StdOut, &size, units);
+        return;
+    }
+    units[count] = 0;
+    m.System->ConOut->OutputString(m.System->ConOut, units);
+}
+
+// A console standard input is the shell's line reader, which echoes;
+// redirected input (a file, a pipe) has a position, the console has none:
+// the shell answers a position request on its console input with an error.
+bool StandardInputIsConsole() {
+    uefi::Firmware &m = Machine();
+    if (!m.Shell) return true;
+    uint64_t position = 0;
+    return m.Shell->GetFilePosition(m.Parameters->StdIn, &position) != uefi::kSuccess;
+}
+
+// A tool's status as the updater's result: 0 success; a small status as it
+// stands; the firmware's error codes (the top bit set) all read as 255.
+int ToolResult(uefi::Status status) { return status <= 0x7FFFFFFF ? int(status) : 255; }
+
+}  // namespace
+
+bool UefiTransferBuffer::Allocate(size_t size) {
+    if (size_ >= size) return true;   // a block set aside earlier serves
+    void *block = nullptr;
+    if (size == 0 || Machine().Boot->AllocatePool(uefi::kLoaderData, size, &block) != uefi::kSuccess) return false;
+    block_ = static_cast<uint8_t *>(block);
+    size_ = size;
+    return true;
+}
+
+void UefiTransferBuffer::Fill(uint8_t value, size_t count) {
+    if (block_) std::memset(block_, value, Clamp(count));
+}
+
+size_t UefiTransferBuffer::ReadFrom(DosFile file, size_t count) {
+    return block_ ? files_.Read(file, block_, Clamp(count)) : 0;
+}
+
+size_t UefiTransferBuffer::WriteTo(DosFile file, size_t count) {
+    return block_ ? files_.Write(file, block_, Clamp(count)) : 0;
+}
+
+UefiPlatform::UefiPlatform() : keysFromConsole_(StandardInputIsConsole()) {}
+
+// The updater ends its lines with '\n' alone; the console needs "\r\n".
+void UefiPlatform::Write(const char *text, size_t length) {
+    Char16 piece[kOutputPiece + 2];
+    size_t n = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) piece[n++] = '\r';
+        piece[n++] = Char16(uint8_t(text[i]));
+        if (n >= kOutputPiece) {
+            Emit(piece, n);
+            n = 0;
+        }
+    }
+    if (n > 0) Emit(piece, n);
+}
+
+// Reads the top of the 4 GiB space from the dump: its last byte is at
+// 0xFFFFFFFF; bytes outside it stay 0xFF. False when it cannot be opened.
+bool UefiPlatform::ReadDump(const Char16 *dumpName, uint32_t address, uint8_t *out, size_t count) {
+    char name[kCommandRoom];
+    size_t n = 0;
+    for (; dumpName[n] != 0; ++n) {
+        if (n + 1 >= sizeof name) return false;
+        name[n] = uefi::ToByte(dumpName[n]);
+    }
+    name[n] = '\0';
+    DosFile dump = files_.OpenForReading(name);
+    if (dump == kNoFile) return false;
+    uint32_t size = 0;
+    if (files_.Length(dump, size) && size > 0) {
+        const uint64_t base = kFourGiB - size;
+        const uint64_t begin = address > base ? address : base;
+        const uint64_t end = uint64_t(address) + count < kFourGiB ? uint64_t(address) + count : kFourGiB;
+        if (begin < end && files_.Seek(dump, uint32_t(begin - base)))
+            files_.Read(dump, out + (begin - address), size_t(end - begin));
+    }
+    files_.Close(dump);
+    return true;
+}
+
+void UefiPlatform::ReadPhysical(uint32_t address, uint8_t *out, size_t count) {
+    std::memset(out, 0xFF, count);
+    uefi::Firmware &m = Machine();
+    const Char16 *dump = m.Shell ? m.Shell->GetEnv(kFirmwareDumpVariable) : nullptr;
+    if (dump && dump[0] != 0) {
+        if (!ReadDump(dump, address, out, count)) {
+            DosConsole::Write("FWPACK_FIRMWARE_DUMP: cannot open ");
+            for (size_t i = 0; dump[i] != 0; ++i) {
+                const char c = uefi::ToByte(dump[i]);
+                Write(&c, 1);
+            }
+            DosConsole::Write("\n");
+        }
+        return;
+    }
+    // Volatile, byte by byte: flash and device memory are read as they are,
+    // one access per byte, never combined or skipped by the compiler.
+    const uint64_t end = uint64_t(address) + count < kFourGiB ? uint64_t(address) + count : kFourGiB;
+    for (uint64_t at = address; at < end; ++at)
+        out[at - address] = *reinterpret_cast<const volatile uint8_t *>(uintptr_t(at));
+}
+
+int UefiPlatform::RunCommand(const char *commandLine) {
+    uefi::Firmware &m = Machine();
+    Char16 line[kCommandRoom];
+    if (!m.Shell || !uefi::ToUcs2(commandLine, line, kCommandRoom)) return kCommandAborted;
+    uefi::Status status = 0;
+    if (m.Shell->Execute(&m.Image, line, nullptr, &status) != uefi::kSuccess) return kCommandAborted;
+    return ToolResult(status);
+}
+
+int UefiPlatform::StopRequest() {
+    uefi::Firmware &m = Machine();
+    if (!stopped_ && m.Shell && m.Shell->ExecutionBreak && m.Boot->CheckEvent(m.Shell->ExecutionBreak) == uefi::kSuccess)
+        stopped_ = true;
+    return stopped_ ? kBreakExitCode : 0;
+}
+
+void UefiPlatform::DiscardTypeAhead() {
+    if (!keysFromConsole_) return;
+    uefi::SimpleTextInput *in = Machine().System->ConIn;
+    uefi::InputKey key{};
+    while (in->ReadKeyStroke(in, &key) == uefi::kSuccess)
+        if (key.ScanCode == 0 && key.UnicodeChar == kCtrlC) stopped_ = true;
+}
+
+int UefiPlatform::ReadKey() { return keysFromConsole_ ? ReadConsoleKey() : ReadRedirectedKey(); }
+
+// Waits for a key or the shell's break; a timer wakes the wait now and
+// then to look at the break, which the shell signals on Ctrl-C.
+int UefiPlatform::ReadConsoleKey() {
+    uefi::Firmware &m = Machine();
+    uefi::SimpleTextInput *in = m.System->ConIn;
+    uefi::Event timer = nullptr;
+    if (m.Boot->CreateEvent(uefi::kTimerEvent, 0, nullptr, nullptr, &timer) == uefi::kSuccess)
+        m.Boot->SetTimer(timer, uefi::kTimerPeriodic, kBreakPoll);
+    int key = kEndOfInput;
+    for (;;) {
+        if (StopRequest() != 0) {
+            key = kStopRequested;
+            break;
+        }
+        uefi::InputKey k{};
+        if (in->ReadKeyStroke(in, &k) == uefi::kSuccess) {
+            if (k.ScanCode != 0) key = kExtendedKey | (k.ScanCode & 0xFF);
+            else if (k.UnicodeChar == kCtrlC) { stopped_ = true; key = kStopRequested; }
+            else if (k.UnicodeChar > 0xFF) key = kExtendedKey | (k.UnicodeChar & 0xFF);
+            else if (k.UnicodeChar == 0) continue;
+            else key = k.UnicodeChar;
+            break;
+        }
+        uefi::Event events[2] = {in->WaitForKey, timer};
+        uint64_t which = 0;
+        m.Boot->WaitForEvent(timer ? 2 : 1, events, &which);
+    }
+    if (timer) m.Boot->CloseEvent(timer);
+    return key;
+}
+
+// Redirected input is UCS-2, as the shell hands files and pipes to a
+// program; a byte-order mark is skipped.
+int UefiPlatform::ReadRedirectedKey() {
+    uefi::Firmware &m = Machine();
+    for (;;) {
+        if (StopRequest() != 0) return kStopRequested;
+        Char16 unit = 0;
+        uint64_t size = sizeof unit;
+        if (m.Shell->ReadFile(m.Parameters->StdIn, &size, &unit) != uefi::kSuccess || size != sizeof unit)
+            return kEndOfInput;
+        if (unit == 0xFEFF) continue;
+        return unit > 0xFF ? kExtendedKey | (unit & 0xFF) : unit;
+    }
+}
+
+// The PC speaker: timer channel 2 in square-wave mode at the tone, gated
+// onto the speaker through port 0x61.
+void UefiPlatform::Beep(unsigned hertz, unsigned milliseconds) {
+    constexpr uint32_t kTimerClock = 1193182;
+    if (hertz >= 20 && hertz <= 20000) {
+        const uint32_t divisor = kTimerClock / hertz;
+        OutByte(0x43, 0xB6);
+        OutByte(0x42, uint8_t(divisor));
+        OutByte(0x42, uint8_t(divisor >> 8));
+        OutByte(0x61, InByte(0x61) | 0x03);
+    }
+    Delay(milliseconds);
+    OutByte(0x61, InByte(0x61) & ~0x03);
+}
+
+void UefiPlatform::Delay(unsigned milliseconds) { Machine().Boot->Stall(uint64_t(milliseconds) * 1000); }
+
+void UefiPlatform::Restart() {
+    files_.CloseAll();
+    uefi::Firmware &m = Machine();
+    m.System->RuntimeServices->ResetSystem(uefi::ResetType::Cold, uefi::kSuccess, 0, nullptr);
+}
+
+}  // namespace fwpack
