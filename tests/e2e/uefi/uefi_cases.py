@@ -180,10 +180,10 @@ class Keys(UefiCase):
         self.build()
         with self.pc.start([("PKG.EFI", 1)]) as session:
             at = session.wait_for_text("Update BIOS(Yes/No)?")
-            self.assertIn(VERSIONS.replace("\r", "") + "\nUpdate BIOS(Yes/No)?", session.console())
             session.send("n")
             result = session.wait()
         self.assertEqual(result.code, 12, result.console[at - 200:])
+        self.assertIn(VERSIONS.replace("\r", "") + "\nUpdate BIOS(Yes/No)?", result.console)
         self.assertEqual(self.calls(), [])
         self.assertEqual(self.left("PKG.EFI"), [])
 
@@ -219,7 +219,7 @@ class Restart(UefiCase):
 # begins with "/" or "-" as its own flag even when quoted, so the script
 # records its arguments inside one quoted text; ">>a" appends single bytes,
 # as the EFI stand-ins write CALLS.LOG.
-FLASH_SCRIPT = 'echo "flash.nsh %1 %2 %3 %4" >>a CALLS.LOG\nexit /b {status}\n'
+FLASH_SCRIPT = 'echo "flash.nsh %1 %2 %3" >>a CALLS.LOG\nexit /b {status}\n'
 # The version starts at index 40 of the line; the shell writes the script's
 # output, with its echoed command lines, as UCS-2.
 MEINFO_SCRIPT = ('echo "meinfo.nsh" >>a CALLS.LOG\n'

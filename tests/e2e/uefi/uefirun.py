@@ -211,8 +211,10 @@ class UefiSession:
     def __exit__(self, *exc):
         end_process(self.proc)
         self.reader.join()
-        with open(self.pc.path("console.txt"), "w") as f:
-            f.write(self.console())
+        self.proc.stdin.close()
+        self.proc.stdout.close()
+        with open(self.pc.path("console.raw"), "wb") as f:
+            f.write(self.raw)
 
     def _read(self):
         """Collects the console; types a key at the shell's countdown so
