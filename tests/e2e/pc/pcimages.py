@@ -106,6 +106,10 @@ class FatImage:
             return missing
         return _mtools("mtype", "-i", self.target, "::" + name).decode("latin-1")
 
+    def make_folder(self, name):
+        """Makes the folder name (its parent must be there)."""
+        _mtools("mmd", "-i", self.target, "::" + name)
+
     def delete(self, name):
         """Removes the file, if there is one."""
         if name.upper() in self.names(os.path.dirname(name.replace("\\", "/"))):

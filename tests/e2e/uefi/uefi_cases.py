@@ -272,6 +272,51 @@ class Dump(UefiCase):
         self.pc.volume.put("KEYS.TXT", b"n")
 
 
+# What the package says when it starts without the shell: its code ran.
+NO_SHELL_LINE = "UPDATE.EFI runs in the UEFI shell."
+# Where the firmware's boot manager looks for a program on a removable disk.
+BOOT_FOLDER, BOOT_PROGRAM = "EFI/BOOT", "EFI/BOOT/BOOTX64.EFI"
+TEST_KEY_PASSWORD = "snakeoil"   # the test key's, as its package documents it
+
+
+class SecureBoot(UefiCase):
+    """The firmware that checks signatures, with variables whose db trusts
+    the test key. Its own shell is refused there (it is not signed with
+    that key), so the package is the disk's boot program and runs with no
+    shell: its line that it needs one shows that its code ran, the boot
+    manager's "Access Denied" when it loads the program that the firmware
+    refused it."""
+    SECURE = True
+
+    def boot(self, package):
+        """Boots package as the disk's boot program; the console up to the
+        boot manager's end."""
+        self.pc.volume.delete(BOOT_PROGRAM)
+        self.put_file(BOOT_PROGRAM, package)
+        with self.pc.start() as session:
+            session.wait_for_text(uefirun.NOTHING_TO_BOOT)
+            return session.console()
+
+    def test_only_the_signed_package_runs(self):
+        self.pc.volume.make_folder("EFI")
+        self.pc.volume.make_folder(BOOT_FOLDER)
+        os.environ["FWPACK_SIGN_PASSWORD"] = TEST_KEY_PASSWORD
+        signed = self.build("SIGNED.EFI", sign=True, put=False)
+        tampered = VolumeBytes(self, self.build("TAMPERED.EFI", sign=True, put=False))
+        start, length = tampered.body(b"$_BIN_FILE_$")
+        tampered.data[start + length // 2] ^= 0x01
+        tampered.save()
+        unsigned = self.build("UNSIGNED.EFI", put=False)
+        console = self.boot(signed)
+        self.assertIn(NO_SHELL_LINE, console)
+        self.assertRegex(console, r'failed to start Boot\d+ "UEFI QEMU HARDDISK[^\n]*: Unsupported')
+        for name, package in (("unsigned", unsigned), ("tampered", tampered.path)):
+            with self.subTest(name):
+                console = self.boot(package)
+                self.assertNotIn(NO_SHELL_LINE, console)
+                self.assertRegex(console, r'failed to start Boot\d+ "UEFI QEMU HARDDISK[^\n]*: Security Violation')
+
+
 def main():
     global UPDATE, TOOLS_DIR, WORK, FWPACK
     parser = argparse.ArgumentParser()

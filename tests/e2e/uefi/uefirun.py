@@ -256,18 +256,24 @@ class UefiSession:
     def wait_for_text(self, text, after=0):
         """Polls the console until text shows after position after; the
         position just past it."""
+        return self.wait_for_any([text], after)[1]
+
+    def wait_for_any(self, texts, after=0):
+        """Polls the console until one of texts shows after position after;
+        that text and the position just past it."""
         while True:
-            self._guard(repr(text))
-            at = self.console().find(text, after)
-            if at >= 0:
-                return at + len(text)
-            if self.proc.poll() is not None:
+            self._guard(" or ".join(map(repr, texts)))
+            ended = self.proc.poll() is not None
+            if ended:
                 self.reader.join()
-                at = self.console().find(text, after)
-                if at >= 0:
-                    return at + len(text)
-                raise HarnessError(f"QEMU ended (status {self.proc.returncode}) before {text!r} showed; "
-                                   f"the console's end:\n{self.console()[-1500:]}")
+            console = self.console()
+            found = [(console.find(t, after), t) for t in texts if console.find(t, after) >= 0]
+            if found:
+                at, text = min(found)
+                return text, at + len(text)
+            if ended:
+                raise HarnessError(f"QEMU ended (status {self.proc.returncode}) before {texts} showed; "
+                                   f"the console's end:\n{console[-1500:]}")
             time.sleep(0.1)
 
     def wait(self):
