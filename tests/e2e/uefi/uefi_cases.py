@@ -35,6 +35,7 @@ BLOCK_ADDRESS = 0xFFF10000
 WHOLE_UPDATE = ["efiflash.efi bios.bin /P /B", "meinfo.efi", "meupd.efi -F me.bin"]
 VERSIONS = "\r\nThe Old Bios Version:A04\r\nThe New Bios Version:A05"
 # What the harness puts on the volume; everything else a run left.
+TEST_KEY_PASSWORD = "snakeoil"   # the firmware's test key's, as its package documents it
 HARNESS_FILES = {"STARTUP.NSH", "KEYS.TXT", "KEYS16.TXT", "FW.BIN", "OLD.BIN"}
 
 
@@ -120,7 +121,8 @@ class UefiCase(unittest.TestCase):
             key = uefirun.TEST_KEY_FOLDER
             command += ["--sign-cert", os.path.join(key, "PkKek-1-snakeoil.pem"),
                         "--sign-key", os.path.join(key, "PkKek-1-snakeoil.key")]
-        r = subprocess.run(command, capture_output=True, text=True)
+        r = subprocess.run(command, capture_output=True, text=True,
+                           env=dict(os.environ, FWPACK_SIGN_PASSWORD=TEST_KEY_PASSWORD))
         self.assertEqual(r.returncode, 0, r.stderr)
         if put:
             self.put_file(name, out)
@@ -276,7 +278,6 @@ class Dump(UefiCase):
 NO_SHELL_LINE = "UPDATE.EFI runs in the UEFI shell."
 # Where the firmware's boot manager looks for a program on a removable disk.
 BOOT_FOLDER, BOOT_PROGRAM = "EFI/BOOT", "EFI/BOOT/BOOTX64.EFI"
-TEST_KEY_PASSWORD = "snakeoil"   # the test key's, as its package documents it
 
 
 class SecureBoot(UefiCase):
@@ -300,7 +301,6 @@ class SecureBoot(UefiCase):
     def test_only_the_signed_package_runs(self):
         self.pc.volume.make_folder("EFI")
         self.pc.volume.make_folder(BOOT_FOLDER)
-        os.environ["FWPACK_SIGN_PASSWORD"] = TEST_KEY_PASSWORD
         signed = self.build("SIGNED.EFI", sign=True, put=False)
         tampered = VolumeBytes(self, self.build("TAMPERED.EFI", sign=True, put=False))
         start, length = tampered.body(b"$_BIN_FILE_$")
@@ -314,7 +314,7 @@ class SecureBoot(UefiCase):
             with self.subTest(name):
                 console = self.boot(package)
                 self.assertNotIn(NO_SHELL_LINE, console)
-                self.assertRegex(console, r'failed to start Boot\d+ "UEFI QEMU HARDDISK[^\n]*: Security Violation')
+                self.assertRegex(console, r'failed to load Boot\d+ "UEFI QEMU HARDDISK[^\n]*: Access Denied')
 
 
 def main():
