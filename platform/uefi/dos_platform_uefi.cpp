@@ -28,16 +28,18 @@ inline uint8_t InByte(uint16_t port) {
     return value;
 }
 
-// Writes UCS-2 units to the shell's standard output, or to the console
-// when there is no shell.
+// Writes UCS-2 units (units[count] is room for a NUL) to the shell's
+// standard output, or to the console when there is no shell. The NUL goes
+// along although the length is given: the shell hands a console standard
+// output's text to the console as it stands, to its first NUL.
 void Emit(Char16 *units, size_t count) {
     uefi::Firmware &m = Machine();
+    units[count] = 0;
     if (m.Shell) {
         uint64_t size = count * sizeof(Char16);
         m.Shell->WriteFile(m.Parameters->StdOut, &size, units);
         return;
     }
-    units[count] = 0;
     m.System->ConOut->OutputString(m.System->ConOut, units);
 }
 
@@ -198,19 +200,46 @@ int UefiPlatform::ReadConsoleKey() {
     return key;
 }
 
-// Redirected input is UCS-2, as the shell hands files and pipes to a
-// program; a byte-order mark is skipped.
-int UefiPlatform::ReadRedirectedKey() {
-    uefi::Firmware &m = Machine();
-    for (;;) {
-        if (StopRequest() != 0) return kStopRequested;
-        Char16 unit = 0;
-        uint64_t size = sizeof unit;
-        if (m.Shell->ReadFile(m.Parameters->StdIn, &size, &unit) != uefi::kSuccess || size != sizeof unit)
-            return kEndOfInput;
-        if (unit == 0xFEFF) continue;
-        return unit > 0xFF ? kExtendedKey | (unit & 0xFF) : unit;
+// The next byte of the redirected input, -1 at its end.
+int UefiPlatform::InputByte() {
+    if (pending_ >= 0) {
+        const int b = pending_;
+        pending_ = -1;
+        return b;
     }
+    uefi::Firmware &m = Machine();
+    uint8_t b = 0;
+    uint64_t size = 1;
+    if (m.Shell->ReadFile(m.Parameters->StdIn, &size, &b) != uefi::kSuccess || size != 1) return -1;
+    return b;
+}
+
+// Redirected input comes as the file holds it: the shell hands a file's
+// bytes over unchanged, so input that begins with the UCS-2 byte-order mark
+// (FF FE, as the shell's own output) is read in 16-bit units, any other
+// byte by byte.
+int UefiPlatform::ReadRedirectedKey() {
+    if (StopRequest() != 0) return kStopRequested;
+    if (input_ == Input::Unknown) {
+        input_ = Input::Bytes;
+        const int first = InputByte();
+        if (first != 0xFF) {
+            pending_ = first;
+        } else {
+            const int second = InputByte();
+            if (second != 0xFE) {
+                pending_ = second;
+                return first;
+            }
+            input_ = Input::Wide;
+        }
+    }
+    const int low = InputByte();
+    if (low < 0) return kEndOfInput;
+    if (input_ == Input::Bytes) return low;
+    const int high = InputByte();
+    if (high < 0) return kEndOfInput;
+    return high != 0 ? kExtendedKey | low : low;
 }
 
 // The PC speaker: timer channel 2 in square-wave mode at the tone, gated

@@ -6,8 +6,9 @@
 //   on the updater works (the shell writes such a file as UCS-2 with a
 //   byte-order mark);
 // - keys: from the console input without echo when standard input is the
-//   console, else the redirected input's characters; a key with a scan code
-//   (arrows, function keys) is one value above 0xFF;
+//   console, else the redirected input's characters (bytes, or UCS-2 after
+//   a byte-order mark); a key with a scan code (arrows, function keys) is
+//   one value above 0xFF;
 // - stop requests: the shell's execution break (Ctrl-C) and a Ctrl-C read
 //   as a key: exit code 22, as DOS's break;
 // - tools: the shell's Execute with the command line as it stands, the
@@ -64,11 +65,15 @@ class UefiPlatform : public DosPlatform {
   private:
     int ReadConsoleKey();
     int ReadRedirectedKey();
+    int InputByte();
     bool ReadDump(const uefi::Char16 *dumpName, uint32_t address, uint8_t *out, size_t count);
 
     UefiFiles files_;
     UefiTransferBuffer transfer_{files_};
+    enum class Input { Unknown, Bytes, Wide };
     bool keysFromConsole_ = true;
+    Input input_ = Input::Unknown;
+    int pending_ = -1;   // a byte of redirected input read ahead
     bool stopped_ = false;
 };
 

@@ -878,7 +878,7 @@ TEST_F(DosRun, ThePlatformNamesThePrograms) {
     };
     dos.out.clear();
     EXPECT_EQ(Run({"/factory"}), 0) << dos.out;
-    EXPECT_EQ(dos.commands, (Names{"flash.efi bios.bin  /P /B /N", "meinfo.NSH > me.log", "meupd.Efi -F me.bin"}));
+    EXPECT_EQ(dos.commands, (Names{"flash.efi bios.bin  /P /B", "meinfo.NSH > me.log", "meupd.Efi -F me.bin"}));
     EXPECT_TRUE(Printed("\nCurrent ME version: 11.8.50.3400\nThe New ME version: 11.8.50.3425")) << dos.out;
 
     Package(SampleDosPackage());
