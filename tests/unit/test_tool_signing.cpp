@@ -18,11 +18,9 @@
 #include <openssl/pem.h>
 #include <openssl/ts.h>
 
-#include "dos/tag_scan.h"
 #include "payload/bytes.h"
-#include "payload/dos_limits.h"
-#include "platform/posix/posix_dos_files.h"
 #include "support/dos_package.h"
+#include "support/dos_scan.h"
 #include "tools/fwpack/authenticode/image.h"
 #include "tools/fwpack/authenticode/openssl_util.h"
 #include "tools/fwpack/container/container.h"
@@ -305,25 +303,7 @@ TEST_F(Signing, TheDosTagScanFindsEveryResourceInASignedPackage) {
     ContainerKind kind;
     std::string error;
     ASSERT_TRUE(ReadContainer(signedExe_, set, kind, error)) << error;
-    PosixDosFiles files;
-    DosFile f = files.OpenForReading(signedExe_.c_str());
-    ASSERT_NE(f, kNoFile);
-    const long size = long(ReadBytes(signedExe_).size());
-    std::vector<uint8_t> chunk(kDosTransferSize);
-    TagScanner scanner(files, f, size, chunk.data(), chunk.size());
-    const std::vector<uint8_t> file = ReadBytes(signedExe_);
-    std::vector<uint16_t> found;
-    for (long at = 0;;) {
-        uint16_t id = 0;
-        at = scanner.FindTag(at, size, &id);
-        if (at < 0) break;
-        const std::vector<uint8_t> &resource = set.at(id);
-        EXPECT_TRUE(std::equal(resource.begin(), resource.end(), file.begin() + at)) << id;
-        found.push_back(id);
-        at += long(resource.size());
-    }
-    files.Close(f);
-    EXPECT_EQ(found, (std::vector<uint16_t>{2000, 2002, 2003, 2004}));
+    EXPECT_EQ(DosScanFinds(signedExe_, set), (std::vector<uint16_t>{2000, 2002, 2003, 2004}));
 }
 
 TEST_F(Signing, EveryChangeAfterSigningIsReportedByVerify) {

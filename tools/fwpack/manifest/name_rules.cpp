@@ -5,6 +5,7 @@
 
 #include "dos/work_files.h"
 #include "payload/dos_names.h"
+#include "platform/dos_platform.h"
 #include "tools/fwpack/manifest/dos_short_name.h"
 #include "tools/fwpack/manifest/printable_text.h"
 
@@ -80,10 +81,7 @@ std::string DosNameProblem(std::string_view name) {
 }
 
 bool IsUefiProgramName(std::string_view name) {
-    if (name.size() < 5) return false;
-    std::string ext(name.substr(name.size() - 4));
-    std::transform(ext.begin(), ext.end(), ext.begin(), Lower);
-    return ext == ".efi" || ext == ".nsh";
+    return HasProgramExtension(std::string(name).c_str(), kUefiProgramExtensions);
 }
 
 const char *UefiProgramRule() {

@@ -30,8 +30,9 @@ bool SameDosName(std::string_view a, std::string_view b);
 // the name of a file a DOS boot disk needs.
 std::string DosNameProblem(std::string_view name);
 
-// Whether the UEFI shell would run name as a program: it ends in ".efi"
-// (an EFI application) or ".nsh" (a shell script), in any case.
+// Whether the UEFI updater would run name as a program: it ends in ".efi"
+// (an EFI application) or ".nsh" (a shell script), in any case, as the
+// UEFI side of the seam names its programs.
 bool IsUefiProgramName(std::string_view name);
 // The rule IsUefiProgramName checks, for error lines after a quoted name.
 const char *UefiProgramRule();
