@@ -132,8 +132,8 @@ class UefiCase(unittest.TestCase):
         with open(path, "rb") as f:
             self.pc.volume.put(name, f.read())
 
-    def calls(self):
-        return [line.rstrip() for line in self.pc.read("CALLS.LOG", "").splitlines()]
+    def calls(self, name="CALLS.LOG"):
+        return [line.rstrip() for line in self.pc.read(name, "").splitlines()]
 
     def out(self, name="OUT.TXT"):
         """The package's console, written by the shell's redirection (UCS-2)."""
@@ -229,26 +229,37 @@ MEINFO_SCRIPT = ('echo "meinfo.nsh" >>a CALLS.LOG\n'
 
 
 class Scripts(UefiCase):
-    def scripts(self, flash_status, version="11.8.50.3400"):
-        return {"flash.nsh": FLASH_SCRIPT.format(status=flash_status),
-                "meinfo.nsh": MEINFO_SCRIPT.format(version=version)}
+    """Shell scripts as the package's tools, three packages in one boot,
+    each run in a folder of its own (a tool of another package's name and
+    other bytes would be refused): the ME query script beside the EFI
+    flash program, and flash scripts ending with 0 and with 5."""
+
+    RUNS = {  # package: (its programs, its flash script's status)
+        "QUERY": (["efiflash.efi", "meinfo.nsh", "meupd.efi"], 0),
+        "FLASH0": (["flash.nsh", "meinfo.efi", "meupd.efi"], 0),
+        "FLASH5": (["flash.nsh", "meinfo.efi", "meupd.efi"], 5),
+    }
 
     def test_script_tools(self):
-        """A flash script ending with 0 and the ME query script: the whole
-        update; a flash script ending with 5: the flash step fails."""
-        programs = ["flash.nsh", "meinfo.nsh", "meupd.efi"]
-        self.build("GOOD.EFI", programs=programs, scripts=self.scripts(0))
-        self.build("FAILS.EFI", programs=programs, scripts=self.scripts(5))
-        result = self.pc.run([("GOOD.EFI /factory > GOOD.TXT", 1), "copy CALLS.LOG GOOD.LOG", "del CALLS.LOG",
-                              ("FAILS.EFI /factory > FAILS.TXT", 2)])
-        good = self.out("GOOD.TXT")
-        self.assertEqual(result.codes.get(1), 0, good)
-        self.assertIn("\r\nCurrent ME version: 11.8.50.3400\r\nThe New ME version: 11.8.50.3425", good)
-        self.assertEqual([line.rstrip() for line in self.pc.read("GOOD.LOG").splitlines()],
-                         ["flash.nsh bios.bin /P /B", "meinfo.nsh", "meupd.efi -F me.bin"])
-        self.assertEqual(result.codes.get(2), 13, self.out("FAILS.TXT"))
-        self.assertIn("flash.nsh bios.bin /P /B run fail", self.out("FAILS.TXT"))
-        self.assertEqual(self.calls(), ["flash.nsh bios.bin /P /B"])
+        steps = []
+        for n, (name, (programs, status)) in enumerate(self.RUNS.items(), 1):
+            scripts = {"flash.nsh": FLASH_SCRIPT.format(status=status),
+                       "meinfo.nsh": MEINFO_SCRIPT.format(version="11.8.50.3400")}
+            self.build(f"{name}.EFI", programs=programs, scripts=scripts)
+            steps += [f"mkdir {name}", f"cd {name}", (f"..\\{name}.EFI /factory > ..\\{name}.TXT", n), "cd \\"]
+        result = self.pc.run(steps)
+        outcomes = {"QUERY": (0, ["efiflash.efi bios.bin /P /B", "meinfo.nsh", "meupd.efi -F me.bin"]),
+                    "FLASH0": (0, ["flash.nsh bios.bin /P /B", "meinfo.efi", "meupd.efi -F me.bin"]),
+                    "FLASH5": (13, ["flash.nsh bios.bin /P /B"])}
+        for n, (name, (code, calls)) in enumerate(outcomes.items(), 1):
+            with self.subTest(name):
+                out = self.out(f"{name}.TXT")
+                self.assertEqual(result.codes.get(n), code, out[-600:])
+                self.assertEqual(self.calls(f"{name}/CALLS.LOG"), calls)
+                if code == 0:
+                    self.assertIn("\r\nCurrent ME version: 11.8.50.3400\r\nThe New ME version: 11.8.50.3425", out)
+                else:
+                    self.assertTrue(out.endswith("\r\nflash.nsh bios.bin  /P /B run fail\r\n"), out[-200:])
 
 
 class Dump(UefiCase):

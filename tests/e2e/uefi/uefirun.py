@@ -117,7 +117,7 @@ def startup_script(steps, environment):
         line, record = step if isinstance(step, tuple) else (step, None)
         lines.append(line)
         if record is not None:
-            lines.append(f"echo %lasterror% > EXIT{record}.TXT")
+            lines.append(f"echo %lasterror% > \\EXIT{record}.TXT")
     return "\r\n".join(lines + ["reset -s"]) + "\r\n"
 
 
