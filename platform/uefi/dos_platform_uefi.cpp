@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/uefi/runtime.h"
+#include "platform/uefi/shell_commands.h"
 
 namespace fwpack {
 
@@ -11,7 +12,7 @@ namespace {
 using uefi::Char16;
 
 constexpr Char16 kFirmwareDumpVariable[] = u"FWPACK_FIRMWARE_DUMP";
-constexpr size_t kCommandRoom = 320;   // a 260-byte field, switches, " > me.log"
+constexpr size_t kNameRoom = 300;   // the dump file's name
 constexpr size_t kOutputPiece = 128;
 constexpr int kExtendedKey = 0x100;
 constexpr Char16 kCtrlC = 3;
@@ -52,10 +53,6 @@ bool StandardInputIsConsole() {
     uint64_t position = 0;
     return m.Shell->GetFilePosition(m.Parameters->StdIn, &position) != uefi::kSuccess;
 }
-
-// A tool's status as the updater's result: 0 success; a small status as it
-// stands; the firmware's error codes (the top bit set) all read as 255.
-int ToolResult(uefi::Status status) { return status <= 0x7FFFFFFF ? int(status) : 255; }
 
 }  // namespace
 
@@ -100,7 +97,7 @@ void UefiPlatform::Write(const char *text, size_t length) {
 // Reads the top of the 4 GiB space from the dump: its last byte is at
 // 0xFFFFFFFF; bytes outside it stay 0xFF. False when it cannot be opened.
 bool UefiPlatform::ReadDump(const Char16 *dumpName, uint32_t address, uint8_t *out, size_t count) {
-    char name[kCommandRoom];
+    char name[kNameRoom];
     size_t n = 0;
     for (; dumpName[n] != 0; ++n) {
         if (n + 1 >= sizeof name) return false;
@@ -126,7 +123,8 @@ void UefiPlatform::ReadPhysical(uint32_t address, uint8_t *out, size_t count) {
     uefi::Firmware &m = Machine();
     const Char16 *dump = m.Shell ? m.Shell->GetEnv(kFirmwareDumpVariable) : nullptr;
     if (dump && dump[0] != 0) {
-        if (!ReadDump(dump, address, out, count)) {
+        if (!ReadDump(dump, address, out, count) && !dumpRefused_) {
+            dumpRefused_ = true;   // one line, not one per read
             DosConsole::Write("FWPACK_FIRMWARE_DUMP: cannot open ");
             for (size_t i = 0; dump[i] != 0; ++i) {
                 const char c = uefi::ToByte(dump[i]);
@@ -143,14 +141,7 @@ void UefiPlatform::ReadPhysical(uint32_t address, uint8_t *out, size_t count) {
         out[at - address] = *reinterpret_cast<const volatile uint8_t *>(uintptr_t(at));
 }
 
-int UefiPlatform::RunCommand(const char *commandLine) {
-    uefi::Firmware &m = Machine();
-    Char16 line[kCommandRoom];
-    if (!m.Shell || !uefi::ToUcs2(commandLine, line, kCommandRoom)) return kCommandAborted;
-    uefi::Status status = 0;
-    if (m.Shell->Execute(&m.Image, line, nullptr, &status) != uefi::kSuccess) return kCommandAborted;
-    return ToolResult(status);
-}
+int UefiPlatform::RunCommand(const char *commandLine) { return RunShellCommand(commandLine, files_); }
 
 int UefiPlatform::StopRequest() {
     uefi::Firmware &m = Machine();

@@ -13,7 +13,8 @@
 //   as a key: exit code 22, as DOS's break;
 // - tools: the shell's Execute with the command line as it stands, the
 //   trailing "> me.log" included, which the shell carries out; the tool's
-//   status is its result; a command the shell cannot start at all is
+//   status is its result (a script's through a helper script, see
+//   shell_commands.h); a command the shell cannot run at all is
 //   kCommandAborted, so every step that runs it fails;
 // - .EFI and .NSH files are programs; nothing needs to be made runnable;
 // - delays: the boot services' Stall; beep: the PC speaker (timer channel
@@ -75,6 +76,7 @@ class UefiPlatform : public DosPlatform {
     Input input_ = Input::Unknown;
     int pending_ = -1;   // a byte of redirected input read ahead
     bool stopped_ = false;
+    bool dumpRefused_ = false;
 };
 
 }  // namespace fwpack

@@ -4,8 +4,6 @@
 // resources by the same tag scan over its own file as on DOS. A signed
 // package ends with its certificate table, which the signature's digest
 // leaves out and which must come last, after the resources it covers.
-#include <algorithm>
-#include <cstring>
 
 #include "payload/bytes.h"
 #include "platform/builder_files.h"
@@ -22,14 +20,6 @@ bool ReadSubsystem(const std::vector<uint8_t> &file, uint16_t &subsystem) {
     uint32_t peOffset = 0;
     return LooksLikePe(file) && ReadU32(file.data(), file.size(), 0x3c, peOffset) &&
            ReadU16(file.data(), file.size(), size_t(peOffset) + 24 + pe_opt::Subsystem, subsystem);
-}
-
-// Where the section data end: the certificate table may not start before.
-uint64_t SectionDataEnd(const PeImage &image) {
-    uint64_t end = image.SizeOfHeaders;
-    for (const PeSection &s : image.Sections)
-        if (s.SizeOfRawData != 0) end = std::max<uint64_t>(end, uint64_t(s.PointerToRawData) + s.SizeOfRawData);
-    return end;
 }
 
 // The end of the bytes before the certificate table (the file's size when

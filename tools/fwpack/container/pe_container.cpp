@@ -70,10 +70,7 @@ void DropCertificate(std::vector<uint8_t> &file, const PeImage &image) {
     const PeDirectory &cert = image.Directories[kDirectorySecurity];
     if (cert.Rva == 0 && cert.Size == 0) return;
     // This directory holds a file offset, not an address.
-    uint64_t rawEnd = image.SizeOfHeaders;
-    for (const PeSection &s : image.Sections)
-        if (s.SizeOfRawData != 0) rawEnd = std::max<uint64_t>(rawEnd, uint64_t(s.PointerToRawData) + s.SizeOfRawData);
-    if (cert.Rva >= rawEnd && uint64_t(cert.Rva) + cert.Size == file.size()) file.resize(cert.Rva);
+    if (cert.Rva >= SectionDataEnd(image) && uint64_t(cert.Rva) + cert.Size == file.size()) file.resize(cert.Rva);
     uint8_t *entry = file.data() + image.OptionalOffset + pe_opt::DataDirectories + 8 * kDirectorySecurity;
     PutU32(entry, 0);
     PutU32(entry + 4, 0);

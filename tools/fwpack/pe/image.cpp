@@ -165,6 +165,13 @@ std::string PeLayoutProblem(const PeImage &image) {
     return image.SectionAlignment < kPageSize ? LowAlignmentProblem(image) : "";
 }
 
+uint64_t SectionDataEnd(const PeImage &image) {
+    uint64_t end = image.SizeOfHeaders;
+    for (const PeSection &s : image.Sections)
+        if (s.SizeOfRawData != 0) end = std::max<uint64_t>(end, uint64_t(s.PointerToRawData) + s.SizeOfRawData);
+    return end;
+}
+
 std::string SectionDataGapProblem(const PeImage &image) {
     std::vector<const PeSection *> stored;
     for (const PeSection &s : image.Sections)

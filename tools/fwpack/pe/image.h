@@ -75,6 +75,10 @@ inline constexpr uint32_t kPageSize = 4096;
 // offset is not its address.
 std::string PeLayoutProblem(const PeImage &image);
 
+// Where the sections' file data end (the headers' end when no section has
+// any): what follows is no part of the loaded image.
+uint64_t SectionDataEnd(const PeImage &image);
+
 // A loader that hashes an image for its signature header by header and
 // section by section (then the rest of the file) gets the digest of the
 // file's bytes in order only when the sections' file data follow the
