@@ -290,8 +290,3 @@ class UefiSession:
         codes = self.pc.codes()
         reset = len(codes) < len(self.pc.recorded)
         return Result(codes, reset, self.console())
-
-    def stop(self):
-        """Ends the machine now (by its process id)."""
-        end_process(self.proc)
-        self.reader.join()
