@@ -19,7 +19,7 @@ SOURCE_DIR = WORK_DIR = None
 def cached_zlib_dir(build):
     with open(os.path.join(build, "CMakeCache.txt")) as f:
         for line in f:
-            if line.startswith("FWPACK_DOS16_ZLIB_DIR:"):
+            if line.startswith("FWPACK_FREESTANDING_ZLIB_DIR:"):
                 return line.split("=", 1)[1].strip()
     return None
 
@@ -40,7 +40,7 @@ class ZlibPath(unittest.TestCase):
         return subprocess.run(
             ["cmake", "-S", SOURCE_DIR, "-B", self.build, "-G", "Unix Makefiles",
              f"-DCMAKE_TOOLCHAIN_FILE={os.path.join(SOURCE_DIR, 'cmake', 'dos16.cmake')}",
-             f"-DFWPACK_DOS16_ZLIB_DIR={zlib_dir}"], capture_output=True, text=True)
+             f"-DFWPACK_FREESTANDING_ZLIB_DIR={zlib_dir}"], capture_output=True, text=True)
 
     def test_an_empty_or_stale_cached_path_gives_way_and_a_good_one_stays(self):
         own = os.path.join(self.build, "own-zlib")
