@@ -17,6 +17,7 @@ packages=(
   util-linux man-db groff-base dpkg-dev
   dosbox dosbox-debug
   qemu-system-x86 seabios bochs bochsbios vgabios bochs-term mtools dosfstools nasm
+  ovmf
 )
 
 missing=()

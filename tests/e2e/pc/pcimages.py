@@ -102,14 +102,23 @@ class FatImage:
 
     def read(self, name, missing=None):
         """The file's bytes as latin-1 text, or missing when there is none."""
-        if name.upper() not in self.names(os.path.dirname(name.replace("\\", "/"))):
+        if not self.exists(name):
             return missing
         return _mtools("mtype", "-i", self.target, "::" + name).decode("latin-1")
 
+    def make_folder(self, name):
+        """Makes the folder name (its parent must be there)."""
+        _mtools("mmd", "-i", self.target, "::" + name)
+
     def delete(self, name):
         """Removes the file, if there is one."""
-        if name.upper() in self.names(os.path.dirname(name.replace("\\", "/"))):
+        if self.exists(name):
             _mtools("mdel", "-i", self.target, "::" + name)
+
+    def exists(self, name):
+        """Whether the file (or folder) name is there; name may lie in a folder."""
+        folder, base = os.path.split(name.replace("\\", "/"))
+        return base.upper() in self.names(folder)
 
     def names(self, folder=""):
         """The names in a folder, upper case, folders included."""
