@@ -250,9 +250,12 @@ void UefiPlatform::Beep(unsigned hertz, unsigned milliseconds) {
 
 void UefiPlatform::Delay(unsigned milliseconds) { Machine().Boot->Stall(uint64_t(milliseconds) * 1000); }
 
+// Redirected output ("> OUT.TXT" on the updater) is a file the shell holds
+// open: what the run printed is flushed to it too, or a reset loses it.
 void UefiPlatform::Restart() {
     files_.CloseAll();
     uefi::Firmware &m = Machine();
+    m.Shell->FlushFile(m.Parameters->StdOut);
     m.System->RuntimeServices->ResetSystem(uefi::ResetType::Cold, uefi::kSuccess, 0, nullptr);
 }
 
