@@ -1,10 +1,13 @@
-// The files the DOS updater makes in the current directory while it runs.
+// The files the DOS updater makes in the current directory while it runs
+// (on UEFI also the helper that runs a script tool).
 // A packaged file with one of these names would be written over the
 // updater's own work and then deleted, so neither the updater nor the
 // package builder accepts one. DOS compares names without regard to case,
 // and so does this check. Freestanding: usable by any program.
 #pragma once
 #include <cstddef>
+
+#include "platform/dos_platform.h"
 
 namespace fwpack {
 
@@ -17,8 +20,8 @@ inline constexpr char kMeUnpacked[] = "uMEbin.dat";
 inline constexpr char kMeLog[] = "me.log";
 inline constexpr char kErrorLog[] = "error.log";
 
-inline constexpr const char *kDosWorkFiles[] = {kWasteFile, kDosScratch, kDosUnpacked, kBinScratch,
-                                                kMeScratch, kMeUnpacked, kMeLog,       kErrorLog};
+inline constexpr const char *kDosWorkFiles[] = {kWasteFile, kDosScratch, kDosUnpacked, kBinScratch, kMeScratch,
+                                                kMeUnpacked, kMeLog, kErrorLog, kUefiScriptRunner, kUefiScriptStatus};
 
 namespace work_files_detail {
 constexpr char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }

@@ -107,6 +107,12 @@ inline constexpr int kStopRequested = -2;
 inline constexpr const char *kDosProgramExtensions[] = {"COM", "EXE", "BAT", nullptr};
 inline constexpr const char *kUefiProgramExtensions[] = {"EFI", "NSH", nullptr};
 
+// The UEFI side's helper script and its status file, made and removed in
+// the current folder while a script tool runs (dos/work_files.h counts them
+// among the run's work files, so no packaged file may have their names).
+inline constexpr char kUefiScriptRunner[] = "FWPKRUN.NSH";
+inline constexpr char kUefiScriptStatus[] = "FWPKRUN.LOG";
+
 // Whether name ends in '.' and one of the three-letter extensions (a list
 // ending with nullptr).
 inline bool HasProgramExtension(const char *name, const char *const *extensions) {

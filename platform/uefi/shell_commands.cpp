@@ -78,18 +78,18 @@ bool WriteText(UefiFiles &files, const char *name, const char *const *lines) {
 // the script runs from a helper script of ours, which writes %lasterror%
 // (the script's "exit /b N", or its last command's status) to a file.
 int RunScript(const char *commandLine, UefiFiles &files) {
-    const char *const runner[] = {"@", commandLine, "\r\n@echo %lasterror% > ", kScriptStatusName, "\r\n", nullptr};
-    files.Remove(kScriptStatusName);
+    const char *const runner[] = {"@", commandLine, "\r\n@echo %lasterror% > ", kUefiScriptStatus, "\r\n", nullptr};
+    files.Remove(kUefiScriptStatus);
     uint64_t status = 0;
-    const bool ran = WriteText(files, kScriptRunnerName, runner) && Execute(kScriptRunnerName, status);
+    const bool ran = WriteText(files, kUefiScriptRunner, runner) && Execute(kUefiScriptRunner, status);
     uint8_t text[kStatusRoom];
     size_t size = 0;
-    if (DosFile file = files.OpenForReading(kScriptStatusName); file != kNoFile) {
+    if (DosFile file = files.OpenForReading(kUefiScriptStatus); file != kNoFile) {
         size = files.Read(file, text, sizeof text);
         files.Close(file);
     }
-    files.Remove(kScriptRunnerName);
-    files.Remove(kScriptStatusName);
+    files.Remove(kUefiScriptRunner);
+    files.Remove(kUefiScriptStatus);
     if (!ran || !ReadStatusText(text, size, status)) return kCommandAborted;
     return ToolResult(status);
 }

@@ -7,11 +7,6 @@
 
 namespace fwpack {
 
-// Names of the helper script and its status file, made and removed in the
-// current folder while a script tool runs.
-inline constexpr char kScriptRunnerName[] = "FWPKRUN.NSH";
-inline constexpr char kScriptStatusName[] = "FWPKRUN.LOG";
-
 // The tool's status: 0 success; a status up to 0x7FFFFFFF as it stands;
 // a firmware error status (top bit set) 255. kCommandAborted when the
 // program is neither a script nor a UEFI application for this machine,

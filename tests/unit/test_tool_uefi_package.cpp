@@ -212,6 +212,10 @@ TEST_F(UefiPackage, StubsAndManifestsThatMakeNoUefiPackageAreRefusedWithOneLine)
     WriteBytes(sample + "/efi/BIOS.BIN", Bytes("x"));
     ExpectRefused(Build(kEfiStub), "names the same DOS file as \"BIOS.BIN\"");
     fs::remove(sample + "/efi/BIOS.BIN");
+    // The updater writes and removes its script runner beside the tools.
+    WriteBytes(sample + "/efi/fwpkrun.nsh", Bytes("x"));
+    ExpectRefused(Build(kEfiStub), "fwpkrun.nsh");
+    fs::remove(sample + "/efi/fwpkrun.nsh");
     for (const char *name : {"A.EFI", "B.EFI", "C.EFI"}) WriteBytes(sample + "/efi/" + name, Bytes("x"));
     ExpectRefused(Build(kEfiStub), "uefi.tools: " + sample + "/efi holds 6 files; the DOS updater takes at most 5");
 }
