@@ -2,7 +2,7 @@
 # Makes the release artifacts in build/release (or OUT):
 #   fwpack_VERSION_ARCH.deb      fwpack, its man page and completion, and the
 #                                updaters packages are built from (cpack)
-#   fwpack-VERSION-win64.zip     fwpack.exe, updater.exe, DOSUPD.EXE, the README
+#   fwpack-VERSION-win64.zip     fwpack.exe, updater.exe, DOSUPD.EXE, UPDATE.EFI, the README
 #                                and the licence
 #   SHA256SUMS                   the two above
 # Usage: scripts/release.sh [--no-build] [OUT]
@@ -17,10 +17,11 @@ out=$(realpath -m "${1:-build/release}")
 
 if [ "$build" = yes ]; then
   scripts/setup.sh
-  scripts/build.sh dos16 host win64
+  scripts/build.sh dos16 uefi host win64
 fi
-host=build/host win64=build/win64 dos16=build/dos16
-for f in "$host/fwpack" "$win64/fwpack.exe" "$win64/updater.exe" "$dos16/app/dosupd/DOSUPD.EXE"; do
+host=build/host win64=build/win64 dos16=build/dos16 uefi=build/uefi
+for f in "$host/fwpack" "$win64/fwpack.exe" "$win64/updater.exe" "$dos16/app/dosupd/DOSUPD.EXE" \
+         "$uefi/app/efiupd/UPDATE.EFI"; do
   [ -f "$f" ] || { echo "release.sh: $f is missing; build the presets first" >&2; exit 1; }
 done
 version=$("$host/fwpack" --version | awk '{print $2}')
@@ -48,7 +49,8 @@ mv "$work"/deb/*.deb "$out/"
 # The Windows zip: one folder, so that fwpack.exe finds updater.exe beside it.
 zip_dir=fwpack-$version-win64
 mkdir "$work/$zip_dir"
-cp "$win64/fwpack.exe" "$win64/updater.exe" "$dos16/app/dosupd/DOSUPD.EXE" README.md "$work/$zip_dir/"
+cp "$win64/fwpack.exe" "$win64/updater.exe" "$dos16/app/dosupd/DOSUPD.EXE" "$uefi/app/efiupd/UPDATE.EFI" README.md \
+   "$work/$zip_dir/"
 licence=$(ls LICENSE LICENSE.* LICENCE COPYING 2>/dev/null | head -n1 || true)
 if [ -n "$licence" ]; then
   cp "$licence" "$work/$zip_dir/"

@@ -102,7 +102,7 @@ def surface(a):
 
 def built_programs(a):
     files = [os.path.join(a.win64, "updater.exe"), os.path.join(a.win64, "fwpack.exe"),
-             os.path.join(a.dos16, "app", "dosupd", "DOSUPD.EXE")]
+             os.path.join(a.dos16, "app", "dosupd", "DOSUPD.EXE"), os.path.join(a.uefi, "app", "efiupd", "UPDATE.EFI")]
     missing = [f for f in files if not os.path.isfile(f)]
     if missing:
         print("skipped: not built: " + ", ".join(missing))
@@ -121,7 +121,7 @@ def check_sums(out, names):
 def check_zip(path):
     with zipfile.ZipFile(path) as z:
         names = {os.path.basename(n) for n in z.namelist()}
-    expect({"fwpack.exe", "updater.exe", "DOSUPD.EXE", "README.md"} <= names, f"zip holds {names}")
+    expect({"fwpack.exe", "updater.exe", "DOSUPD.EXE", "UPDATE.EFI", "README.md"} <= names, f"zip holds {names}")
     licence = [n for n in ("LICENSE", "LICENCE", "COPYING") if os.path.exists(os.path.join(SOURCE_DIR, n))]
     expect(set(licence) <= names, f"zip lacks the licence {licence}")
 
@@ -135,7 +135,7 @@ def check_deb(a, deb):
         expect(lib in depends.group(1), f"Depends lacks {lib}: {depends.group(1)}")
     listing = run(["dpkg-deb", "-c", deb]).stdout
     for path in ("./usr/bin/fwpack", "./usr/share/fwpack/updater.exe", "./usr/share/fwpack/DOSUPD.EXE",
-                 "./usr/share/fwpack/dosupdater", "./usr/share/man/man1/fwpack.1",
+                 "./usr/share/fwpack/dosupdater", "./usr/share/fwpack/UPDATE.EFI", "./usr/share/man/man1/fwpack.1",
                  "./usr/share/bash-completion/completions/fwpack"):
         expect(re.search(rf" {re.escape(path)}$", listing, re.M), f".deb lacks {path}:\n{listing}")
 
@@ -155,7 +155,8 @@ def install_into(root, deb):
 
 def use_installed(a, root):
     fwpack = os.path.join(root, "usr", "bin", "fwpack")
-    for option, stub, name in (("--stub", "updater.exe", "sample.exe"), ("--dos-stub", "dosupdater", "sample.run")):
+    for option, stub, name in (("--stub", "updater.exe", "sample.exe"), ("--dos-stub", "dosupdater", "sample.run"),
+                               ("--efi-stub", "UPDATE.EFI", "sample.efi")):
         out = os.path.join(a.work, name)
         r = run([fwpack, "build", SAMPLE, "-o", out, option])
         used = os.path.join(root, "usr", "share", "fwpack", stub)
@@ -189,7 +190,7 @@ def release(a):
 
 def main():
     p = argparse.ArgumentParser()
-    for name in ("fwpack", "version", "host", "win64", "dos16", "work"):
+    for name in ("fwpack", "version", "host", "win64", "dos16", "uefi", "work"):
         p.add_argument("--" + name, required=True)
     p.add_argument("groups", nargs="+", choices=["Surface", "Release"])
     a = p.parse_args()
