@@ -88,11 +88,21 @@ class UefiPackage : public ::testing::Test {
         UefiSection("EFIFLASH.EFI");
     }
 
-    // Rewrites the manifest: the sample's, then [uefi] with flash as its
-    // flash program.
+    // Rewrites the manifest as the sample's without its [uefi] section.
+    void SampleWithoutUefi() {
+        std::ifstream in(std::string(FWPACK_SOURCE_DIR) + "/examples/sample/package.toml");
+        std::ofstream kept(manifest, std::ios::trunc);
+        bool inUefi = false;
+        for (std::string line; std::getline(in, line);) {
+            if (line.starts_with("[")) inUefi = line.starts_with("[uefi]");
+            if (!inUefi) kept << line << "\n";
+        }
+    }
+
+    // Rewrites the manifest: the sample's, with a [uefi] section that has
+    // flash as its flash program.
     void UefiSection(const std::string &flash) {
-        fs::copy_file(std::string(FWPACK_SOURCE_DIR) + "/examples/sample/package.toml", manifest,
-                      fs::copy_options::overwrite_existing);
+        SampleWithoutUefi();
         std::ofstream(manifest, std::ios::app) << "\n[uefi]\ntools = \"efi\"\nflash_program = \"" << flash
                                                << "\"\nme_query_tool = \"MEINFO.EFI\"\n"
                                                   "me_update_tool = \"meupd.nsh\"\n";
@@ -201,7 +211,8 @@ TEST_F(UefiPackage, StubsAndManifestsThatMakeNoUefiPackageAreRefusedWithOneLine)
     fs::rename(out, package);
     ExpectRefused(Build(package), "holds the tag of resource 2000");
 
-    ExpectRefused(Fwpack({"build", SampleManifest(), "--efi-stub", kEfiStub, "-o", out}),
+    SampleWithoutUefi();
+    ExpectRefused(Build(kEfiStub),
                   "[uefi]: a UEFI package (--efi-stub) needs a [uefi] section");
     UefiSection("EFIFLASH.EXE");
     ExpectRefused(Build(kEfiStub), "uefi.flash_program: \"EFIFLASH.EXE\" is not a program the UEFI shell runs");
