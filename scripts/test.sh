@@ -19,16 +19,15 @@ stage() {
 }
 
 scripts/setup.sh || exit 1
-scripts/build.sh win64 dos16 host || exit 1
+scripts/build.sh win64 dos16 uefi host || exit 1
 stage "host tests" bash -c 'cd build/host && ctest --output-on-failure -j2 -E "^(wine|fwpack_exe|pc|uefi)\\."'
 # The DOS updater on FreeDOS in emulated PCs: at most two machines at once.
 # Without the FreeDOS boot floppy (../shared/freedos) the cases say so and
 # are skipped.
 stage "PC rig (FreeDOS under QEMU and Bochs)" bash -c 'cd build/host && ctest --output-on-failure -j2 -R "^pc\\."'
 # The UEFI package in the UEFI shell of emulated PCs (QEMU with the ovmf
-# firmware): the uefi build first, then at most two machines at once.
-stage "UEFI rig (the UEFI shell under QEMU)" bash -c \
-  'scripts/build.sh uefi && cd build/host && ctest --output-on-failure -j2 -R "^uefi\\."'
+# firmware): at most two machines at once.
+stage "UEFI rig (the UEFI shell under QEMU)" bash -c 'cd build/host && ctest --output-on-failure -j2 -R "^uefi\\."'
 # The Wine cases share one Wine prefix: they run one at a time, after the
 # other host tests, so that a loaded machine does not stretch their waits.
 stage "Wine cases" bash -c 'cd build/host && ctest --output-on-failure -j1 -R "^wine\\."'
