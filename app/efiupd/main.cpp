@@ -18,5 +18,11 @@ extern "C" uefi::Status efi_main(uefi::Handle image, uefi::SystemTable *system) 
     }
     fwpack::UefiPlatform platform;
     const uefi::Arguments args = uefi::ShellArguments();
+    // Beyond what a DOS command line could hold by far; a switch left out
+    // (such as /noreboot) would change the run, so none is.
+    if (!args.Complete) {
+        platform.DosConsole::Write("The command line has too many or too long arguments.\n");
+        return uefi::Status(fwpack::dos_exit::BadSwitch);
+    }
     return uefi::Status(fwpack::DosUpdaterMain(args.Count, args.Values, platform));
 }

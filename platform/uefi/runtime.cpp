@@ -50,16 +50,20 @@ Firmware &Start(Handle image, SystemTable *system) {
 Firmware &Machine() { return gFirmware; }
 
 // Arguments that do not fit are left out, so a cut argument never reaches
-// the switch reader.
+// the switch reader, and the answer says so.
 Arguments ShellArguments() {
     int count = 0;
     size_t used = 0;
     const ShellParameters *p = gFirmware.Parameters;
-    for (uint64_t k = 0; p && k < p->Argc && count < kMostArguments; ++k) {
+    bool complete = true;
+    for (uint64_t k = 0; p && k < p->Argc; ++k) {
         const Char16 *arg = p->Argv[k];
         size_t n = 0;
         while (arg[n] != 0) ++n;
-        if (used + n + 1 > kArgumentRoom) break;
+        if (count == kMostArguments || used + n + 1 > kArgumentRoom) {
+            complete = false;
+            break;
+        }
         char *text = gArgumentText + used;
         for (size_t i = 0; i < n; ++i) text[i] = ToByte(arg[i]);
         text[n] = '\0';
@@ -67,7 +71,7 @@ Arguments ShellArguments() {
         gArgv[count++] = text;
     }
     gArgv[count] = nullptr;
-    return {count, gArgv};
+    return {count, gArgv, complete};
 }
 
 bool ToUcs2(const char *text, size_t length, Char16 *out, size_t room) {

@@ -28,10 +28,12 @@ Firmware &Start(Handle image, SystemTable *system);
 Firmware &Machine();
 
 // The shell's arguments as the updater's byte strings (UCS-2 above 0xFF
-// becomes '?'). argc is 0 without the shell.
+// becomes '?'). argc is 0 without the shell. Complete is false when they
+// did not all fit: the run must not go on without one of its switches.
 struct Arguments {
     int Count;
     const char *const *Values;
+    bool Complete;
 };
 Arguments ShellArguments();
 

@@ -167,14 +167,18 @@ class Outcomes(UefiCase):
         damaged.flip_plain_file(b"$_BIN_FILE_$", b"bios.bin")
         damaged.save()
         self.put_file("BAD.EFI", damaged.path)
+        # More arguments than the updater keeps: /noreboot, the last, would
+        # be lost, so the run does not start (the bad-switch exit).
+        many = " ".join(["/nopause"] * 32 + ["/noreboot"])
         result = self.pc.run([("SAME.EFI /nopause > SAME.TXT", 1), ("OTHER.EFI /nopause > OTHER.TXT", 2),
-                              ("BAD.EFI /nopause > BAD.TXT", 3)])
-        self.assertEqual(result.codes, {1: 10, 2: 9, 3: 8}, result.console[-1000:])
+                              ("BAD.EFI /nopause > BAD.TXT", 3), (f"SAME.EFI {many} > MANY.TXT", 4)])
+        self.assertEqual(result.codes, {1: 10, 2: 9, 3: 8, 4: 1}, result.console[-1000:])
+        self.assertEqual(self.out("MANY.TXT"), "The command line has too many or too long arguments.\r\n")
         self.assertIn("\r\nThe Current System:BOARD-X\r\nThe File System:BOARD-Y", self.out("OTHER.TXT"))
         self.assertTrue(self.out("BAD.TXT").endswith("\r\nThe BIOS bin file has destroyed, checksum error"),
                         self.out("BAD.TXT")[-200:])
         self.assertEqual(self.calls(), [])
-        self.assertEqual(self.left("SAME.EFI", "OTHER.EFI", "BAD.EFI", "SAME.TXT", "OTHER.TXT", "BAD.TXT"), [])
+        self.assertEqual(self.left("SAME.EFI", "OTHER.EFI", "BAD.EFI", "SAME.TXT", "OTHER.TXT", "BAD.TXT", "MANY.TXT"), [])
 
 
 class Keys(UefiCase):
