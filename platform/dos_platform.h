@@ -88,6 +88,38 @@ class DosTransferBuffer {
     virtual size_t WriteTo(DosFile file, size_t count) = 0;
 };
 
+// A transfer buffer that is one block of ordinary memory, moving bytes
+// through files: Fill, ReadFrom and WriteTo for every layer whose block the
+// logic's pointers can reach; each layer sets the block aside its own way.
+class BlockTransferBuffer : public DosTransferBuffer {
+  public:
+    explicit BlockTransferBuffer(DosFiles &files) : files_(files) {}
+    void Fill(uint8_t value, size_t count) override {
+        for (size_t i = 0, n = Clamp(count); i < n; ++i) block_[i] = value;
+    }
+    size_t ReadFrom(DosFile file, size_t count) override {
+        return block_ ? files_.Read(file, block_, Clamp(count)) : 0;
+    }
+    size_t WriteTo(DosFile file, size_t count) override {
+        return block_ ? files_.Write(file, block_, Clamp(count)) : 0;
+    }
+
+  protected:
+    // The block set aside: size bytes at block.
+    void UseBlock(uint8_t *block, size_t size) {
+        block_ = block;
+        size_ = size;
+    }
+    size_t Size() const { return size_; }
+
+  private:
+    size_t Clamp(size_t count) const { return count < size_ ? count : size_; }
+
+    DosFiles &files_;
+    uint8_t *block_ = nullptr;
+    size_t size_ = 0;
+};
+
 inline constexpr int kEndOfInput = -1;
 // The exit code of a run that Ctrl-C or Ctrl-Break ended on DOS (on Linux a
 // stop signal gives 128 + its number).

@@ -8,18 +8,12 @@
 
 namespace fwpack {
 
-class MemoryTransferBuffer : public DosTransferBuffer {
+class MemoryTransferBuffer : public BlockTransferBuffer {
   public:
-    explicit MemoryTransferBuffer(DosFiles &files) : files_(files) {}
+    explicit MemoryTransferBuffer(DosFiles &files) : BlockTransferBuffer(files) {}
     bool Allocate(size_t size) override;
-    void Fill(uint8_t value, size_t count) override;
-    size_t ReadFrom(DosFile file, size_t count) override;
-    size_t WriteTo(DosFile file, size_t count) override;
 
   private:
-    size_t Clamp(size_t count) const { return count < bytes_.size() ? count : bytes_.size(); }
-
-    DosFiles &files_;
     std::vector<uint8_t> bytes_;
 };
 

@@ -57,24 +57,11 @@ bool StandardInputIsConsole() {
 }  // namespace
 
 bool UefiTransferBuffer::Allocate(size_t size) {
-    if (size_ >= size) return true;   // a block set aside earlier serves
+    if (Size() >= size) return true;   // a block set aside earlier serves
     void *block = nullptr;
     if (size == 0 || Machine().Boot->AllocatePool(uefi::kLoaderData, size, &block) != uefi::kSuccess) return false;
-    block_ = static_cast<uint8_t *>(block);
-    size_ = size;
+    UseBlock(static_cast<uint8_t *>(block), size);
     return true;
-}
-
-void UefiTransferBuffer::Fill(uint8_t value, size_t count) {
-    if (block_) std::memset(block_, value, Clamp(count));
-}
-
-size_t UefiTransferBuffer::ReadFrom(DosFile file, size_t count) {
-    return block_ ? files_.Read(file, block_, Clamp(count)) : 0;
-}
-
-size_t UefiTransferBuffer::WriteTo(DosFile file, size_t count) {
-    return block_ ? files_.Write(file, block_, Clamp(count)) : 0;
 }
 
 UefiPlatform::UefiPlatform() : keysFromConsole_(StandardInputIsConsole()) {}

@@ -22,27 +22,18 @@
 // - physical memory: read directly (the firmware maps the space below
 //   4 GiB one to one), or the file named by the shell variable
 //   FWPACK_FIRMWARE_DUMP read as the top of the 4 GiB space;
-// - restart: every file closed, then the runtime services' cold reset.
+// - restart: every file closed and the redirected output flushed, then the
+//   runtime services' cold reset.
 #pragma once
 #include "platform/dos_platform.h"
 #include "platform/uefi/uefi_files.h"
 
 namespace fwpack {
 
-class UefiTransferBuffer : public DosTransferBuffer {
+class UefiTransferBuffer : public BlockTransferBuffer {
   public:
-    explicit UefiTransferBuffer(DosFiles &files) : files_(files) {}
+    using BlockTransferBuffer::BlockTransferBuffer;
     bool Allocate(size_t size) override;
-    void Fill(uint8_t value, size_t count) override;
-    size_t ReadFrom(DosFile file, size_t count) override;
-    size_t WriteTo(DosFile file, size_t count) override;
-
-  private:
-    size_t Clamp(size_t count) const { return count < size_ ? count : size_; }
-
-    DosFiles &files_;
-    uint8_t *block_ = nullptr;
-    size_t size_ = 0;
 };
 
 class UefiPlatform : public DosPlatform {
